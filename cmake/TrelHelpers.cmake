@@ -1,0 +1,10 @@
+# trel_add_test(NAME <area/name> SRCS <files...> LINK <targets...>)
+# Builds one GoogleTest executable and registers it with CTest as area/name.
+function(trel_add_test)
+  cmake_parse_arguments(T "" "NAME" "SRCS;LINK" ${ARGN})
+  string(REPLACE "/" "_" exe "test_${T_NAME}")
+  add_executable(${exe} ${T_SRCS})
+  target_link_libraries(${exe} PRIVATE ${T_LINK} GTest::gtest GTest::gtest_main Threads::Threads)
+  target_include_directories(${exe} PRIVATE ${PROJECT_SOURCE_DIR})
+  add_test(NAME ${T_NAME} COMMAND ${exe} WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+endfunction()

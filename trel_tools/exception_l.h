@@ -1,0 +1,86 @@
+#ifndef TREL_TOOLS_EXCEPTION_L_H
+#define TREL_TOOLS_EXCEPTION_L_H
+
+#include <exception>
+#include <sstream>
+#include <string>
+
+#include "trel_tools/export.h"
+
+namespace trel {
+
+// The system's one exception type. The message is a call trace: each frame is
+// three lines (file(line), function signature, "Details: " text); a wrapping
+// frame is indented by its depth in tabs and embeds the inner message verbatim,
+// so the outermost frame carries the most tabs and the origin none.
+class TREL_TOOLS_EXPORT exception_l : public std::exception {
+public:
+  // Message "No message", depth 0.
+  exception_l();
+  // Copies the message; depth 0 at an origin, inner depth + 1 when wrapping.
+  exception_l(const std::string& message, int depth);
+  // The copy owns its own text: it stays valid after the original is gone.
+  exception_l(const exception_l& other);
+  virtual ~exception_l();
+
+  const char* what() const noexcept override;
+  int depth() const;
+
+private:
+  exception_l& operator=(const exception_l& other);
+
+  std::string* message_;
+  int depth_;
+};
+
+namespace detail {
+
+// Builds the three-line origin frame and throws it at depth 0.
+[[noreturn]] TREL_TOOLS_EXPORT void throw_origin(const char* file, int line, const char* signature,
+                                                 const std::string& detail_text);
+
+// Rethrows the exception currently being handled with one more frame:
+// an exception_l at its depth + 1 with tab-indented frame lines, any other
+// std::exception at depth 0 without tabs. Other exceptions pass untouched.
+[[noreturn]] TREL_TOOLS_EXPORT void rethrow_wrapped(const char* file, int line, const char* signature,
+                                                    const std::string& own_text);
+
+}  // namespace detail
+}  // namespace trel
+
+#if defined(_MSC_VER)
+#  define TREL_FUNCTION_SIGNATURE __FUNCSIG__
+#else
+#  define TREL_FUNCTION_SIGNATURE __PRETTY_FUNCTION__
+#endif
+
+// Throws an exception_l from here. `message_parts` is streamed, so values may be
+// chained in: TREL_THROW("tried to set size to " << rows << "," << cols);
+#define TREL_THROW(message_parts)                                                                        \
+  do {                                                                                            \
+    std::stringstream trel_detail_stream_;                                                        \
+    trel_detail_stream_ << message_parts;                                                                \
+    ::trel::detail::throw_origin(__FILE__, __LINE__, TREL_FUNCTION_SIGNATURE,                     \
+                                 trel_detail_stream_.str());                                      \
+  } while (0)
+
+// Throws when `condition` does not hold.
+#define TREL_CHECK(condition, message_parts) \
+  do {                                \
+    if (!(condition)) TREL_THROW(message_parts); \
+  } while (0)
+
+// Guards a function: put TREL_GUARD_BEGIN first in the body and
+// TREL_GUARD_END(own_text) last. Anything thrown in between, including by the
+// body's own checks, is rethrown with this function's frame added.
+#define TREL_GUARD_BEGIN try {
+#define TREL_GUARD_END(own_text)                                                                  \
+  }                                                                                               \
+  catch (const std::exception&) {                                                                 \
+    std::stringstream trel_own_stream_;                                                           \
+    trel_own_stream_ << own_text;                                                                 \
+    ::trel::detail::rethrow_wrapped(__FILE__, __LINE__, TREL_FUNCTION_SIGNATURE,                  \
+                                    trel_own_stream_.str());                                      \
+  }
+
+#endif
