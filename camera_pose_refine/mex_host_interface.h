@@ -1,0 +1,55 @@
+#ifndef CAMERA_POSE_REFINE_MEX_HOST_INTERFACE_H
+#define CAMERA_POSE_REFINE_MEX_HOST_INTERFACE_H
+
+#include <cstddef>
+
+namespace trel {
+
+// The host's array type, opaque to the entry. An adapter converts its own array
+// pointers (mxArray* for Octave and MATLAB) to and from Mex_array* and back;
+// the entry never dereferences one itself.
+struct Mex_array;
+
+// The operations of the MEX API that the plug-in entry relies on, and nothing else.
+// The real adapter forwards each one to the host (mex_octave.cpp); tests supply a fake.
+class Mex_host {
+public:
+  virtual ~Mex_host() = default;
+
+  // mxIsDouble. True only when get_pr(a) holds get_m(a) * get_n(a) real doubles in
+  // column-major order; the entry reads no data of an array for which this is false.
+  virtual bool is_double(const Mex_array* a) const = 0;
+  // mxGetM, mxGetN: rows and columns.
+  virtual std::size_t get_m(const Mex_array* a) const = 0;
+  virtual std::size_t get_n(const Mex_array* a) const = 0;
+  // mxGetNumberOfElements.
+  virtual std::size_t get_number_of_elements(const Mex_array* a) const = 0;
+  // mxGetPr: the real data, column-major. May be null for an empty array.
+  virtual double* get_pr(const Mex_array* a) const = 0;
+  // mxGetScalar: the first element as a double.
+  virtual double get_scalar(const Mex_array* a) const = 0;
+  // mxGetClassName: the class name, used only inside error messages.
+  virtual const char* get_class_name(const Mex_array* a) const = 0;
+  // mxCreateDoubleMatrix(m, n, mxREAL): a new real m by n matrix, zero-filled.
+  virtual Mex_array* create_double_matrix(std::size_t m, std::size_t n) = 0;
+  // mexErrMsgIdAndTxt(id, "%s", text): raises the host error. `text` is plain text,
+  // never a format. The real host does not return; a replacement may.
+  virtual void err_msg_id_and_txt(const char* id, const char* text) = 0;
+};
+
+// Element (row, col) of a double array: index row + col * rows into its column-major
+// data. Unchecked: the caller has validated the class and the sizes.
+inline double mex_matrix_access(const Mex_host& host, const Mex_array* a, std::size_t row,
+                                std::size_t col) {
+  return host.get_pr(a)[row + col * host.get_m(a)];
+}
+
+// Writable form of the accessor above, for arrays the entry created itself.
+inline double& mex_matrix_access(const Mex_host& host, Mex_array* a, std::size_t row,
+                                 std::size_t col) {
+  return host.get_pr(a)[row + col * host.get_m(a)];
+}
+
+}  // namespace trel
+
+#endif

@@ -1,0 +1,357 @@
+#include "camera_pose_refine/camera_pose_refine.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "tests/plugin/fake_mex_host.h"
+#include "trel_tools/exception_l.h"
+
+namespace {
+
+using trel::Mex_array;
+using trel::Pose_refine_arguments;
+using trel::testing::Fake_mex_host;
+
+const char* const kEntrySignature = "void mexFunction(int, mxArray**, int, const mxArray**)";
+
+const std::string kHelpLines =
+    "(1) a vector of 9/10 camera parameters (r1,r2,r3(,r4),t1,t2,t3, k11,k13,k23). The first 6/7 "
+    "constitute the search vector x, ther others are constant intrinsics\n"
+    "(2) a matrix of 3d points\n"
+    "(3) a matrix of 2d points\n"
+    "(4) a vector of stopping criteria (max_iters, min_x_step, min_y_step, use_finite_difference) "
+    "optional"
+    "(5) a flag indicating rotation type (0=aau, 1=aan, 2=qu, 3=qn,   10=aau-bv, 11=aan-bv, "
+    "12=qu-bv,   -1=qu,aau,aan, -2=aau,qu,aan,  -3=aan,qu,aau) optional, default=0\n"
+    "(6) a vector of weights for the various equations (most useful for hybrid representation, or "
+    "confidence of points) optional\n";
+
+const std::string kInvalidCode =
+    "Rotation type must be from: (0=aau, 1=aan, 2=qu, 3=qn,   10=aau-bv, 11=aan-bv, 12=qu-bv,   "
+    "-1=qu,aau,aan, -2=aau,qu,aan,  -3=aan,qu,aau), got an invalid value of ";
+
+int nrot_of(int code) { return (code == 0 || code == -2 || code == 10) ? 3 : 4; }
+int rows_of(int code) { return (code >= 10) ? 3 : 2; }
+int reps_of(int code) { return code < 0 ? 3 : 1; }
+
+// Well-formed inputs 1 to 3 for a rotation code and npts points. Values are distinct
+// so that a mixed-up index shows: camera value k is 0.5 + k, point i coordinate r is
+// 10 i + r, observation i row r is 100 i + r.
+struct Call {
+  Fake_mex_host host;
+  std::vector<const Mex_array*> in;
+  int nlhs = 1;
+
+  Call(int code = 0, std::size_t npts = 4) {
+    std::vector<double> camera(static_cast<std::size_t>(nrot_of(code)) + 6);
+    for (std::size_t k = 0; k < camera.size(); ++k) camera[k] = 0.5 + static_cast<double>(k);
+    std::vector<double> points, observations;
+    const std::size_t rows = static_cast<std::size_t>(rows_of(code));
+    for (std::size_t i = 0; i < npts; ++i) {
+      for (std::size_t r = 0; r < 3; ++r) points.push_back(10.0 * i + r);
+      for (std::size_t r = 0; r < rows; ++r) observations.push_back(100.0 * i + r);
+    }
+    in = {host.column(camera), host.matrix(3, npts, points),
+          host.matrix(rows, npts, observations)};
+  }
+  Call& criteria(const std::vector<double>& c) {
+    resize(4);
+    in[3] = host.row(c);
+    return *this;
+  }
+  Call& code(double c) {
+    if (in.size() < 4) criteria({10, 0, -10000, 0});
+    resize(5);
+    in[4] = host.scalar(c);
+    return *this;
+  }
+  Call& set(std::size_t index, const Mex_array* a) {
+    resize(index + 1);
+    in[index] = a;
+    return *this;
+  }
+  void resize(std::size_t n) {
+    while (in.size() < n) in.push_back(host.scalar(0.0));
+  }
+
+  Pose_refine_arguments read() {
+    return trel::read_pose_refine_arguments(host, nlhs, static_cast<int>(in.size()), in.data());
+  }
+  // The three frame lines of the failure, or "no error".
+  std::string failure() {
+    try {
+      read();
+    } catch (const trel::exception_l& e) {
+      return e.what();
+    }
+    return "no error";
+  }
+};
+
+std::vector<std::string> split_lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::string::size_type start = 0;
+  for (;;) {
+    const std::string::size_type end = text.find('\n', start);
+    if (end == std::string::npos) {
+      lines.push_back(text.substr(start));
+      return lines;
+    }
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+}
+
+// The detail text of an origin frame thrown by the entry, after checking the frame.
+std::string entry_detail(const std::string& message) {
+  const std::string::size_type first = message.find('\n');
+  const std::string::size_type second = message.find('\n', first + 1);
+  if (first == std::string::npos || second == std::string::npos) return "malformed: " + message;
+  const std::string line1 = message.substr(0, first);
+  const std::string line2 = message.substr(first + 1, second - first - 1);
+  const std::string rest = message.substr(second + 1);
+  const std::string file = "camera_pose_refine/camera_pose_refine.cpp(";
+  if (line1.find(file) == std::string::npos || line1.back() != ')') return "bad file line: " + line1;
+  if (line2 != kEntrySignature) return "bad signature: " + line2;
+  if (rest.rfind("Details: ", 0) != 0 || rest.back() != '\n') return "bad details: " + rest;
+  return rest.substr(9, rest.size() - 10);
+}
+
+TEST(ReadPoseRefineArguments, ThreeInputsGiveTheDefaults) {
+  Call call;
+  const Pose_refine_arguments args = call.read();
+  EXPECT_EQ(args.rotation_type, 0);
+  EXPECT_EQ(args.ndims, 6);
+  EXPECT_EQ(args.npts, 4);
+  EXPECT_EQ(args.num_eqs, 8);
+  EXPECT_EQ(args.max_iters, 10);
+  EXPECT_EQ(args.min_x_step, 0.0f);
+  EXPECT_EQ(args.min_y_step, -10000.0f);
+  EXPECT_FALSE(args.use_finite_difference);
+  EXPECT_TRUE(args.weights.empty());
+  EXPECT_EQ(args.x, (std::vector<double>{0.5, 1.5, 2.5, 3.5, 4.5, 5.5}));
+  EXPECT_EQ(args.k11, 6.5);
+  EXPECT_EQ(args.k13, 7.5);
+  EXPECT_EQ(args.k23, 8.5);
+  ASSERT_EQ(args.points.size(), 4u);
+  EXPECT_EQ(args.points[2], (std::vector<double>{20, 21, 22}));
+}
+
+// Sizes and target layout for every code: repetition j, point i, row r sits at
+// j * rows * npts + i * rows + r and holds observation (r, i).
+class ReadPoseRefineArgumentsByCode : public ::testing::TestWithParam<int> {};
+
+TEST_P(ReadPoseRefineArgumentsByCode, SizesAndTargetFollowTheCode) {
+  const int code = GetParam();
+  const std::size_t npts = 3;
+  Call call(code, npts);
+  call.code(code);
+  const Pose_refine_arguments args = call.read();
+  const int rows = rows_of(code);
+  EXPECT_EQ(args.rotation_type, code);
+  EXPECT_EQ(args.nrot, nrot_of(code));
+  EXPECT_EQ(args.ndims, nrot_of(code) + 3);
+  EXPECT_EQ(args.observation_rows, rows);
+  EXPECT_EQ(args.repetitions, reps_of(code));
+  EXPECT_EQ(args.num_eqs, rows * 3 * reps_of(code));
+  ASSERT_EQ(args.target.size(), static_cast<std::size_t>(args.num_eqs));
+  for (int j = 0; j < reps_of(code); ++j)
+    for (int i = 0; i < 3; ++i)
+      for (int r = 0; r < rows; ++r)
+        EXPECT_EQ(args.target[static_cast<std::size_t>(j * rows * 3 + i * rows + r)], 100.0 * i + r)
+            << "repetition " << j << " point " << i << " row " << r;
+  ASSERT_EQ(args.x.size(), static_cast<std::size_t>(args.ndims));
+  EXPECT_EQ(args.x.back(), 0.5 + args.ndims - 1);
+  EXPECT_EQ(args.k11, 0.5 + args.ndims);
+  EXPECT_EQ(args.k23, 0.5 + args.ndims + 2);
+
+  const double rotation_step = (code == 2 || code == 3 || code == 12 || code == -1) ? 0.314 : 0.0314;
+  std::vector<double> steps(static_cast<std::size_t>(nrot_of(code)), rotation_step);
+  steps.insert(steps.end(), {0.01, 0.01, 0.01});
+  EXPECT_EQ(args.finite_difference_steps(), steps);
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryCode, ReadPoseRefineArgumentsByCode,
+                         ::testing::Values(0, 1, 2, 3, 10, 11, 12, -1, -2, -3));
+
+TEST(ReadPoseRefineArguments, RotationCodeIsTruncatedTowardZero) {
+  EXPECT_EQ(Call(2).code(2.9).read().rotation_type, 2);
+  EXPECT_EQ(Call(0).code(-0.5).read().rotation_type, 0);
+  EXPECT_EQ(Call(-1).code(-1.7).read().rotation_type, -1);
+  Call row(12);
+  row.code(0).set(4, row.host.row({12.0, 3.0}));
+  EXPECT_EQ(row.read().rotation_type, 12);
+}
+
+TEST(ReadPoseRefineArguments, CameraVectorMayBeARowOrAColumn) {
+  Call call;
+  call.set(0, call.host.row({0.5, 1.5, 2.5, 3.5, 4.5, 5.5, 6.5, 7.5, 8.5}));
+  const Pose_refine_arguments args = call.read();
+  EXPECT_EQ(args.x, (std::vector<double>{0.5, 1.5, 2.5, 3.5, 4.5, 5.5}));
+  EXPECT_EQ(args.k13, 7.5);
+}
+
+TEST(ReadPoseRefineArguments, StoppingCriteriaAreConverted) {
+  Pose_refine_arguments args = Call().criteria({7.9, 1e-6, 0.25, 1.0}).read();
+  EXPECT_EQ(args.max_iters, 7);
+  EXPECT_EQ(args.min_x_step, static_cast<float>(1e-6));
+  EXPECT_EQ(args.min_y_step, 0.25f);
+  EXPECT_TRUE(args.use_finite_difference);
+
+  Call column;
+  column.set(3, column.host.column({-2.5, 0, 0, -0.0}));
+  args = column.read();
+  EXPECT_EQ(args.max_iters, -2);
+  EXPECT_FALSE(args.use_finite_difference) << "-0.0 is exactly 0.0";
+
+  args = Call().criteria({3, 1e300, -1e300, 1e-300}).read();
+  EXPECT_EQ(args.min_x_step, std::numeric_limits<float>::infinity());
+  EXPECT_EQ(args.min_y_step, -std::numeric_limits<float>::infinity());
+  EXPECT_TRUE(args.use_finite_difference) << "any value other than 0.0 selects differences";
+}
+
+TEST(ReadPoseRefineArguments, WeightsAreReadInElementOrder) {
+  for (bool as_row : {true, false}) {
+    Call call(-2, 2);
+    const std::vector<double> weights{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+    call.code(-2).set(5, as_row ? call.host.row(weights) : call.host.column(weights));
+    EXPECT_EQ(call.read().weights, weights);
+  }
+}
+
+TEST(ReadPoseRefineArguments, FailureIsAnOriginFrameOfTheEntry) {
+  Call call;
+  call.nlhs = 2;
+  const std::string message = call.failure();
+  const std::vector<std::string> lines = split_lines(message);
+  ASSERT_EQ(lines.size(), 4u) << message;
+  EXPECT_NE(lines[0].find("camera_pose_refine/camera_pose_refine.cpp("), std::string::npos);
+  EXPECT_EQ(lines[1], kEntrySignature);
+  EXPECT_EQ(lines[2], "Details: 1 output required. Got 2");
+  EXPECT_EQ(lines[3], "");
+}
+
+struct Bad_call {
+  const char* name;
+  std::function<void(Call&)> spoil;
+  std::string detail;
+};
+
+std::ostream& operator<<(std::ostream& os, const Bad_call& c) { return os << c.name; }
+
+class ReadPoseRefineArgumentsRejects : public ::testing::TestWithParam<Bad_call> {};
+
+TEST_P(ReadPoseRefineArgumentsRejects, WithTheCheckText) {
+  Call call;
+  GetParam().spoil(call);
+  EXPECT_EQ(entry_detail(call.failure()), GetParam().detail);
+}
+
+const double kNan = std::numeric_limits<double>::quiet_NaN();
+const double kInf = std::numeric_limits<double>::infinity();
+
+const Bad_call kBadCalls[] = {
+    {"TwoInputs", [](Call& c) { c.in.resize(2); },
+     "3 to 6 inputs required. Got 2 Arguments should be: \n" + kHelpLines},
+    {"SevenInputs", [](Call& c) { c.code(0).resize(7); },
+     "3 to 6 inputs required. Got 7 Arguments should be: \n" + kHelpLines},
+    {"ZeroInputs", [](Call& c) { c.in.clear(); },
+     "3 to 6 inputs required. Got 0 Arguments should be: \n" + kHelpLines},
+    {"ZeroOutputs", [](Call& c) { c.nlhs = 0; }, "1 output required. Got 0"},
+    {"TwoOutputs", [](Call& c) { c.nlhs = 2; }, "1 output required. Got 2"},
+    {"CodeAsColumn", [](Call& c) { c.code(0).set(4, c.host.column({0, 0})); },
+     "Double scalar expected as rotation type, got 2 by 1 of double"},
+    {"CodeEmpty", [](Call& c) { c.code(0).set(4, c.host.matrix(1, 0, {})); },
+     "Double scalar expected as rotation type, got 1 by 0 of double"},
+    {"CodeInt32", [](Call& c) { c.code(0).set(4, c.host.other_class("int32", 1, 1)); },
+     "Double scalar expected as rotation type, got 1 by 1 of int32"},
+    {"CodeFourPointFive", [](Call& c) { c.code(4.5); }, kInvalidCode + "4.5"},
+    {"CodeFour", [](Call& c) { c.code(4); }, kInvalidCode + "4"},
+    {"CodeNine", [](Call& c) { c.code(9); }, kInvalidCode + "9"},
+    {"CodeThirteen", [](Call& c) { c.code(13); }, kInvalidCode + "13"},
+    {"CodeMinusFour", [](Call& c) { c.code(-4); }, kInvalidCode + "-4"},
+    {"CodeHuge", [](Call& c) { c.code(1e20); }, kInvalidCode + "1e+20"},
+    {"CodeNan", [](Call& c) { c.code(kNan); }, kInvalidCode + "nan"},
+    {"CodeMinusInf", [](Call& c) { c.code(-kInf); }, kInvalidCode + "-inf"},
+    {"CodeBeforeCamera", [](Call& c) { c.code(5).set(0, c.host.other_class("char", 1, 3)); },
+     kInvalidCode + "5"},
+    {"CameraSingle", [](Call& c) { c.set(0, c.host.other_class("single", 9, 1)); },
+     "Input 1 should be an double vector"},
+    {"CameraMatrix", [](Call& c) { c.set(0, c.host.matrix(2, 5, std::vector<double>(10))); },
+     "Input 1 should be a vector, instead found sizes of 2 by 5"},
+    {"CameraEmpty", [](Call& c) { c.set(0, c.host.matrix(0, 0, {})); },
+     "Input 1 should be a vector, instead found sizes of 0 by 0"},
+    {"CameraNineForAan", [](Call& c) { c.code(1); },
+     "Input 1 should be a vector of 10 camera parameters (r1,r2,r3(,r4),t1,t2,t3, k11,k13,k23), "
+     "instead it had 9"},
+    {"CameraTenForAau", [](Call& c) { c.set(0, c.host.row(std::vector<double>(10))); },
+     "Input 1 should be a vector of 9 camera parameters (r1,r2,r3(,r4),t1,t2,t3, k11,k13,k23), "
+     "instead it had 10"},
+    {"PointsLogical", [](Call& c) { c.set(1, c.host.other_class("logical", 3, 4)); },
+     "Input 2 should be an double matrix"},
+    {"PointsTransposed", [](Call& c) { c.set(1, c.host.matrix(4, 3, std::vector<double>(12))); },
+     "Input 2 should be a matrix of 3D points, with size N by 3. instead size of 4 by 3 was passed"},
+    {"PointsBeforeObservations",
+     [](Call& c) {
+       c.set(1, c.host.matrix(2, 4, std::vector<double>(8)));
+       c.set(2, c.host.other_class("cell", 1, 1));
+     },
+     "Input 2 should be a matrix of 3D points, with size N by 3. instead size of 2 by 4 was passed"},
+    {"ObservationsChar", [](Call& c) { c.set(2, c.host.other_class("char", 2, 4)); },
+     "Input 3 should be an double matrix"},
+    {"ObservationsThreeRows", [](Call& c) { c.set(2, c.host.matrix(3, 4, std::vector<double>(12))); },
+     "Input 3 should be a matrix of observations (pixel/bearing vecs), with size 4 by 2. instead "
+     "size of 4 by 3 was passed"},
+    {"ObservationsTooFew", [](Call& c) { c.set(2, c.host.matrix(2, 3, std::vector<double>(6))); },
+     "Input 3 should be a matrix of observations (pixel/bearing vecs), with size 4 by 2. instead "
+     "size of 3 by 2 was passed"},
+    {"BearingVectorsNeedThreeRows", [](Call& c) { c.code(10); },
+     "Input 3 should be a matrix of observations (pixel/bearing vecs), with size 4 by 3. instead "
+     "size of 4 by 2 was passed"},
+    {"CriteriaCell", [](Call& c) { c.set(3, c.host.other_class("cell", 1, 4)); },
+     "Input 4 should be an double vector"},
+    {"CriteriaThree", [](Call& c) { c.criteria({10, 0, 0}); },
+     "Input 4 should be a vector of stopping criteria, with 4 elements. instead size of 1 by 3 was "
+     "passed"},
+    {"CriteriaSquare", [](Call& c) { c.set(3, c.host.matrix(2, 2, {10, 0, 0, 0})); },
+     "Input 4 should be a vector of stopping criteria, with 4 elements. instead size of 2 by 2 was "
+     "passed"},
+    {"MaxItersNan", [](Call& c) { c.criteria({kNan, 0, 0, 0}); },
+     "Input 4 should hold max_iters as a finite number within the int range, instead got nan"},
+    {"MaxItersInf", [](Call& c) { c.criteria({kInf, 0, 0, 0}); },
+     "Input 4 should hold max_iters as a finite number within the int range, instead got inf"},
+    {"MaxItersBeyondInt", [](Call& c) { c.criteria({3e9, 0, 0, 0}); },
+     "Input 4 should hold max_iters as a finite number within the int range, instead got 3e+09"},
+    {"WeightsTooShort", [](Call& c) { c.code(0).set(5, c.host.row(std::vector<double>(7))); },
+     "Double vector of length 8 expected as weightings, got 1 by 7 of double"},
+    {"WeightsMatrix", [](Call& c) { c.code(0).set(5, c.host.matrix(2, 4, std::vector<double>(8))); },
+     "Double vector of length 8 expected as weightings, got 2 by 4 of double"},
+    {"WeightsStruct", [](Call& c) { c.code(0).set(5, c.host.other_class("struct", 1, 1)); },
+     "Double vector of length 8 expected as weightings, got 1 by 1 of struct"},
+    {"HybridWeightsNeedSixPerPoint",
+     [](Call& c) {
+       c.in = {c.host.column(std::vector<double>(10)), c.in[1], c.in[2]};
+       c.code(-1).set(5, c.host.row(std::vector<double>(8)));
+     },
+     "Double vector of length 24 expected as weightings, got 1 by 8 of double"},
+};
+
+INSTANTIATE_TEST_SUITE_P(EveryCheck, ReadPoseRefineArgumentsRejects, ::testing::ValuesIn(kBadCalls),
+                         [](const ::testing::TestParamInfo<Bad_call>& info) {
+                           return std::string(info.param.name);
+                         });
+
+TEST(ReadPoseRefineArguments, ZeroPointsAreAcceptedWithZeroEquations) {
+  Call call(0, 0);
+  const Pose_refine_arguments args = call.read();
+  EXPECT_EQ(args.npts, 0);
+  EXPECT_EQ(args.num_eqs, 0);
+  EXPECT_TRUE(args.target.empty());
+}
+
+}  // namespace

@@ -1,0 +1,100 @@
+#ifndef TESTS_PLUGIN_FAKE_MEX_HOST_H
+#define TESTS_PLUGIN_FAKE_MEX_HOST_H
+
+// An in-memory stand-in for the MEX host: arrays of any class and size, column-major
+// data, and a record of every error raised. Its error call returns, as a replacement
+// host may; the entry must then return without an output.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "camera_pose_refine/mex_host_interface.h"
+
+namespace trel {
+namespace testing {
+
+struct Fake_array {
+  std::string class_name = "double";
+  std::size_t m = 0;
+  std::size_t n = 0;
+  std::vector<double> data;  // column-major, m * n values when the class is double
+};
+
+class Fake_mex_host : public Mex_host {
+public:
+  struct Error {
+    std::string id;
+    std::string text;
+  };
+
+  // A double array; `column_major` must hold m * n values.
+  const Mex_array* matrix(std::size_t m, std::size_t n, const std::vector<double>& column_major) {
+    auto a = std::make_unique<Fake_array>();
+    a->m = m;
+    a->n = n;
+    a->data = column_major;
+    return keep(std::move(a));
+  }
+  const Mex_array* row(const std::vector<double>& values) { return matrix(1, values.size(), values); }
+  const Mex_array* column(const std::vector<double>& values) {
+    return matrix(values.size(), 1, values);
+  }
+  const Mex_array* scalar(double v) { return matrix(1, 1, {v}); }
+  // An array of another class: sizes only, no readable data.
+  const Mex_array* other_class(const std::string& class_name, std::size_t m, std::size_t n) {
+    auto a = std::make_unique<Fake_array>();
+    a->class_name = class_name;
+    a->m = m;
+    a->n = n;
+    return keep(std::move(a));
+  }
+
+  static const Fake_array& array(const Mex_array* a) {
+    return *reinterpret_cast<const Fake_array*>(a);
+  }
+
+  bool is_double(const Mex_array* a) const override { return array(a).class_name == "double"; }
+  std::size_t get_m(const Mex_array* a) const override { return array(a).m; }
+  std::size_t get_n(const Mex_array* a) const override { return array(a).n; }
+  std::size_t get_number_of_elements(const Mex_array* a) const override {
+    return array(a).m * array(a).n;
+  }
+  double* get_pr(const Mex_array* a) const override {
+    auto& data = const_cast<Fake_array&>(array(a)).data;
+    return data.empty() ? nullptr : data.data();
+  }
+  double get_scalar(const Mex_array* a) const override {
+    return array(a).data.empty() ? 0.0 : array(a).data[0];
+  }
+  const char* get_class_name(const Mex_array* a) const override {
+    return array(a).class_name.c_str();
+  }
+  Mex_array* create_double_matrix(std::size_t m, std::size_t n) override {
+    auto a = std::make_unique<Fake_array>();
+    a->m = m;
+    a->n = n;
+    a->data.assign(m * n, 0.0);
+    ++created;
+    return const_cast<Mex_array*>(keep(std::move(a)));
+  }
+  void err_msg_id_and_txt(const char* id, const char* text) override {
+    errors.push_back({id, text});
+  }
+
+  std::vector<Error> errors;
+  int created = 0;
+
+private:
+  const Mex_array* keep(std::unique_ptr<Fake_array> a) {
+    arrays_.push_back(std::move(a));
+    return reinterpret_cast<const Mex_array*>(arrays_.back().get());
+  }
+
+  std::vector<std::unique_ptr<Fake_array>> arrays_;
+};
+
+}  // namespace testing
+}  // namespace trel
+
+#endif
