@@ -1,0 +1,40 @@
+#ifndef TREL_OPT_OPT_FUNC_H
+#define TREL_OPT_OPT_FUNC_H
+
+#include <vector>
+
+namespace trel {
+
+// A vector-valued objective: maps a parameter vector to one value per equation.
+// A solver compares the values with a target and estimates the derivatives by
+// finite differences. Values are returned unweighted; the per-equation weights
+// held here are applied by the solver.
+//
+// Copies carry no state: a copy starts with empty weights, and assignment
+// leaves the target unchanged.
+class Opt_func {
+public:
+  Opt_func() = default;
+  Opt_func(const Opt_func&) {}
+  Opt_func& operator=(const Opt_func&) { return *this; }
+  virtual ~Opt_func() = default;
+
+  // The values at x. Their number is the function's number of equations and
+  // must be the same for every x.
+  virtual std::vector<double> operator()(const std::vector<double>& x) const = 0;
+
+  // 1.0 while no weight has been set; otherwise the weight of equation i.
+  // Throws std::out_of_range for an index outside the weight list.
+  double get_weight(int i) const;
+  // Grows the list with 0.0 entries up to i + 1 if needed, then sets entry i.
+  // Throws std::out_of_range for a negative index (the list is then unchanged).
+  void set_weight(int i, double w);
+  void set_weights(const std::vector<double>& w);
+
+private:
+  std::vector<double> weights_;
+};
+
+}  // namespace trel
+
+#endif

@@ -1,0 +1,104 @@
+#include "trel_opt/solver.h"
+
+#include <cmath>
+#include <cstddef>
+#include <limits>
+#include <set>
+
+#include "trel_tools/exception_l.h"
+#include "trel_tools/std_vector_overloads.h"
+
+namespace trel {
+
+namespace {
+
+// The base functions of the non-null gradient functions that have one.
+std::set<const Opt_func*> base_functions_of(const std::vector<Grad_func*>& grad_funcs) {
+  std::set<const Opt_func*> bases;
+  for (const Grad_func* g : grad_funcs)
+    if (g != nullptr && g->has_base_function()) bases.insert(g->base_function());
+  return bases;
+}
+
+}  // namespace
+
+Solver::~Solver() {
+  for (Opt_func* f : funcs_) delete f;
+  for (Grad_func* g : grad_funcs_) delete g;
+}
+
+void Solver::set_funcs(const std::vector<Opt_func*>& funcs) {
+  const std::set<const Opt_func*> bases = base_functions_of(grad_funcs_);
+  std::set<const Opt_func*> seen;
+  for (std::size_t i = 0; i < funcs.size(); ++i) {
+    if (funcs[i] == nullptr) continue;
+    if (!seen.insert(funcs[i]).second)
+      TREL_THROW("function " << i << " is listed more than once");
+    if (bases.count(funcs[i]) != 0)
+      TREL_THROW("function " << i << " is already the base function of a registered gradient function");
+  }
+  funcs_ = funcs;
+}
+
+void Solver::set_grad_funcs(const std::vector<Grad_func*>& grad_funcs) {
+  const std::set<const Opt_func*> registered(funcs_.begin(), funcs_.end());
+  std::set<const Grad_func*> seen;
+  std::set<const Opt_func*> bases;
+  for (std::size_t i = 0; i < grad_funcs.size(); ++i) {
+    const Grad_func* g = grad_funcs[i];
+    if (g == nullptr) continue;
+    if (!seen.insert(g).second)
+      TREL_THROW("gradient function " << i << " is listed more than once");
+    if (!g->has_base_function()) continue;
+    const Opt_func* base = g->base_function();
+    if (!bases.insert(base).second)
+      TREL_THROW("gradient function " << i << " shares its base function with another gradient function");
+    if (registered.count(base) != 0)
+      TREL_THROW("the base function of gradient function " << i << " is also a registered function");
+  }
+  grad_funcs_ = grad_funcs;
+}
+
+std::vector<double> Solver::optimise() {
+  return optimise(std::vector<double>(num_dimensions_ > 0 ? num_dimensions_ : 0, 0.0));
+}
+
+std::vector<double> Solver::optimise(const std::vector<double>& x0) {
+  TREL_GUARD_BEGIN
+  return optimise(x0, std::vector<double>(num_equations_ > 0 ? num_equations_ : 0, 0.0));
+  TREL_GUARD_END("")
+}
+
+std::vector<double> Solver::optimise(const std::vector<double>& x0, const std::vector<double>& target) {
+  TREL_GUARD_BEGIN
+  std::vector<double> result = x0;
+  reset();
+  if (funcs_.size() != finite_difference_steps_.size())
+    TREL_THROW("function vector had size " << funcs_.size() << " but finite difference vector had size "
+                                           << finite_difference_steps_.size());
+  if (num_equations_ < 0 || static_cast<std::size_t>(num_equations_) != target.size())
+    TREL_THROW("Passed target was " << target << " but expected " << num_equations_ << " equations");
+
+  std::vector<double> x = x0;
+  double error = std::numeric_limits<double>::max();
+  double best = std::numeric_limits<double>::max();
+  for (int i = 0; i < max_iters_; ++i) {
+    const double previous_error = error;
+    inner_optimise(x, target, x, error, i);
+    if (max_iters_ >= 2) {
+      const std::vector<double> step = result - x;
+      double l1 = 0.0;
+      for (double s : step) l1 += std::fabs(s);
+      if (l1 < static_cast<double>(min_x_step_)) break;
+      if (i > 0 && previous_error - error < static_cast<double>(min_y_step_)) break;
+    }
+    if (error <= best) {
+      result = x;
+      best = error;
+    }
+  }
+  return result;
+  TREL_GUARD_END("num_eqs=" << num_equations_)
+}
+
+}  // namespace trel

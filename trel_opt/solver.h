@@ -1,0 +1,87 @@
+#ifndef TREL_OPT_SOLVER_H
+#define TREL_OPT_SOLVER_H
+
+#include <vector>
+
+#include "trel_opt/grad_func.h"
+#include "trel_opt/opt_func.h"
+
+namespace trel {
+
+// Driver of an iterated least-squares fit of the registered functions' values
+// to a target. A subclass supplies one step (inner_optimise); optimise runs the
+// steps, keeps the best point seen and stops on max_iters, on a parameter
+// change (L1 norm) below min_x_step or on an error decrease below min_y_step.
+//
+// Ownership: the solver owns every object in its funcs and grad_funcs lists and
+// deletes them on destruction (funcs first, then grad_funcs, in index order).
+// Replacing a list hands the objects of the old list back to the caller.
+// Solvers cannot be copied, so no function object is ever deleted twice.
+class Solver {
+public:
+  Solver() = default;
+  Solver(const Solver&) = delete;
+  Solver& operator=(const Solver&) = delete;
+
+  // optimise(x0) from num_dimensions zeros.
+  virtual std::vector<double> optimise();
+  // optimise(x0, target) towards num_equations zeros; errors come wrapped.
+  virtual std::vector<double> optimise(const std::vector<double>& x0);
+  // The outer iteration from x0. Returns the best point accepted. Throws
+  // exception_l (wrapped with "num_eqs=" N) when the number of funcs differs
+  // from the number of finite-difference step lists, when the target's length
+  // is not num_equations, or when a step or a function fails.
+  virtual std::vector<double> optimise(const std::vector<double>& x0, const std::vector<double>& target);
+  virtual ~Solver();
+
+  // Forgets whatever a step cached during an earlier run.
+  virtual void reset() = 0;
+  // One step from x towards target: writes the new point to x_out (which may be
+  // x itself) and the error at the new point to error. iteration counts from 0.
+  virtual void inner_optimise(const std::vector<double>& x, const std::vector<double>& target,
+                              std::vector<double>& x_out, double& error, int iteration) = 0;
+
+  int get_num_dimensions() const { return num_dimensions_; }
+  void set_num_dimensions(int n) { num_dimensions_ = n; }
+  int get_num_equations() const { return num_equations_; }
+  void set_num_equations(int n) { num_equations_ = n; }
+  int get_max_iters() const { return max_iters_; }
+  void set_max_iters(int n) { max_iters_ = n; }
+  float get_min_x_step() const { return min_x_step_; }
+  void set_min_x_step(float s) { min_x_step_ = s; }
+  float get_min_y_step() const { return min_y_step_; }
+  void set_min_y_step(float s) { min_y_step_ = s; }
+  void set_decreasing_step_size(bool on) { decreasing_step_size_ = on; }
+
+  const std::vector<Opt_func*>& get_funcs() const { return funcs_; }
+  // Takes ownership of the listed objects. Throws exception_l, keeping the held
+  // list, when an object is listed twice or is the base function of a
+  // registered gradient function (it would be deleted twice).
+  void set_funcs(const std::vector<Opt_func*>& funcs);
+  const std::vector<Grad_func*>& get_grad_funcs() const { return grad_funcs_; }
+  // As set_funcs; also rejects a gradient function whose base function is a
+  // registered objective function or the base of another listed one.
+  void set_grad_funcs(const std::vector<Grad_func*>& grad_funcs);
+  // One list per objective function (same order as funcs), one step per parameter.
+  const std::vector<std::vector<double>>& get_finite_difference_steps() const {
+    return finite_difference_steps_;
+  }
+  void set_finite_difference_steps(const std::vector<std::vector<double>>& steps) {
+    finite_difference_steps_ = steps;
+  }
+
+protected:
+  std::vector<std::vector<double>> finite_difference_steps_;
+  int num_dimensions_ = 0;
+  int num_equations_ = 0;
+  std::vector<Opt_func*> funcs_;
+  std::vector<Grad_func*> grad_funcs_;
+  int max_iters_ = 1;
+  float min_x_step_ = 0.0f;
+  float min_y_step_ = -100000.0f;
+  bool decreasing_step_size_ = false;
+};
+
+}  // namespace trel
+
+#endif
