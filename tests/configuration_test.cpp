@@ -1,0 +1,837 @@
+#include "trel_tools/configuration.h"
+
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "trel_tools/exception_l.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Redirects std::cerr and std::cout into strings for its lifetime.
+class captured_streams {
+public:
+  captured_streams()
+      : old_err_(std::cerr.rdbuf(err_.rdbuf())), old_out_(std::cout.rdbuf(out_.rdbuf())) {}
+  ~captured_streams() {
+    std::cerr.rdbuf(old_err_);
+    std::cout.rdbuf(old_out_);
+  }
+  std::string err() const { return err_.str(); }
+  std::string out() const { return out_.str(); }
+
+private:
+  std::ostringstream err_;
+  std::ostringstream out_;
+  std::streambuf* old_err_;
+  std::streambuf* old_out_;
+};
+
+// A fresh directory, removed with everything in it at the end of the test.
+class temp_dir {
+public:
+  temp_dir() {
+    std::string pattern = (fs::temp_directory_path() / "trel_configuration_XXXXXX").string();
+    const char* made = mkdtemp(pattern.data());
+    if (!made) throw std::runtime_error("mkdtemp failed");
+    path_ = made;
+  }
+  ~temp_dir() {
+    std::error_code error;
+    fs::remove_all(path_, error);
+  }
+  // Writes `content` byte for byte to `name` inside the directory; returns the full path.
+  std::string write(const std::string& name, const std::string& content) const {
+    const fs::path file = path_ / name;
+    fs::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary) << content;
+    return file.string();
+  }
+  const fs::path& path() const { return path_; }
+
+private:
+  fs::path path_;
+};
+
+// Imports are relative to the process's working directory: tests that import
+// run inside their temporary directory and go back afterwards.
+class working_directory {
+public:
+  explicit working_directory(const fs::path& dir) : previous_(fs::current_path()) { fs::current_path(dir); }
+  ~working_directory() { fs::current_path(previous_); }
+
+private:
+  fs::path previous_;
+};
+
+class inspectable_configuration : public trel::configuration {
+public:
+  using configuration::configuration;
+  using configuration::add_param;
+  using configuration::parameters;
+
+  // The value of `name` as text, whatever its kind ("<missing>" when unknown).
+  std::string value_text(const std::string& name) const {
+    for (const parameter& record : parameters) {
+      if (record.name != name) continue;
+      std::ostringstream text;
+      switch (record.type) {
+        case param_bool: text << (std::get<bool>(record.value) ? "true" : "false"); break;
+        case param_int: text << std::get<int>(record.value); break;
+        case param_double: text << std::get<double>(record.value); break;
+        case param_string: text << std::get<std::string>(record.value); break;
+        default: text << "<special>"; break;
+      }
+      return text.str();
+    }
+    return "<missing>";
+  }
+};
+
+int int_param(const trel::configuration& config, const std::string& name) {
+  int value = -12345;
+  EXPECT_TRUE(config.get_param(name, value)) << name;
+  return value;
+}
+
+std::vector<std::string> split_lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream stream(text);
+  for (std::string line; std::getline(stream, line);) lines.push_back(line);
+  return lines;
+}
+
+// The exception thrown by reading `main.txt` with `content` inside `dir`.
+std::string read_error(const temp_dir& dir, const std::string& content) {
+  const std::string path = dir.write("main.txt", content);
+  captured_streams streams;
+  try {
+    trel::configuration config(path);
+  } catch (const trel::exception_l& e) {
+    EXPECT_EQ(e.depth(), 0);
+    return e.what();
+  }
+  return "<no exception>";
+}
+
+}  // namespace
+
+// ---- reader
+
+TEST(ConfigurationReader, OnlyFirstTokenOfEachLineCounts) {
+  temp_dir dir;
+  const std::string path = dir.write("main.txt", "classes=3  trailing comment = here\n \t trees=4\tx\nx_subregions=2");
+  captured_streams streams;
+  const trel::configuration config(path);
+  EXPECT_EQ(int_param(config, "classes"), 3);
+  EXPECT_EQ(int_param(config, "trees"), 4);
+  EXPECT_EQ(int_param(config, "x_subregions"), 2);  // last line without a line feed
+  EXPECT_EQ(streams.err(), "");
+  EXPECT_EQ(streams.out(), "");
+}
+
+TEST(ConfigurationReader, CrLfFileReadsLikeLfFile) {
+  const std::string lines[] = {"// header", "", "trees=5", "  classes=2  // two", "trees=6", "mode=live", "__tag=a"};
+  std::string lf, crlf;
+  for (const std::string& line : lines) {
+    lf += line + "\n";
+    crlf += line + "\r\n";
+  }
+  temp_dir dir;
+  std::string lf_err, crlf_err;
+  inspectable_configuration* configs[2];
+  {
+    captured_streams streams;
+    configs[0] = new inspectable_configuration(dir.write("lf.txt", lf));
+    lf_err = streams.err();
+  }
+  {
+    captured_streams streams;
+    configs[1] = new inspectable_configuration(dir.write("crlf.txt", crlf));
+    crlf_err = streams.err();
+  }
+  EXPECT_EQ(lf_err, "WARNING: trees parameter encountered multiple times in config file\n");
+  EXPECT_EQ(crlf_err, lf_err);
+  for (const char* name : {"trees", "classes", "mode", "__tag"})
+    EXPECT_EQ(configs[1]->value_text(name), configs[0]->value_text(name)) << name;
+  EXPECT_EQ(configs[1]->value_text("mode"), "live");
+  EXPECT_EQ(configs[1]->value_text("__tag"), "a");
+  delete configs[0];
+  delete configs[1];
+}
+
+TEST(ConfigurationReader, CommentsAndCommentedAssignmentsAreSkippedSilently) {
+  temp_dir dir;
+  const std::string path = dir.write("main.txt", "// any comment text\n//\n  //classes=3\n//trees=4 x\n\n \t \n");
+  captured_streams streams;
+  const trel::configuration config(path);
+  EXPECT_EQ(int_param(config, "classes"), -1);
+  EXPECT_EQ(int_param(config, "trees"), -1);
+  EXPECT_EQ(streams.err(), "");
+  EXPECT_EQ(streams.out(), "");
+}
+
+TEST(ConfigurationReader, MalformedLinesThrowNamingLineAndToken) {
+  struct malformed_case {
+    std::string content;
+    std::string details;
+  };
+  const malformed_case cases[] = {
+      {"/ comment\n", "Details: No equals sign found in config file line 0: \"/\""},
+      {"\n\n\nclasses = 3\n", "Details: No equals sign found in config file line 3: \"classes\""},
+      {"trees=2\r\n// ok\r\n  noequals  trees=3\r\n", "Details: No equals sign found in config file line 2: \"noequals\""},
+      {"a==b\n", "Details: configuration::configure() : line 0 contained more than one equals sign: \"a==b\""},
+      {"trees=2\na=b=c tail=x\n",
+       "Details: configuration::configure() : line 1 contained more than one equals sign: \"a=b=c\""},
+  };
+  temp_dir dir;
+  for (const malformed_case& c : cases) {
+    const std::vector<std::string> lines = split_lines(read_error(dir, c.content));
+    ASSERT_EQ(lines.size(), 3u) << c.content;
+    EXPECT_NE(lines[0].find("trel_tools/configuration.cpp("), std::string::npos) << lines[0];
+    EXPECT_NE(lines[1].find("configure("), std::string::npos) << lines[1];
+    EXPECT_EQ(lines[2], c.details);
+  }
+}
+
+TEST(ConfigurationReader, EmptyValueAndEmptyNameReachTheStore) {
+  temp_dir dir;
+  const std::string path = dir.write("main.txt", "classes=\n=3\n");
+  captured_streams streams;
+  const trel::configuration config(path);
+  EXPECT_EQ(int_param(config, "classes"), -1);
+  EXPECT_EQ(streams.err(),
+            "WARNING: the number of classes was not greater than 0: \n"
+            "WARNING: Attempted to set an unrecognised parameter: \"\" to a value of \"3\", check it dosen't "
+            "belong to a subconfiguration not yet specified.\n");
+}
+
+TEST(ConfigurationReader, UnreadableLocationsLeaveEveryDefault) {
+  temp_dir dir;
+  struct location_case {
+    std::unique_ptr<inspectable_configuration> (*make)(const temp_dir&);
+    std::string warning;
+  };
+  const location_case cases[] = {
+      {[](const temp_dir&) { return std::make_unique<inspectable_configuration>(static_cast<const char*>(nullptr)); },
+       "WARNING: Null char array location passed to config file constructor.\n"},
+      {[](const temp_dir&) { return std::make_unique<inspectable_configuration>(std::string()); },
+       "WARNING: Empty string location passed to config file constructor.\n"},
+      {[](const temp_dir& d) { return std::make_unique<inspectable_configuration>((d.path() / "none.txt").string()); },
+       "WARNING: Input config file was not opened: " + (dir.path() / "none.txt").string() + "\n"},
+      {[](const temp_dir& d) { return std::make_unique<inspectable_configuration>(d.path().string().c_str()); },
+       "WARNING: Input config file was not opened: " + dir.path().string() + "\n"},
+  };
+  const inspectable_configuration defaults;
+  for (const location_case& c : cases) {
+    captured_streams streams;
+    const std::unique_ptr<inspectable_configuration> config = c.make(dir);
+    EXPECT_EQ(streams.err(), c.warning);
+    EXPECT_EQ(streams.out(), "");
+    ASSERT_EQ(config->parameters.size(), defaults.parameters.size());
+    for (std::size_t i = 0; i < defaults.parameters.size(); ++i)
+      EXPECT_TRUE(config->parameters[i].value == defaults.parameters[i].value) << defaults.parameters[i].name;
+  }
+}
+
+// ---- imports
+
+TEST(ConfigurationImport, ImportedAssignmentsTakeEffectAtTheImportLine) {
+  temp_dir dir;
+  const working_directory cwd(dir.path());
+  dir.write("sub.txt", "trees=7\nclasses=4\n__seen=yes\n");
+  dir.write("main.txt", "trees=5\nimport=sub.txt\nclasses=2\n__seen=again\n");
+  captured_streams streams;
+  const inspectable_configuration config("main.txt");
+  EXPECT_EQ(config.value_text("trees"), "5");
+  EXPECT_EQ(config.value_text("classes"), "4");
+  EXPECT_EQ(config.value_text("__seen"), "again");
+  EXPECT_EQ(streams.out(), "Importing additional config file: \"sub.txt\"\n");
+  EXPECT_EQ(streams.err(),
+            "WARNING: trees parameter encountered multiple times in config file\n"
+            "WARNING: classes parameter encountered multiple times in config file\n");
+}
+
+TEST(ConfigurationImport, PathIsRelativeToWorkingDirectoryNotToImportingFile) {
+  temp_dir dir;
+  const working_directory cwd(dir.path());
+  dir.write("conf/inner.txt", "trees=5\n");
+  {
+    dir.write("conf/main.txt", "import=inner.txt\n");
+    captured_streams streams;
+    const trel::configuration config("conf/main.txt");
+    EXPECT_EQ(int_param(config, "trees"), -1);
+    EXPECT_EQ(streams.err(), "WARNING: Error opening import file: inner.txt\n");
+  }
+  {
+    dir.write("conf/main.txt", "import=conf/inner.txt\n");
+    captured_streams streams;
+    const trel::configuration config("conf/main.txt");
+    EXPECT_EQ(int_param(config, "trees"), 5);
+    EXPECT_EQ(streams.err(), "");
+  }
+}
+
+TEST(ConfigurationImport, MissingImportWarnsAndReadingGoesOn) {
+  temp_dir dir;
+  const working_directory cwd(dir.path());
+  dir.write("main.txt", "import=missing.txt\ntrees=5\n");
+  captured_streams streams;
+  const trel::configuration config("main.txt");
+  EXPECT_EQ(int_param(config, "trees"), 5);
+  EXPECT_EQ(streams.out(), "Importing additional config file: \"missing.txt\"\n");
+  EXPECT_EQ(streams.err(), "WARNING: Error opening import file: missing.txt\n");
+}
+
+TEST(ConfigurationImport, ImportedFileCountsItsOwnLinesFromZero) {
+  temp_dir dir;
+  const working_directory cwd(dir.path());
+  dir.write("bad.txt", "trees=3\n\nbroken\n");
+  const std::vector<std::string> lines = split_lines(read_error(dir, "\n\n\n\nimport=bad.txt\n"));
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[2], "Details: No equals sign found in config file line 2: \"broken\"");
+}
+
+TEST(ConfigurationImport, ClientImportOfBadFileKeepsEarlierLinesApplied) {
+  temp_dir dir;
+  const working_directory cwd(dir.path());
+  dir.write("bad.txt", "trees=3\nclasses=2=1\nx_subregions=4\n");
+  dir.write("good.txt", "y_subregions=6\n");
+  captured_streams streams;
+  trel::configuration config;
+  EXPECT_THROW(config.set_param("import", "bad.txt"), trel::exception_l);
+  EXPECT_EQ(int_param(config, "trees"), 3);
+  EXPECT_EQ(int_param(config, "classes"), -1);
+  EXPECT_EQ(int_param(config, "x_subregions"), -1);
+  // The chain of files being read was unwound: bad.txt may be read again.
+  EXPECT_THROW(config.set_param("import", "bad.txt"), trel::exception_l);
+  config.set_param("import", "good.txt");
+  EXPECT_EQ(int_param(config, "y_subregions"), 6);
+}
+
+TEST(ConfigurationImport, CyclesEndWithAWarningNamingTheFile) {
+  struct cycle_case {
+    std::vector<std::pair<std::string, std::string>> files;  // main.txt is read
+    std::string err;
+    std::string trees;
+  };
+  const std::string again = "WARNING: Import file is already being read, not importing it again: ";
+  const cycle_case cases[] = {
+      {{{"main.txt", "trees=2\nimport=main.txt\nclasses=3\n"}}, again + "main.txt\n", "2"},
+      // Self-import twice: two warnings, not an exponential re-reading.
+      {{{"main.txt", "import=./main.txt\nimport=main.txt\ntrees=4\n"}},
+       again + "./main.txt\n" + again + "main.txt\n", "4"},
+      {{{"main.txt", "import=b.txt\ntrees=5\n"}, {"b.txt", "import=c.txt\n"}, {"c.txt", "import=main.txt\n"}},
+       again + "main.txt\n", "5"},
+  };
+  for (const cycle_case& c : cases) {
+    temp_dir dir;
+    const working_directory cwd(dir.path());
+    for (const auto& file : c.files) dir.write(file.first, file.second);
+    captured_streams streams;
+    const inspectable_configuration config("main.txt");
+    EXPECT_EQ(streams.err(), c.err);
+    EXPECT_EQ(config.value_text("trees"), c.trees);
+  }
+}
+
+TEST(ConfigurationImport, FileImportedTwiceInSequenceIsReadTwice) {
+  temp_dir dir;
+  const working_directory cwd(dir.path());
+  dir.write("b.txt", "output_parameters=2\n");
+  dir.write("main.txt", "import=b.txt\nimport=b.txt\n");
+  captured_streams streams;
+  const trel::configuration config("main.txt");
+  EXPECT_EQ(streams.out(),
+            "Importing additional config file: \"b.txt\"\nImporting additional config file: \"b.txt\"\n");
+  EXPECT_EQ(streams.err(),
+            "WARNING: output_parameters encountered multiple times in config file (using new one anyway). Ignore "
+            "this for multi-classifier systems.\n");
+}
+
+// ---- store
+
+TEST(ConfigurationStore, GetParamOfUnknownNameLeavesOutUntouched) {
+  const trel::configuration config;
+  captured_streams streams;
+  int out = 42;
+  EXPECT_FALSE(config.get_param("no_such_parameter", out));
+  EXPECT_EQ(out, 42);
+  EXPECT_EQ(streams.err(), "Couldn't get parameter no_such_parameter\n");
+}
+
+TEST(ConfigurationStore, GetParamOfAnotherKindThrowsAndLeavesOutUntouched) {
+  const trel::configuration config;
+  double real = 7.5;
+  std::string text = "kept";
+  bool flag = true;
+  int* object = nullptr;
+  EXPECT_THROW(config.get_param("classes", real), trel::exception_l);
+  EXPECT_THROW(config.get_param("mode", flag), trel::exception_l);
+  EXPECT_THROW(config.get_param("ratio", text), trel::exception_l);
+  EXPECT_THROW(config.get_param("trees", object), trel::exception_l);
+  EXPECT_EQ(real, 7.5);
+  EXPECT_EQ(text, "kept");
+  EXPECT_TRUE(flag);
+}
+
+TEST(ConfigurationStore, AddParamOfExistingNameKeepsTheFirstRecord) {
+  inspectable_configuration config;
+  const std::size_t count = config.parameters.size();
+  captured_streams streams;
+  config.add_param("classes", 7, trel::configuration::param_int);
+  EXPECT_EQ(streams.err(), "Matching parameter named \"classes\" found at position i during add.\n");
+  EXPECT_EQ(config.parameters.size(), count);
+  EXPECT_EQ(config.value_text("classes"), "-1");
+
+  config.add_param("extra_gain", 2.5, trel::configuration::param_double);
+  EXPECT_EQ(config.value_text("extra_gain"), "2.5");
+  EXPECT_EQ(config.parameters.back().name, "extra_gain");
+  // A type code that does not match the default's kind is refused.
+  EXPECT_THROW(config.add_param("extra_count", 3, trel::configuration::param_string), trel::exception_l);
+  EXPECT_EQ(config.parameters.size(), count + 1);
+}
+
+TEST(ConfigurationStore, DoubleUnderscoreNamesAreFreeTextTakingTheLastValue) {
+  inspectable_configuration config;
+  captured_streams streams;
+  config.set_param("__note", "abc");
+  config.set_param("__note", "xyz");
+  config.set_param("__empty", "");
+  EXPECT_EQ(streams.err(), "");
+  std::string note;
+  EXPECT_TRUE(config.get_param("__note", note));
+  EXPECT_EQ(note, "xyz");
+  EXPECT_EQ(config.value_text("__empty"), "");
+  EXPECT_EQ(config.parameters.back().type, trel::configuration::param_string);
+}
+
+TEST(ConfigurationStore, UnknownOrUnassignableNamesWarnAndChangeNothing) {
+  inspectable_configuration config;
+  const std::size_t count = config.parameters.size();
+  captured_streams streams;
+  config.set_param("nosuchname", "1");
+  config.set_param("closing_iterations", "3");
+  config.set_param("Classes", "3");
+  const std::string tail = "\", check it dosen't belong to a subconfiguration not yet specified.\n";
+  EXPECT_EQ(streams.err(),
+            "WARNING: Attempted to set an unrecognised parameter: \"nosuchname\" to a value of \"1" + tail +
+                "WARNING: Attempted to set an unrecognised parameter: \"closing_iterations\" to a value of \"3" +
+                tail + "WARNING: Attempted to set an unrecognised parameter: \"Classes\" to a value of \"3" + tail);
+  EXPECT_EQ(config.parameters.size(), count);
+  EXPECT_EQ(config.value_text("closing_iterations"), "0");
+  EXPECT_EQ(config.value_text("classes"), "-1");
+}
+
+TEST(ConfigurationStore, NumbersAreReadLikeAtoiAndAtof) {
+  struct number_case {
+    std::string name, value, expected;
+  };
+  const number_case cases[] = {
+      {"trees", "12abc", "12"},
+      {"trees", " +7", "7"},
+      {"crossvalidation_iterations", "abc", "0"},
+      {"kernel_width", "9.9", "9"},
+      {"trees", "99999999999999999999", "2147483647"},  // saturates instead of wrapping
+      {"ratio", "0.25xyz", "0.25"},
+      {"ratio", " 5e-1", "0.5"},
+  };
+  for (const number_case& c : cases) {
+    inspectable_configuration config;
+    captured_streams streams;
+    config.set_param(c.name, c.value);
+    EXPECT_EQ(config.value_text(c.name), c.expected) << c.name << "=" << c.value;
+    EXPECT_EQ(streams.err(), "");
+  }
+  // 2^32 + 1 would wrap round to 1 and pass the range check.
+  inspectable_configuration config;
+  captured_streams streams;
+  config.set_param("output_bitmap", "4294967297");
+  EXPECT_EQ(config.value_text("output_bitmap"), "-1");
+  EXPECT_EQ(streams.err(),
+            "WARNING: output_bitmap must be greater than or equal to 0, and less than128, entered value was: "
+            "2147483647\n");
+}
+
+TEST(ConfigurationStore, SpecialParameterWithoutReleaseRuleIsReportedAndLeftToItsOwner) {
+  static int owned_by_test = 5;
+  class extended : public inspectable_configuration {
+  public:
+    extended() { add_param("my_special", static_cast<void*>(&owned_by_test), param_special); }
+  };
+  auto* config = new extended;
+  int* object = nullptr;
+  EXPECT_TRUE(config->get_param("my_special", object));
+  EXPECT_EQ(object, &owned_by_test);
+  captured_streams streams;
+  delete config;
+  EXPECT_EQ(streams.err(), "WARNING: Unrecognised special parameter, unsure how to clear: my_special\n");
+  EXPECT_EQ(owned_by_test, 5);
+}
+
+TEST(ConfigurationStore, ConstructorThrowingPartWayLeavesNothingBehind) {
+  // Run under the sanitizer build, a leak of the records or texts read before
+  // the bad line fails this test.
+  temp_dir dir;
+  const std::string path = dir.write("main.txt", "__a=" + std::string(200, 'x') + "\nmode=live\n__b=y\nbad line\n");
+  captured_streams streams;
+  EXPECT_THROW(trel::configuration config(path), trel::exception_l);
+  EXPECT_THROW(trel::configuration config(path.c_str()), trel::exception_l);
+}
+
+// ---- catalogue
+
+namespace {
+
+struct assignment_case {
+  std::vector<std::string> lines;  // name=value assignments, applied in order
+  std::string name;
+  std::string expected_value;
+  std::string expected_err;
+};
+
+void PrintTo(const assignment_case& c, std::ostream* os) {
+  for (const std::string& line : c.lines) *os << line << "; ";
+}
+
+class CatalogueRule : public ::testing::TestWithParam<assignment_case> {};
+
+const std::string not_boolean(const std::string& name, const std::string& value) {
+  return "WARNING: " + name + " parameter not 1,0,true or false: \"" + value + "\"\n";
+}
+const std::string keep(const std::string& name) {
+  return "WARNING: " + name + " parameter encountered multiple times in config file\n";
+}
+const std::string take_new(const std::string& name) {
+  return "WARNING: " + name + " parameter encountered multiple times in config file (using new one anyway)\n";
+}
+
+}  // namespace
+
+TEST_P(CatalogueRule, AppliesRepeatRuleCheckAndWarning) {
+  const assignment_case& c = GetParam();
+  inspectable_configuration config;
+  captured_streams streams;
+  for (const std::string& line : c.lines) {
+    const std::string::size_type equals = line.find('=');
+    config.set_param(line.substr(0, equals), line.substr(equals + 1));
+  }
+  EXPECT_EQ(config.value_text(c.name), c.expected_value);
+  EXPECT_EQ(streams.err(), c.expected_err);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Booleans, CatalogueRule,
+    ::testing::Values(
+        assignment_case{{"sf_motion_only=yes"}, "sf_motion_only", "false", not_boolean("sf_motion_only", "yes")},
+        assignment_case{{"sf_do_resampling=TRUE"}, "sf_do_resampling", "true", not_boolean("sf_do_resampling", "TRUE")},
+        assignment_case{{"use_classification_tracker=maybe"}, "use_classification_tracker", "false",
+                        "WARNING: Unrecognised value for use_classification_tracker: maybe\n"},
+        assignment_case{{"use_object_tracker=2"}, "use_object_tracker", "false",
+                        "WARNING: Unrecognised value for use_object_tracker: 2\n"},
+        assignment_case{{"interpolate=on"}, "interpolate", "false",
+                        "WARNING: Interpolate parameter not 1,0,true or false: on\n"},
+        assignment_case{{"uniform=off"}, "uniform", "false", "WARNING: Uniform parameter not 1,0,true or false: off\n"},
+        assignment_case{{"rotationally_invariant=x"}, "rotationally_invariant", "false",
+                        "WARNING: Rotationally invariant parameter not 1,0,true or false: \"x\"\n"},
+        assignment_case{{"sf_motion_only=true", "sf_motion_only=false"}, "sf_motion_only", "true",
+                        keep("sf_motion_only")},
+        assignment_case{{"sf_motion_only=false", "sf_motion_only=1"}, "sf_motion_only", "true", ""},
+        assignment_case{{"sf_write_flows=0", "sf_write_flows=true"}, "sf_write_flows", "false", keep("sf_write_flows")},
+        assignment_case{{"accumulation_classifier=1", "accumulation_classifier=0"}, "accumulation_classifier", "true",
+                        keep("accumulation_classifier")},
+        assignment_case{{"sf_ml_holistic_mean=1", "sf_ml_holistic_mean=0"}, "sf_ml_holistic_mean", "false",
+                        take_new("sf_ml_holistic_mean")},
+        assignment_case{{"surface_normal_consistency=true", "surface_normal_consistency=bad"},
+                        "surface_normal_consistency", "true",
+                        take_new("surface_normal_consistency") + not_boolean("surface_normal_consistency", "bad")}));
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, CatalogueRule,
+    ::testing::Values(
+        assignment_case{{"mode=Train"}, "mode", "", "WARNING: unrecognised mode: \"Train\"\n"},
+        assignment_case{{"mode=train", "mode=live"}, "mode", "live", take_new("mode")},
+        assignment_case{{"classifier_file=model"}, "classifier_file", "model",
+                        "WARNING: Classifier file does not have a .xxx extension: model\n"},
+        assignment_case{{"classifier_file=a.b"}, "classifier_file", "a.b",
+                        "WARNING: Classifier file does not have a .xxx extension: a.b\n"},
+        assignment_case{{"classifier_file=forest.xml"}, "classifier_file", "forest.xml", ""},
+        assignment_case{{"classifier_file=frame.jpeg"}, "classifier_file", "frame.jpeg",
+                        "WARNING: Classifier file does not have a .xxx extension: frame.jpeg\n"},
+        assignment_case{{"setup_file_location=config.cfg"}, "setup_file_location", "",
+                        "WARNING: setup_file_location does not have a .txt extension: config.cfg\n"},
+        assignment_case{{"setup_file_location=txt"}, "setup_file_location", "",
+                        "WARNING: setup_file_location does not have a .txt extension: txt\n"},
+        assignment_case{{"setup_file_location=.txt"}, "setup_file_location", ".txt", ""},
+        assignment_case{{"features=HOG"}, "features", "", "WARNING: unrecognised features: \"HOG\"\n"},
+        assignment_case{{"classifier_type=svm", "classifier_type=rdf"}, "classifier_type", "svm",
+                        keep("classifier_type")},
+        assignment_case{{"object_tracker_type=kalman"}, "object_tracker_type", "",
+                        "WARNING: Unrecognised object_tracker_type specified: kalman\n"},
+        assignment_case{{"object_fitness_type=ff_linear_gc"}, "object_fitness_type", "ff_linear_gc", ""},
+        assignment_case{{"value_fitness_type=ff_gc", "value_fitness_type=ff_ofc"}, "value_fitness_type", "ff_ofc",
+                        take_new("value_fitness_type")},
+        assignment_case{{"value_peak_extractor=mode"}, "value_peak_extractor", "",
+                        "WARNING: value_peak_extractor should be mean, median or meanshift, entered value was: mode\n"},
+        assignment_case{{"cc_eval_type=dirty"}, "cc_eval_type", "",
+                        "WARNING: unrecognised cc_eval_type: \"dirty\"\n"
+                        "WARNING: recognised types are clean, noisy and outlier\n"},
+        assignment_case{{"svm_type=linear", "svm_type=c"}, "svm_type", "linear", keep("svm_type")},
+        assignment_case{{"svm_type=c", "svm_type=linear"}, "svm_type", "linear", ""},
+        assignment_case{{"object_extractor=a", "object_extractor=b"}, "object_extractor", "a",
+                        keep("object_extractor")},
+        assignment_case{{"sf_estimator=a", "sf_estimator=b"}, "sf_estimator", "b", take_new("sf_estimator")}));
+
+INSTANTIATE_TEST_SUITE_P(
+    Integers, CatalogueRule,
+    ::testing::Values(
+        assignment_case{{"trees=0"}, "trees", "-1", "WARNING: Number of trees less than 1: 0\n"},
+        assignment_case{{"trees=5", "trees=7"}, "trees", "5", keep("trees")},
+        assignment_case{{"trees=5", "trees=0"}, "trees", "5", keep("trees")},
+        assignment_case{{"trees=-3x"}, "trees", "-1", "WARNING: Number of trees less than 1: -3x\n"},
+        assignment_case{{"output_bitmap=0"}, "output_bitmap", "0", ""},
+        assignment_case{{"output_bitmap=128"}, "output_bitmap", "-1",
+                        "WARNING: output_bitmap must be greater than or equal to 0, and less than128, entered value "
+                        "was: 128\n"},
+        assignment_case{{"output_bitmap=200x"}, "output_bitmap", "-1",
+                        "WARNING: output_bitmap must be greater than or equal to 0, and less than128, entered value "
+                        "was: 200\n"},
+        assignment_case{{"kernel_width=4"}, "kernel_width", "3",
+                        "WARNING: kernel_width should be odd, entered value was: 4\n"},
+        assignment_case{{"kernel_width=1"}, "kernel_width", "3",
+                        "WARNING: kernel_width should not be less than 3, entered value was: 1\n"},
+        assignment_case{{"kernel_width=5"}, "kernel_width", "5", ""},
+        assignment_case{{"image_dep_seg_thresh=256"}, "image_dep_seg_thresh", "0",
+                        "WARNING: image_dep_seg_thresh should not be less than 0 or more than 255, entered value "
+                        "was: 256\n"},
+        assignment_case{{"image_dep_seg_thresh=-1"}, "image_dep_seg_thresh", "0",
+                        "WARNING: image_dep_seg_thresh should not be less than 0 or more than 255, entered value "
+                        "was: -1\n"},
+        assignment_case{{"image_dep_seg_thresh=255"}, "image_dep_seg_thresh", "255", ""},
+        assignment_case{{"output_parameters=2", "output_parameters=3"}, "output_parameters", "3",
+                        "WARNING: output_parameters encountered multiple times in config file (using new one "
+                        "anyway). Ignore this for multi-classifier systems.\n"},
+        assignment_case{{"output_parameters=0"}, "output_parameters", "1",
+                        "WARNING: Number of output parameters must be greater than 0, entered value was: 0\n"},
+        assignment_case{{"hosf_cell_width=5", "hosf_cell_width=6"}, "hosf_cell_width", "6",
+                        take_new("hosf_cell_width")},
+        assignment_case{{"crossvalidation_iterations=-2"}, "crossvalidation_iterations", "0",
+                        "WARNING: crossvalidation_iterations must be greater than or equal to 0, entered value was: "
+                        "-2\n"},
+        assignment_case{{"sf_patch_size=0"}, "sf_patch_size", "0", ""},
+        assignment_case{{"kmeans_max_iters=0"}, "kmeans_max_iters", "10000",
+                        "WARNING: kmeans_max_iters should not be less than 1, entered value was: 0\n"}));
+
+INSTANTIATE_TEST_SUITE_P(
+    Reals, CatalogueRule,
+    ::testing::Values(
+        assignment_case{{"ratio=1"}, "ratio", "-1", "WARNING: Ratio not between 0 and 1: 1\n"},
+        assignment_case{{"ratio=0"}, "ratio", "-1", "WARNING: Ratio not between 0 and 1: 0\n"},
+        assignment_case{{"ratio=nan"}, "ratio", "-1", "WARNING: Ratio not between 0 and 1: nan\n"},
+        assignment_case{{"ratio=0.5"}, "ratio", "0.5", ""},
+        assignment_case{{"detector_threshold=1"}, "detector_threshold", "1", ""},
+        assignment_case{{"detector_threshold=0"}, "detector_threshold", "0", ""},
+        assignment_case{{"detector_threshold=1.01"}, "detector_threshold", "0.5",
+                        "WARNING: detector_threshold should be between 0 and 1, entered value was: 1.01\n"},
+        assignment_case{{"training_ratio=2abc"}, "training_ratio", "0",
+                        "WARNING: training_ratio must be greater than 0, and less than 1, entered value was: 2\n"},
+        assignment_case{{"dep_seg_thresh=-1.50"}, "dep_seg_thresh", "0",
+                        "WARNING: Invalid value for dep_seg_thresh: -1.5\n"},
+        assignment_case{{"sf_ml_training_fraction=1"}, "sf_ml_training_fraction", "1", ""},
+        assignment_case{{"sf_ml_training_fraction=1.5"}, "sf_ml_training_fraction", "0",
+                        "WARNING: sf_ml_training_fraction should not be more than 1, entered value was: 1.5\n"},
+        assignment_case{{"sf_ml_training_fraction=-0.5"}, "sf_ml_training_fraction", "0",
+                        "WARNING: sf_ml_training_fraction should not be negative, entered value was: -0.5\n"},
+        assignment_case{{"x_search_expansion=2", "x_search_expansion=3", "x_search_expansion=-4"},
+                        "x_search_expansion", "-4", ""},
+        assignment_case{{"brightness_constancy_likelihood_decay=0"}, "brightness_constancy_likelihood_decay", "-1",
+                        "WARNING: brightness_constancy_likelihood_decay should be less than 0, entered value was: "
+                        "0\n"},
+        assignment_case{{"frame_interval=0"}, "frame_interval", "0",
+                        "WARNING: frame_interval should be greater than 0, entered value was: 0\n"},
+        assignment_case{{"frame_interval=0.04", "frame_interval=0.5"}, "frame_interval", "0.04",
+                        keep("frame_interval")},
+        assignment_case{{"image_impulse_noise_level=0"}, "image_impulse_noise_level", "0", ""}));
+
+namespace {
+
+// Every plain parameter in registration order: name, kind, default, and a valid
+// value that differs from the default ("-" for the one not assignable by name).
+struct catalogue_entry {
+  const char* name;
+  int type;
+  const char* default_text;
+  const char* valid_value;
+};
+constexpr int B = trel::configuration::param_bool;
+constexpr int T = trel::configuration::param_string;
+constexpr int I = trel::configuration::param_int;
+constexpr int R = trel::configuration::param_double;
+
+const catalogue_entry plain_catalogue[] = {
+    {"use_classification_tracker", B, "false", "true"}, {"use_object_tracker", B, "false", "true"},
+    {"interpolate", B, "false", "true"}, {"uniform", B, "false", "true"},
+    {"rotationally_invariant", B, "false", "true"}, {"sf_do_resampling", B, "true", "false"},
+    {"sf_multiply_prior", B, "false", "true"}, {"sf_normalise_weights", B, "true", "false"},
+    {"sf_noise_based_on_weight", B, "true", "false"}, {"sf_randomly_spread_missing", B, "false", "true"},
+    {"sf_ray_resampling", B, "true", "false"}, {"sf_projection_scoring", B, "false", "true"},
+    {"sf_two_stage_pf", B, "true", "false"}, {"sf_smoothness_weighting", B, "false", "true"},
+    {"sf_image_plane", B, "true", "false"}, {"sf_inner_noise_loop", B, "false", "true"},
+    {"sf_exponential_cost", B, "true", "false"}, {"sf_motion_only", B, "false", "true"},
+    {"sf_propagate_velocities", B, "false", "true"}, {"sf_ray_resample_all_cameras", B, "false", "true"},
+    {"sf_interpolate_pixels", B, "false", "true"}, {"sf_weight_prev_pos_conformancy", B, "false", "true"},
+    {"sf_no_noise_on_best_per_ray", B, "true", "false"}, {"sf_dont_copy_neighbour_rays", B, "false", "true"},
+    {"sf_favour_small_velocs", B, "false", "true"}, {"sf_favour_skin_colour", B, "false", "true"},
+    {"sf_forward_and_back", B, "false", "true"}, {"sf_forward_est", B, "false", "true"},
+    {"sf_write_traj", B, "false", "true"}, {"sf_write_flows", B, "true", "false"},
+    {"deinterlace_input", B, "false", "true"}, {"sf_occlusion_aware", B, "false", "true"},
+    {"empty_clusters_at_boundary", B, "false", "true"}, {"filter_sf_vals_3d", B, "false", "true"},
+    {"filter_sf_weights_3d", B, "false", "true"}, {"filter_sf_2d", B, "false", "true"},
+    {"acc_classifier_averaging", B, "false", "true"}, {"spotting_classifier", B, "false", "true"},
+    {"accumulation_classifier", B, "false", "true"}, {"sf_ml_holistic_mean", B, "false", "true"},
+    {"sf_ml_holistic_var", B, "false", "true"}, {"sf_ml_holistic_color_hist", B, "false", "true"},
+    {"sf_ml_local_mean", B, "false", "true"}, {"sf_ml_local_var", B, "false", "true"},
+    {"sf_ml_local_color_hist", B, "false", "true"}, {"sf_ml_local_mean_per_view", B, "false", "true"},
+    {"sf_ml_local_var_per_view", B, "false", "true"}, {"sf_ml_local_ssd", B, "false", "true"},
+    {"sf_ml_holistic_mean_per_view", B, "false", "true"}, {"sf_ml_holistic_var_per_view", B, "false", "true"},
+    {"sf_ml_holistic_ssd", B, "false", "true"}, {"sf_ml_pixel_vals", B, "false", "true"},
+    {"sf_ml_pixel_norm_vals", B, "false", "true"}, {"sf_ml_pixel_mean", B, "false", "true"},
+    {"sf_ml_pixel_var", B, "false", "true"}, {"sf_ml_pixel_gradient", B, "false", "true"},
+    {"sf_ml_pixel_gabor", B, "false", "true"}, {"hosf_indie_orie", B, "false", "true"},
+    {"hosf_proj_flows", B, "false", "true"}, {"hosf_rot_inv", B, "false", "true"},
+    {"hosf_rot_inv_biggest", B, "false", "true"}, {"sf_ml_dummy", B, "false", "true"},
+    {"hosf_rot_roll_subregions", B, "false", "true"}, {"sf_ml_cost_and_grad", B, "false", "true"},
+    {"surface_normal_consistency", B, "false", "true"},
+
+    {"mode", T, "", "live"}, {"classifier_file", T, "", "forest.xml"}, {"features", T, "", "hog"},
+    {"classifier_type", T, "", "svm"}, {"setup_file_location", T, "", "rig.txt"},
+    {"object_tracker_type", T, "", "kalman_filter"}, {"object_fitness_type", T, "", "ff_gc"},
+    {"value_tracker_type", T, "", "particle_filter"},
+    {"value_fitness_type", T, "", "fitness_function_brightness_consistency_inverse"},
+    {"value_peak_extractor", T, "", "median"}, {"object_peak_extractor", T, "", "meanshift"},
+    {"object_extractor", T, "", "blobs"}, {"object_detector", T, "", "haar"}, {"sf_estimator", T, "", "pf"},
+    {"sf_gt_loc", T, "", "gt/"}, {"sf_results_loc", T, "", "out/"}, {"cluster_type", T, "", "kmeans"},
+    {"filter_type", T, "", "median"}, {"feature_path", T, "", "features/"}, {"distance_function", T, "", "l2"},
+    {"bootstrapping_feature_input", T, "", "boot.txt"}, {"sf_ml_classifier_output", T, "", "ml.xml"},
+    {"cc_eval_type", T, "", "noisy"}, {"depth_camera_config", T, "videos/scene_flow/Kinect/dep_param.txt", "k.txt"},
+    {"svm_type", T, "c", "nu"}, {"svm_kernel", T, "rbf", "linear"},
+
+    {"classes", I, "-1", "3"}, {"x_subregions", I, "-1", "2"}, {"trees", I, "-1", "50"},
+    {"y_subregions", I, "-1", "4"}, {"closing_iterations", I, "0", "-"},
+    {"object_hypothesis_dimensions", I, "0", "6"}, {"value_num_particles", I, "0", "100"},
+    {"object_num_particles", I, "0", "200"}, {"value_hypothesis_dimensions", I, "0", "2"},
+    {"output_parameters", I, "1", "2"}, {"output_bitmap", I, "-1", "127"},
+    {"crossvalidation_iterations", I, "0", "5"}, {"classifier_detector_max_scales", I, "0", "4"},
+    {"sf_pyramid_levels", I, "0", "3"}, {"sf_birth_rate", I, "0", "10"}, {"sf_max_noise_loops", I, "0", "2"},
+    {"sf_gt_pos_kinect_start", I, "0", "7"}, {"sf_patch_size", I, "3", "5"}, {"kernel_width", I, "3", "7"},
+    {"num_viewpoints", I, "-1", "2"}, {"image_dep_seg_thresh", I, "0", "255"}, {"kmeans_max_iters", I, "10000", "500"},
+    {"sf_ml_bootstrap_iters", I, "1", "3"}, {"hosf_azimuth_bins", I, "4", "8"}, {"hosf_altitude_bins", I, "4", "6"},
+    {"hosf_x_cells", I, "3", "4"}, {"hosf_y_cells", I, "3", "5"}, {"hosf_cell_width", I, "11", "13"},
+    {"hosf_cell_height", I, "11", "9"}, {"svm_crossfolds", I, "5", "10"}, {"svm_grid_iterations", I, "1", "3"},
+    {"svm_num_chi2_kernels", I, "1", "2"},
+
+    {"dep_seg_thresh", R, "0", "0.25"}, {"x_search_expansion", R, "1", "1.5"},
+    {"y_search_expansion", R, "1", "2.5"}, {"ratio", R, "-1", "0.75"}, {"feature_ratio", R, "-1", "0.5"},
+    {"training_ratio", R, "0", "0.8"}, {"detector_threshold", R, "0.5", "1"},
+    {"sf_pyramid_scale_factor", R, "0.5", "0.75"}, {"brightness_constancy_likelihood_decay", R, "-1", "-0.5"},
+    {"frame_interval", R, "0", "0.04"}, {"trajectory_threshold", R, "1000", "250"},
+    {"sf_patch_ssd_gate", R, "100000", "5000"}, {"ip_downsampling", R, "1", "2"},
+    {"image_gaussian_noise_stddev", R, "1", "0"}, {"image_impulse_noise_level", R, "0.01", "0.05"},
+    {"kmeans_min_change", R, "0", "0.001"}, {"sf_ml_training_fraction", R, "0", "1"},
+    {"bilateral_value_variance", R, "0", "16"}, {"sfml_noise_train_sample_rate", R, "1", "0.5"},
+};
+
+}  // namespace
+
+TEST(ConfigurationCatalogue, RegistersEveryPlainParameterInOrderWithItsDefault) {
+  const inspectable_configuration config;
+  const std::size_t count = sizeof(plain_catalogue) / sizeof(plain_catalogue[0]);
+  ASSERT_EQ(count, 142u);
+  ASSERT_GE(config.parameters.size(), count);
+  int per_type[4] = {0, 0, 0, 0};
+  for (std::size_t i = 0; i < count; ++i) {
+    const catalogue_entry& entry = plain_catalogue[i];
+    EXPECT_EQ(config.parameters[i].name, entry.name) << "record " << i;
+    EXPECT_EQ(config.parameters[i].type, entry.type) << entry.name;
+    EXPECT_EQ(config.value_text(entry.name), entry.default_text) << entry.name;
+    ++per_type[entry.type];
+  }
+  EXPECT_EQ(per_type[B], 65);
+  EXPECT_EQ(per_type[T], 26);
+  EXPECT_EQ(per_type[I], 32);
+  EXPECT_EQ(per_type[R], 19);
+}
+
+TEST(ConfigurationCatalogue, FileAssigningEveryParameterReadsBackWithExactWarnings) {
+  // Bad values first (refused, or stored anyway), then one valid line per
+  // parameter, then repeats and unknown names.
+  std::string content =
+      "trees=0\n"
+      "kernel_width=4\n"
+      "ratio=1\n"
+      "use_object_tracker=maybe\n"
+      "sf_ml_dummy=yes\n"
+      "cc_eval_type=dirty\n"
+      "classifier_file=model\n"
+      "setup_file_location=rig.cfg\n"
+      "output_bitmap=300\n";
+  for (const catalogue_entry& entry : plain_catalogue)
+    if (std::string(entry.valid_value) != "-") content += std::string(entry.name) + "=" + entry.valid_value + "\n";
+  content +=
+      "trees=7\n"
+      "mode=test\n"
+      "output_parameters=3\n"
+      "kernel_width=8\n"
+      "sf_ml_dummy=0\n"
+      "x_search_expansion=-2\n"
+      "svm_type=c\n"
+      "closing_iterations=2\n"
+      "unknown_name=1\n";
+  temp_dir dir;
+  const std::string path = dir.write("all.txt", content);
+  captured_streams streams;
+  const inspectable_configuration config(path);
+
+  const std::string unrecognised = "WARNING: Attempted to set an unrecognised parameter: \"";
+  const std::string tail = "\", check it dosen't belong to a subconfiguration not yet specified.\n";
+  EXPECT_EQ(streams.err(),
+            "WARNING: Number of trees less than 1: 0\n"
+            "WARNING: kernel_width should be odd, entered value was: 4\n"
+            "WARNING: Ratio not between 0 and 1: 1\n"
+            "WARNING: Unrecognised value for use_object_tracker: maybe\n"
+            "WARNING: sf_ml_dummy parameter not 1,0,true or false: \"yes\"\n"
+            "WARNING: unrecognised cc_eval_type: \"dirty\"\n"
+            "WARNING: recognised types are clean, noisy and outlier\n"
+            "WARNING: Classifier file does not have a .xxx extension: model\n"
+            "WARNING: setup_file_location does not have a .txt extension: rig.cfg\n"
+            "WARNING: output_bitmap must be greater than or equal to 0, and less than128, entered value was: 300\n"
+            // classifier_file was stored despite its warning, so the valid line is a repeat
+            "WARNING: classifier_file parameter encountered multiple times in config file (using new one anyway)\n" +
+                keep("trees") + take_new("mode") +
+                "WARNING: output_parameters encountered multiple times in config file (using new one anyway). "
+                "Ignore this for multi-classifier systems.\n" +
+                keep("kernel_width") + take_new("sf_ml_dummy") + keep("svm_type") + unrecognised +
+                "closing_iterations\" to a value of \"2" + tail + unrecognised + "unknown_name\" to a value of \"1" +
+                tail);
+
+  for (const catalogue_entry& entry : plain_catalogue) {
+    std::string expected = entry.valid_value;
+    const std::string name = entry.name;
+    if (expected == "-") expected = entry.default_text;
+    if (name == "mode") expected = "test";
+    if (name == "output_parameters") expected = "3";
+    if (name == "sf_ml_dummy") expected = "false";
+    if (name == "x_search_expansion") expected = "-2";
+    EXPECT_EQ(config.value_text(name), expected) << name;
+  }
+}

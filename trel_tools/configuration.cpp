@@ -1,0 +1,792 @@
+#include "trel_tools/configuration.h"
+
+#include <climits>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <limits>
+#include <system_error>
+#include <utility>
+
+#include "trel_tools/exception_l.h"
+
+namespace trel {
+
+namespace {
+
+constexpr double unbounded = std::numeric_limits<double>::infinity();
+
+bool starts_with(const std::string& text, const char* prefix) {
+  return text.compare(0, std::char_traits<char>::length(prefix), prefix) == 0;
+}
+
+// atoi's reading (leading whitespace, optional sign, digits up to the first
+// other character, 0 when there are none), but a number beyond the int range
+// saturates instead of wrapping round into an unrelated value.
+int text_to_int(const std::string& text) {
+  const long long number = std::strtoll(text.c_str(), nullptr, 10);
+  if (number > INT_MAX) return INT_MAX;
+  if (number < INT_MIN) return INT_MIN;
+  return static_cast<int>(number);
+}
+
+double text_to_double(const std::string& text) { return std::strtod(text.c_str(), nullptr); }
+
+// The first whitespace-delimited token of a line; the line feed is already gone,
+// so a carriage return before it counts as whitespace like any other.
+std::string first_token(const std::string& line) {
+  static const char* const whitespace = " \t\r\v\f";
+  const std::string::size_type begin = line.find_first_not_of(whitespace);
+  if (begin == std::string::npos) return std::string();
+  const std::string::size_type end = line.find_first_of(whitespace, begin);
+  return line.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
+}
+
+// Opens `path` for reading; a directory counts as a file that cannot be opened.
+bool open_for_reading(std::ifstream& file, const std::string& path) {
+  std::error_code error;
+  if (std::filesystem::is_directory(path, error)) return false;
+  file.open(path, std::ios::in | std::ios::binary);
+  return file.is_open();
+}
+
+// The identity of a file on the chain of files being read.
+std::string file_identity(const std::string& path) {
+  std::error_code error;
+  const std::filesystem::path canonical = std::filesystem::canonical(path, error);
+  return error ? path : canonical.string();
+}
+
+const char* const mode_words[] = {"train", "test", "crossvalidate", "live", "pss", "model_builder",
+                                  "model_viewer", "model_recognition", "scene_flow_demo",
+                                  "scene_flow_viewer", "trajectory_viewer", "scene_flow_ml_train",
+                                  "colour_constancy_eval", "cc_noise_eval", "cc_full_eval", nullptr};
+const char* const feature_words[] = {"lbp", "hog", "hof", "hos", nullptr};
+const char* const classifier_words[] = {"rdf", "nn", "svm", "gp", nullptr};
+const char* const tracker_words[] = {"particle_filter", "kalman_filter", nullptr};
+const char* const fitness_words[] = {"fitness_interpolator",
+                                     "fitness_function_brightness_consistency",
+                                     "fitness_function_patch_ssd",
+                                     "fitness_function_learned_bc",
+                                     "ff_linear_bc",
+                                     "ff_gc",
+                                     "ff_linear_gc",
+                                     "ff_ofc",
+                                     "fitness_function_learned_bc_inverse",
+                                     "fitness_function_brightness_consistency_inverse",
+                                     nullptr};
+const char* const peak_extractor_words[] = {"mean", "median", "meanshift", nullptr};
+const char* const cc_eval_words[] = {"clean", "noisy", "outlier", nullptr};
+
+bool is_one_of(const std::string& value, const char* const* words) {
+  for (; *words; ++words)
+    if (value == *words) return true;
+  return false;
+}
+
+}  // namespace
+
+// One catalogue entry: the parameter's name, kind and default, what a repeated
+// assignment does, which values are accepted and what is printed otherwise.
+// Rows are written with the builders below, e.g.
+//   integer("trees", -1).accept(at_least(1)).warn("WARNING: Number of trees less than 1: ")
+// A structured parameter (type param_special) names the member that parses its
+// assignments and the function that deletes its object.
+struct configuration::catalogue_row {
+  enum class repeat_rule { keep, take_new, none };
+  enum class text_rule { none, one_of, dot_in_last_four, ends_with_txt };
+
+  const char* name = nullptr;
+  int type = param_int;
+  cell default_value;
+  repeat_rule repeat = repeat_rule::keep;
+  const char* repeat_warning = nullptr;  // null: "WARNING: <name> parameter encountered multiple times..."
+  bool assignable = true;
+
+  // The warning of a refused value; the value (or the converted number) follows
+  // it. Null on a boolean means "WARNING: <name> parameter not 1,0,true or false: ".
+  const char* warning = nullptr;
+  bool quote_value = false;
+  bool show_number = false;
+
+  text_rule text_check = text_rule::none;
+  const char* const* words = nullptr;
+  bool store_anyway = false;              // the warning is printed, the text stored all the same
+  const char* second_line = nullptr;      // a further warning line
+
+  // Accepted numbers: low <= x (low < x when low_open), likewise for high.
+  double low = -unbounded;
+  bool low_open = false;
+  double high = unbounded;
+  bool high_open = false;
+  bool odd_only = false;
+  const char* high_warning = nullptr;     // null: `warning`
+  const char* odd_warning = nullptr;
+
+  void (configuration::*handler)(parameter& record, const std::string& value) = nullptr;
+  void (*release)(void* object) = nullptr;
+
+  struct range {
+    double low, high;
+    bool low_open, high_open;
+  };
+  static range at_least(double x) { return {x, unbounded, false, false}; }
+  static range greater_than(double x) { return {x, unbounded, true, false}; }
+  static range less_than(double x) { return {-unbounded, x, false, true}; }
+  static range from_to(double a, double b) { return {a, b, false, false}; }
+  static range strictly_between(double a, double b) { return {a, b, true, true}; }
+
+  static catalogue_row make(const char* name, int type, cell default_value) {
+    catalogue_row row;
+    row.name = name;
+    row.type = type;
+    row.default_value = std::move(default_value);
+    return row;
+  }
+  static catalogue_row flag(const char* name, bool default_value = false) {
+    catalogue_row row = make(name, param_bool, default_value);
+    row.quote_value = true;
+    return row;
+  }
+  static catalogue_row text(const char* name, const char* default_value = "") {
+    return make(name, param_string, std::string(default_value));
+  }
+  static catalogue_row integer(const char* name, int default_value) {
+    return make(name, param_int, default_value);
+  }
+  static catalogue_row real(const char* name, double default_value) {
+    return make(name, param_double, default_value);
+  }
+
+  catalogue_row take_new() const { return with([](catalogue_row& r) { r.repeat = repeat_rule::take_new; }); }
+  catalogue_row no_repeat_test() const { return with([](catalogue_row& r) { r.repeat = repeat_rule::none; }); }
+  catalogue_row repeat_text(const char* text) const {
+    return with([text](catalogue_row& r) {
+      r.repeat = repeat_rule::take_new;
+      r.repeat_warning = text;
+    });
+  }
+  catalogue_row not_by_name() const { return with([](catalogue_row& r) { r.assignable = false; }); }
+  catalogue_row warn(const char* text) const {
+    return with([text](catalogue_row& r) {
+      r.warning = text;
+      r.quote_value = false;
+    });
+  }
+  catalogue_row warn_quoted(const char* text) const {
+    return with([text](catalogue_row& r) {
+      r.warning = text;
+      r.quote_value = true;
+    });
+  }
+  catalogue_row warn_number(const char* text) const {
+    return with([text](catalogue_row& r) {
+      r.warning = text;
+      r.show_number = true;
+    });
+  }
+  catalogue_row then_line(const char* text) const { return with([text](catalogue_row& r) { r.second_line = text; }); }
+  catalogue_row one_of(const char* const* words) const {
+    return with([words](catalogue_row& r) {
+      r.text_check = text_rule::one_of;
+      r.words = words;
+    });
+  }
+  catalogue_row dot_in_last_four_else_warn() const {
+    return with([](catalogue_row& r) {
+      r.text_check = text_rule::dot_in_last_four;
+      r.store_anyway = true;
+    });
+  }
+  catalogue_row ends_with_txt() const { return with([](catalogue_row& r) { r.text_check = text_rule::ends_with_txt; }); }
+  catalogue_row accept(range accepted) const {
+    return with([accepted](catalogue_row& r) {
+      r.low = accepted.low;
+      r.high = accepted.high;
+      r.low_open = accepted.low_open;
+      r.high_open = accepted.high_open;
+    });
+  }
+  catalogue_row odd(const char* text) const {
+    return with([text](catalogue_row& r) {
+      r.odd_only = true;
+      r.odd_warning = text;
+    });
+  }
+  catalogue_row above(const char* text) const { return with([text](catalogue_row& r) { r.high_warning = text; }); }
+
+  template <class Change>
+  catalogue_row with(Change change) const {
+    catalogue_row row = *this;
+    change(row);
+    return row;
+  }
+
+  // The warning for `number`, or null when it is accepted.
+  const char* number_failure(double number) const {
+    if (!warning) return nullptr;
+    if (!(low_open ? number > low : number >= low)) return warning;
+    if (!(high_open ? number < high : number <= high)) return high_warning ? high_warning : warning;
+    if (odd_only && static_cast<long long>(number) % 2 == 0) return odd_warning;
+    return nullptr;
+  }
+
+  bool text_accepted(const std::string& value) const {
+    switch (text_check) {
+      case text_rule::none:
+        return true;
+      case text_rule::one_of:
+        return is_one_of(value, words);
+      case text_rule::dot_in_last_four:
+        return value.size() >= 4 && value.find('.', value.size() - 4) != std::string::npos;
+      case text_rule::ends_with_txt:
+        return value.size() >= 4 && value.compare(value.size() - 4, 4, ".txt") == 0;
+    }
+    return false;
+  }
+};
+
+const std::vector<configuration::catalogue_row>& configuration::catalogue() {
+  using row = catalogue_row;
+  const auto at_least = row::at_least;
+  const auto greater_than = row::greater_than;
+  const auto less_than = row::less_than;
+  const auto from_to = row::from_to;
+  const auto strictly_between = row::strictly_between;
+
+  static const std::vector<catalogue_row> rows = {
+      // ---- booleans
+      row::flag("use_classification_tracker").warn("WARNING: Unrecognised value for use_classification_tracker: "),
+      row::flag("use_object_tracker").warn("WARNING: Unrecognised value for use_object_tracker: "),
+      row::flag("interpolate").warn("WARNING: Interpolate parameter not 1,0,true or false: "),
+      row::flag("uniform").warn("WARNING: Uniform parameter not 1,0,true or false: "),
+      row::flag("rotationally_invariant")
+          .warn_quoted("WARNING: Rotationally invariant parameter not 1,0,true or false: "),
+      row::flag("sf_do_resampling", true),
+      row::flag("sf_multiply_prior"),
+      row::flag("sf_normalise_weights", true),
+      row::flag("sf_noise_based_on_weight", true),
+      row::flag("sf_randomly_spread_missing"),
+      row::flag("sf_ray_resampling", true),
+      row::flag("sf_projection_scoring"),
+      row::flag("sf_two_stage_pf", true),
+      row::flag("sf_smoothness_weighting"),
+      row::flag("sf_image_plane", true),
+      row::flag("sf_inner_noise_loop"),
+      row::flag("sf_exponential_cost", true),
+      row::flag("sf_motion_only"),
+      row::flag("sf_propagate_velocities"),
+      row::flag("sf_ray_resample_all_cameras"),
+      row::flag("sf_interpolate_pixels"),
+      row::flag("sf_weight_prev_pos_conformancy"),
+      row::flag("sf_no_noise_on_best_per_ray", true),
+      row::flag("sf_dont_copy_neighbour_rays"),
+      row::flag("sf_favour_small_velocs"),
+      row::flag("sf_favour_skin_colour"),
+      row::flag("sf_forward_and_back"),
+      row::flag("sf_forward_est"),
+      row::flag("sf_write_traj"),
+      row::flag("sf_write_flows", true),
+      row::flag("deinterlace_input"),
+      row::flag("sf_occlusion_aware"),
+      row::flag("empty_clusters_at_boundary"),
+      row::flag("filter_sf_vals_3d"),
+      row::flag("filter_sf_weights_3d"),
+      row::flag("filter_sf_2d"),
+      row::flag("acc_classifier_averaging"),
+      row::flag("spotting_classifier"),
+      row::flag("accumulation_classifier"),
+      row::flag("sf_ml_holistic_mean").take_new(),
+      row::flag("sf_ml_holistic_var").take_new(),
+      row::flag("sf_ml_holistic_color_hist").take_new(),
+      row::flag("sf_ml_local_mean").take_new(),
+      row::flag("sf_ml_local_var").take_new(),
+      row::flag("sf_ml_local_color_hist").take_new(),
+      row::flag("sf_ml_local_mean_per_view").take_new(),
+      row::flag("sf_ml_local_var_per_view").take_new(),
+      row::flag("sf_ml_local_ssd").take_new(),
+      row::flag("sf_ml_holistic_mean_per_view").take_new(),
+      row::flag("sf_ml_holistic_var_per_view").take_new(),
+      row::flag("sf_ml_holistic_ssd").take_new(),
+      row::flag("sf_ml_pixel_vals").take_new(),
+      row::flag("sf_ml_pixel_norm_vals").take_new(),
+      row::flag("sf_ml_pixel_mean").take_new(),
+      row::flag("sf_ml_pixel_var").take_new(),
+      row::flag("sf_ml_pixel_gradient").take_new(),
+      row::flag("sf_ml_pixel_gabor").take_new(),
+      row::flag("hosf_indie_orie").take_new(),
+      row::flag("hosf_proj_flows").take_new(),
+      row::flag("hosf_rot_inv").take_new(),
+      row::flag("hosf_rot_inv_biggest").take_new(),
+      row::flag("sf_ml_dummy").take_new(),
+      row::flag("hosf_rot_roll_subregions").take_new(),
+      row::flag("sf_ml_cost_and_grad").take_new(),
+      row::flag("surface_normal_consistency").take_new(),
+
+      // ---- texts
+      row::text("mode").take_new().one_of(mode_words).warn_quoted("WARNING: unrecognised mode: "),
+      row::text("classifier_file")
+          .take_new()
+          .dot_in_last_four_else_warn()
+          .warn("WARNING: Classifier file does not have a .xxx extension: "),
+      row::text("features").one_of(feature_words).warn_quoted("WARNING: unrecognised features: "),
+      row::text("classifier_type").one_of(classifier_words).warn_quoted("WARNING: unrecognised classifier_type: "),
+      row::text("setup_file_location")
+          .ends_with_txt()
+          .warn("WARNING: setup_file_location does not have a .txt extension: "),
+      row::text("object_tracker_type")
+          .one_of(tracker_words)
+          .warn("WARNING: Unrecognised object_tracker_type specified: "),
+      row::text("object_fitness_type")
+          .one_of(fitness_words)
+          .warn("WARNING: Unrecognised object_fitness_type specified: "),
+      row::text("value_tracker_type")
+          .one_of(tracker_words)
+          .warn("WARNING: Unrecognised value_tracker_type specified: "),
+      row::text("value_fitness_type")
+          .take_new()
+          .one_of(fitness_words)
+          .warn("WARNING: Unrecognised value_fitness_type specified: "),
+      row::text("value_peak_extractor")
+          .one_of(peak_extractor_words)
+          .warn("WARNING: value_peak_extractor should be mean, median or meanshift, entered value was: "),
+      row::text("object_peak_extractor")
+          .one_of(peak_extractor_words)
+          .warn("WARNING: object_peak_extractor should be mean, median or meanshift, entered value was: "),
+      row::text("object_extractor"),
+      row::text("object_detector"),
+      row::text("sf_estimator").take_new(),
+      row::text("sf_gt_loc"),
+      row::text("sf_results_loc").take_new(),
+      row::text("cluster_type"),
+      row::text("filter_type"),
+      row::text("feature_path"),
+      row::text("distance_function").take_new(),
+      row::text("bootstrapping_feature_input"),
+      row::text("sf_ml_classifier_output"),
+      row::text("cc_eval_type")
+          .take_new()
+          .one_of(cc_eval_words)
+          .warn_quoted("WARNING: unrecognised cc_eval_type: ")
+          .then_line("WARNING: recognised types are clean, noisy and outlier"),
+      row::text("depth_camera_config", "videos/scene_flow/Kinect/dep_param.txt"),
+      row::text("svm_type", "c"),
+      row::text("svm_kernel", "rbf"),
+
+      // ---- integers
+      row::integer("classes", -1).accept(at_least(1)).warn("WARNING: the number of classes was not greater than 0: "),
+      row::integer("x_subregions", -1)
+          .accept(at_least(1))
+          .warn("WARNING: the number of x subregions was not greater than 0: "),
+      row::integer("trees", -1).accept(at_least(1)).warn("WARNING: Number of trees less than 1: "),
+      row::integer("y_subregions", -1)
+          .accept(at_least(1))
+          .warn("WARNING: the number of y subregions was not greater than 0: "),
+      // Set together with the structuring element of closing_kernel only.
+      row::integer("closing_iterations", 0).not_by_name(),
+      row::integer("object_hypothesis_dimensions", 0)
+          .accept(at_least(1))
+          .warn("WARNING: Object_hypothesis_dimensions must be greater than 0, value specified was: "),
+      row::integer("value_num_particles", 0)
+          .accept(at_least(1))
+          .warn("WARNING: number of value particles should be greater than 0, entered value was: "),
+      row::integer("object_num_particles", 0)
+          .accept(at_least(1))
+          .warn("WARNING: number of object particles should be greater than 0, entered value was: "),
+      row::integer("value_hypothesis_dimensions", 0)
+          .accept(at_least(1))
+          .warn("WARNING: value_hypothesis_dimensions must be greater than 0, value specified was: "),
+      row::integer("output_parameters", 1)
+          .repeat_text("WARNING: output_parameters encountered multiple times in config file (using new one "
+                       "anyway). Ignore this for multi-classifier systems.")
+          .accept(at_least(1))
+          .warn_number("WARNING: Number of output parameters must be greater than 0, entered value was: "),
+      row::integer("output_bitmap", -1)
+          .accept(from_to(0, 127))
+          .warn_number("WARNING: output_bitmap must be greater than or equal to 0, and less than128, entered value "
+                       "was: "),
+      row::integer("crossvalidation_iterations", 0)
+          .accept(at_least(0))
+          .warn_number("WARNING: crossvalidation_iterations must be greater than or equal to 0, entered value was: "),
+      row::integer("classifier_detector_max_scales", 0)
+          .accept(at_least(0))
+          .warn_number(
+              "WARNING: classifier_detector_max_scales must be greater than or equal to 0, entered value was: "),
+      row::integer("sf_pyramid_levels", 0)
+          .accept(at_least(0))
+          .warn("WARNING: sf_pyramid_levels should be greater than or equal to 0, entered value was: "),
+      row::integer("sf_birth_rate", 0)
+          .accept(at_least(0))
+          .warn("WARNING: sf_birth_rate should not be less than 0, entered value was: "),
+      row::integer("sf_max_noise_loops", 0)
+          .accept(at_least(0))
+          .warn("WARNING: sf_max_noise_loops should not be less than 0, entered value was: "),
+      row::integer("sf_gt_pos_kinect_start", 0)
+          .accept(at_least(0))
+          .warn("WARNING: sf_gt_pos_kinect_start should not be less than 0, entered value was: "),
+      row::integer("sf_patch_size", 3)
+          .accept(at_least(0))
+          .warn("WARNING: sf_patch_size should not be less than 0, entered value was: "),
+      row::integer("kernel_width", 3)
+          .accept(at_least(3))
+          .warn("WARNING: kernel_width should not be less than 3, entered value was: ")
+          .odd("WARNING: kernel_width should be odd, entered value was: "),
+      row::integer("num_viewpoints", -1)
+          .accept(at_least(1))
+          .warn("WARNING: num_viewpoints should not be less than 1, entered value was: "),
+      row::integer("image_dep_seg_thresh", 0)
+          .accept(from_to(0, 255))
+          .warn("WARNING: image_dep_seg_thresh should not be less than 0 or more than 255, entered value was: "),
+      row::integer("kmeans_max_iters", 10000)
+          .accept(at_least(1))
+          .warn("WARNING: kmeans_max_iters should not be less than 1, entered value was: "),
+      row::integer("sf_ml_bootstrap_iters", 1)
+          .accept(at_least(1))
+          .warn("WARNING: sf_ml_bootstrap_iters should not be less than 1, entered value was: "),
+      row::integer("hosf_azimuth_bins", 4)
+          .accept(at_least(1))
+          .warn("WARNING: hosf_azimuth_bins should not be less than 1, entered value was: "),
+      row::integer("hosf_altitude_bins", 4)
+          .accept(at_least(1))
+          .warn("WARNING: hosf_altitude_bins should not be less than 1, entered value was: "),
+      row::integer("hosf_x_cells", 3)
+          .accept(at_least(1))
+          .warn("WARNING: hosf_x_cells should not be less than 1, entered value was: "),
+      row::integer("hosf_y_cells", 3)
+          .accept(at_least(1))
+          .warn("WARNING: hosf_y_cells should not be less than 1, entered value was: "),
+      row::integer("hosf_cell_width", 11)
+          .take_new()
+          .accept(at_least(1))
+          .warn("WARNING: hosf_cell_width should not be less than 1, entered value was: "),
+      row::integer("hosf_cell_height", 11)
+          .take_new()
+          .accept(at_least(1))
+          .warn("WARNING: hosf_cell_height should not be less than 1, entered value was: "),
+      row::integer("svm_crossfolds", 5)
+          .accept(at_least(1))
+          .warn("WARNING: svm_crossfolds should not be less than 1, entered value was: "),
+      row::integer("svm_grid_iterations", 1)
+          .accept(at_least(1))
+          .warn("WARNING: svm_grid_iterations should not be less than 1, entered value was: "),
+      row::integer("svm_num_chi2_kernels", 1)
+          .accept(at_least(1))
+          .warn("WARNING: svm_num_chi2_kernels should not be less than 1, entered value was: "),
+
+      // ---- reals
+      row::real("dep_seg_thresh", 0.0).accept(at_least(0)).warn_number("WARNING: Invalid value for dep_seg_thresh: "),
+      row::real("x_search_expansion", 1.0).no_repeat_test(),
+      row::real("y_search_expansion", 1.0).no_repeat_test(),
+      row::real("ratio", -1.0).accept(strictly_between(0, 1)).warn("WARNING: Ratio not between 0 and 1: "),
+      row::real("feature_ratio", -1.0)
+          .accept(strictly_between(0, 1))
+          .warn("WARNING: feature_ratio not between 0 and 1: "),
+      row::real("training_ratio", 0.0)
+          .accept(strictly_between(0, 1))
+          .warn_number("WARNING: training_ratio must be greater than 0, and less than 1, entered value was: "),
+      row::real("detector_threshold", 0.5)
+          .accept(from_to(0, 1))
+          .warn("WARNING: detector_threshold should be between 0 and 1, entered value was: "),
+      row::real("sf_pyramid_scale_factor", 0.5)
+          .accept(greater_than(0))
+          .warn("WARNING: sf_pyramid_scale_factor should be greater than 0, entered value was: "),
+      row::real("brightness_constancy_likelihood_decay", -1.0)
+          .accept(less_than(0))
+          .warn("WARNING: brightness_constancy_likelihood_decay should be less than 0, entered value was: "),
+      row::real("frame_interval", 0.0)
+          .accept(greater_than(0))
+          .warn("WARNING: frame_interval should be greater than 0, entered value was: "),
+      row::real("trajectory_threshold", 1000.0)
+          .accept(greater_than(0))
+          .warn("WARNING: trajectory_threshold should be greater than 0, entered value was: "),
+      row::real("sf_patch_ssd_gate", 100000.0)
+          .accept(greater_than(0))
+          .warn("WARNING: sf_patch_ssd_gate should be greater than 0, entered value was: "),
+      row::real("ip_downsampling", 1.0)
+          .accept(greater_than(0))
+          .warn("WARNING: ip_downsampling should be greater than 0, entered value was: "),
+      row::real("image_gaussian_noise_stddev", 1.0)
+          .accept(at_least(0))
+          .warn("WARNING: image_gaussian_noise_stddev should not be negative, entered value was: "),
+      row::real("image_impulse_noise_level", 0.01)
+          .accept(at_least(0))
+          .warn("WARNING: image_impulse_noise_level should not be negative, entered value was: "),
+      row::real("kmeans_min_change", 0.0)
+          .accept(at_least(0))
+          .warn("WARNING: kmeans_min_change should not be negative, entered value was: "),
+      row::real("sf_ml_training_fraction", 0.0)
+          .accept(from_to(0, 1))
+          .warn("WARNING: sf_ml_training_fraction should not be negative, entered value was: ")
+          .above("WARNING: sf_ml_training_fraction should not be more than 1, entered value was: "),
+      row::real("bilateral_value_variance", 0.0)
+          .accept(at_least(0))
+          .warn("WARNING: bilateral_value_variance should not be negative, entered value was: "),
+      row::real("sfml_noise_train_sample_rate", 1.0)
+          .accept(at_least(0))
+          .warn("WARNING: sfml_noise_train_sample_rate should not be less than 0, entered value was: "),
+  };
+  return rows;
+}
+
+const configuration::catalogue_row* configuration::find_row(const std::string& name) {
+  for (const catalogue_row& row : catalogue())
+    if (name == row.name) return &row;
+  return nullptr;
+}
+
+// ---- construction and release
+
+configuration::configuration() { initialise(); }
+
+configuration::configuration(const char* location) {
+  try {
+    initialise();
+    if (!location) {
+      std::cerr << "WARNING: Null char array location passed to config file constructor." << std::endl;
+      return;
+    }
+    read_location(location);
+  } catch (...) {
+    release_parameters();
+    throw;
+  }
+}
+
+configuration::configuration(std::string location) {
+  try {
+    initialise();
+    if (location.empty()) {
+      std::cerr << "WARNING: Empty string location passed to config file constructor." << std::endl;
+      return;
+    }
+    read_location(location);
+  } catch (...) {
+    release_parameters();
+    throw;
+  }
+}
+
+configuration::~configuration() { release_parameters(); }
+
+void configuration::release_parameters() {
+  for (parameter& record : parameters) {
+    if (record.type != param_special) continue;
+    const catalogue_row* row = find_row(record.name);
+    if (!row || row->type != param_special || !row->release) {
+      std::cerr << "WARNING: Unrecognised special parameter, unsure how to clear: " << record.name << std::endl;
+      continue;
+    }
+    void* object = std::get<void*>(record.value);
+    if (object) row->release(object);
+    record.value = static_cast<void*>(nullptr);
+  }
+  parameters.clear();
+}
+
+void configuration::initialise() {
+  for (const catalogue_row& row : catalogue()) add_record(row.name, row.default_value, row.type);
+}
+
+void configuration::add_record(const std::string& name, cell default_value, int type) {
+  const int kind = std::holds_alternative<void*>(default_value) ? static_cast<int>(param_special)
+                                                                  : static_cast<int>(default_value.index());
+  TREL_CHECK(kind == type, "add_param() : parameter \"" << name << "\" given type code " << type
+                                                        << " with a default of type code " << kind);
+  if (find_index(name) != parameters.size()) {
+    std::cerr << "Matching parameter named \"" << name << "\" found at position i during add." << std::endl;
+    return;
+  }
+  parameters.push_back(parameter{name, default_value, default_value, type});
+}
+
+// ---- lookup
+
+std::size_t configuration::find_index(const std::string& name) const {
+  std::size_t index = 0;
+  while (index < parameters.size() && parameters[index].name != name) ++index;
+  return index;
+}
+
+void configuration::report_missing(const std::string& name) const {
+  std::cerr << "Couldn't get parameter " << name << std::endl;
+}
+
+void configuration::check_kind(const parameter& record, int wanted_type) const {
+  TREL_CHECK(record.type == wanted_type, "get_param() : parameter \"" << record.name << "\" has type code "
+                                                                      << record.type << ", not the requested "
+                                                                      << wanted_type);
+}
+
+// ---- reading files
+
+void configuration::read_location(const std::string& location) {
+  std::ifstream file;
+  if (!open_for_reading(file, location)) {
+    std::cerr << "WARNING: Input config file was not opened: " << location << std::endl;
+    return;
+  }
+  read_file(file, location);
+}
+
+void configuration::import_file(const std::string& path) {
+  std::cout << "Importing additional config file: \"" << path << "\"" << std::endl;
+  std::ifstream file;
+  if (!open_for_reading(file, path)) {
+    std::cerr << "WARNING: Error opening import file: " << path << std::endl;
+    return;
+  }
+  read_file(file, path);
+}
+
+void configuration::read_file(std::ifstream& file, const std::string& path) {
+  const std::string identity = file_identity(path);
+  for (const std::string& being_read : files_being_read_) {
+    if (being_read == identity) {
+      std::cerr << "WARNING: Import file is already being read, not importing it again: " << path << std::endl;
+      file.close();
+      return;
+    }
+  }
+  // Keeps the chain right when a nested file throws.
+  struct chain_entry {
+    std::vector<std::string>& chain;
+    ~chain_entry() { chain.pop_back(); }
+  };
+  files_being_read_.push_back(identity);
+  const chain_entry entry{files_being_read_};
+  configure(file);
+}
+
+void configuration::configure(std::ifstream& file) {
+  std::size_t line_number = 0;
+  std::string line;
+  while (file.is_open() && std::getline(file, line)) {
+    const std::string token = first_token(line);
+    const std::string::size_type equals = token.find('=');
+    if (equals != std::string::npos) {
+      if (token.find('=', equals + 1) != std::string::npos)
+        TREL_THROW("configuration::configure() : line " << line_number
+                                                        << " contained more than one equals sign: \"" << token
+                                                        << "\"");
+      set_param(token.substr(0, equals), token.substr(equals + 1));
+    } else if (!token.empty() && !starts_with(token, "//")) {
+      TREL_THROW("No equals sign found in config file line " << line_number << ": \"" << token << "\"");
+    }
+    ++line_number;
+  }
+  file.close();
+}
+
+// ---- assignments
+
+void configuration::set_param(const std::string& name, const std::string& value) {
+  if (starts_with(name, "//")) return;
+  std::size_t index = find_index(name);
+  if (index == parameters.size() && starts_with(name, "__")) {
+    add_param(name, std::string(), param_string);
+    index = find_index(name);
+  }
+  if (name == "import") {
+    import_file(value);
+    return;
+  }
+  set_param2(name, value, static_cast<int>(index));
+}
+
+void configuration::set_param2(std::string name, std::string value, int index) {
+  if (index >= 0 && static_cast<std::size_t>(index) < parameters.size()) {
+    parameter& record = parameters[static_cast<std::size_t>(index)];
+    const catalogue_row* row = find_row(name);
+    if (row && row->assignable && row->type == record.type) {
+      if (row->type != param_special) {
+        apply_row(*row, record, value);
+        return;
+      }
+      if (row->handler) {
+        (this->*(row->handler))(record, value);
+        return;
+      }
+    }
+    if (!row && starts_with(name, "__") && record.type == param_string) {
+      record.value = value;
+      return;
+    }
+  }
+  std::cerr << "WARNING: Attempted to set an unrecognised parameter: \"" << name << "\" to a value of \"" << value
+            << "\", check it dosen't belong to a subconfiguration not yet specified." << std::endl;
+}
+
+bool configuration::passes_repeat_rule(const catalogue_row& row, const parameter& record) const {
+  using repeat_rule = catalogue_row::repeat_rule;
+  if (row.repeat == repeat_rule::none || record.value == record.default_value) return true;
+  if (row.repeat_warning) {
+    std::cerr << row.repeat_warning << std::endl;
+  } else {
+    std::cerr << "WARNING: " << row.name << " parameter encountered multiple times in config file"
+              << (row.repeat == repeat_rule::take_new ? " (using new one anyway)" : "") << std::endl;
+  }
+  return row.repeat == repeat_rule::take_new;
+}
+
+void configuration::apply_row(const catalogue_row& row, parameter& record, const std::string& value) {
+  if (!passes_repeat_rule(row, record)) return;
+  const auto print_value = [&](const char* warning) {
+    std::cerr << warning;
+    if (row.quote_value)
+      std::cerr << "\"" << value << "\"";
+    else
+      std::cerr << value;
+    std::cerr << std::endl;
+  };
+  switch (record.type) {
+    case param_bool: {
+      if (value == "0" || value == "false") {
+        record.value = false;
+      } else if (value == "1" || value == "true") {
+        record.value = true;
+      } else if (row.warning) {
+        print_value(row.warning);
+      } else {
+        std::cerr << "WARNING: " << row.name << " parameter not 1,0,true or false: \"" << value << "\"" << std::endl;
+      }
+      return;
+    }
+    case param_string: {
+      if (!row.text_accepted(value)) {
+        print_value(row.warning);
+        if (row.second_line) std::cerr << row.second_line << std::endl;
+        if (!row.store_anyway) return;
+      }
+      record.value = value;
+      return;
+    }
+    case param_int: {
+      const int number = text_to_int(value);
+      if (const char* warning = row.number_failure(number)) {
+        if (row.show_number)
+          std::cerr << warning << number << std::endl;
+        else
+          print_value(warning);
+        return;
+      }
+      record.value = number;
+      return;
+    }
+    case param_double: {
+      const double number = text_to_double(value);
+      if (const char* warning = row.number_failure(number)) {
+        if (row.show_number)
+          std::cerr << warning << number << std::endl;
+        else
+          print_value(warning);
+        return;
+      }
+      record.value = number;
+      return;
+    }
+    default:
+      return;
+  }
+}
+
+}  // namespace trel
