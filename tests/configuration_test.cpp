@@ -78,6 +78,7 @@ class inspectable_configuration : public trel::configuration {
 public:
   using configuration::configuration;
   using configuration::add_param;
+  using configuration::configure;
   using configuration::parameters;
 
   // The value of `name` as text, whatever its kind ("<missing>" when unknown).
@@ -242,6 +243,16 @@ TEST(ConfigurationReader, UnreadableLocationsLeaveEveryDefault) {
     for (std::size_t i = 0; i < defaults.parameters.size(); ++i)
       EXPECT_TRUE(config->parameters[i].value == defaults.parameters[i].value) << defaults.parameters[i].name;
   }
+}
+
+TEST(ConfigurationReader, ConfigureReadsAnOpenStreamToItsEndAndClosesIt) {
+  temp_dir dir;
+  std::ifstream file(dir.write("main.txt", "trees=5\nclasses=2\n"));
+  inspectable_configuration config;
+  config.configure(file);
+  EXPECT_FALSE(file.is_open());
+  EXPECT_EQ(config.value_text("trees"), "5");
+  EXPECT_EQ(config.value_text("classes"), "2");
 }
 
 // ---- imports

@@ -694,7 +694,8 @@ void configuration::set_param(const std::string& name, const std::string& value)
 }
 
 void configuration::set_param2(std::string name, std::string value, int index) {
-  if (index >= 0 && static_cast<std::size_t>(index) < parameters.size()) {
+  if (index >= 0 && static_cast<std::size_t>(index) < parameters.size() &&
+      parameters[static_cast<std::size_t>(index)].name == name) {
     parameter& record = parameters[static_cast<std::size_t>(index)];
     const catalogue_row* row = find_row(name);
     if (row && row->assignable && row->type == record.type) {
