@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <random>
 #include <sstream>
 #include <string>
@@ -103,6 +104,7 @@ struct Det_case {
   std::vector<std::vector<double>> rows;
   double expected;
 };
+void PrintTo(const Det_case& c, std::ostream* os) { *os << c.name; }
 
 class MatrixDet : public ::testing::TestWithParam<Det_case> {};
 

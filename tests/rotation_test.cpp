@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <functional>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -86,6 +87,7 @@ struct Round_trip_case {
   const char* name;
   std::function<matrix<double>(const matrix<double>&)> there_and_back;
 };
+void PrintTo(const Round_trip_case& c, std::ostream* os) { *os << c.name; }
 
 class RotationRoundTrip : public ::testing::TestWithParam<Round_trip_case> {};
 
@@ -188,6 +190,7 @@ struct Half_turn_case {
   Vec axis;           // unit axis the matrix is built from
   Vec expected_axis;  // the sign the reader must choose
 };
+void PrintTo(const Half_turn_case& c, std::ostream* os) { *os << c.name; }
 
 class HalfTurn : public ::testing::TestWithParam<Half_turn_case> {};
 
@@ -250,6 +253,7 @@ struct Size_error_case {
   std::string detail;
   int depth;  // 1 where the function guards itself and wraps its own check
 };
+void PrintTo(const Size_error_case& c, std::ostream* os) { *os << c.name; }
 
 class RotationSizeError : public ::testing::TestWithParam<Size_error_case> {};
 

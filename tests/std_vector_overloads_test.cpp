@@ -8,6 +8,7 @@
 #include <iomanip>
 #include <limits>
 #include <sstream>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,7 @@ struct Size_mismatch_case {
   std::function<void(Vec&, const Vec&)> op;
   const char* detail_prefix;
 };
+void PrintTo(const Size_mismatch_case& c, std::ostream* os) { *os << c.name; }
 
 class SizeMismatch : public ::testing::TestWithParam<Size_mismatch_case> {};
 
