@@ -86,7 +86,11 @@ void Linear_taylor_solver::inner_optimise(const std::vector<double>& x, const st
     if (n < 0 || n > num_eqs - row)
       TREL_THROW("gradient function " << i << " reported " << n << " rows from row " << row << " of a "
                                       << num_eqs << " row Jacobian");
-    for (int j = 0; j < n; ++j) jacobian.row(row + j) *= g->get_weight(j);
+    for (int j = 0; j < n; ++j) {
+      const double w = g->get_weight(j);
+      double* jacobian_row = jacobian.ptr<double>(row + j);
+      for (int d = 0; d < num_dims; ++d) jacobian_row[d] *= w;
+    }
     row += n;
   }
   for (std::size_t i = 0; i < funcs_.size(); ++i) {
