@@ -1,5 +1,5 @@
-// Whole refinements of a camera pose with the Gauss-Newton solver by finite
-// differences, for every rotation code.
+// Whole refinements of a camera pose with the Gauss-Newton solver, by finite
+// differences and by the analytic gradient functions, for every rotation code.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "camera_pose_refine/camera_position_grad_funcs.h"
 #include "camera_pose_refine/camera_position_opt_func.h"
 #include "tests/synthetic_scene.h"
 #include "trel_opt/linear_taylor_solver.h"
@@ -89,8 +90,22 @@ Problem make_problem(unsigned seed, int code, int num_points = 50) {
   return p;
 }
 
+Grad_func* make_grad_func(int code, Opt_func* base, const std::vector<std::vector<double>>& points,
+                          const matrix<double>& K) {
+  switch (code) {
+    case 0: return new Camera_position_grad_func_aau(base, points, K);
+    case 1: return new Camera_position_grad_func_aan(base, points, K);
+    case 2: return new Camera_position_grad_func_qu(base, points, K);
+    case 3: return new Camera_position_grad_func_qn(base, points, K);
+    case 10: return new Camera_position_grad_func_aau_bv(base, points, K);
+    case 11: return new Camera_position_grad_func_aan_bv(base, points, K);
+    case 12: return new Camera_position_grad_func_qu_bv(base, points, K);
+  }
+  return nullptr;
+}
+
 // Runs the solver as the plug-in configures it.
-std::vector<double> refine(const Problem& p, int code, int max_iters) {
+std::vector<double> refine(const Problem& p, int code, bool analytic, int max_iters) {
   const int nrot = camera_rotation_type::num_rotation_values(code);
   Linear_taylor_solver solver;
   solver.set_num_dimensions(nrot + 3);
@@ -99,10 +114,20 @@ std::vector<double> refine(const Problem& p, int code, int max_iters) {
   solver.set_min_x_step(0.0f);
   solver.set_min_y_step(-10000.0f);
   Camera_position_opt_func* f = new Camera_position_opt_func(p.truth.points_world, p.K, code);
-  std::vector<double> steps(static_cast<std::size_t>(nrot), is_quaternion_code(code) ? 0.314 : 0.0314);
-  steps.insert(steps.end(), 3, 0.01);
-  solver.set_finite_difference_steps({steps});
-  solver.set_funcs({f});
+  if (analytic) {
+    Grad_func* g = make_grad_func(code, f, p.truth.points_world, p.K);
+    if (g == nullptr) {
+      delete f;
+      ADD_FAILURE() << "no gradient function for code " << code;
+      return p.x0;
+    }
+    solver.set_grad_funcs({g});
+  } else {
+    std::vector<double> steps(static_cast<std::size_t>(nrot), is_quaternion_code(code) ? 0.314 : 0.0314);
+    steps.insert(steps.end(), 3, 0.01);
+    solver.set_finite_difference_steps({steps});
+    solver.set_funcs({f});
+  }
   return solver.optimise(p.x0, p.target);
 }
 
@@ -114,23 +139,46 @@ double pose_error(const Problem& p, const std::vector<double>& x, int code) {
   return std::isfinite(rot + pos) ? std::max(rot, pos) : 1e300;
 }
 
+// The smallest number of iterations after which the pose is within kPoseTol, or kMaxIters + 1.
+int iterations_to_converge(const Problem& p, int code, bool analytic) {
+  for (int iters = 1; iters <= kMaxIters; ++iters)
+    if (pose_error(p, refine(p, code, analytic, iters), code) < kPoseTol) return iters;
+  return kMaxIters + 1;
+}
+
+std::string code_name(const ::testing::TestParamInfo<int>& info) {
+  return info.param < 0 ? "Hybrid" + std::to_string(-info.param) : "Code" + std::to_string(info.param);
+}
+
 class CameraPoseRefinement : public ::testing::TestWithParam<int> {};
 
 TEST_P(CameraPoseRefinement, FiniteDifferencesRecoverTheTruePose) {
   const int code = GetParam();
   for (unsigned seed : {11u, 12u, 13u}) {
     const Problem p = make_problem(seed, code);
-    const std::vector<double> x = refine(p, code, kMaxIters);
+    const std::vector<double> x = refine(p, code, false, kMaxIters);
     EXPECT_LT(pose_error(p, x, code), kPoseTol) << "code " << code << " seed " << seed;
     // Negative control: the start is far from the truth.
     EXPECT_GT(pose_error(p, p.x0, code), 1e-2);
   }
 }
 
+class CameraPoseRefinementAnalytic : public ::testing::TestWithParam<int> {};
+
+TEST_P(CameraPoseRefinementAnalytic, ConvergesNoSlowerThanFiniteDifferences) {
+  const int code = GetParam();
+  for (unsigned seed : {21u, 22u, 23u}) {
+    const Problem p = make_problem(seed, code);
+    const int analytic = iterations_to_converge(p, code, true);
+    const int numeric = iterations_to_converge(p, code, false);
+    EXPECT_LE(analytic, kMaxIters) << "code " << code << " seed " << seed;
+    EXPECT_LE(analytic, numeric) << "code " << code << " seed " << seed;
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(AllCodes, CameraPoseRefinement, ::testing::Values(0, 1, 2, 3, 10, 11, 12, -1, -2, -3),
-                         [](const ::testing::TestParamInfo<int>& info) {
-                           return info.param < 0 ? "Hybrid" + std::to_string(-info.param)
-                                                 : "Code" + std::to_string(info.param);
-                         });
+                         code_name);
+INSTANTIATE_TEST_SUITE_P(SingleCodes, CameraPoseRefinementAnalytic, ::testing::Values(0, 1, 2, 3, 10, 11, 12),
+                         code_name);
 
 }  // namespace

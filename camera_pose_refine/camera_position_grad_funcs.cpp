@@ -1,0 +1,101 @@
+#include "camera_pose_refine/camera_position_grad_funcs.h"
+
+#include <cstddef>
+
+#include "trel_tools/exception_l.h"
+
+namespace trel {
+
+namespace {
+
+using camera_position_jacobian::fill_rows;
+
+// Replaces an all-zero triple by 1e-9 each, so that a derivative at the
+// identity is taken at a negligible rotation instead of dividing by zero.
+void guard_zero_triple(double* v) {
+  if (v[0] == 0.0 && v[1] == 0.0 && v[2] == 0.0) v[0] = v[1] = v[2] = 1e-9;
+}
+
+}  // namespace
+
+Camera_position_grad_func_common::Camera_position_grad_func_common(Opt_func* base,
+                                                                   std::vector<std::vector<double>> points,
+                                                                   matrix<double> K)
+    : Grad_func(base), points_(std::move(points)), K_(std::move(K)) {
+  for (std::size_t i = 0; i < points_.size(); ++i)
+    if (points_[i].size() != 3) TREL_THROW("point " << i << " has " << points_[i].size() << " values, expected 3");
+  if (K_.get_dim1() != 3 || K_.get_dim2() != 3)
+    TREL_THROW("K should be 3 by 3, instead got " << K_.get_dim1() << " by " << K_.get_dim2());
+}
+
+double* Camera_position_grad_func_common::checked_rows(const std::vector<double>& x, cv::Mat& jacobian, int row0,
+                                                       int nrot, int rows_per_point) const {
+  const int ndims = nrot + 3;
+  if (x.size() != static_cast<std::size_t>(ndims))
+    TREL_THROW("search vector had size " << x.size() << " but " << ndims << " values were expected");
+  const long long needed = static_cast<long long>(rows_per_point) * static_cast<long long>(points_.size());
+  if (jacobian.type() != CV_64F || jacobian.cols != ndims || !jacobian.isContinuous() || row0 < 0 ||
+      row0 + needed > jacobian.rows)
+    TREL_THROW("Jacobian should be a continuous CV_64F matrix with " << ndims << " columns and at least "
+                                                                     << row0 + needed << " rows, instead got "
+                                                                     << jacobian.rows << " by " << jacobian.cols
+                                                                     << " of type " << jacobian.type());
+  return jacobian.rows == 0 ? nullptr : jacobian.ptr<double>(0) + static_cast<std::ptrdiff_t>(row0) * ndims;
+}
+
+int Camera_position_grad_func_aau::operator()(const std::vector<double>& x, cv::Mat& jacobian, int row0) const {
+  double* out = checked_rows(x, jacobian, row0, 3, 2);
+  double r[3] = {x[0], x[1], x[2]};
+  guard_zero_triple(r);
+  if (points_.empty()) return 0;
+  return fill_rows<double, 3, false>(camera_position_jacobian::rot_vec_rotation(r), &x[3], points_, K_[0][0], out);
+}
+
+int Camera_position_grad_func_aan::operator()(const std::vector<double>& x, cv::Mat& jacobian, int row0) const {
+  double* out = checked_rows(x, jacobian, row0, 4, 2);
+  if (points_.empty()) return 0;
+  return fill_rows<double, 4, false>(camera_position_jacobian::ang_axis_rotation(x.data(), true), &x[4], points_,
+                                     K_[0][0], out);
+}
+
+int Camera_position_grad_func_qu::operator()(const std::vector<double>& x, cv::Mat& jacobian, int row0) const {
+  double* out = checked_rows(x, jacobian, row0, 4, 2);
+  double q[4] = {x[0], x[1], x[2], x[3]};
+  guard_zero_triple(q);
+  if (points_.empty()) return 0;
+  return fill_rows<double, 4, false>(camera_position_jacobian::quaternion_rotation(q, true), &x[4], points_,
+                                     K_[0][0], out);
+}
+
+int Camera_position_grad_func_qn::operator()(const std::vector<double>& x, cv::Mat& jacobian, int row0) const {
+  double* out = checked_rows(x, jacobian, row0, 4, 2);
+  if (points_.empty()) return 0;
+  return fill_rows<double, 4, false>(camera_position_jacobian::quaternion_rotation(x.data(), false), &x[4], points_,
+                                     K_[0][0], out);
+}
+
+int Camera_position_grad_func_aau_bv::operator()(const std::vector<double>& x, cv::Mat& jacobian, int row0) const {
+  double* out = checked_rows(x, jacobian, row0, 3, 3);
+  double r[3] = {x[0], x[1], x[2]};
+  guard_zero_triple(r);
+  if (points_.empty()) return 0;
+  return fill_rows<double, 3, true>(camera_position_jacobian::rot_vec_rotation(r), &x[3], points_, K_[0][0], out);
+}
+
+int Camera_position_grad_func_aan_bv::operator()(const std::vector<double>& x, cv::Mat& jacobian, int row0) const {
+  double* out = checked_rows(x, jacobian, row0, 4, 3);
+  if (points_.empty()) return 0;
+  return fill_rows<double, 4, true>(camera_position_jacobian::ang_axis_rotation(x.data(), false), &x[4], points_,
+                                    K_[0][0], out);
+}
+
+int Camera_position_grad_func_qu_bv::operator()(const std::vector<double>& x, cv::Mat& jacobian, int row0) const {
+  double* out = checked_rows(x, jacobian, row0, 4, 3);
+  double q[4] = {x[0], x[1], x[2], x[3]};
+  guard_zero_triple(q);
+  if (points_.empty()) return 0;
+  return fill_rows<double, 4, true>(camera_position_jacobian::quaternion_rotation(q, true), &x[4], points_,
+                                    K_[0][0], out);
+}
+
+}  // namespace trel
