@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "camera_pose_refine/camera_position_grad_funcs.h"
+#include "camera_pose_refine/camera_position_hybrid_grad_funcs.h"
 #include "camera_pose_refine/camera_position_opt_func.h"
 #include "tests/synthetic_scene.h"
 #include "trel_opt/linear_taylor_solver.h"
@@ -100,6 +101,9 @@ Grad_func* make_grad_func(int code, Opt_func* base, const std::vector<std::vecto
     case 10: return new Camera_position_grad_func_aau_bv(base, points, K);
     case 11: return new Camera_position_grad_func_aan_bv(base, points, K);
     case 12: return new Camera_position_grad_func_qu_bv(base, points, K);
+    case -1: return new Camera_position_grad_func_qu_aau_aan(points, K, base);
+    case -2: return new Camera_position_grad_func_aau_qu_aan(points, K, base);
+    case -3: return new Camera_position_grad_func_aan_qu_aau(points, K, base);
   }
   return nullptr;
 }
@@ -178,7 +182,7 @@ TEST_P(CameraPoseRefinementAnalytic, ConvergesNoSlowerThanFiniteDifferences) {
 
 INSTANTIATE_TEST_SUITE_P(AllCodes, CameraPoseRefinement, ::testing::Values(0, 1, 2, 3, 10, 11, 12, -1, -2, -3),
                          code_name);
-INSTANTIATE_TEST_SUITE_P(SingleCodes, CameraPoseRefinementAnalytic, ::testing::Values(0, 1, 2, 3, 10, 11, 12),
-                         code_name);
+INSTANTIATE_TEST_SUITE_P(AllCodes, CameraPoseRefinementAnalytic,
+                         ::testing::Values(0, 1, 2, 3, 10, 11, 12, -1, -2, -3), code_name);
 
 }  // namespace
