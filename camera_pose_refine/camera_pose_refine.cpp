@@ -3,10 +3,16 @@
 #include <cfloat>
 #include <climits>
 #include <cmath>
+#include <memory>
 #include <sstream>
 #include <string>
 
+#include "camera_pose_refine/camera_position_grad_funcs.h"
+#include "camera_pose_refine/camera_position_hybrid_grad_funcs.h"
+#include "camera_pose_refine/camera_position_opt_func.h"
+#include "trel_opt/linear_taylor_solver.h"
 #include "trel_tools/exception_l.h"
+#include "trel_tools/matrix.h"
 
 namespace trel {
 namespace {
@@ -27,6 +33,17 @@ const char* const k_entry_signature = "void mexFunction(int, mxArray**, int, con
   do {                                      \
     if (!(condition)) CPR_THROW(message_parts); \
   } while (0)
+
+// Guards the rest of a function with the entry's frame added (own text streamed).
+#define CPR_GUARD_BEGIN try {
+#define CPR_GUARD_END(own_text)                                                                \
+  }                                                                                            \
+  catch (const std::exception&) {                                                              \
+    std::stringstream cpr_own_stream_;                                                         \
+    cpr_own_stream_ << own_text;                                                               \
+    ::trel::detail::rethrow_wrapped(__FILE__, __LINE__, k_entry_signature,                     \
+                                    cpr_own_stream_.str());                                    \
+  }
 
 struct Rotation_type_info {
   int code;
@@ -192,6 +209,101 @@ Pose_refine_arguments read_pose_refine_arguments(const Mex_host& host, int nlhs,
   }
 
   return args;
+}
+
+namespace {
+
+// K = [k11 0 k13; 0 k11 k23; 0 0 1]: one focal length for both axes, no skew.
+matrix<double> intrinsic_matrix(const Pose_refine_arguments& args) {
+  matrix<double> K(3, 3);
+  K.set(0, 0, args.k11);
+  K.set(0, 2, args.k13);
+  K.set(1, 1, args.k11);
+  K.set(1, 2, args.k23);
+  K.set(2, 2, 1.0);
+  return K;
+}
+
+template <class Func>
+void set_weights_of(Func& f, const std::vector<double>& weights) {
+  for (std::size_t k = 0; k < weights.size(); ++k) f.set_weight(static_cast<int>(k), weights[k]);
+}
+
+// The analytic gradient function of a rotation code, taking ownership of `cost`.
+// Null for a code without one.
+std::unique_ptr<Grad_func> make_grad_func(int code, std::unique_ptr<Camera_position_opt_func> cost,
+                                          const std::vector<std::vector<double>>& points,
+                                          const matrix<double>& K) {
+  switch (code) {
+    case 0: return std::make_unique<Camera_position_grad_func_aau>(cost.release(), points, K);
+    case 1: return std::make_unique<Camera_position_grad_func_aan>(cost.release(), points, K);
+    case 2: return std::make_unique<Camera_position_grad_func_qu>(cost.release(), points, K);
+    case 3: return std::make_unique<Camera_position_grad_func_qn>(cost.release(), points, K);
+    case 10: return std::make_unique<Camera_position_grad_func_aau_bv>(cost.release(), points, K);
+    case 11: return std::make_unique<Camera_position_grad_func_aan_bv>(cost.release(), points, K);
+    case 12: return std::make_unique<Camera_position_grad_func_qu_bv>(cost.release(), points, K);
+    case -1:
+      return std::make_unique<Camera_position_grad_func_qu_aau_aan>(points, K, cost.release());
+    case -2:
+      return std::make_unique<Camera_position_grad_func_aau_qu_aan>(points, K, cost.release());
+    case -3:
+      return std::make_unique<Camera_position_grad_func_aan_qu_aau>(points, K, cost.release());
+    default: return nullptr;
+  }
+}
+
+// Builds and runs the solver and stores the refined search vector in plhs[0]. The
+// solver is a local, so it and the function objects it owns are destroyed on every
+// path out; function objects are held by unique_ptr until the solver owns them.
+void solve_and_output(Mex_host& host, const Pose_refine_arguments& args, Mex_array* plhs[]) {
+  CPR_GUARD_BEGIN
+  Linear_taylor_solver solver;
+  solver.set_num_dimensions(args.ndims);
+  solver.set_num_equations(args.num_eqs);
+  solver.set_max_iters(args.max_iters);
+  solver.set_min_x_step(args.min_x_step);
+  solver.set_min_y_step(args.min_y_step);
+
+  const matrix<double> K = intrinsic_matrix(args);
+  auto cost = std::make_unique<Camera_position_opt_func>(args.points, K, args.rotation_type);
+  if (args.use_finite_difference) {
+    solver.set_finite_difference_steps({args.finite_difference_steps()});
+    set_weights_of(*cost, args.weights);
+    solver.set_funcs({cost.get()});
+    cost.release();
+  } else {
+    std::unique_ptr<Grad_func> grad = make_grad_func(args.rotation_type, std::move(cost), args.points, K);
+    CPR_CHECK(grad != nullptr, "Invalid rotation type!");
+    set_weights_of(*grad, args.weights);
+    solver.set_grad_funcs({grad.get()});
+    grad.release();
+  }
+
+  const std::vector<double> x = solver.optimise(args.x, args.target);
+
+  Mex_array* out = host.create_double_matrix(1, static_cast<std::size_t>(args.ndims));
+  for (std::size_t i = 0; i < x.size() && i < static_cast<std::size_t>(args.ndims); ++i)
+    mex_matrix_access(host, out, 0, i) = x[i];
+  plhs[0] = out;
+  CPR_GUARD_END("Num points=" << args.npts << " num_eqs=" << args.num_eqs
+                              << " (vals of -1 mean not initialised)")
+}
+
+}  // namespace
+
+void camera_pose_refine_entry(Mex_host& host, int nlhs, Mex_array* plhs[], int nrhs,
+                              const Mex_array* const prhs[]) {
+  // The host's error call may unwind or jump out of this function: it is made only
+  // after the handler has finished, with the text held here.
+  std::string error_text;
+  try {
+    const Pose_refine_arguments args = read_pose_refine_arguments(host, nlhs, nrhs, prhs);
+    solve_and_output(host, args, plhs);
+    return;
+  } catch (const std::exception& e) {
+    error_text = e.what();
+  }
+  host.err_msg_id_and_txt(k_mex_error_id, error_text.c_str());
 }
 
 }  // namespace trel

@@ -65,6 +65,15 @@ struct Pose_refine_arguments {
 Pose_refine_arguments read_pose_refine_arguments(const Mex_host& host, int nlhs, int nrhs,
                                                  const Mex_array* const prhs[]);
 
+// The plug-in's whole driver, host-independent: checks and converts the inputs,
+// refines the pose with the linearised least-squares solver and stores the refined
+// search vector (1 by ndims, same parameterisation as input 1) in plhs[0].
+// plhs holds at least one slot, prhs holds nrhs inputs. Every failure becomes one
+// host error with the identifier "Mex:exception" and the exception's text, and
+// plhs[0] is then left unset. Nothing is printed.
+void camera_pose_refine_entry(Mex_host& host, int nlhs, Mex_array* plhs[], int nrhs,
+                              const Mex_array* const prhs[]);
+
 }  // namespace trel
 
 #endif

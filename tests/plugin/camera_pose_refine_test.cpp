@@ -2,14 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <limits>
 #include <string>
 #include <vector>
 
+#include "camera_pose_refine/camera_position_opt_func.h"
 #include "tests/plugin/fake_mex_host.h"
 #include "trel_tools/exception_l.h"
+#include "trel_tools/matrix.h"
 
 namespace {
 
@@ -352,6 +355,272 @@ TEST(ReadPoseRefineArguments, ZeroPointsAreAcceptedWithZeroEquations) {
   EXPECT_EQ(args.npts, 0);
   EXPECT_EQ(args.num_eqs, 0);
   EXPECT_TRUE(args.target.empty());
+}
+
+// ---- the whole entry through the fake host ------------------------------------
+
+// Noise-free scenes: the observations are the cost function's own output at the true
+// pose, so a converged run reproduces the true search vector up to rounding.
+// 1e-8 leaves room for the SVD solve on Jacobians with entries of order 1e3.
+const double kRecoveryTolerance = 1e-8;
+// Forward differences with steps of 0.01 to 0.314 give an inexact Jacobian, so the
+// iteration converges only linearly; 200 steps reach this comfortably.
+const double kFiniteDifferenceTolerance = 1e-6;
+
+struct Scene {
+  int code = 0;
+  std::vector<std::vector<double>> point_list;
+  trel::matrix<double> K;
+  std::vector<double> camera;  // input 1: start values, then k11, k13, k23
+  std::vector<double> x_true;
+  std::vector<double> points;  // 3 x npts, column-major
+  std::vector<double> observations;
+  std::size_t rows = 2;
+  std::size_t npts = 0;
+};
+
+// Points 4 to 8 units in front of the camera at rotation values `rotation_true`; the
+// start is every true value offset by a few hundredths.
+Scene make_scene(int code, std::size_t npts) {
+  Scene s;
+  s.code = code;
+  s.npts = npts;
+  s.rows = static_cast<std::size_t>(rows_of(code));
+  const bool bearing = code >= 10;
+  std::vector<double> rotation;
+  switch (nrot_of(code) == 3 ? 0 : (code == 1 || code == 11 || code == -3) ? 1 : 2) {
+    case 0: rotation = {0.2, -0.3, 0.25}; break;
+    case 1: rotation = {0.48, -0.72, 0.6, 0.4387}; break;  // unit axis, then the angle
+    default: rotation = {0.1043, -0.1565, 0.1304, 0.9761}; break;
+  }
+  s.x_true = rotation;
+  s.x_true.insert(s.x_true.end(), {0.4, -0.3, -1.0});
+  const double k11 = bearing ? 1.0 : 800.0, k13 = bearing ? 0.0 : 320.0, k23 = bearing ? 0.0 : 240.0;
+  s.camera = s.x_true;
+  for (std::size_t k = 0; k < s.camera.size(); ++k) s.camera[k] += 0.03 * ((k % 3) - 1.0) + 0.02;
+  s.camera.insert(s.camera.end(), {k11, k13, k23});
+
+  std::vector<std::vector<double>> points;
+  for (std::size_t i = 0; i < npts; ++i) {
+    const double a = static_cast<double>(i);
+    points.push_back({std::sin(1.3 * a) * 1.5 + 0.4, std::cos(0.7 * a) * 1.2 - 0.3,
+                      5.0 + 2.0 * std::sin(0.37 * a + 1.0)});
+    s.points.insert(s.points.end(), points.back().begin(), points.back().end());
+  }
+  trel::matrix<double> K(3, 3);
+  K.set(0, 0, k11);
+  K.set(0, 2, k13);
+  K.set(1, 1, k11);
+  K.set(1, 2, k23);
+  K.set(2, 2, 1.0);
+  s.point_list = points;
+  s.K = K;
+  const std::vector<double> predicted = trel::Camera_position_opt_func(points, K, code)(s.x_true);
+  // The first repetition block holds each point's rows in order: the input's columns.
+  s.observations.assign(predicted.begin(), predicted.begin() + static_cast<long>(s.rows * npts));
+  return s;
+}
+
+struct Entry_run {
+  Fake_mex_host host;
+  Mex_array* out = nullptr;
+
+  void run(const Scene& s, std::vector<double> criteria, double code,
+           const std::vector<double>* weights = nullptr, int nlhs = 1) {
+    std::vector<const Mex_array*> in = {host.row(s.camera), host.matrix(3, s.npts, s.points),
+                                        host.matrix(s.rows, s.npts, s.observations),
+                                        host.row(criteria), host.scalar(code)};
+    if (weights) in.push_back(host.column(*weights));
+    Mex_array* plhs[1] = {nullptr};
+    trel::camera_pose_refine_entry(host, nlhs, plhs, static_cast<int>(in.size()), in.data());
+    out = plhs[0];
+  }
+  std::vector<double> result() const {
+    const trel::testing::Fake_array& a = Fake_mex_host::array(out);
+    EXPECT_EQ(a.m, 1u);
+    return a.data;
+  }
+  std::string error_text() const {
+    if (host.errors.size() != 1) return "errors raised: " + std::to_string(host.errors.size());
+    EXPECT_EQ(host.errors[0].id, "Mex:exception");
+    return host.errors[0].text;
+  }
+};
+
+double max_abs_difference(const std::vector<double>& a, const std::vector<double>& b) {
+  if (a.size() != b.size()) return std::numeric_limits<double>::infinity();
+  double d = 0.0;
+  for (std::size_t k = 0; k < a.size(); ++k) {
+    const double e = std::fabs(a[k] - b[k]);
+    if (std::isnan(e)) return e;  // so that a NaN fails every "below tolerance" check
+    if (e > d) d = e;
+  }
+  return d;
+}
+
+// How far a search vector is from the true pose. The rotation values themselves are
+// not unique (a quaternion's length and an angle-axis axis's length are free), so the
+// rotation is compared through its predictions, in normalised image units, and the
+// camera centre directly.
+double pose_mismatch(const Scene& s, const std::vector<double>& x) {
+  if (x.size() != s.x_true.size()) return std::numeric_limits<double>::infinity();
+  const std::size_t nrot = x.size() - 3;
+  const double centre = max_abs_difference(std::vector<double>(x.begin() + nrot, x.end()),
+                                           std::vector<double>(s.x_true.begin() + nrot, s.x_true.end()));
+  const trel::Camera_position_opt_func cost(s.point_list, s.K, s.code);
+  const double seen = max_abs_difference(cost(x), cost(s.x_true)) / s.K.get(0, 0);
+  return std::isnan(seen) || std::isnan(centre) ? std::numeric_limits<double>::quiet_NaN()
+                                                 : std::max(centre, seen);
+}
+
+class CameraPoseRefineEntry : public ::testing::TestWithParam<int> {};
+
+TEST_P(CameraPoseRefineEntry, RecoversThePoseAnalytically) {
+  const int code = GetParam();
+  const Scene s = make_scene(code, 10);
+  Entry_run run;
+  run.run(s, {20, 0, -10000, 0}, code);
+  ASSERT_TRUE(run.host.errors.empty()) << run.host.errors[0].text;
+  ASSERT_NE(run.out, nullptr);
+  const std::vector<double> x = run.result();
+  ASSERT_EQ(x.size(), static_cast<std::size_t>(nrot_of(code) + 3));
+  EXPECT_LT(pose_mismatch(s, x), kRecoveryTolerance);
+  EXPECT_GT(pose_mismatch(s, std::vector<double>(s.camera.begin(), s.camera.end() - 3)), 0.01)
+      << "the start must be off the solution";
+}
+
+TEST_P(CameraPoseRefineEntry, RecoversThePoseByFiniteDifferences) {
+  const int code = GetParam();
+  const Scene s = make_scene(code, 10);
+  Entry_run run;
+  run.run(s, {200, 0, -10000, 1}, code);
+  ASSERT_TRUE(run.host.errors.empty()) << run.host.errors[0].text;
+  EXPECT_LT(pose_mismatch(s, run.result()), kFiniteDifferenceTolerance);
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryCode, CameraPoseRefineEntry,
+                         ::testing::Values(0, 1, 2, 3, 10, 11, 12, -1, -2, -3));
+
+TEST(CameraPoseRefineEntryDefaults, ThreeInputsRunTenAnalyticSteps) {
+  const Scene s = make_scene(0, 8);
+  Fake_mex_host host;
+  const Mex_array* in[3] = {host.column(s.camera), host.matrix(3, 8, s.points),
+                            host.matrix(2, 8, s.observations)};
+  Mex_array* plhs[1] = {nullptr};
+  trel::camera_pose_refine_entry(host, 1, plhs, 3, in);
+  ASSERT_TRUE(host.errors.empty());
+  const std::vector<double> x = Fake_mex_host::array(plhs[0]).data;
+  EXPECT_LT(pose_mismatch(s, x), kRecoveryTolerance);
+
+  // Ten steps exactly: the same run through explicit criteria matches 10, not 1.
+  Entry_run ten, one;
+  ten.run(s, {10, 0, -10000, 0}, 0);
+  one.run(s, {1, 0, -10000, 0}, 0);
+  EXPECT_EQ(ten.result(), x);
+  EXPECT_GT(pose_mismatch(s, one.result()), 1e-6);
+}
+
+TEST(CameraPoseRefineEntryDefaults, ZeroIterationsReturnTheStart) {
+  const Scene s = make_scene(2, 6);
+  Entry_run run;
+  run.run(s, {0, 0, -10000, 0}, 2);
+  EXPECT_EQ(run.result(), std::vector<double>(s.camera.begin(), s.camera.begin() + 7));
+}
+
+// A corrupted point pulls the fit off unless its equations weigh nothing; for a
+// hybrid the weights cover the three repeated blocks.
+TEST(CameraPoseRefineEntryWeights, ZeroWeightRemovesAnOutlier) {
+  for (int code : {0, -2}) {
+    Scene s = make_scene(code, 10);
+    s.observations[4] += 40.0;
+    s.observations[5] -= 25.0;
+    const std::size_t n = 20 * static_cast<std::size_t>(reps_of(code));
+    std::vector<double> weights(n, 1.0);
+    for (std::size_t block = 0; block < n; block += 20) weights[block + 4] = weights[block + 5] = 0.0;
+
+    Entry_run plain, weighted;
+    plain.run(s, {20, 0, -10000, 0}, code);
+    weighted.run(s, {20, 0, -10000, 0}, code, &weights);
+    ASSERT_TRUE(weighted.host.errors.empty()) << weighted.host.errors[0].text;
+    EXPECT_LT(pose_mismatch(s, weighted.result()), kRecoveryTolerance) << code;
+    EXPECT_GT(pose_mismatch(s, plain.result()), 1e-4) << "negative control " << code;
+
+    Entry_run weighted_fd;
+    weighted_fd.run(s, {200, 0, -10000, 1}, code, &weights);
+    EXPECT_LT(pose_mismatch(s, weighted_fd.result()), kFiniteDifferenceTolerance);
+  }
+}
+
+TEST(CameraPoseRefineEntryErrors, ACheckFailureRaisesOneErrorAndNoOutput) {
+  const Scene s = make_scene(0, 4);
+  Entry_run run;
+  run.run(s, {10, 0, -10000, 0}, 0, nullptr, 2);
+  EXPECT_EQ(run.out, nullptr);
+  EXPECT_EQ(run.host.created, 0);
+  EXPECT_EQ(entry_detail(run.error_text()), "1 output required. Got 2");
+}
+
+// Tab count at the start of a frame line: the frame's nesting depth.
+std::size_t leading_tabs(const std::string& line) { return line.find_first_not_of('\t'); }
+
+// One point: 2 equations for 6 unknowns, which the linear solve refuses. The error
+// leaves through the solving stage, whose frame is outermost.
+TEST(CameraPoseRefineEntryErrors, SolverFailureCarriesTheSolvingStageFrame) {
+  const Scene s = make_scene(0, 1);
+  Entry_run run;
+  run.run(s, {10, 0, -10000, 0}, 0);
+  EXPECT_EQ(run.out, nullptr);
+  EXPECT_EQ(run.host.created, 0);
+  const std::vector<std::string> lines = split_lines(run.error_text());
+  ASSERT_GE(lines.size(), 6u);
+  const std::size_t depth = leading_tabs(lines[0]);
+  EXPECT_GE(depth, 1u) << "the stage wraps the solver's own frames";
+  EXPECT_NE(lines[0].find("camera_pose_refine/camera_pose_refine.cpp("), std::string::npos);
+  EXPECT_EQ(lines[1], std::string(depth, '\t') + kEntrySignature);
+  EXPECT_EQ(lines[2], std::string(depth, '\t') +
+                          "Details: Num points=1 num_eqs=2 (vals of -1 mean not initialised)");
+}
+
+TEST(CameraPoseRefineEntryErrors, BearingVectorsWithANonIdentityKFailInTheCost) {
+  Scene s = make_scene(10, 5);
+  s.camera[6] = 2.0;  // k11
+  Entry_run run;
+  run.run(s, {10, 0, -10000, 0}, 10);
+  EXPECT_EQ(run.out, nullptr);
+  const std::string text = run.error_text();
+  EXPECT_NE(text.find("For bearing vectors, expected k to be identity, instead got "),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("Details: Num points=5 num_eqs=15 (vals of -1 mean not initialised)\n"),
+            std::string::npos)
+      << text;
+}
+
+TEST(CameraPoseRefineEntryErrors, ZeroPointsEndInOneError) {
+  const Scene s = make_scene(-1, 0);
+  Entry_run run;
+  run.run(s, {10, 0, -10000, 0}, -1);
+  EXPECT_EQ(run.out, nullptr);
+  EXPECT_NE(run.error_text().find("Num points=0 num_eqs=0"), std::string::npos);
+}
+
+// Non-finite data is no contract violation: the run ends in a result of the right
+// shape or in one error, never in a crash.
+TEST(CameraPoseRefineEntryErrors, NonFiniteValuesEndInAResultOrOneError) {
+  for (double bad : {std::numeric_limits<double>::quiet_NaN(), kInf}) {
+    for (int where = 0; where < 3; ++where) {
+      Scene s = make_scene(0, 6);
+      (where == 0 ? s.camera : where == 1 ? s.points : s.observations)[1] = bad;
+      Entry_run run;
+      run.run(s, {10, 0, -10000, 0}, 0);
+      if (run.out != nullptr) {
+        EXPECT_TRUE(run.host.errors.empty());
+        EXPECT_EQ(run.result().size(), 6u);
+      } else {
+        EXPECT_EQ(run.host.errors.size(), 1u);
+      }
+    }
+  }
 }
 
 }  // namespace

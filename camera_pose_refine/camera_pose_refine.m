@@ -1,0 +1,62 @@
+%CAMERA_POSE_REFINE  Refine a calibrated camera's rotation and position.
+%   X = CAMERA_POSE_REFINE(CAMERA, POINTS, OBSERVATIONS)
+%   X = CAMERA_POSE_REFINE(CAMERA, POINTS, OBSERVATIONS, CRITERIA)
+%   X = CAMERA_POSE_REFINE(CAMERA, POINTS, OBSERVATIONS, CRITERIA, ROTATION_TYPE)
+%   X = CAMERA_POSE_REFINE(CAMERA, POINTS, OBSERVATIONS, CRITERIA, ROTATION_TYPE, WEIGHTS)
+%
+%   Refines the pose of a pinhole camera by iterated linearised least squares
+%   (Gauss-Newton, SVD solve) on the reprojection residuals of known 3-D points,
+%   and returns the refined search vector. All inputs are real double arrays.
+%
+%   Inputs
+%   (1) CAMERA: vector (row or column) of NROT+6 values
+%         [r1 r2 r3 (r4) t1 t2 t3 k11 k13 k23]
+%       The first NROT+3 values are the search vector: the rotation values in
+%       the parameterisation of ROTATION_TYPE, then the camera centre t in world
+%       coordinates. k11 is the focal length in pixels (both axes), (k13, k23)
+%       the principal point; there is no skew. A world point X is at
+%       R' * (X - t) in the camera frame, R rotating camera axes to world axes.
+%   (2) POINTS: 3 by N matrix of 3-D world points, one point per column.
+%   (3) OBSERVATIONS: 2 by N matrix of pixels (u; v), one column per point;
+%       3 by N camera-frame bearing vectors for the -bv types (then k11 = 1,
+%       k13 = k23 = 0, K being the identity).
+%   (4) CRITERIA (optional): [max_iters min_x_step min_y_step use_finite_difference]
+%       max_iters is truncated to an integer; the solver stops after max_iters
+%       steps, when a step moves the search vector by less than min_x_step
+%       (L1 norm), or when the squared error falls by less than min_y_step.
+%       Any use_finite_difference other than 0 estimates the Jacobian by finite
+%       differences instead of the analytic gradients.
+%       Default: [10 0 -10000 0].
+%   (5) ROTATION_TYPE (optional): scalar code, truncated toward zero. Default 0.
+%         code  type        rotation values              NROT  rows per point
+%           0   aau         rotation vector (axis*angle)   3    2
+%           1   aan         unit axis x,y,z, then angle    4    2
+%           2   qu          quaternion x,y,z,w             4    2
+%           3   qn          normalised quaternion x,y,z,w  4    2
+%          10   aau-bv      rotation vector                3    3 (bearing vectors)
+%          11   aan-bv      axis, then angle               4    3 (bearing vectors)
+%          12   qu-bv       quaternion x,y,z,w             4    3 (bearing vectors)
+%          -1   qu,aau,aan  quaternion (hybrid)            4    2, repeated 3 times
+%          -2   aau,qu,aan  rotation vector (hybrid)       3    2, repeated 3 times
+%          -3   aan,qu,aau  axis, then angle (hybrid)      4    2, repeated 3 times
+%       Angles are in radians; quaternions have the scalar last. A hybrid type
+%       searches in its first parameterisation and stacks the equations of all
+%       three, so it has 3 times as many equations.
+%   (6) WEIGHTS (optional): vector of one weight per equation, in the order
+%       point 1 (u, v[, w]), point 2, ... and, for the hybrid types, that block
+%       once per parameterisation (6*N values). Default: all 1.
+%
+%   Output
+%   X: 1 by NROT+3 row, the refined rotation values and camera centre in the
+%   same parameterisation as CAMERA (not normalised). The intrinsics are not
+%   returned.
+%
+%   Errors
+%   Every failure (wrong number of inputs or outputs, wrong class or size of an
+%   input, an invalid rotation type, a solver failure) raises one error with the
+%   identifier 'Mex:exception' whose message is the plug-in's call trace; exactly
+%   one output must be requested.
+%
+%   Example
+%     K = [800 320 240];                       % k11, k13, k23
+%     x = camera_pose_refine([0.1 0 0 0 0 -5 K], P, uv, [20 1e-9 -1e4 0], 0);

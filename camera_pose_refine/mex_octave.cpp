@@ -1,0 +1,62 @@
+// The MEX host adapter: forwards the entry's host operations to the MEX API of
+// Octave (mex.h from liboctave-dev) or MATLAB (mex.h of the MATLAB installation).
+// Only mexFunction is exported from the module.
+
+#include "mex.h"
+
+#include "camera_pose_refine/camera_pose_refine.h"
+
+namespace {
+
+// mxArray is an opaque struct in MATLAB and a typedef of void in Octave; going
+// through void* converts between it and Mex_array in both.
+const mxArray* to_mx(const trel::Mex_array* a) {
+  return static_cast<const mxArray*>(static_cast<const void*>(a));
+}
+
+class Mex_api_host : public trel::Mex_host {
+public:
+  // mxIsDouble is also true for complex and for sparse doubles, whose mxGetPr does not
+  // hold m * n real values in column-major order (sparse arrays store only their
+  // non-zeros). The entry reads exactly that many values, so only full real doubles
+  // count as double here.
+  bool is_double(const trel::Mex_array* a) const override {
+    return mxIsDouble(to_mx(a)) && !mxIsComplex(to_mx(a)) && !mxIsSparse(to_mx(a));
+  }
+  std::size_t get_m(const trel::Mex_array* a) const override { return mxGetM(to_mx(a)); }
+  std::size_t get_n(const trel::Mex_array* a) const override { return mxGetN(to_mx(a)); }
+  std::size_t get_number_of_elements(const trel::Mex_array* a) const override {
+    return mxGetNumberOfElements(to_mx(a));
+  }
+  double* get_pr(const trel::Mex_array* a) const override { return mxGetPr(to_mx(a)); }
+  double get_scalar(const trel::Mex_array* a) const override { return mxGetScalar(to_mx(a)); }
+  // Names the two kinds of double refused above, so that a message saying a double
+  // was expected does not report "double" as what it got.
+  const char* get_class_name(const trel::Mex_array* a) const override {
+    if (mxIsDouble(to_mx(a)) && mxIsSparse(to_mx(a))) return "sparse double";
+    if (mxIsDouble(to_mx(a)) && mxIsComplex(to_mx(a))) return "complex double";
+    return mxGetClassName(to_mx(a));
+  }
+  trel::Mex_array* create_double_matrix(std::size_t m, std::size_t n) override {
+    return static_cast<trel::Mex_array*>(static_cast<void*>(mxCreateDoubleMatrix(m, n, mxREAL)));
+  }
+  void err_msg_id_and_txt(const char* id, const char* text) override {
+    mexErrMsgIdAndTxt(id, "%s", text);
+  }
+};
+
+}  // namespace
+
+void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
+  // The entry reads inputs only when nrhs is 3 to 6, so six slots always suffice.
+  const trel::Mex_array* inputs[6] = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+  for (int i = 0; i < nrhs && i < 6; ++i)
+    inputs[i] = static_cast<const trel::Mex_array*>(static_cast<const void*>(prhs[i]));
+  trel::Mex_array* outputs[1] = {nullptr};
+
+  Mex_api_host host;
+  trel::camera_pose_refine_entry(host, nlhs, outputs, nrhs, inputs);
+
+  if (outputs[0] != nullptr && nlhs >= 1)
+    plhs[0] = static_cast<mxArray*>(static_cast<void*>(outputs[0]));
+}
