@@ -14,7 +14,7 @@
 %!    assert (lines{2}, "void mexFunction(int, mxArray**, int, const mxArray**)");
 %!    % Octave drops the message's final line break.
 %!    details = strjoin (lines(3:end), "\n");
-%!    assert (details, ["Details: " strtrim(detail)]);
+%!    assert (strtrim (details), strtrim (["Details: " detail]));
 %!    return;
 %!  end
 %!  error ("no error raised; expected: %s", detail);
@@ -85,7 +85,7 @@
 %!   "Input 2 should be an double matrix");
 %! check_mex_error (@() camera_pose_refine (cam, pts', obs),
 %!   "Input 2 should be a matrix of 3D points, with size N by 3. instead size of 6 by 3 was passed");
-%! check_mex_error (@() camera_pose_refine (cam, pts, char (obs)),
+%! check_mex_error (@() camera_pose_refine (cam, pts, repmat ("a", 2, 6)),
 %!   "Input 3 should be an double matrix");
 %! check_mex_error (@() camera_pose_refine (cam, pts, obs(:, 1:5)),
 %!   ["Input 3 should be a matrix of observations (pixel/bearing vecs), with size 6 by 2. ", ...
