@@ -203,26 +203,42 @@ inline double get_pix(const IplImage& img, int x, int y, int channel) {
   }
 }
 
+namespace detail {
+
+template <typename T>
+inline double load_mat_value(const cv::Mat& m, int x, int y, int channel) {
+  T value;
+  std::memcpy(&value, m.data + pix_offset<T>(m.step[0], CV_MAT_CN(m.flags), x, y, channel), sizeof(T));
+  return static_cast<double>(value);
+}
+
+}  // namespace detail
+
+// The depth is known here, so the element-size check of the typed accessor
+// cannot fail; the remaining checks run once and the load is a plain switch.
 inline double get_pix(const cv::Mat& m, int x, int y, int channel) {
-  switch (CV_MAT_DEPTH(m.flags)) {
+  const int depth_code = CV_MAT_DEPTH(m.flags);
+  if (depth_code > CV_64F) detail::unknown_mat_depth(depth_code);
+  if (x < 0 || x >= m.cols || y < 0 || y >= m.rows || channel < 0 || channel >= CV_MAT_CN(m.flags) ||
+      CV_MAT_CN(m.flags) > 4)
+    detail::check_mat_access<unsigned char>(m, x, y, channel);  // throws with the typed accessor's text
+  switch (depth_code) {
     case CV_8U:
-      return get_pix<unsigned char>(m, x, y, channel);
+      return detail::load_mat_value<unsigned char>(m, x, y, channel);
     case CV_8S:
       // signed char, not char: the sign extension must not depend on the
       // platform's signedness of plain char.
-      return static_cast<signed char>(get_pix<char>(m, x, y, channel));
+      return detail::load_mat_value<signed char>(m, x, y, channel);
     case CV_16U:
-      return get_pix<unsigned short>(m, x, y, channel);
+      return detail::load_mat_value<unsigned short>(m, x, y, channel);
     case CV_16S:
-      return get_pix<short>(m, x, y, channel);
+      return detail::load_mat_value<short>(m, x, y, channel);
     case CV_32S:
-      return get_pix<int>(m, x, y, channel);
+      return detail::load_mat_value<int>(m, x, y, channel);
     case CV_32F:
-      return get_pix<float>(m, x, y, channel);
-    case CV_64F:
-      return get_pix<double>(m, x, y, channel);
+      return detail::load_mat_value<float>(m, x, y, channel);
     default:
-      detail::unknown_mat_depth(CV_MAT_DEPTH(m.flags));
+      return detail::load_mat_value<double>(m, x, y, channel);
   }
 }
 
