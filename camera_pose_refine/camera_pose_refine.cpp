@@ -21,42 +21,19 @@ namespace {
 // function of this file detects the problem.
 const char* const k_entry_signature = "void mexFunction(int, mxArray**, int, const mxArray**)";
 
-#define CPR_THROW(message_parts)                                                               \
-  do {                                                                                         \
-    std::stringstream cpr_detail_stream_;                                                      \
-    cpr_detail_stream_ << message_parts;                                                       \
-    ::trel::detail::throw_origin(__FILE__, __LINE__, k_entry_signature,                        \
-                                 cpr_detail_stream_.str());                                    \
-  } while (0)
+#define CPR_CHECK(condition, message_parts) TREL_CHECK_AS(k_entry_signature, condition, message_parts)
+#define CPR_GUARD_BEGIN TREL_GUARD_BEGIN
+#define CPR_GUARD_END(own_text) TREL_GUARD_END_AS(k_entry_signature, own_text)
 
-#define CPR_CHECK(condition, message_parts) \
-  do {                                      \
-    if (!(condition)) CPR_THROW(message_parts); \
-  } while (0)
-
-// Guards the rest of a function with the entry's frame added (own text streamed).
-#define CPR_GUARD_BEGIN try {
-#define CPR_GUARD_END(own_text)                                                                \
-  }                                                                                            \
-  catch (const std::exception&) {                                                              \
-    std::stringstream cpr_own_stream_;                                                         \
-    cpr_own_stream_ << own_text;                                                               \
-    ::trel::detail::rethrow_wrapped(__FILE__, __LINE__, k_entry_signature,                     \
-                                    cpr_own_stream_.str());                                    \
-  }
-
+// The codes the entry accepts; their sizes come from camera_rotation_type.
 struct Rotation_type_info {
   int code;
-  int nrot;
-  int observation_rows;
-  int repetitions;
   double rotation_step;  // finite-difference step of each rotation value
 };
 
 const Rotation_type_info k_rotation_types[] = {
-    {0, 3, 2, 1, 0.0314},  {1, 4, 2, 1, 0.0314},  {2, 4, 2, 1, 0.314},  {3, 4, 2, 1, 0.314},
-    {10, 3, 3, 1, 0.0314}, {11, 4, 3, 1, 0.0314}, {12, 4, 3, 1, 0.314}, {-1, 4, 2, 3, 0.314},
-    {-2, 3, 2, 3, 0.0314}, {-3, 4, 2, 3, 0.0314},
+    {0, 0.0314},  {1, 0.0314},  {2, 0.314},  {3, 0.314},  {10, 0.0314},
+    {11, 0.0314}, {12, 0.314},  {-1, 0.314}, {-2, 0.0314}, {-3, 0.0314},
 };
 
 const double k_position_step = 0.01;
@@ -129,11 +106,10 @@ Pose_refine_arguments read_pose_refine_arguments(const Mex_host& host, int nlhs,
                   << value);
     args.rotation_type = info->code;
   }
-  const Rotation_type_info& type = *find_rotation_type(args.rotation_type);
-  args.nrot = type.nrot;
-  args.observation_rows = type.observation_rows;
-  args.repetitions = type.repetitions;
-  args.ndims = type.nrot + 3;
+  args.nrot = camera_rotation_type::num_rotation_values(args.rotation_type);
+  args.observation_rows = camera_rotation_type::observation_rows(args.rotation_type);
+  args.repetitions = camera_rotation_type::repetitions(args.rotation_type);
+  args.ndims = args.nrot + 3;
 
   const Mex_array* in1 = prhs[0];
   CPR_CHECK(host.is_double(in1), "Input 1 should be an double vector");

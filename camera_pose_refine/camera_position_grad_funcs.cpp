@@ -2,6 +2,7 @@
 
 #include <cstddef>
 
+#include "camera_pose_refine/camera_position_opt_func.h"
 #include "trel_tools/exception_l.h"
 
 namespace trel {
@@ -22,10 +23,7 @@ Camera_position_grad_func_common::Camera_position_grad_func_common(Opt_func* bas
                                                                    std::vector<std::vector<double>> points,
                                                                    matrix<double> K)
     : Grad_func(base), points_(std::move(points)), K_(std::move(K)) {
-  for (std::size_t i = 0; i < points_.size(); ++i)
-    if (points_[i].size() != 3) TREL_THROW("point " << i << " has " << points_[i].size() << " values, expected 3");
-  if (K_.get_dim1() != 3 || K_.get_dim2() != 3)
-    TREL_THROW("K should be 3 by 3, instead got " << K_.get_dim1() << " by " << K_.get_dim2());
+  check_camera_points_and_K(points_, K_);
 }
 
 double* Camera_position_grad_func_common::checked_rows(const std::vector<double>& x, cv::Mat& jacobian, int row0,

@@ -28,6 +28,13 @@ void align_sign(std::vector<double>& q, const std::vector<double>& reference) {
 
 }  // namespace
 
+Camera_position_hybrid_grad_func_base::Camera_position_hybrid_grad_func_base(std::vector<std::vector<double>> points,
+                                                                             matrix<double> K, Opt_func* base)
+    : Camera_position_grad_func_common(base, std::move(points), std::move(K)),
+      aau_(nullptr, points_, K_),
+      aan_(nullptr, points_, K_),
+      qu_(nullptr, points_, K_) {}
+
 #define TREL_COPY_BLOCK(block, jacobian, first_row, name)                                              \
   do {                                                                                                 \
     cv::Mat roi_ = (jacobian).rowRange((first_row), (first_row) + (block).rows);                      \
@@ -41,10 +48,7 @@ void align_sign(std::vector<double>& q, const std::vector<double>& reference) {
 
 Camera_position_grad_func_qu_aau_aan::Camera_position_grad_func_qu_aau_aan(std::vector<std::vector<double>> points,
                                                                            matrix<double> K, Opt_func* base)
-    : Camera_position_grad_func_common(base, std::move(points), std::move(K)),
-      aau_(nullptr, points_, K_),
-      aan_(nullptr, points_, K_),
-      qu_(nullptr, points_, K_) {}
+    : Camera_position_hybrid_grad_func_base(std::move(points), std::move(K), base) {}
 
 int Camera_position_grad_func_qu_aau_aan::operator()(const std::vector<double>& x, cv::Mat& jacobian,
                                                      int row0) const {
@@ -79,10 +83,7 @@ int Camera_position_grad_func_qu_aau_aan::operator()(const std::vector<double>& 
 
 Camera_position_grad_func_aau_qu_aan::Camera_position_grad_func_aau_qu_aan(std::vector<std::vector<double>> points,
                                                                            matrix<double> K, Opt_func* base)
-    : Camera_position_grad_func_common(base, std::move(points), std::move(K)),
-      aau_(nullptr, points_, K_),
-      aan_(nullptr, points_, K_),
-      qu_(nullptr, points_, K_) {}
+    : Camera_position_hybrid_grad_func_base(std::move(points), std::move(K), base) {}
 
 int Camera_position_grad_func_aau_qu_aan::operator()(const std::vector<double>& x, cv::Mat& jacobian,
                                                      int row0) const {
@@ -112,10 +113,7 @@ int Camera_position_grad_func_aau_qu_aan::operator()(const std::vector<double>& 
 
 Camera_position_grad_func_aan_qu_aau::Camera_position_grad_func_aan_qu_aau(std::vector<std::vector<double>> points,
                                                                            matrix<double> K, Opt_func* base)
-    : Camera_position_grad_func_common(base, std::move(points), std::move(K)),
-      aau_(nullptr, points_, K_),
-      aan_(nullptr, points_, K_),
-      qu_(nullptr, points_, K_) {}
+    : Camera_position_hybrid_grad_func_base(std::move(points), std::move(K), base) {}
 
 int Camera_position_grad_func_aan_qu_aau::operator()(const std::vector<double>& x, cv::Mat& jacobian,
                                                      int row0) const {

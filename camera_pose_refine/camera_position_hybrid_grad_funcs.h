@@ -28,44 +28,42 @@
 
 namespace trel {
 
+// What the three hybrids share: the points, K and the base cost function, and
+// the three single-parameterisation members (held by value, without a base)
+// that fill the blocks.
+class Camera_position_hybrid_grad_func_base : public Camera_position_grad_func_common {
+protected:
+  // Takes ownership of base, the cost function built for the same points, K and code.
+  Camera_position_hybrid_grad_func_base(std::vector<std::vector<double>> points, matrix<double> K, Opt_func* base);
+
+  Camera_position_grad_func_aau aau_;
+  Camera_position_grad_func_aan aan_;
+  Camera_position_grad_func_qu qu_;
+};
+
 // Code -1: search vector quaternion (x, y, z, w), t; blocks qu, aau, aan.
-class Camera_position_grad_func_qu_aau_aan : public Camera_position_grad_func_common {
+class Camera_position_grad_func_qu_aau_aan : public Camera_position_hybrid_grad_func_base {
 public:
   // Takes ownership of base, the cost function built for the same points, K and code.
   Camera_position_grad_func_qu_aau_aan(std::vector<std::vector<double>> points, matrix<double> K, Opt_func* base);
   ~Camera_position_grad_func_qu_aau_aan() override = default;
   int operator()(const std::vector<double>& x, cv::Mat& jacobian, int row0) const override;
-
-private:
-  Camera_position_grad_func_aau aau_;
-  Camera_position_grad_func_aan aan_;
-  Camera_position_grad_func_qu qu_;
 };
 
 // Code -2: search vector rotation vector r (3 values), t; blocks aau, qu, aan.
-class Camera_position_grad_func_aau_qu_aan : public Camera_position_grad_func_common {
+class Camera_position_grad_func_aau_qu_aan : public Camera_position_hybrid_grad_func_base {
 public:
   Camera_position_grad_func_aau_qu_aan(std::vector<std::vector<double>> points, matrix<double> K, Opt_func* base);
   ~Camera_position_grad_func_aau_qu_aan() override = default;
   int operator()(const std::vector<double>& x, cv::Mat& jacobian, int row0) const override;
-
-private:
-  Camera_position_grad_func_aau aau_;
-  Camera_position_grad_func_aan aan_;
-  Camera_position_grad_func_qu qu_;
 };
 
 // Code -3: search vector angle-axis (axis, angle), t; blocks aan, qu, aau.
-class Camera_position_grad_func_aan_qu_aau : public Camera_position_grad_func_common {
+class Camera_position_grad_func_aan_qu_aau : public Camera_position_hybrid_grad_func_base {
 public:
   Camera_position_grad_func_aan_qu_aau(std::vector<std::vector<double>> points, matrix<double> K, Opt_func* base);
   ~Camera_position_grad_func_aan_qu_aau() override = default;
   int operator()(const std::vector<double>& x, cv::Mat& jacobian, int row0) const override;
-
-private:
-  Camera_position_grad_func_aau aau_;
-  Camera_position_grad_func_aan aan_;
-  Camera_position_grad_func_qu qu_;
 };
 
 }  // namespace trel

@@ -30,13 +30,17 @@ constexpr double kIdentityTolerance = 0.0001;
 
 }  // namespace
 
+void check_camera_points_and_K(const std::vector<std::vector<double>>& points, const matrix<double>& K) {
+  for (std::size_t i = 0; i < points.size(); ++i)
+    if (points[i].size() != 3) TREL_THROW("point " << i << " has " << points[i].size() << " values, expected 3");
+  if (K.get_dim1() != 3 || K.get_dim2() != 3)
+    TREL_THROW("K should be 3 by 3, instead got " << K.get_dim1() << " by " << K.get_dim2());
+}
+
 Camera_position_opt_func::Camera_position_opt_func(std::vector<std::vector<double>> points, matrix<double> K,
                                                    int rotation_type)
     : points_(std::move(points)), K_(std::move(K)), rotation_type_(rotation_type) {
-  for (std::size_t i = 0; i < points_.size(); ++i)
-    if (points_[i].size() != 3) TREL_THROW("point " << i << " has " << points_[i].size() << " values, expected 3");
-  if (K_.get_dim1() != 3 || K_.get_dim2() != 3)
-    TREL_THROW("K should be 3 by 3, instead got " << K_.get_dim1() << " by " << K_.get_dim2());
+  check_camera_points_and_K(points_, K_);
 }
 
 std::vector<double> Camera_position_opt_func::operator()(const std::vector<double>& x) const {

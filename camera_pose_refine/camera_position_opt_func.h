@@ -25,6 +25,10 @@ int observation_rows(int rotation_type);
 int repetitions(int rotation_type);
 }  // namespace camera_rotation_type
 
+// Throws exception_l unless every point has 3 values and K is 3 by 3; the
+// cost function and the gradient functions check their copies with it.
+void check_camera_points_and_K(const std::vector<std::vector<double>>& points, const matrix<double>& K);
+
 // Predicted observations of fixed world points under a camera pose.
 //
 // With R the rotation of the search vector (camera axes to world axes) and t

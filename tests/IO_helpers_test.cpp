@@ -1,4 +1,5 @@
 #include "trel_tools/IO_helpers.h"
+#include "tests/exception_text.h"
 
 #include <gtest/gtest.h>
 
@@ -8,14 +9,7 @@
 
 namespace {
 
-std::string detail_of(const trel::exception_l& e) {
-  const std::string message = e.what();
-  const std::string key = "Details: ";
-  const std::string::size_type start = message.find(key);
-  if (start == std::string::npos) return "<no details in: " + message + ">";
-  const std::string::size_type end = message.find('\n', start);
-  return message.substr(start + key.size(), end - start - key.size());
-}
+using trel_test::detail_of;
 
 TEST(IHelper, StringFormTakesTheLeadingNumber) {
   int i = -1;

@@ -1,4 +1,5 @@
 #include "trel_tools/IplImage_overloads.h"
+#include "tests/exception_text.h"
 
 #include <gtest/gtest.h>
 
@@ -18,15 +19,7 @@ namespace {
 // Interpolation results are sums of a few products of small integers.
 constexpr double kInterpTolerance = 1e-9;
 
-// The "Details: " text of the origin frame of an exception_l message.
-std::string detail_of(const trel::exception_l& e) {
-  const std::string message = e.what();
-  const std::string key = "Details: ";
-  const std::string::size_type start = message.find(key);
-  if (start == std::string::npos) return "<no details in: " + message + ">";
-  const std::string::size_type end = message.find('\n', start);
-  return message.substr(start + key.size(), end - start - key.size());
-}
+using trel_test::detail_of;
 
 std::string detail_thrown_by(const std::function<void()>& f) {
   try {

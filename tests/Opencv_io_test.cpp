@@ -8,20 +8,14 @@
 #include <vector>
 
 #include "trel_tools/exception_l.h"
+#include "tests/exception_text.h"
 
 namespace {
 
 using trel::operator<<;
 using trel::operator>>;
 
-std::string detail_of(const trel::exception_l& e) {
-  const std::string message = e.what();
-  const std::string key = "Details: ";
-  const std::string::size_type start = message.find(key);
-  if (start == std::string::npos) return "<no details in: " + message + ">";
-  const std::string::size_type end = message.find('\n', start);
-  return message.substr(start + key.size(), end - start - key.size());
-}
+using trel_test::detail_of;
 
 template <typename T>
 std::string written(const T& value) {

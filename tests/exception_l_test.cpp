@@ -1,4 +1,5 @@
 #include "trel_tools/exception_l.h"
+#include "tests/exception_text.h"
 
 #include <gtest/gtest.h>
 
@@ -8,19 +9,7 @@
 
 namespace {
 
-std::vector<std::string> split_lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::string::size_type start = 0;
-  for (;;) {
-    const std::string::size_type end = text.find('\n', start);
-    if (end == std::string::npos) {
-      lines.push_back(text.substr(start));
-      return lines;
-    }
-    lines.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-}
+using trel_test::split_lines;
 
 // Each throw site records its own line so the test can check the frame text.
 int origin_line = 0;

@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "trel_tools/exception_l.h"
+#include "tests/exception_text.h"
 
 namespace {
 
@@ -27,14 +28,7 @@ constexpr double kFloatSeriesTolerance = 2e-6;
 // Mean of N uniform or normal draws: five standard errors at the sizes used.
 constexpr int kDraws = 200000;
 
-std::string detail_of(const trel::exception_l& e) {
-  const std::string message = e.what();
-  const std::string key = "Details: ";
-  const std::string::size_type start = message.find(key);
-  if (start == std::string::npos) return "<no details in: " + message + ">";
-  const std::string::size_type end = message.find('\n', start);
-  return message.substr(start + key.size(), end - start - key.size());
-}
+using trel_test::detail_of;
 
 TEST(Factorial, CoversZeroToTwelveAndRefusesTheRest) {
   int expected = 1;

@@ -14,7 +14,19 @@
 
 #include <opencv2/core.hpp>
 
+#include "trel_tools/matrix.h"
+
 namespace trel_test {
+
+// K = [k11 0 k13; 0 k11 k23; 0 0 1]: one focal length, principal point (k13, k23).
+inline trel::matrix<double> intrinsics(double k11, double k13, double k23) {
+  trel::matrix<double> K(3, 3);
+  K[0][0] = K[1][1] = k11;
+  K[0][2] = k13;
+  K[1][2] = k23;
+  K[2][2] = 1.0;
+  return K;
+}
 
 struct Scene_options {
   double min_angle = 0.2;        // radians, true rotation angle range

@@ -2,21 +2,30 @@
 
 #include <cstddef>
 #include <stdexcept>
+#include <string>
 
 namespace trel {
 
-double Opt_func::get_weight(int i) const {
-  if (weights_.empty()) return 1.0;
-  if (i < 0) throw std::out_of_range("Opt_func::get_weight: negative equation index");
-  return weights_.at(static_cast<std::size_t>(i));
+namespace detail {
+
+double weight_at(const std::vector<double>& weights, int i, const char* owner) {
+  if (weights.empty()) return 1.0;
+  if (i < 0) throw std::out_of_range(std::string(owner) + "::get_weight: negative equation index");
+  return weights.at(static_cast<std::size_t>(i));
 }
 
-void Opt_func::set_weight(int i, double w) {
-  if (i < 0) throw std::out_of_range("Opt_func::set_weight: negative equation index");
+void set_weight_at(std::vector<double>& weights, int i, double w, const char* owner) {
+  if (i < 0) throw std::out_of_range(std::string(owner) + "::set_weight: negative equation index");
   const std::size_t index = static_cast<std::size_t>(i);
-  if (index >= weights_.size()) weights_.resize(index + 1, 0.0);
-  weights_.at(index) = w;
+  if (index >= weights.size()) weights.resize(index + 1, 0.0);
+  weights[index] = w;
 }
+
+}  // namespace detail
+
+double Opt_func::get_weight(int i) const { return detail::weight_at(weights_, i, "Opt_func"); }
+
+void Opt_func::set_weight(int i, double w) { detail::set_weight_at(weights_, i, w, "Opt_func"); }
 
 void Opt_func::set_weights(const std::vector<double>& w) { weights_ = w; }
 

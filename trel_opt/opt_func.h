@@ -12,6 +12,16 @@ namespace trel {
 //
 // Copies carry no state: a copy starts with empty weights, and assignment
 // leaves the target unchanged.
+namespace detail {
+
+// The per-equation weight rules both function kinds share: 1.0 while the list
+// is empty; setting past the end grows the list with 0.0. `owner` names the
+// class in the std::out_of_range texts.
+double weight_at(const std::vector<double>& weights, int i, const char* owner);
+void set_weight_at(std::vector<double>& weights, int i, double w, const char* owner);
+
+}  // namespace detail
+
 class Opt_func {
 public:
   Opt_func() = default;

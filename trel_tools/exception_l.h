@@ -56,31 +56,38 @@ namespace detail {
 
 // Throws an exception_l from here. `message_parts` is streamed, so values may be
 // chained in: TREL_THROW("tried to set size to " << rows << "," << cols);
-#define TREL_THROW(message_parts)                                                                        \
-  do {                                                                                            \
-    std::stringstream trel_detail_stream_;                                                        \
-    trel_detail_stream_ << message_parts;                                                                \
-    ::trel::detail::throw_origin(__FILE__, __LINE__, TREL_FUNCTION_SIGNATURE,                     \
-                                 trel_detail_stream_.str());                                      \
-  } while (0)
+#define TREL_THROW(message_parts) TREL_THROW_AS(TREL_FUNCTION_SIGNATURE, message_parts)
 
 // Throws when `condition` does not hold.
-#define TREL_CHECK(condition, message_parts) \
-  do {                                \
-    if (!(condition)) TREL_THROW(message_parts); \
-  } while (0)
+#define TREL_CHECK(condition, message_parts) TREL_CHECK_AS(TREL_FUNCTION_SIGNATURE, condition, message_parts)
 
 // Guards a function: put TREL_GUARD_BEGIN first in the body and
 // TREL_GUARD_END(own_text) last. Anything thrown in between, including by the
 // body's own checks, is rethrown with this function's frame added.
 #define TREL_GUARD_BEGIN try {
-#define TREL_GUARD_END(own_text)                                                                  \
-  }                                                                                               \
-  catch (const std::exception&) {                                                                 \
-    std::stringstream trel_own_stream_;                                                           \
-    trel_own_stream_ << own_text;                                                                 \
-    ::trel::detail::rethrow_wrapped(__FILE__, __LINE__, TREL_FUNCTION_SIGNATURE,                  \
-                                    trel_own_stream_.str());                                      \
+#define TREL_GUARD_END(own_text) TREL_GUARD_END_AS(TREL_FUNCTION_SIGNATURE, own_text)
+
+// The same three with the frame's function text given explicitly, for code
+// whose frames must name another function than the one running (a host entry
+// point whose work is done by host-independent helpers).
+#define TREL_THROW_AS(signature, message_parts)                                            \
+  do {                                                                                     \
+    std::stringstream trel_detail_stream_;                                                 \
+    trel_detail_stream_ << message_parts;                                                  \
+    ::trel::detail::throw_origin(__FILE__, __LINE__, signature, trel_detail_stream_.str()); \
+  } while (0)
+
+#define TREL_CHECK_AS(signature, condition, message_parts)       \
+  do {                                                           \
+    if (!(condition)) TREL_THROW_AS(signature, message_parts);   \
+  } while (0)
+
+#define TREL_GUARD_END_AS(signature, own_text)                                               \
+  }                                                                                          \
+  catch (const std::exception&) {                                                            \
+    std::stringstream trel_own_stream_;                                                      \
+    trel_own_stream_ << own_text;                                                            \
+    ::trel::detail::rethrow_wrapped(__FILE__, __LINE__, signature, trel_own_stream_.str());  \
   }
 
 #endif

@@ -13,6 +13,7 @@
 #include "tests/plugin/fake_mex_host.h"
 #include "trel_tools/exception_l.h"
 #include "trel_tools/matrix.h"
+#include "tests/exception_text.h"
 
 namespace {
 
@@ -96,19 +97,7 @@ struct Call {
   }
 };
 
-std::vector<std::string> split_lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::string::size_type start = 0;
-  for (;;) {
-    const std::string::size_type end = text.find('\n', start);
-    if (end == std::string::npos) {
-      lines.push_back(text.substr(start));
-      return lines;
-    }
-    lines.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-}
+using trel_test::split_lines;
 
 // The detail text of an origin frame thrown by the entry, after checking the frame.
 std::string entry_detail(const std::string& message) {

@@ -24,14 +24,7 @@ constexpr double kPoseTol = 1e-7;
 // A refinement converges within this many steps from a few degrees off.
 constexpr int kMaxIters = 40;
 
-matrix<double> intrinsics(double k11, double k13, double k23) {
-  matrix<double> K(3, 3);
-  K[0][0] = K[1][1] = k11;
-  K[0][2] = k13;
-  K[1][2] = k23;
-  K[2][2] = 1.0;
-  return K;
-}
+using trel_test::intrinsics;
 
 bool is_quaternion_code(int code) { return code == 2 || code == 3 || code == 12 || code == -1; }
 bool is_ang_axis_code(int code) { return code == 1 || code == 11 || code == -3; }

@@ -23,14 +23,7 @@ constexpr double kRelationTol = 1e-9;
 // A value the gradient functions never write, to spot rows written out of place.
 constexpr double kSentinel = -12345.0;
 
-matrix<double> intrinsics(double k11, double k13, double k23) {
-  matrix<double> K(3, 3);
-  K[0][0] = K[1][1] = k11;
-  K[0][2] = k13;
-  K[1][2] = k23;
-  K[2][2] = 1.0;
-  return K;
-}
+using trel_test::intrinsics;
 
 enum class Form { rot_vec, ang_axis, quaternion };
 

@@ -19,14 +19,7 @@ using namespace trel;
 constexpr double kBlockTol = 1e-9;
 constexpr double kSentinel = -12345.0;
 
-matrix<double> intrinsics(double k11, double k13, double k23) {
-  matrix<double> K(3, 3);
-  K[0][0] = K[1][1] = k11;
-  K[0][2] = k13;
-  K[1][2] = k23;
-  K[2][2] = 1.0;
-  return K;
-}
+using trel_test::intrinsics;
 
 template <class G>
 cv::Mat hybrid_jacobian(const trel_test::Synthetic_scene& s, const std::vector<double>& x, int row0 = 0,

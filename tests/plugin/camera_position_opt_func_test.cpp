@@ -15,15 +15,7 @@ using trel::Camera_position_opt_func;
 // Pixel values near 1e3 computed through a 3 by 4 product: a few ulps.
 constexpr double kPixelTol = 1e-9;
 
-trel::matrix<double> intrinsics(double k11, double k13, double k23) {
-  trel::matrix<double> K(3, 3);
-  K[0][0] = k11;
-  K[1][1] = k11;
-  K[0][2] = k13;
-  K[1][2] = k23;
-  K[2][2] = 1.0;
-  return K;
-}
+using trel_test::intrinsics;
 
 std::vector<double> with_centre(std::vector<double> rotation, const std::vector<double>& t) {
   rotation.insert(rotation.end(), t.begin(), t.end());

@@ -9,6 +9,7 @@
 #include <opencv2/core.hpp>
 
 #include "trel_tools/exception_l.h"
+#include "tests/exception_text.h"
 
 namespace {
 
@@ -68,14 +69,7 @@ void configure(trel::Linear_taylor_solver& s, int dims, int eqs) {
   s.set_num_equations(eqs);
 }
 
-std::vector<std::string> split_lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
-    lines.push_back(text.substr(start, end - start));
-  lines.push_back(text.substr(start));
-  return lines;
-}
+using trel_test::split_lines;
 
 std::string error_text(trel::Linear_taylor_solver& s, const std::vector<double>& x0, const std::vector<double>& target,
                        int* depth = nullptr) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "trel_tools/exception_l.h"
+#include "tests/exception_text.h"
 
 namespace {
 
@@ -48,14 +49,7 @@ public:
   int operator()(const std::vector<double>&, cv::Mat&, int) const override { return 0; }
 };
 
-std::vector<std::string> split_lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
-    lines.push_back(text.substr(start, end - start));
-  lines.push_back(text.substr(start));
-  return lines;
-}
+using trel_test::split_lines;
 
 TEST(Solver, DefaultsAndAccessors) {
   Scripted_solver s({});
