@@ -1,31 +1,266 @@
 #include "trel_opt/linear_taylor_solver.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstddef>
-
-#include <opencv2/core.hpp>
+#include <limits>
 
 #include "trel_tools/exception_l.h"
 #include "trel_tools/std_vector_overloads.h"
 
 namespace trel {
 
+namespace {
+
+// Rows of A taken per block of the tall QR: with 7 columns the stacked block
+// holds about 7 KB, well inside the first-level cache.
+constexpr int k_block_rows = 128;
+
+// Sweeps of the Jacobi SVD; a few suffice for the sizes met here, and the
+// bound keeps NaN input from looping.
+constexpr int k_max_sweeps = 60;
+
+template <typename T>
+T dot(const T* a, const T* b, int n) {
+  T s0 = 0, s1 = 0, s2 = 0, s3 = 0;
+  int i = 0;
+  for (; i + 4 <= n; i += 4) {
+    s0 += a[i] * b[i];
+    s1 += a[i + 1] * b[i + 1];
+    s2 += a[i + 2] * b[i + 2];
+    s3 += a[i + 3] * b[i + 3];
+  }
+  for (; i < n; ++i) s0 += a[i] * b[i];
+  return (s0 + s1) + (s2 + s3);
+}
+
+// Euclidean norm, rescaled when the plain sum of squares would overflow or
+// lose its value to underflow.
+template <typename T>
+T norm2(const T* a, int n) {
+  const T ss = dot(a, a, n);
+  const T tiny = std::numeric_limits<T>::min() / std::numeric_limits<T>::epsilon();
+  if (std::isfinite(ss) && ss > tiny) return std::sqrt(ss);
+  T scale = 0;
+  for (int i = 0; i < n; ++i) scale = std::max(scale, std::fabs(a[i]));
+  if (!(scale > T(0)) || !std::isfinite(scale)) return std::sqrt(ss);  // NaN or infinity stays so
+  T s = 0;
+  for (int i = 0; i < n; ++i) {
+    const T t = a[i] / scale;
+    s += t * t;
+  }
+  return scale * std::sqrt(s);
+}
+
+// Householder QR of the m x n column-major matrix w (leading dimension ld):
+// reduces columns 0 .. nred - 1 (nred <= m) and applies each reflector to all
+// n columns. Afterwards the upper triangle of the first nred columns is R,
+// reflector k is H_k = I - tau[k] v v^T with v[k] = 1 and v[k+1 ..] stored
+// below the diagonal of column k, and H_{nred-1} ... H_0 times the input is
+// the matrix held now.
+template <typename T>
+void householder_qr(T* w, int m, int n, int ld, int nred, T* tau) {
+  for (int k = 0; k < nred; ++k) {
+    T* col = w + static_cast<std::size_t>(k) * ld;
+    const int len = m - k - 1;
+    const T below = norm2(col + k + 1, len);
+    if (below == T(0)) {
+      tau[k] = 0;
+      continue;
+    }
+    const T alpha = col[k];
+    const T beta = -std::copysign(std::hypot(alpha, below), alpha);
+    tau[k] = (beta - alpha) / beta;
+    const T scale = T(1) / (alpha - beta);
+    for (int i = k + 1; i < m; ++i) col[i] *= scale;
+    col[k] = beta;
+    const T* v = col + k + 1;
+    for (int j = k + 1; j < n; ++j) {
+      T* c = w + static_cast<std::size_t>(j) * ld;
+      const T f = tau[k] * (c[k] + dot(v, c + k + 1, len));
+      c[k] -= f;
+      T* ck = c + k + 1;
+      for (int i = 0; i < len; ++i) ck[i] -= f * v[i];
+    }
+  }
+}
+
+}  // namespace
+
+template <typename T>
+void Min_norm_least_squares<T>::solve(const T* a, int rows, int cols, int lda, const T* b, T* x) {
+  if (cols <= 0) return;
+  if (rows <= 0) {
+    std::fill(x, x + cols, T(0));
+    return;
+  }
+  if (rows >= cols)
+    solve_tall(a, rows, cols, lda, b, x);
+  else
+    solve_wide(a, rows, cols, lda, b, x);
+}
+
+// A (rows >= cols) is reduced block by block: the stack [R c; next rows of A b]
+// is triangularised again for every block, which gives the R and c = Q^T b of
+// the rows seen so far. The rest of Q^T b only adds a constant to the residual.
+template <typename T>
+void Min_norm_least_squares<T>::solve_tall(const T* a, int rows, int cols, int lda, const T* b, T* x) {
+  const int n = cols + 1;  // A's columns and b
+  const int ld = cols + k_block_rows;
+  block_.resize(static_cast<std::size_t>(ld) * n);
+  tau_.resize(cols);
+  T* w = block_.data();
+
+  int next = 0;  // first row of A not yet in R
+  int top = 0;   // rows of the stack taken by R
+  while (next < rows) {
+    const int take = std::min(rows - next, ld - top);
+    for (int i = 0; i < take; ++i) {
+      const T* arow = a + static_cast<std::size_t>(next + i) * lda;
+      T* dst = w + top + i;
+      for (int j = 0; j < cols; ++j) dst[static_cast<std::size_t>(j) * ld] = arow[j];
+      dst[static_cast<std::size_t>(cols) * ld] = b[next + i];
+    }
+    const int m = top + take;
+    householder_qr(w, m, n, ld, cols, tau_.data());
+    // Keep R and c; clear the reflectors stored under R's diagonal.
+    for (int j = 0; j < cols; ++j)
+      for (int i = j + 1; i < cols; ++i) w[static_cast<std::size_t>(j) * ld + i] = 0;
+    next += take;
+    top = cols;
+  }
+
+  square_.resize(static_cast<std::size_t>(cols) * cols);
+  for (int j = 0; j < cols; ++j)
+    std::copy(w + static_cast<std::size_t>(j) * ld, w + static_cast<std::size_t>(j) * ld + cols,
+              square_.begin() + static_cast<std::size_t>(j) * cols);
+  c_.assign(w + static_cast<std::size_t>(cols) * ld, w + static_cast<std::size_t>(cols) * ld + cols);
+  solve_square(cols, c_.data(), x);
+}
+
+// A (rows < cols): A^T = Q R with Q cols x rows, so A = R^T Q^T and
+// pinv(A) b = Q pinv(R^T) b.
+template <typename T>
+void Min_norm_least_squares<T>::solve_wide(const T* a, int rows, int cols, int lda, const T* b, T* x) {
+  const int ld = cols;
+  block_.resize(static_cast<std::size_t>(cols) * rows);
+  tau_.resize(rows);
+  T* w = block_.data();
+  for (int i = 0; i < rows; ++i)
+    for (int j = 0; j < cols; ++j)
+      w[static_cast<std::size_t>(i) * ld + j] = a[static_cast<std::size_t>(i) * lda + j];
+  householder_qr(w, cols, rows, ld, rows, tau_.data());
+
+  square_.assign(static_cast<std::size_t>(rows) * rows, T(0));
+  for (int j = 0; j < rows; ++j)  // R^T, column-major
+    for (int i = 0; i <= j; ++i) square_[static_cast<std::size_t>(i) * rows + j] = w[static_cast<std::size_t>(j) * ld + i];
+  y_.resize(rows);
+  solve_square(rows, b, y_.data());
+
+  // x = H_0 ... H_{rows-1} [y; 0], applied from the last reflector on.
+  acc_.assign(cols, T(0));
+  std::copy(y_.begin(), y_.end(), acc_.begin());
+  for (int k = rows - 1; k >= 0; --k) {
+    if (tau_[k] == T(0)) continue;
+    const T* v = w + static_cast<std::size_t>(k) * ld;
+    const T f = tau_[k] * (acc_[k] + dot(v + k + 1, acc_.data() + k + 1, cols - k - 1));
+    acc_[k] -= f;
+    for (int i = k + 1; i < cols; ++i) acc_[i] -= f * v[i];
+  }
+  std::copy(acc_.begin(), acc_.end(), x);
+}
+
+// One-sided Jacobi: plane rotations applied to the columns of M until they are
+// mutually orthogonal, M V = U S, accumulating V. Column j then holds
+// sigma_j u_j, so pinv(M) c = sum over kept j of v_j (m_j . c) / sigma_j^2.
+template <typename T>
+void Min_norm_least_squares<T>::solve_square(int n, const T* c, T* x) {
+  T* m = square_.data();
+  // Power-of-two scaling keeps squared norms in range and changes no digit.
+  T largest = 0;
+  for (int i = 0; i < n * n; ++i) largest = std::max(largest, std::fabs(m[i]));
+  int exponent = 0;
+  if (largest > T(0) && std::isfinite(largest)) {
+    std::frexp(largest, &exponent);
+    for (int i = 0; i < n * n; ++i) m[i] = std::ldexp(m[i], -exponent);
+  }
+
+  v_.assign(static_cast<std::size_t>(n) * n, T(0));
+  T* v = v_.data();
+  for (int j = 0; j < n; ++j) v[static_cast<std::size_t>(j) * n + j] = 1;
+
+  const T eps = std::numeric_limits<T>::epsilon();
+  for (int sweep = 0; sweep < k_max_sweeps; ++sweep) {
+    bool rotated = false;
+    for (int p = 0; p < n - 1; ++p) {
+      T* mp = m + static_cast<std::size_t>(p) * n;
+      T* vp = v + static_cast<std::size_t>(p) * n;
+      for (int q = p + 1; q < n; ++q) {
+        T* mq = m + static_cast<std::size_t>(q) * n;
+        T* vq = v + static_cast<std::size_t>(q) * n;
+        const T alpha = dot(mp, mp, n);
+        const T beta = dot(mq, mq, n);
+        const T gamma = dot(mp, mq, n);
+        if (!(std::fabs(gamma) > eps * std::sqrt(alpha) * std::sqrt(beta))) continue;
+        rotated = true;
+        const T zeta = (beta - alpha) / (T(2) * gamma);
+        const T t = std::copysign(T(1), zeta) / (std::fabs(zeta) + std::hypot(T(1), zeta));
+        const T cs = T(1) / std::hypot(T(1), t);
+        const T sn = cs * t;
+        for (int i = 0; i < n; ++i) {
+          const T a = mp[i], b = mq[i];
+          mp[i] = cs * a - sn * b;
+          mq[i] = sn * a + cs * b;
+        }
+        for (int i = 0; i < n; ++i) {
+          const T a = vp[i], b = vq[i];
+          vp[i] = cs * a - sn * b;
+          vq[i] = sn * a + cs * b;
+        }
+      }
+    }
+    if (!rotated) break;
+  }
+
+  // Singular values of the scaled matrix; the threshold scales with them.
+  sigma_.resize(n);
+  T* sigma = sigma_.data();
+  T sum = 0;
+  for (int j = 0; j < n; ++j) {
+    sigma[j] = norm2(m + static_cast<std::size_t>(j) * n, n);
+    sum += sigma[j];
+  }
+  const T threshold = T(2) * eps * sum;
+  acc_.assign(n, T(0));
+  T* out = acc_.data();
+  for (int j = 0; j < n; ++j) {
+    if (std::fabs(sigma[j]) <= threshold) continue;
+    const T* mj = m + static_cast<std::size_t>(j) * n;
+    // m_j . c / sigma_j^2 on the scaled matrix, then undo the scaling once.
+    const T coef = std::ldexp(dot(mj, c, n) / (sigma[j] * sigma[j]), -exponent);
+    const T* vj = v + static_cast<std::size_t>(j) * n;
+    for (int i = 0; i < n; ++i) out[i] += coef * vj[i];
+  }
+  std::copy(out, out + n, x);
+}
+
+template class Min_norm_least_squares<double>;
+
 void Linear_taylor_solver::reset() { cached_values_.clear(); }
 
-std::vector<double> Linear_taylor_solver::evaluate_weighted(const std::vector<double>& x,
-                                                            std::vector<double>* raw) const {
-  std::vector<double> weighted;
-  weighted.reserve(num_equations_ > 0 ? static_cast<std::size_t>(num_equations_) : 0);
-  for (const Grad_func* g : grad_funcs_) {
-    const std::vector<double> v = (*g->base_function())(x);
-    for (std::size_t j = 0; j < v.size(); ++j) weighted.push_back(v[j] * g->get_weight(static_cast<int>(j)));
-    if (raw != nullptr) raw->insert(raw->end(), v.begin(), v.end());
-  }
-  for (const Opt_func* f : funcs_) {
-    const std::vector<double> v = (*f)(x);
-    for (std::size_t j = 0; j < v.size(); ++j) weighted.push_back(v[j] * f->get_weight(static_cast<int>(j)));
-    if (raw != nullptr) raw->insert(raw->end(), v.begin(), v.end());
-  }
-  return weighted;
+void Linear_taylor_solver::evaluate(const std::vector<double>& x, std::vector<double>& weighted,
+                                    std::vector<double>& raw) const {
+  weighted.clear();
+  raw.clear();
+  const std::size_t expected = num_equations_ > 0 ? static_cast<std::size_t>(num_equations_) : 0;
+  weighted.reserve(expected);
+  raw.reserve(expected);
+  const auto append = [&](const std::vector<double>& v, const auto& func) {
+    for (std::size_t j = 0; j < v.size(); ++j) weighted.push_back(v[j] * func.get_weight(static_cast<int>(j)));
+    raw.insert(raw.end(), v.begin(), v.end());
+  };
+  for (const Grad_func* g : grad_funcs_) append((*g->base_function())(x), *g);
+  for (const Opt_func* f : funcs_) append((*f)(x), *f);
 }
 
 void Linear_taylor_solver::inner_optimise(const std::vector<double>& x, const std::vector<double>& target,
@@ -36,38 +271,42 @@ void Linear_taylor_solver::inner_optimise(const std::vector<double>& x, const st
   if (num_dims < 0 || x.size() != static_cast<std::size_t>(num_dims))
     TREL_THROW("search vector had size " << x.size() << " but num dimensions is " << num_dims);
 
-  // Work on local copies so that a failing step leaves the cache as it was.
-  std::vector<double> cached = cached_values_;
-  std::vector<double> weighted_target = weighted_target_;
-  if (cached.empty()) {
-    weighted_target.resize(target.size(), 0.0);
-    const std::size_t target_size = weighted_target.size();
+  // A first step fills local lists; members change only once the step has
+  // succeeded, so a failing step leaves the cache as it was.
+  std::vector<double> filled_values;
+  std::vector<double> filled_target;
+  const bool filling = cached_values_.empty();
+  if (filling) {
+    filled_target.resize(target.size(), 0.0);
+    const std::size_t target_size = filled_target.size();
     std::size_t off = 0;
     for (std::size_t i = 0; i < grad_funcs_.size(); ++i) {
       const Grad_func* g = grad_funcs_[i];
       const std::vector<double> v = (*g->base_function())(x);
-      for (std::size_t j = 0; j < v.size(); ++j) cached.push_back(v[j] * g->get_weight(static_cast<int>(j)));
+      for (std::size_t j = 0; j < v.size(); ++j) filled_values.push_back(v[j] * g->get_weight(static_cast<int>(j)));
       if (off + v.size() > target_size)
         TREL_THROW("Mismatch in number of equations. From target size, expected at most "
                    << target_size << " equations, however base_function " << i << " is returned " << v.size()
                    << " equations to be inserted starting from index " << off);
       for (std::size_t j = 0; j < v.size(); ++j)
-        weighted_target[off + j] = g->get_weight(static_cast<int>(j)) * target[off + j];
+        filled_target[off + j] = g->get_weight(static_cast<int>(j)) * target[off + j];
       off += v.size();
     }
     for (std::size_t i = 0; i < funcs_.size(); ++i) {
       const Opt_func* f = funcs_[i];
       const std::vector<double> v = (*f)(x);
-      for (std::size_t j = 0; j < v.size(); ++j) cached.push_back(v[j] * f->get_weight(static_cast<int>(j)));
+      for (std::size_t j = 0; j < v.size(); ++j) filled_values.push_back(v[j] * f->get_weight(static_cast<int>(j)));
       if (off + v.size() > target_size)
         TREL_THROW("Mismatch in number of equations. From target size, expected at most "
                    << target_size << " equations, however function " << i << " returned " << v.size()
                    << " equations to be inserted starting from index " << off);
       for (std::size_t j = 0; j < v.size(); ++j)
-        weighted_target[off + j] = f->get_weight(static_cast<int>(j)) * target[off + j];
+        filled_target[off + j] = f->get_weight(static_cast<int>(j)) * target[off + j];
       off += v.size();
     }
   }
+  const std::vector<double>& cached = filling ? filled_values : cached_values_;
+  const std::vector<double>& weighted_target = filling ? filled_target : weighted_target_;
   if (num_eqs < 0 || static_cast<std::size_t>(num_eqs) != cached.size())
     TREL_THROW("number of equations was set to " << num_eqs << " but functions only returned a total of"
                                                  << cached.size() << " equations");
@@ -75,20 +314,24 @@ void Linear_taylor_solver::inner_optimise(const std::vector<double>& x, const st
     TREL_THROW("number of equations was set to " << num_eqs << " but target has a total of"
                                                  << weighted_target.size() << " equations");
 
-  cv::Mat residual(num_eqs, 1, CV_64F);
-  for (int k = 0; k < num_eqs; ++k) residual.at<double>(k) = weighted_target[k] - cached[k];
+  residual_.resize(static_cast<std::size_t>(num_eqs));
+  for (int k = 0; k < num_eqs; ++k) residual_[k] = weighted_target[k] - cached[k];
 
-  cv::Mat jacobian = cv::Mat::zeros(num_eqs, num_dims, CV_64F);
+  // The Jacobian is reused between steps of the same size; it is cleared so
+  // that every step starts from the same zero matrix.
+  jacobian_.create(num_eqs, num_dims, CV_64F);
+  jacobian_.setTo(0.0);
   int row = 0;
   for (std::size_t i = 0; i < grad_funcs_.size(); ++i) {
     const Grad_func* g = grad_funcs_[i];
-    const int n = (*g)(x, jacobian, row);
+    const int n = (*g)(x, jacobian_, row);
     if (n < 0 || n > num_eqs - row)
       TREL_THROW("gradient function " << i << " reported " << n << " rows from row " << row << " of a "
                                       << num_eqs << " row Jacobian");
     for (int j = 0; j < n; ++j) {
       const double w = g->get_weight(j);
-      double* jacobian_row = jacobian.ptr<double>(row + j);
+      if (w == 1.0) continue;
+      double* jacobian_row = jacobian_.ptr<double>(row + j);
       for (int d = 0; d < num_dims; ++d) jacobian_row[d] *= w;
     }
     row += n;
@@ -99,13 +342,13 @@ void Linear_taylor_solver::inner_optimise(const std::vector<double>& x, const st
     if (steps.size() != static_cast<std::size_t>(num_dims))
       TREL_THROW("for function " << i << " finite difference step had " << steps.size()
                                  << " elements, but num dimensions should be " << num_dims);
-    std::vector<double> xp = x;
+    shifted_x_ = x;
     std::size_t count = 0;
     for (int d = 0; d < num_dims; ++d) {
       const double h = steps[d];
       if (h == 0.0) TREL_THROW("for function " << i << " finite difference step " << d << " is 0");
-      xp[d] += h;
-      const std::vector<double> v = (*f)(xp);
+      shifted_x_[d] += h;
+      const std::vector<double> v = (*f)(shifted_x_);
       if (d == 0) {
         count = v.size();
         if (row + count > static_cast<std::size_t>(num_eqs))
@@ -116,29 +359,31 @@ void Linear_taylor_solver::inner_optimise(const std::vector<double>& x, const st
                                << " but " << count << " after the first");
       }
       for (std::size_t j = 0; j < v.size(); ++j)
-        jacobian.at<double>(row + static_cast<int>(j), d) =
+        jacobian_.at<double>(row + static_cast<int>(j), d) =
             (v[j] * f->get_weight(static_cast<int>(j)) - cached[row + j]) / h;
-      xp[d] -= h;
+      shifted_x_[d] -= h;
     }
     row += static_cast<int>(count);
   }
 
-  cv::Mat dx;
-  cv::solve(jacobian, residual, dx, cv::DECOMP_SVD);
+  dx_.resize(static_cast<std::size_t>(num_dims));
+  least_squares_.solve(jacobian_.empty() ? nullptr : jacobian_.ptr<double>(0), num_eqs, num_dims, num_dims, residual_.data(), dx_.data());
 
   const double factor =
       (decreasing_step_size_ && iteration > 0) ? 2.0 / (static_cast<double>(iteration) + 2.0) : 1.0;
   std::vector<double> x_new = x;
-  for (int d = 0; d < num_dims; ++d) x_new[d] += factor * dx.at<double>(d);
+  for (int d = 0; d < num_dims; ++d) x_new[d] += factor * dx_[d];
 
-  std::vector<double> raw;
-  std::vector<double> new_cached = evaluate_weighted(x_new, &raw);
-  const std::vector<double> difference = raw - target;
+  evaluate(x_new, next_values_, raw_values_);
+  if (raw_values_.size() != target.size()) (void)(raw_values_ - target);  // throws the size mismatch
   double sum_sq = 0.0;
-  for (double e : difference) sum_sq += e * e;
+  for (std::size_t k = 0; k < target.size(); ++k) {
+    const double e = raw_values_[k] - target[k];
+    sum_sq += e * e;
+  }
 
-  cached_values_ = std::move(new_cached);
-  weighted_target_ = std::move(weighted_target);
+  cached_values_.swap(next_values_);
+  if (filling) weighted_target_ = std::move(filled_target);
   x_out = std::move(x_new);
   error = sum_sq;
   TREL_GUARD_END("")

@@ -3,16 +3,58 @@
 
 #include <vector>
 
+#include <opencv2/core.hpp>
+
 #include "trel_opt/solver.h"
 
 namespace trel {
 
+// Least-squares solution of minimum norm of A x = b, A dense rows x cols.
+//
+// The singular value decomposition of A comes from a thin Householder QR of A
+// (A = Q R, taken over blocks of rows so that the work stays in cache) and a
+// one-sided Jacobi SVD of the small cols x cols factor R = U S V^T, so that
+// A = (Q U) S V^T has the singular values of R. When A has fewer rows than
+// columns the same is done with A^T. Singular values at or below
+// 2 * epsilon * (their sum) count as zero, epsilon being the type's machine
+// epsilon, so the result is the pseudo-inverse solution with the rank rule of
+// cv::solve(..., DECOMP_SVD). A^T A is never formed: its condition number
+// would be the square of A's.
+//
+// The object keeps its scratch storage, so repeated solves of the same size
+// allocate nothing.
+template <typename T>
+class Min_norm_least_squares {
+public:
+  // a: row-major, element (i, j) at a[i * lda + j], lda >= cols. b: rows values.
+  // x: cols values, written last (it may not alias a or b). rows or cols 0
+  // gives x = 0. NaN or infinite input gives a non-finite x.
+  void solve(const T* a, int rows, int cols, int lda, const T* b, T* x);
+
+private:
+  void solve_tall(const T* a, int rows, int cols, int lda, const T* b, T* x);
+  void solve_wide(const T* a, int rows, int cols, int lda, const T* b, T* x);
+  // x = pinv(M) c for the n x n column-major matrix in square_ (destroyed).
+  void solve_square(int n, const T* c, T* x);
+
+  std::vector<T> block_;   // column-major stack of R and the next rows, with b's column
+  std::vector<T> tau_;     // Householder scalars
+  std::vector<T> square_;  // the square factor handed to the SVD
+  std::vector<T> v_;       // right singular vectors, column-major
+  std::vector<T> c_;       // right-hand side of the square problem
+  std::vector<T> sigma_;   // singular values
+  std::vector<T> acc_;     // solution being accumulated
+  std::vector<T> y_;       // solution of the square problem (wide case)
+};
+
+extern template class Min_norm_least_squares<double>;
+
 // Gauss-Newton: each step linearises every registered function at the current
 // point (analytic rows from the gradient functions, forward finite differences
 // for the objective functions), solves J dx = r in the least-squares sense by
-// SVD (minimum-norm when rank-deficient), applies dx (damped by 2 / (i + 2)
-// from the second step on when decreasing_step_size is set) and evaluates the
-// unweighted squared error at the new point.
+// SVD (minimum-norm when rank-deficient or underdetermined), applies dx (damped
+// by 2 / (i + 2) from the second step on when decreasing_step_size is set) and
+// evaluates the unweighted squared error at the new point.
 //
 // Equation order, for values, target and Jacobian rows alike: the base
 // functions of the gradient functions in registration order, then the
@@ -34,14 +76,24 @@ public:
                       std::vector<double>& x_out, double& error, int iteration) override;
 
 private:
-  // Weighted values of all functions at x, in equation order. When raw is not
-  // null the unweighted values are stored there too.
-  std::vector<double> evaluate_weighted(const std::vector<double>& x, std::vector<double>* raw) const;
+  // Weighted values of all functions at x, in equation order, into weighted;
+  // the unweighted values into raw.
+  void evaluate(const std::vector<double>& x, std::vector<double>& weighted, std::vector<double>& raw) const;
 
   // Weighted values at the current point; empty until the first evaluation.
   std::vector<double> cached_values_;
   // The target times the weights, rebuilt whenever the cache is filled from empty.
   std::vector<double> weighted_target_;
+
+  // Scratch kept between steps so that a step of the same size allocates
+  // nothing for them.
+  cv::Mat jacobian_;
+  std::vector<double> residual_;
+  std::vector<double> dx_;
+  std::vector<double> shifted_x_;
+  std::vector<double> next_values_;
+  std::vector<double> raw_values_;
+  Min_norm_least_squares<double> least_squares_;
 };
 
 }  // namespace trel

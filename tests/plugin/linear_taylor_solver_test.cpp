@@ -2,14 +2,20 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
+#include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <opencv2/core.hpp>
 
+#include "camera_pose_refine/camera_position_grad_funcs.h"
 #include "trel_tools/exception_l.h"
 #include "tests/exception_text.h"
+#include "tests/synthetic_scene.h"
 
 namespace {
 
@@ -290,3 +296,182 @@ TEST(LinearTaylorSolver, GradientFunctionWithoutBaseIsReported) {
 }
 
 }  // namespace
+
+// ---- the minimum-norm least-squares solve ----------------------------------
+
+namespace lsq {
+
+// Both solves are backward stable, so on well-conditioned systems they agree to
+// a few hundred ulps of the solution's norm.
+constexpr double kAgreement = 1e-12;
+
+cv::Mat random_matrix(std::mt19937& rng, int rows, int cols, double scale = 1.0) {
+  std::normal_distribution<double> normal(0.0, scale);
+  cv::Mat a(rows, cols, CV_64F);
+  for (int i = 0; i < rows; ++i)
+    for (int j = 0; j < cols; ++j) a.at<double>(i, j) = normal(rng);
+  return a;
+}
+
+cv::Mat solve_min_norm(trel::Min_norm_least_squares<double>& solver, const cv::Mat& a, const cv::Mat& b) {
+  cv::Mat x(a.cols, 1, CV_64F, cv::Scalar(-7.0));  // overwritten entirely
+  solver.solve(a.ptr<double>(0), a.rows, a.cols, static_cast<int>(a.step1()), b.ptr<double>(0), x.ptr<double>(0));
+  return x;
+}
+
+cv::Mat solve_min_norm(const cv::Mat& a, const cv::Mat& b) {
+  trel::Min_norm_least_squares<double> solver;
+  return solve_min_norm(solver, a, b);
+}
+
+cv::Mat reference(const cv::Mat& a, const cv::Mat& b) {
+  cv::Mat x;
+  cv::solve(a, b, x, cv::DECOMP_SVD);
+  return x;
+}
+
+double relative_difference(const cv::Mat& x, const cv::Mat& ref) {
+  return cv::norm(x - ref) / std::max(cv::norm(ref), 1e-300);
+}
+
+double condition_number(const cv::Mat& a) {
+  cv::Mat w;
+  cv::SVD::compute(a, w, cv::SVD::NO_UV);
+  return w.at<double>(0) / w.at<double>(w.rows - 1);
+}
+
+}  // namespace lsq
+
+// Sizes below, at and above the row block, square systems, and one column more
+// than the pose problems use.
+TEST(MinNormLeastSquares, MatchesOpenCvSvdSolveOnRandomTallSystems) {
+  std::mt19937 rng(11);
+  trel::Min_norm_least_squares<double> reused;
+  for (const auto& size : std::vector<std::pair<int, int>>{
+           {6, 6}, {7, 3}, {20, 6}, {127, 6}, {128, 7}, {129, 7}, {300, 6}, {1000, 7}, {2000, 6}, {41, 10}}) {
+    const cv::Mat a = lsq::random_matrix(rng, size.first, size.second);
+    const cv::Mat b = lsq::random_matrix(rng, size.first, 1, 3.0);
+    const cv::Mat ref = lsq::reference(a, b);
+    EXPECT_LT(lsq::relative_difference(lsq::solve_min_norm(a, b), ref), lsq::kAgreement)
+        << size.first << " x " << size.second;
+    // Scratch kept from a solve of another size changes nothing.
+    EXPECT_LT(lsq::relative_difference(lsq::solve_min_norm(reused, a, b), ref), lsq::kAgreement)
+        << size.first << " x " << size.second;
+  }
+}
+
+TEST(MinNormLeastSquares, ZeroColumnGetsExactlyZeroUpdate) {
+  std::mt19937 rng(12);
+  for (int column : {0, 3, 5}) {
+    cv::Mat a = lsq::random_matrix(rng, 200, 6);
+    a.col(column).setTo(0.0);
+    const cv::Mat b = lsq::random_matrix(rng, 200, 1);
+    const cv::Mat x = lsq::solve_min_norm(a, b);
+    EXPECT_EQ(x.at<double>(column), 0.0);
+    EXPECT_LT(lsq::relative_difference(x, lsq::reference(a, b)), lsq::kAgreement) << column;
+  }
+}
+
+// Two equal columns: the minimum-norm solution splits their update evenly.
+TEST(MinNormLeastSquares, RepeatedColumnSharesTheUpdate) {
+  std::mt19937 rng(13);
+  cv::Mat a = lsq::random_matrix(rng, 150, 6);
+  a.col(1).copyTo(a.col(4));
+  const cv::Mat b = lsq::random_matrix(rng, 150, 1);
+  const cv::Mat x = lsq::solve_min_norm(a, b);
+  EXPECT_NEAR(x.at<double>(1), x.at<double>(4), 1e-12 * cv::norm(x));
+  EXPECT_LT(lsq::relative_difference(x, lsq::reference(a, b)), lsq::kAgreement);
+}
+
+// The quaternion Jacobian has q itself as an exact null direction (the pose
+// depends on q / |q| only): the step must have no component along q.
+TEST(MinNormLeastSquares, QuaternionJacobianStepIsOrthogonalToTheQuaternion) {
+  for (unsigned seed : {21u, 22u, 23u}) {
+    for (int npts : {10, 1000}) {
+      const trel_test::Synthetic_scene scene = trel_test::make_scene(seed, npts);
+      const trel::matrix<double> K = trel_test::intrinsics(scene.k11, scene.k13, scene.k23);
+      std::vector<double> x = scene.quaternion;
+      for (double& q : x) q *= 1.7;  // any length
+      x.insert(x.end(), scene.centre.begin(), scene.centre.end());
+      trel::Camera_position_grad_func_qu grad(nullptr, scene.points_world, K);
+      cv::Mat j(2 * npts, 7, CV_64F, cv::Scalar(0.0));
+      ASSERT_EQ(grad(x, j, 0), 2 * npts);
+      std::mt19937 rng(seed);
+      const cv::Mat b = lsq::random_matrix(rng, 2 * npts, 1, 2.0);
+      const cv::Mat dx = lsq::solve_min_norm(j, b);
+      const cv::Mat q = (cv::Mat_<double>(7, 1) << x[0], x[1], x[2], x[3], 0, 0, 0);
+      EXPECT_LT(std::fabs(dx.dot(q)) / (cv::norm(dx) * cv::norm(q)), 1e-12) << seed << " " << npts;
+      EXPECT_LT(lsq::relative_difference(dx, lsq::reference(j, b)), lsq::kAgreement) << seed << " " << npts;
+    }
+  }
+}
+
+// A column within 1e-9 of another: both solves are then only as exact as the
+// condition number allows.
+TEST(MinNormLeastSquares, NearlySingularSystemAgreesWithinItsConditioning) {
+  std::mt19937 rng(14);
+  for (double gap : {1e-6, 1e-9}) {
+    cv::Mat a = lsq::random_matrix(rng, 400, 6);
+    a.col(2) = a.col(0) + gap * lsq::random_matrix(rng, 400, 1);
+    const cv::Mat b = lsq::random_matrix(rng, 400, 1);
+    const double kappa = lsq::condition_number(a);
+    ASSERT_GT(kappa, 1e5);
+    EXPECT_LT(lsq::relative_difference(lsq::solve_min_norm(a, b), lsq::reference(a, b)), kappa * 1e-15) << gap;
+  }
+}
+
+// Fewer equations than unknowns (one point of a pose problem has 2 for 6):
+// the minimum-norm solution is the pseudo-inverse's.
+TEST(MinNormLeastSquares, UnderdeterminedSystemGivesThePseudoInverseSolution) {
+  std::mt19937 rng(15);
+  for (const auto& size : std::vector<std::pair<int, int>>{{1, 6}, {2, 6}, {3, 7}, {5, 6}, {4, 10}}) {
+    const cv::Mat a = lsq::random_matrix(rng, size.first, size.second);
+    const cv::Mat b = lsq::random_matrix(rng, size.first, 1);
+    cv::Mat pinv;
+    cv::invert(a, pinv, cv::DECOMP_SVD);
+    const cv::Mat x = lsq::solve_min_norm(a, b);
+    EXPECT_LT(lsq::relative_difference(x, pinv * b), lsq::kAgreement) << size.first << " x " << size.second;
+    EXPECT_LT(cv::norm(a * x - b), 1e-12 * cv::norm(b)) << "an underdetermined full-rank system is met exactly";
+  }
+  // Rank deficient as well: two equal rows.
+  cv::Mat a = lsq::random_matrix(rng, 3, 6);
+  a.row(0).copyTo(a.row(2));
+  const cv::Mat b = (cv::Mat_<double>(3, 1) << 1.0, 2.0, 1.0);
+  cv::Mat pinv;
+  cv::invert(a, pinv, cv::DECOMP_SVD);
+  EXPECT_LT(lsq::relative_difference(lsq::solve_min_norm(a, b), pinv * b), lsq::kAgreement);
+}
+
+// Entries far outside the range whose squares a double holds: scaling A and b by
+// the same power of two leaves the solution as it is.
+TEST(MinNormLeastSquares, ExtremeScalesGiveTheSameSolution) {
+  std::mt19937 rng(16);
+  for (const auto& size : std::vector<std::pair<int, int>>{{300, 6}, {2, 6}}) {
+    const cv::Mat a = lsq::random_matrix(rng, size.first, size.second);
+    const cv::Mat b = lsq::random_matrix(rng, size.first, 1);
+    const cv::Mat x = lsq::solve_min_norm(a, b);
+    for (double s : {std::ldexp(1.0, 700), std::ldexp(1.0, -700)}) {
+      const cv::Mat xs = lsq::solve_min_norm(a * s, b * s);
+      EXPECT_LT(lsq::relative_difference(xs, x), lsq::kAgreement) << size.first << " scale " << s;
+    }
+  }
+}
+
+TEST(MinNormLeastSquares, EmptyOrZeroSystemGivesZero) {
+  trel::Min_norm_least_squares<double> solver;
+  std::vector<double> x(4, 5.0);
+  solver.solve(nullptr, 0, 4, 4, nullptr, x.data());
+  EXPECT_EQ(x, std::vector<double>(4, 0.0));
+  const cv::Mat a(10, 4, CV_64F, cv::Scalar(0.0));
+  const cv::Mat b(10, 1, CV_64F, cv::Scalar(1.0));
+  EXPECT_EQ(cv::norm(lsq::solve_min_norm(a, b)), 0.0);
+}
+
+TEST(MinNormLeastSquares, NonFiniteInputEndsWithoutHanging) {
+  std::mt19937 rng(17);
+  cv::Mat a = lsq::random_matrix(rng, 50, 6);
+  a.at<double>(7, 2) = std::numeric_limits<double>::quiet_NaN();
+  const cv::Mat b = lsq::random_matrix(rng, 50, 1);
+  const cv::Mat x = lsq::solve_min_norm(a, b);
+  EXPECT_FALSE(cv::checkRange(x));
+}
