@@ -68,11 +68,6 @@ std::vector<double> Camera_position_opt_func::operator()(const std::vector<doubl
     TREL_THROW("search vector had size " << x.size() << " but rotation type " << rotation_type_ << " needs "
                                          << nrot + 3 << " values");
 
-  matrix<double> M(3, 4);
-  for (int i = 0; i < 3; ++i) {
-    M[i][i] = 1.0;
-    M[i][3] = -x[static_cast<std::size_t>(nrot + i)];
-  }
   std::vector<double> rotation(x.begin(), x.begin() + nrot);
   matrix<double> R;
   switch (form) {
@@ -80,7 +75,23 @@ std::vector<double> Camera_position_opt_func::operator()(const std::vector<doubl
     case Form::rot_vec: R = rot_vec_rad_to_rot_mat(rotation); break;
     case Form::ang_axis: R = ang_axis_rad_to_rot_mat(rotation); break;
   }
-  const matrix<double> P = K_ * R.transpose() * M;
+  // P = (K R^T) [I | -t], summed in the order of the matrix products, without
+  // temporaries: this runs once per solver evaluation.
+  double P[3][4];
+  for (int i = 0; i < 3; ++i) {
+    double krt[3];
+    for (int j = 0; j < 3; ++j) {
+      double sum = 0.0;
+      for (int k = 0; k < 3; ++k) sum += K_[i][k] * R[j][k];
+      krt[j] = sum;
+    }
+    double last = 0.0;
+    for (int k = 0; k < 3; ++k) {
+      P[i][k] = krt[k];
+      last += krt[k] * -x[static_cast<std::size_t>(nrot + k)];
+    }
+    P[i][3] = last;
+  }
 
   const std::size_t block = static_cast<std::size_t>(rows) * npts;
   for (std::size_t i = 0; i < npts; ++i) {

@@ -44,6 +44,8 @@ public:
   // Sets the weight here and, when a base function is set, on the base too.
   void set_weight(int i, double w);
   void set_weights(const std::vector<double>& w);
+  // The weight list itself (empty while no weight has been set).
+  const std::vector<double>& get_weights() const { return weights_; }
 
 private:
   Opt_func* base_function_ = nullptr;

@@ -135,7 +135,7 @@ void Min_norm_least_squares<T>::solve_tall(const T* a, int rows, int cols, int l
     std::copy(w + static_cast<std::size_t>(j) * ld, w + static_cast<std::size_t>(j) * ld + cols,
               square_.begin() + static_cast<std::size_t>(j) * cols);
   c_.assign(w + static_cast<std::size_t>(cols) * ld, w + static_cast<std::size_t>(cols) * ld + cols);
-  solve_square(cols, c_.data(), x);
+  if (!solve_full_rank(cols, c_.data(), x)) solve_square(cols, c_.data(), x);
 }
 
 // A (rows < cols): A^T = Q R with Q cols x rows, so A = R^T Q^T and
@@ -170,81 +170,172 @@ void Min_norm_least_squares<T>::solve_wide(const T* a, int rows, int cols, int l
   std::copy(acc_.begin(), acc_.end(), x);
 }
 
-// One-sided Jacobi: plane rotations applied to the columns of M until they are
-// mutually orthogonal, M V = U S, accumulating V. Column j then holds
-// sigma_j u_j, so pinv(M) c = sum over kept j of v_j (m_j . c) / sigma_j^2.
-template <typename T>
-void Min_norm_least_squares<T>::solve_square(int n, const T* c, T* x) {
-  T* m = square_.data();
+namespace {
+
+// One-sided Jacobi: plane rotations applied to the columns of the n x n
+// column-major M until they are mutually orthogonal, M V = U S, accumulating V
+// (n x n, column-major). Column j then holds sigma_j u_j, so
+// pinv(M) c = sum over kept j of v_j (m_j . c) / sigma_j^2, written to x.
+// N > 0 fixes n at compile time, so that the short loops unroll; N = 0 takes n.
+// sigma and acc hold n values of scratch.
+template <typename T, int N>
+void jacobi_min_norm_solve(T* m, T* v, T* sigma, T* acc, int size, const T* c, T* x) {
+  const int n = N > 0 ? N : size;
+  const std::size_t nn = static_cast<std::size_t>(n) * n;
   // Power-of-two scaling keeps squared norms in range and changes no digit.
   T largest = 0;
-  for (int i = 0; i < n * n; ++i) largest = std::max(largest, std::fabs(m[i]));
+  for (std::size_t i = 0; i < nn; ++i) largest = std::max(largest, std::fabs(m[i]));
   int exponent = 0;
   if (largest > T(0) && std::isfinite(largest)) {
     std::frexp(largest, &exponent);
-    for (int i = 0; i < n * n; ++i) m[i] = std::ldexp(m[i], -exponent);
+    const T down = std::ldexp(T(1), -exponent);
+    for (std::size_t i = 0; i < nn; ++i) m[i] *= down;
   }
 
-  v_.assign(static_cast<std::size_t>(n) * n, T(0));
-  T* v = v_.data();
+  std::fill(v, v + nn, T(0));
   for (int j = 0; j < n; ++j) v[static_cast<std::size_t>(j) * n + j] = 1;
 
+  // Squared column norms, recomputed every sweep and updated after each rotation.
+  T* norms = sigma;
   const T eps = std::numeric_limits<T>::epsilon();
   for (int sweep = 0; sweep < k_max_sweeps; ++sweep) {
+    for (int j = 0; j < n; ++j) norms[j] = dot(m + static_cast<std::size_t>(j) * n, m + static_cast<std::size_t>(j) * n, n);
     bool rotated = false;
     for (int p = 0; p < n - 1; ++p) {
       T* mp = m + static_cast<std::size_t>(p) * n;
       T* vp = v + static_cast<std::size_t>(p) * n;
       for (int q = p + 1; q < n; ++q) {
         T* mq = m + static_cast<std::size_t>(q) * n;
-        T* vq = v + static_cast<std::size_t>(q) * n;
-        const T alpha = dot(mp, mp, n);
-        const T beta = dot(mq, mq, n);
+        const T alpha = norms[p], beta = norms[q];
         const T gamma = dot(mp, mq, n);
         if (!(std::fabs(gamma) > eps * std::sqrt(alpha) * std::sqrt(beta))) continue;
         rotated = true;
+        // Rotation angle from cot(2 theta) = zeta; |t| <= 1, so 1 + t^2 cannot overflow.
         const T zeta = (beta - alpha) / (T(2) * gamma);
-        const T t = std::copysign(T(1), zeta) / (std::fabs(zeta) + std::hypot(T(1), zeta));
-        const T cs = T(1) / std::hypot(T(1), t);
+        const T abs_zeta = std::fabs(zeta);
+        const T root = abs_zeta < T(1e150) ? std::sqrt(T(1) + zeta * zeta) : abs_zeta;
+        const T t = std::copysign(T(1), zeta) / (abs_zeta + root);
+        const T cs = T(1) / std::sqrt(T(1) + t * t);
         const T sn = cs * t;
         for (int i = 0; i < n; ++i) {
           const T a = mp[i], b = mq[i];
           mp[i] = cs * a - sn * b;
           mq[i] = sn * a + cs * b;
         }
+        T* vq = v + static_cast<std::size_t>(q) * n;
         for (int i = 0; i < n; ++i) {
           const T a = vp[i], b = vq[i];
           vp[i] = cs * a - sn * b;
           vq[i] = sn * a + cs * b;
         }
+        norms[p] = alpha - t * gamma;
+        norms[q] = beta + t * gamma;
       }
     }
     if (!rotated) break;
   }
 
   // Singular values of the scaled matrix; the threshold scales with them.
-  sigma_.resize(n);
-  T* sigma = sigma_.data();
   T sum = 0;
   for (int j = 0; j < n; ++j) {
     sigma[j] = norm2(m + static_cast<std::size_t>(j) * n, n);
     sum += sigma[j];
   }
   const T threshold = T(2) * eps * sum;
-  acc_.assign(n, T(0));
-  T* out = acc_.data();
+  const T up = std::ldexp(T(1), -exponent);
+  std::fill(acc, acc + n, T(0));
   for (int j = 0; j < n; ++j) {
     if (std::fabs(sigma[j]) <= threshold) continue;
     const T* mj = m + static_cast<std::size_t>(j) * n;
-    // m_j . c / sigma_j^2 on the scaled matrix, then undo the scaling once.
-    const T coef = std::ldexp(dot(mj, c, n) / (sigma[j] * sigma[j]), -exponent);
+    // m_j . c / sigma_j^2 on the scaled matrix, then undo the scaling.
+    const T coef = dot(mj, c, n) / (sigma[j] * sigma[j]) * up;
     const T* vj = v + static_cast<std::size_t>(j) * n;
-    for (int i = 0; i < n; ++i) out[i] += coef * vj[i];
+    for (int i = 0; i < n; ++i) acc[i] += coef * vj[i];
   }
-  std::copy(out, out + n, x);
+  std::copy(acc, acc + n, x);
+}
+
+}  // namespace
+
+template <typename T>
+void Min_norm_least_squares<T>::solve_square(int n, const T* c, T* x) {
+  const std::size_t nn = static_cast<std::size_t>(n) * n;
+  v_.resize(nn);
+  sigma_.resize(n);
+  acc_.resize(n);
+  T* m = square_.data();
+  switch (n) {  // the sizes of the pose problems
+    case 6: jacobi_min_norm_solve<T, 6>(m, v_.data(), sigma_.data(), acc_.data(), n, c, x); break;
+    case 7: jacobi_min_norm_solve<T, 7>(m, v_.data(), sigma_.data(), acc_.data(), n, c, x); break;
+    default: jacobi_min_norm_solve<T, 0>(m, v_.data(), sigma_.data(), acc_.data(), n, c, x); break;
+  }
+}
+
+// When a bound on R's singular values shows that none can reach the rank
+// threshold, the SVD would keep all of them and its solution is R^-1 c: then
+// back substitution gives it at a fraction of the cost. The bound uses
+// sigma_min >= 1 / |R^-1|_F and sum(sigma) <= sqrt(n) |R|_F; the margin covers
+// the rounding in the computed inverse many times over.
+template <typename T>
+bool Min_norm_least_squares<T>::solve_full_rank(int n, const T* c, T* x) {
+  const T* r = square_.data();  // upper triangular, column-major
+  auto at = [n](int i, int j) { return static_cast<std::size_t>(j) * n + i; };
+  T largest = 0;
+  for (int j = 0; j < n; ++j)
+    for (int i = 0; i <= j; ++i) largest = std::max(largest, std::fabs(r[at(i, j)]));
+  if (!(largest > T(0)) || !std::isfinite(largest)) return false;
+  int exponent = 0;
+  std::frexp(largest, &exponent);
+  const T down = std::ldexp(T(1), -exponent);  // exact scaling into [0.5, 1)
+
+  // Inverse of the scaled R, column by column.
+  inverse_.assign(static_cast<std::size_t>(n) * n, T(0));
+  T* inv = inverse_.data();
+  T r_norm2 = 0, inv_norm2 = 0;
+  for (int j = 0; j < n; ++j) {
+    inv[at(j, j)] = T(1) / (r[at(j, j)] * down);
+    for (int i = j - 1; i >= 0; --i) {
+      T s = 0;
+      for (int k = i + 1; k <= j; ++k) s += r[at(i, k)] * down * inv[at(k, j)];
+      inv[at(i, j)] = -s / (r[at(i, i)] * down);
+    }
+    for (int i = 0; i <= j; ++i) {
+      const T e = r[at(i, j)] * down;
+      r_norm2 += e * e;
+      inv_norm2 += inv[at(i, j)] * inv[at(i, j)];
+    }
+  }
+  const T eps = std::numeric_limits<T>::epsilon();
+  const T margin = 1000;
+  const T limit = T(1) / (T(2) * eps * std::sqrt(static_cast<T>(n)) * margin);
+  if (!(std::sqrt(r_norm2) * std::sqrt(inv_norm2) < limit)) return false;
+
+  // R' y = c by back substitution, then x = y * down.
+  acc_.resize(n);
+  T* y = acc_.data();
+  for (int i = n - 1; i >= 0; --i) {
+    T s = c[i];
+    for (int k = i + 1; k < n; ++k) s -= r[at(i, k)] * down * y[k];
+    y[i] = s / (r[at(i, i)] * down);
+  }
+  for (int i = 0; i < n; ++i) x[i] = y[i] * down;
+  return true;
 }
 
 template class Min_norm_least_squares<double>;
+
+namespace {
+
+// The weight of equation j of func, as func.get_weight(j) gives it, read from
+// the list directly on the hot path.
+template <typename F>
+double weight_of(const F& func, std::size_t j) {
+  const std::vector<double>& w = func.get_weights();
+  if (w.empty()) return 1.0;
+  return j < w.size() ? w[j] : func.get_weight(static_cast<int>(j));
+}
+
+}  // namespace
 
 void Linear_taylor_solver::reset() { cached_values_.clear(); }
 
@@ -256,7 +347,9 @@ void Linear_taylor_solver::evaluate(const std::vector<double>& x, std::vector<do
   weighted.reserve(expected);
   raw.reserve(expected);
   const auto append = [&](const std::vector<double>& v, const auto& func) {
-    for (std::size_t j = 0; j < v.size(); ++j) weighted.push_back(v[j] * func.get_weight(static_cast<int>(j)));
+    const std::size_t off = weighted.size();
+    weighted.resize(off + v.size());
+    for (std::size_t j = 0; j < v.size(); ++j) weighted[off + j] = v[j] * weight_of(func, j);
     raw.insert(raw.end(), v.begin(), v.end());
   };
   for (const Grad_func* g : grad_funcs_) append((*g->base_function())(x), *g);
@@ -320,7 +413,7 @@ void Linear_taylor_solver::inner_optimise(const std::vector<double>& x, const st
   // The Jacobian is reused between steps of the same size; it is cleared so
   // that every step starts from the same zero matrix.
   jacobian_.create(num_eqs, num_dims, CV_64F);
-  jacobian_.setTo(0.0);
+  if (!jacobian_.empty()) std::fill(jacobian_.ptr<double>(0), jacobian_.ptr<double>(0) + jacobian_.total(), 0.0);
   int row = 0;
   for (std::size_t i = 0; i < grad_funcs_.size(); ++i) {
     const Grad_func* g = grad_funcs_[i];
@@ -329,7 +422,7 @@ void Linear_taylor_solver::inner_optimise(const std::vector<double>& x, const st
       TREL_THROW("gradient function " << i << " reported " << n << " rows from row " << row << " of a "
                                       << num_eqs << " row Jacobian");
     for (int j = 0; j < n; ++j) {
-      const double w = g->get_weight(j);
+      const double w = weight_of(*g, static_cast<std::size_t>(j));
       if (w == 1.0) continue;
       double* jacobian_row = jacobian_.ptr<double>(row + j);
       for (int d = 0; d < num_dims; ++d) jacobian_row[d] *= w;
@@ -360,7 +453,7 @@ void Linear_taylor_solver::inner_optimise(const std::vector<double>& x, const st
       }
       for (std::size_t j = 0; j < v.size(); ++j)
         jacobian_.at<double>(row + static_cast<int>(j), d) =
-            (v[j] * f->get_weight(static_cast<int>(j)) - cached[row + j]) / h;
+            (v[j] * weight_of(*f, j) - cached[row + j]) / h;
       shifted_x_[d] -= h;
     }
     row += static_cast<int>(count);

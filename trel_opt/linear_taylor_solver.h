@@ -18,8 +18,10 @@ namespace trel {
 // columns the same is done with A^T. Singular values at or below
 // 2 * epsilon * (their sum) count as zero, epsilon being the type's machine
 // epsilon, so the result is the pseudo-inverse solution with the rank rule of
-// cv::solve(..., DECOMP_SVD). A^T A is never formed: its condition number
-// would be the square of A's.
+// cv::solve(..., DECOMP_SVD). When a bound on R's singular values proves that
+// none of them can reach that threshold, the SVD would keep them all and the
+// solution is R^-1 Q^T b, which back substitution gives directly. A^T A is
+// never formed: its condition number would be the square of A's.
 //
 // The object keeps its scratch storage, so repeated solves of the same size
 // allocate nothing.
@@ -36,6 +38,10 @@ private:
   void solve_wide(const T* a, int rows, int cols, int lda, const T* b, T* x);
   // x = pinv(M) c for the n x n column-major matrix in square_ (destroyed).
   void solve_square(int n, const T* c, T* x);
+  // x = R^-1 c for the upper-triangular R in square_ when R is provably far
+  // from the rank threshold (then equal to pinv(R) c); false otherwise, with
+  // square_ unchanged.
+  bool solve_full_rank(int n, const T* c, T* x);
 
   std::vector<T> block_;   // column-major stack of R and the next rows, with b's column
   std::vector<T> tau_;     // Householder scalars
@@ -45,6 +51,7 @@ private:
   std::vector<T> sigma_;   // singular values
   std::vector<T> acc_;     // solution being accumulated
   std::vector<T> y_;       // solution of the square problem (wide case)
+  std::vector<T> inverse_; // inverse of R for the conditioning bound
 };
 
 extern template class Min_norm_least_squares<double>;

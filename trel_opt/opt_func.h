@@ -40,6 +40,8 @@ public:
   // Throws std::out_of_range for a negative index (the list is then unchanged).
   void set_weight(int i, double w);
   void set_weights(const std::vector<double>& w);
+  // The weight list itself (empty while no weight has been set).
+  const std::vector<double>& get_weights() const { return weights_; }
 
 private:
   std::vector<double> weights_;
