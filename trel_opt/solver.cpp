@@ -86,9 +86,10 @@ std::vector<double> Solver::optimise(const std::vector<double>& x0, const std::v
     const double previous_error = error;
     inner_optimise(x, target, x, error, i);
     if (max_iters_ >= 2) {
-      const std::vector<double> step = result - x;
+      // L1 norm of the change from the best point so far, without a temporary.
+      if (result.size() != x.size()) (void)(result - x);  // throws the size mismatch
       double l1 = 0.0;
-      for (double s : step) l1 += std::fabs(s);
+      for (std::size_t k = 0; k < x.size(); ++k) l1 += std::fabs(result[k] - x[k]);
       if (l1 < static_cast<double>(min_x_step_)) break;
       if (i > 0 && previous_error - error < static_cast<double>(min_y_step_)) break;
     }
