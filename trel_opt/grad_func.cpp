@@ -13,7 +13,6 @@ const Opt_func* Grad_func::base_function() const {
   return base_function_;
 }
 
-double Grad_func::get_weight(int i) const { return detail::weight_at(weights_, i, "Grad_func"); }
 
 void Grad_func::set_weight(int i, double w) {
   detail::set_weight_at(weights_, i, w, "Grad_func");

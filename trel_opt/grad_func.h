@@ -40,12 +40,10 @@ public:
   bool has_base_function() const { return base_function_ != nullptr; }
 
   // As for Opt_func, on this function's own list.
-  double get_weight(int i) const;
+  double get_weight(int i) const { return detail::weight_at(weights_, i, "Grad_func"); }
   // Sets the weight here and, when a base function is set, on the base too.
   void set_weight(int i, double w);
   void set_weights(const std::vector<double>& w);
-  // The weight list itself (empty while no weight has been set).
-  const std::vector<double>& get_weights() const { return weights_; }
 
 private:
   Opt_func* base_function_ = nullptr;

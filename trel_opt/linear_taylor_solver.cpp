@@ -52,6 +52,31 @@ T norm2(const T* a, int n) {
   return scale * std::sqrt(s);
 }
 
+// c[0 .. len] = (I - tau v v^T) c[0 .. len] with v = (1, v_below[0 .. len - 1]).
+template <typename T>
+void apply_reflector(const T* v_below, T tau, T* c, int len) {
+  const T f = tau * (c[0] + dot(v_below, c + 1, len));
+  c[0] -= f;
+  for (int i = 0; i < len; ++i) c[i + 1] -= f * v_below[i];
+}
+
+// Largest |a[i]| (NaN entries are passed over).
+template <typename T>
+T max_abs(const T* a, std::size_t count) {
+  T largest = 0;
+  for (std::size_t i = 0; i < count; ++i) largest = std::max(largest, std::fabs(a[i]));
+  return largest;
+}
+
+// The power of two 2^-e that brings `largest` into [0.5, 1): an exact scaling
+// that keeps squared norms in range. 1 for zero or non-finite `largest`.
+template <typename T>
+T power_of_two_scale(T largest) {
+  int exponent = 0;
+  if (largest > T(0) && std::isfinite(largest)) std::frexp(largest, &exponent);
+  return std::ldexp(T(1), -exponent);
+}
+
 // Householder QR of the m x n column-major matrix w (leading dimension ld):
 // reduces columns 0 .. nred - 1 (nred <= m) and applies each reflector to all
 // n columns. Afterwards the upper triangle of the first nred columns is R,
@@ -74,14 +99,8 @@ void householder_qr(T* w, int m, int n, int ld, int nred, T* tau) {
     const T scale = T(1) / (alpha - beta);
     for (int i = k + 1; i < m; ++i) col[i] *= scale;
     col[k] = beta;
-    const T* v = col + k + 1;
-    for (int j = k + 1; j < n; ++j) {
-      T* c = w + static_cast<std::size_t>(j) * ld;
-      const T f = tau[k] * (c[k] + dot(v, c + k + 1, len));
-      c[k] -= f;
-      T* ck = c + k + 1;
-      for (int i = 0; i < len; ++i) ck[i] -= f * v[i];
-    }
+    for (int j = k + 1; j < n; ++j)
+      apply_reflector(col + k + 1, tau[k], w + static_cast<std::size_t>(j) * ld + k, len);
   }
 }
 
@@ -160,13 +179,9 @@ void Min_norm_least_squares<T>::solve_wide(const T* a, int rows, int cols, int l
   // x = H_0 ... H_{rows-1} [y; 0], applied from the last reflector on.
   acc_.assign(cols, T(0));
   std::copy(y_.begin(), y_.end(), acc_.begin());
-  for (int k = rows - 1; k >= 0; --k) {
-    if (tau_[k] == T(0)) continue;
-    const T* v = w + static_cast<std::size_t>(k) * ld;
-    const T f = tau_[k] * (acc_[k] + dot(v + k + 1, acc_.data() + k + 1, cols - k - 1));
-    acc_[k] -= f;
-    for (int i = k + 1; i < cols; ++i) acc_[i] -= f * v[i];
-  }
+  for (int k = rows - 1; k >= 0; --k)
+    if (tau_[k] != T(0))
+      apply_reflector(w + static_cast<std::size_t>(k) * ld + k + 1, tau_[k], acc_.data() + k, cols - k - 1);
   std::copy(acc_.begin(), acc_.end(), x);
 }
 
@@ -183,14 +198,8 @@ void jacobi_min_norm_solve(T* m, T* v, T* sigma, T* acc, int size, const T* c, T
   const int n = N > 0 ? N : size;
   const std::size_t nn = static_cast<std::size_t>(n) * n;
   // Power-of-two scaling keeps squared norms in range and changes no digit.
-  T largest = 0;
-  for (std::size_t i = 0; i < nn; ++i) largest = std::max(largest, std::fabs(m[i]));
-  int exponent = 0;
-  if (largest > T(0) && std::isfinite(largest)) {
-    std::frexp(largest, &exponent);
-    const T down = std::ldexp(T(1), -exponent);
-    for (std::size_t i = 0; i < nn; ++i) m[i] *= down;
-  }
+  const T down = power_of_two_scale(max_abs(m, nn));
+  for (std::size_t i = 0; i < nn; ++i) m[i] *= down;
 
   std::fill(v, v + nn, T(0));
   for (int j = 0; j < n; ++j) v[static_cast<std::size_t>(j) * n + j] = 1;
@@ -242,13 +251,12 @@ void jacobi_min_norm_solve(T* m, T* v, T* sigma, T* acc, int size, const T* c, T
     sum += sigma[j];
   }
   const T threshold = T(2) * eps * sum;
-  const T up = std::ldexp(T(1), -exponent);
   std::fill(acc, acc + n, T(0));
   for (int j = 0; j < n; ++j) {
     if (std::fabs(sigma[j]) <= threshold) continue;
     const T* mj = m + static_cast<std::size_t>(j) * n;
-    // m_j . c / sigma_j^2 on the scaled matrix, then undo the scaling.
-    const T coef = dot(mj, c, n) / (sigma[j] * sigma[j]) * up;
+    // m_j . c / sigma_j^2 on the scaled matrix; pinv(M) = pinv(M 2^-e) 2^-e.
+    const T coef = dot(mj, c, n) / (sigma[j] * sigma[j]) * down;
     const T* vj = v + static_cast<std::size_t>(j) * n;
     for (int i = 0; i < n; ++i) acc[i] += coef * vj[i];
   }
@@ -280,13 +288,10 @@ template <typename T>
 bool Min_norm_least_squares<T>::solve_full_rank(int n, const T* c, T* x) {
   const T* r = square_.data();  // upper triangular, column-major
   auto at = [n](int i, int j) { return static_cast<std::size_t>(j) * n + i; };
-  T largest = 0;
-  for (int j = 0; j < n; ++j)
-    for (int i = 0; i <= j; ++i) largest = std::max(largest, std::fabs(r[at(i, j)]));
+  // R's strict lower triangle holds zeros, so its largest entry is R's.
+  const T largest = max_abs(r, static_cast<std::size_t>(n) * n);
   if (!(largest > T(0)) || !std::isfinite(largest)) return false;
-  int exponent = 0;
-  std::frexp(largest, &exponent);
-  const T down = std::ldexp(T(1), -exponent);  // exact scaling into [0.5, 1)
+  const T down = power_of_two_scale(largest);
 
   // Inverse of the scaled R, column by column.
   inverse_.assign(static_cast<std::size_t>(n) * n, T(0));
@@ -324,19 +329,6 @@ bool Min_norm_least_squares<T>::solve_full_rank(int n, const T* c, T* x) {
 
 template class Min_norm_least_squares<double>;
 
-namespace {
-
-// The weight of equation j of func, as func.get_weight(j) gives it, read from
-// the list directly on the hot path.
-template <typename F>
-double weight_of(const F& func, std::size_t j) {
-  const std::vector<double>& w = func.get_weights();
-  if (w.empty()) return 1.0;
-  return j < w.size() ? w[j] : func.get_weight(static_cast<int>(j));
-}
-
-}  // namespace
-
 void Linear_taylor_solver::reset() { cached_values_.clear(); }
 
 void Linear_taylor_solver::evaluate(const std::vector<double>& x, std::vector<double>& weighted,
@@ -349,7 +341,7 @@ void Linear_taylor_solver::evaluate(const std::vector<double>& x, std::vector<do
   const auto append = [&](const std::vector<double>& v, const auto& func) {
     const std::size_t off = weighted.size();
     weighted.resize(off + v.size());
-    for (std::size_t j = 0; j < v.size(); ++j) weighted[off + j] = v[j] * weight_of(func, j);
+    for (std::size_t j = 0; j < v.size(); ++j) weighted[off + j] = v[j] * func.get_weight(static_cast<int>(j));
     raw.insert(raw.end(), v.begin(), v.end());
   };
   for (const Grad_func* g : grad_funcs_) append((*g->base_function())(x), *g);
@@ -422,7 +414,7 @@ void Linear_taylor_solver::inner_optimise(const std::vector<double>& x, const st
       TREL_THROW("gradient function " << i << " reported " << n << " rows from row " << row << " of a "
                                       << num_eqs << " row Jacobian");
     for (int j = 0; j < n; ++j) {
-      const double w = weight_of(*g, static_cast<std::size_t>(j));
+      const double w = g->get_weight(j);
       if (w == 1.0) continue;
       double* jacobian_row = jacobian_.ptr<double>(row + j);
       for (int d = 0; d < num_dims; ++d) jacobian_row[d] *= w;
@@ -453,7 +445,7 @@ void Linear_taylor_solver::inner_optimise(const std::vector<double>& x, const st
       }
       for (std::size_t j = 0; j < v.size(); ++j)
         jacobian_.at<double>(row + static_cast<int>(j), d) =
-            (v[j] * weight_of(*f, j) - cached[row + j]) / h;
+            (v[j] * f->get_weight(static_cast<int>(j)) - cached[row + j]) / h;
       shifted_x_[d] -= h;
     }
     row += static_cast<int>(count);

@@ -8,7 +8,7 @@ namespace trel {
 
 namespace detail {
 
-double weight_at(const std::vector<double>& weights, int i, const char* owner) {
+double checked_weight_at(const std::vector<double>& weights, int i, const char* owner) {
   if (weights.empty()) return 1.0;
   if (i < 0) throw std::out_of_range(std::string(owner) + "::get_weight: negative equation index");
   return weights.at(static_cast<std::size_t>(i));
@@ -22,8 +22,6 @@ void set_weight_at(std::vector<double>& weights, int i, double w, const char* ow
 }
 
 }  // namespace detail
-
-double Opt_func::get_weight(int i) const { return detail::weight_at(weights_, i, "Opt_func"); }
 
 void Opt_func::set_weight(int i, double w) { detail::set_weight_at(weights_, i, w, "Opt_func"); }
 

@@ -1,6 +1,7 @@
 #ifndef TREL_OPT_OPT_FUNC_H
 #define TREL_OPT_OPT_FUNC_H
 
+#include <cstddef>
 #include <vector>
 
 namespace trel {
@@ -17,7 +18,14 @@ namespace detail {
 // The per-equation weight rules both function kinds share: 1.0 while the list
 // is empty; setting past the end grows the list with 0.0. `owner` names the
 // class in the std::out_of_range texts.
-double weight_at(const std::vector<double>& weights, int i, const char* owner);
+double checked_weight_at(const std::vector<double>& weights, int i, const char* owner);
+// Inline, as the solver reads one weight per equation on every step; the
+// out-of-line part checks the index and throws.
+inline double weight_at(const std::vector<double>& weights, int i, const char* owner) {
+  if (weights.empty()) return 1.0;
+  if (i >= 0 && static_cast<std::size_t>(i) < weights.size()) return weights[static_cast<std::size_t>(i)];
+  return checked_weight_at(weights, i, owner);
+}
 void set_weight_at(std::vector<double>& weights, int i, double w, const char* owner);
 
 }  // namespace detail
@@ -35,13 +43,11 @@ public:
 
   // 1.0 while no weight has been set; otherwise the weight of equation i.
   // Throws std::out_of_range for an index outside the weight list.
-  double get_weight(int i) const;
+  double get_weight(int i) const { return detail::weight_at(weights_, i, "Opt_func"); }
   // Grows the list with 0.0 entries up to i + 1 if needed, then sets entry i.
   // Throws std::out_of_range for a negative index (the list is then unchanged).
   void set_weight(int i, double w);
   void set_weights(const std::vector<double>& w);
-  // The weight list itself (empty while no weight has been set).
-  const std::vector<double>& get_weights() const { return weights_; }
 
 private:
   std::vector<double> weights_;
