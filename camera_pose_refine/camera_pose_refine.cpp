@@ -1,5 +1,6 @@
 #include "camera_pose_refine/camera_pose_refine.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <climits>
 #include <cmath>
@@ -26,21 +27,11 @@ const char* const k_entry_signature = "void mexFunction(int, mxArray**, int, con
 #define CPR_GUARD_END(own_text) TREL_GUARD_END_AS(k_entry_signature, own_text)
 
 // The codes the entry accepts; their sizes come from camera_rotation_type.
-struct Rotation_type_info {
-  int code;
-  double rotation_step;  // finite-difference step of each rotation value
-};
+const int k_rotation_types[] = {0, 1, 2, 3, 10, 11, 12, -1, -2, -3};
 
-const Rotation_type_info k_rotation_types[] = {
-    {0, 0.0314},  {1, 0.0314},  {2, 0.314},  {3, 0.314},  {10, 0.0314},
-    {11, 0.0314}, {12, 0.314},  {-1, 0.314}, {-2, 0.0314}, {-3, 0.0314},
-};
-
-const double k_position_step = 0.01;
-
-const Rotation_type_info* find_rotation_type(int code) {
-  for (const Rotation_type_info& info : k_rotation_types)
-    if (info.code == code) return &info;
+const int* find_rotation_type(int code) {
+  for (const int& known : k_rotation_types)
+    if (known == code) return &known;
   return nullptr;
 }
 
@@ -65,6 +56,18 @@ double vector_element(const Mex_host& host, const Mex_array* a, std::size_t k) {
   return host.get_m(a) == 1 ? mex_matrix_access(host, a, 0, k) : mex_matrix_access(host, a, k, 0);
 }
 
+// Refuses the first element of a double array that is NaN or infinite, naming
+// the input and the element (1-based row and column, as the host indexes).
+void check_finite(const Mex_host& host, const Mex_array* a, int input) {
+  const std::size_t m = host.get_m(a), n = host.get_n(a);
+  for (std::size_t col = 0; col < n; ++col)
+    for (std::size_t row = 0; row < m; ++row) {
+      const double v = mex_matrix_access(host, a, row, col);
+      CPR_CHECK(std::isfinite(v), "Input " << input << " should hold finite numbers only, instead element ("
+                                           << row + 1 << "," << col + 1 << ") is " << v);
+    }
+}
+
 // Saturates instead of leaving out-of-range values to an undefined conversion.
 float narrow_to_float(double v) {
   if (v > static_cast<double>(FLT_MAX)) return INFINITY;
@@ -74,10 +77,24 @@ float narrow_to_float(double v) {
 
 }  // namespace
 
+const char* const pose_refine_summary_fields[5] = {"iterations", "initial_error", "final_error", "stop_reason",
+                                                   "returned_iteration"};
+
 std::vector<double> Pose_refine_arguments::finite_difference_steps() const {
-  const Rotation_type_info* info = find_rotation_type(rotation_type);
-  std::vector<double> steps(static_cast<std::size_t>(nrot), info ? info->rotation_step : 0.0314);
-  steps.insert(steps.end(), 3, k_position_step);
+  const std::size_t rot = static_cast<std::size_t>(nrot);
+  double scene_scale = 0.0;  // mean distance of the points from the start centre
+  if (x.size() == rot + 3 && !points.empty()) {
+    for (const std::vector<double>& p : points)
+      scene_scale += std::sqrt((p[0] - x[rot]) * (p[0] - x[rot]) + (p[1] - x[rot + 1]) * (p[1] - x[rot + 1]) +
+                               (p[2] - x[rot + 2]) * (p[2] - x[rot + 2]));
+    scene_scale /= static_cast<double>(points.size());
+  }
+  std::vector<double> steps(rot + 3, k_finite_difference_step);
+  for (std::size_t d = 0; d < steps.size() && d < x.size(); ++d) {
+    double scale = std::max(1.0, std::fabs(x[d]));
+    if (d >= rot) scale = std::max(scale, scene_scale);
+    steps[d] *= scale;
+  }
   return steps;
 }
 
@@ -87,7 +104,8 @@ Pose_refine_arguments read_pose_refine_arguments(const Mex_host& host, int nlhs,
 
   CPR_CHECK(nrhs >= 3 && nrhs <= 6,
             "3 to 6 inputs required. Got " << nrhs << " Arguments should be: \n" << k_help_lines);
-  CPR_CHECK(nlhs == 1, "1 output required. Got " << nlhs);
+  // 0 outputs still give one value (the host's `ans`); a second is the summary.
+  CPR_CHECK(nlhs >= 0 && nlhs <= 2, "1 output required. Got " << nlhs);
 
   if (nrhs >= 5) {
     const Mex_array* in5 = prhs[4];
@@ -98,13 +116,13 @@ Pose_refine_arguments read_pose_refine_arguments(const Mex_host& host, int nlhs,
     const double value = host.get_scalar(in5);
     // Every valid code lies in (-4, 13); testing the range first keeps NaN, infinities
     // and huge values away from the truncating conversion, where they are undefined.
-    const Rotation_type_info* info = nullptr;
+    const int* info = nullptr;
     if (value > -4.0 && value < 13.0) info = find_rotation_type(static_cast<int>(value));
     CPR_CHECK(info != nullptr,
               "Rotation type must be from: (0=aau, 1=aan, 2=qu, 3=qn,   10=aau-bv, 11=aan-bv, "
               "12=qu-bv,   -1=qu,aau,aan, -2=aau,qu,aan,  -3=aan,qu,aau), got an invalid value of "
                   << value);
-    args.rotation_type = info->code;
+    args.rotation_type = *info;
   }
   args.nrot = camera_rotation_type::num_rotation_values(args.rotation_type);
   args.observation_rows = camera_rotation_type::observation_rows(args.rotation_type);
@@ -121,6 +139,7 @@ Pose_refine_arguments read_pose_refine_arguments(const Mex_host& host, int nlhs,
                 << num_params
                 << " camera parameters (r1,r2,r3(,r4),t1,t2,t3, k11,k13,k23), instead it had "
                 << host.get_m(in1) * host.get_n(in1));
+  check_finite(host, in1, 1);
   const std::size_t ndims = static_cast<std::size_t>(args.ndims);
   args.x.resize(ndims);
   for (std::size_t k = 0; k < ndims; ++k) args.x[k] = vector_element(host, in1, k);
@@ -134,6 +153,9 @@ Pose_refine_arguments read_pose_refine_arguments(const Mex_host& host, int nlhs,
             "Input 2 should be a matrix of 3D points, with size N by 3. instead size of "
                 << host.get_m(in2) << " by " << host.get_n(in2) << " was passed");
   const std::size_t npts = host.get_n(in2);
+  CPR_CHECK(npts > 0, "Input 2 should hold at least one 3D point, instead size of " << host.get_m(in2) << " by "
+                                                                                    << npts << " was passed");
+  check_finite(host, in2, 2);
   args.points.assign(npts, std::vector<double>(3));
   for (std::size_t i = 0; i < npts; ++i)
     for (std::size_t r = 0; r < 3; ++r) args.points[i][r] = mex_matrix_access(host, in2, r, i);
@@ -146,6 +168,7 @@ Pose_refine_arguments read_pose_refine_arguments(const Mex_host& host, int nlhs,
             "Input 3 should be a matrix of observations (pixel/bearing vecs), with size "
                 << npts << " by " << rows << ". instead size of " << host.get_n(in3) << " by "
                 << host.get_m(in3) << " was passed");
+  check_finite(host, in3, 3);
   const std::size_t block = rows * npts;
   args.num_eqs = static_cast<int>(block) * args.repetitions;
   args.target.assign(block * static_cast<std::size_t>(args.repetitions), 0.0);
@@ -167,6 +190,7 @@ Pose_refine_arguments read_pose_refine_arguments(const Mex_host& host, int nlhs,
               "Input 4 should hold max_iters as a finite number within the int range, instead got "
                   << max_iters);
     args.max_iters = static_cast<int>(max_iters);
+    check_finite(host, in4, 4);
     args.min_x_step = narrow_to_float(vector_element(host, in4, 1));
     args.min_y_step = narrow_to_float(vector_element(host, in4, 2));
     args.use_finite_difference = vector_element(host, in4, 3) != 0.0;
@@ -180,6 +204,7 @@ Pose_refine_arguments read_pose_refine_arguments(const Mex_host& host, int nlhs,
               "Double vector of length " << num_eqs << " expected as weightings, got "
                                          << host.get_m(in6) << " by " << host.get_n(in6)
                                          << " of " << host.get_class_name(in6));
+    check_finite(host, in6, 6);
     args.weights.resize(num_eqs);
     for (std::size_t k = 0; k < num_eqs; ++k) args.weights[k] = vector_element(host, in6, k);
   }
@@ -231,7 +256,23 @@ std::unique_ptr<Grad_func> make_grad_func(int code, std::unique_ptr<Camera_posit
 // Builds and runs the solver and stores the refined search vector in plhs[0]. The
 // solver is a local, so it and the function objects it owns are destroyed on every
 // path out; function objects are held by unique_ptr until the solver owns them.
-void solve_and_output(Mex_host& host, const Pose_refine_arguments& args, Mex_array* plhs[]) {
+Mex_array* scalar(Mex_host& host, double v) {
+  Mex_array* a = host.create_double_matrix(1, 1);
+  mex_matrix_access(host, a, 0, 0) = v;
+  return a;
+}
+
+Mex_array* summary_struct(Mex_host& host, const Solve_summary& summary) {
+  Mex_array* s = host.create_struct(pose_refine_summary_fields, 5);
+  host.set_field(s, pose_refine_summary_fields[0], scalar(host, summary.iterations));
+  host.set_field(s, pose_refine_summary_fields[1], scalar(host, summary.initial_error));
+  host.set_field(s, pose_refine_summary_fields[2], scalar(host, summary.final_error));
+  host.set_field(s, pose_refine_summary_fields[3], host.create_string(stop_reason_name(summary.stop_reason)));
+  host.set_field(s, pose_refine_summary_fields[4], scalar(host, summary.returned_iteration));
+  return s;
+}
+
+void solve_and_output(Mex_host& host, const Pose_refine_arguments& args, bool want_summary, Mex_array* plhs[]) {
   CPR_GUARD_BEGIN
   Linear_taylor_solver solver;
   solver.set_num_dimensions(args.ndims);
@@ -260,7 +301,9 @@ void solve_and_output(Mex_host& host, const Pose_refine_arguments& args, Mex_arr
   Mex_array* out = host.create_double_matrix(1, static_cast<std::size_t>(args.ndims));
   for (std::size_t i = 0; i < x.size() && i < static_cast<std::size_t>(args.ndims); ++i)
     mex_matrix_access(host, out, 0, i) = x[i];
+  Mex_array* summary = want_summary ? summary_struct(host, solver.get_summary()) : nullptr;
   plhs[0] = out;
+  if (want_summary) plhs[1] = summary;
   CPR_GUARD_END("Num points=" << args.npts << " num_eqs=" << args.num_eqs
                               << " (vals of -1 mean not initialised)")
 }
@@ -274,7 +317,7 @@ void camera_pose_refine_entry(Mex_host& host, int nlhs, Mex_array* plhs[], int n
   std::string error_text;
   try {
     const Pose_refine_arguments args = read_pose_refine_arguments(host, nlhs, nrhs, prhs);
-    solve_and_output(host, args, plhs);
+    solve_and_output(host, args, nlhs == 2, plhs);
     return;
   } catch (const std::exception& e) {
     error_text = e.what();

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "camera_pose_refine/mex_host_interface.h"
+#include "trel_opt/solver.h"
 
 namespace trel {
 
@@ -23,8 +24,9 @@ constexpr const char* k_mex_error_id = "Mex:exception";
 //   -2    aau,qu,aan    3      2                 3
 //   -3    aan,qu,aau    4      2                 3
 // aau = rotation vector (axis times angle, radians), aan = unit axis x, y, z then the
-// angle, qu/qn = quaternion x, y, z, w (scalar last); -bv = bearing-vector observations
-// (camera-frame coordinates, K must be the identity). A hybrid searches in its first
+// angle, qu/qn = quaternion x, y, z, w (scalar last); -bv = the observations are the
+// points in the camera frame, R^T (X - t): a bearing vector scaled by the point's
+// depth, not a unit vector (K must be the identity). A hybrid searches in its first
 // parameterisation and repeats the pixel equations once per parameterisation.
 struct Pose_refine_arguments {
   int rotation_type = 0;
@@ -52,11 +54,17 @@ struct Pose_refine_arguments {
 
   std::vector<double> weights;  // empty: no weight set (every equation weighs 1.0)
 
-  // One finite-difference step per search value: the rotation values first
-  // (0.314 for the quaternion codes 2, 3, 12, -1; 0.0314 otherwise), then 0.01
-  // for each of the three position values.
+  // One central-difference step per search value, scaled to the value's size:
+  // k_finite_difference_step times max(1, |x_d|) for the rotation values and
+  // times max(1, |x_d|, the mean distance of the points from the start centre)
+  // for the position values, so that rounding and truncation errors stay near
+  // 1e-10 of each Jacobian column.
   std::vector<double> finite_difference_steps() const;
 };
+
+// The cube root of the double epsilon: the step (relative to a value's size)
+// that balances the truncation and rounding errors of central differences.
+constexpr double k_finite_difference_step = 6.0e-6;
 
 // Checks the inputs of one call in the entry's fixed order and converts them.
 // prhs holds nrhs input arrays. Throws exception_l at depth 0, in the entry's frame,
@@ -67,12 +75,20 @@ Pose_refine_arguments read_pose_refine_arguments(const Mex_host& host, int nlhs,
 
 // The plug-in's whole driver, host-independent: checks and converts the inputs,
 // refines the pose with the linearised least-squares solver and stores the refined
-// search vector (1 by ndims, same parameterisation as input 1) in plhs[0].
-// plhs holds at least one slot, prhs holds nrhs inputs. Every failure becomes one
-// host error with the identifier "Mex:exception" and the exception's text, and
-// plhs[0] is then left unset. Nothing is printed.
+// search vector (1 by ndims, same parameterisation as input 1) in plhs[0] (also for
+// nlhs 0, the host's `ans`) and, when nlhs is 2, the summary of the solve in plhs[1]
+// as a 1 by 1 struct (pose_refine_summary_fields). plhs holds at least
+// max(nlhs, 1) slots, prhs holds nrhs inputs. Every failure becomes one host error
+// with the identifier "Mex:exception" and the exception's text, and no output is
+// set. Nothing is printed.
 void camera_pose_refine_entry(Mex_host& host, int nlhs, Mex_array* plhs[], int nrhs,
                               const Mex_array* const prhs[]);
+
+// Fields of the summary struct, in order: iterations (steps run), initial_error and
+// final_error (weighted sums of squares at the start and at the returned vector),
+// stop_reason ('max_iters', 'min_x_step' or 'min_y_step') and returned_iteration (the
+// steps taken to reach the returned vector; 0 when it is the start).
+extern const char* const pose_refine_summary_fields[5];
 
 }  // namespace trel
 

@@ -3,6 +3,7 @@
 %   X = CAMERA_POSE_REFINE(CAMERA, POINTS, OBSERVATIONS, CRITERIA)
 %   X = CAMERA_POSE_REFINE(CAMERA, POINTS, OBSERVATIONS, CRITERIA, ROTATION_TYPE)
 %   X = CAMERA_POSE_REFINE(CAMERA, POINTS, OBSERVATIONS, CRITERIA, ROTATION_TYPE, WEIGHTS)
+%   [X, INFO] = CAMERA_POSE_REFINE(...)
 %
 %   Refines the pose of a pinhole camera by iterated linearised least squares
 %   (Gauss-Newton, SVD solve) on the reprojection residuals of known 3-D points,
@@ -16,16 +17,22 @@
 %       coordinates. k11 is the focal length in pixels (both axes), (k13, k23)
 %       the principal point; there is no skew. A world point X is at
 %       R' * (X - t) in the camera frame, R rotating camera axes to world axes.
-%   (2) POINTS: 3 by N matrix of 3-D world points, one point per column.
-%   (3) OBSERVATIONS: 2 by N matrix of pixels (u; v), one column per point;
-%       3 by N camera-frame bearing vectors for the -bv types (then k11 = 1,
-%       k13 = k23 = 0, K being the identity).
+%   (2) POINTS: 3 by N matrix of 3-D world points, one point per column, N >= 1.
+%   (3) OBSERVATIONS: 2 by N matrix of pixels (u; v), one column per point.
+%       For the -bv types, 3 by N: each point in the camera frame,
+%       R' * (X - t), that is its bearing vector scaled by the point's depth,
+%       NOT a unit vector: the residuals compare camera-frame coordinates, so
+%       unit bearing vectors give a wrong pose. K must then be the identity
+%       (k11 = 1, k13 = k23 = 0).
 %   (4) CRITERIA (optional): [max_iters min_x_step min_y_step use_finite_difference]
 %       max_iters is truncated to an integer; the solver stops after max_iters
 %       steps, when a step moves the search vector by less than min_x_step
-%       (L1 norm), or when the squared error falls by less than min_y_step.
-%       Any use_finite_difference other than 0 estimates the Jacobian by finite
-%       differences instead of the analytic gradients.
+%       (L1 norm), or when the error falls by less than min_y_step. The error
+%       is the weighted sum of squares sum((w .* (predicted - observed)).^2),
+%       the quantity each step minimises; the best vector seen is returned.
+%       Any use_finite_difference other than 0 estimates the Jacobian by
+%       central differences (steps of 6e-6 times each value's size, positions
+%       at least the mean point distance) instead of the analytic gradients.
 %       Default: [10 0 -10000 0].
 %   (5) ROTATION_TYPE (optional): scalar code, truncated toward zero. Default 0.
 %         code  type        rotation values              NROT  rows per point
@@ -39,7 +46,10 @@
 %          -1   qu,aau,aan  quaternion (hybrid)            4    2, repeated 3 times
 %          -2   aau,qu,aan  rotation vector (hybrid)       3    2, repeated 3 times
 %          -3   aan,qu,aau  axis, then angle (hybrid)      4    2, repeated 3 times
-%       Angles are in radians; quaternions have the scalar last. A hybrid type
+%       Angles are in radians; quaternions have the scalar last. The identity
+%       start is [0 0 0] or [0 0 0 1]; an angle-axis vector at angle 0 can turn
+%       only about its given axis in the first step, so start codes 1 and -3 at
+%       a small non-zero angle. A hybrid type
 %       searches in its first parameterisation and stacks the equations of all
 %       three, so it has 3 times as many equations.
 %   (6) WEIGHTS (optional): vector of one weight per equation, in the order
@@ -49,13 +59,20 @@
 %   Output
 %   X: 1 by NROT+3 row, the refined rotation values and camera centre in the
 %   same parameterisation as CAMERA (not normalised). The intrinsics are not
-%   returned.
+%   returned. Called with no output, X becomes ans.
+%   INFO (optional): struct summarising the solve, with fields
+%     iterations          steps run
+%     initial_error       weighted sum of squares at the start
+%     final_error         weighted sum of squares at X
+%     stop_reason         'max_iters', 'min_x_step' or 'min_y_step'
+%     returned_iteration  steps taken to reach X (0: X is the start)
 %
 %   Errors
 %   Every failure (wrong number of inputs or outputs, wrong class or size of an
-%   input, an invalid rotation type, a solver failure) raises one error with the
-%   identifier 'Mex:exception' whose message is the plug-in's call trace; exactly
-%   one output must be requested.
+%   input, NaN or Inf in an input, no points, an invalid rotation type, a step
+%   whose Jacobian or residual is not finite, any other solver failure) raises
+%   one error with the identifier 'Mex:exception' whose message is the
+%   plug-in's call trace; at most two outputs may be requested.
 %
 %   Example
 %     K = [800 320 240];                       % k11, k13, k23

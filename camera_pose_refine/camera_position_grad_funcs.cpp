@@ -68,8 +68,8 @@ int Camera_position_grad_func_qu::operator()(const std::vector<double>& x, cv::M
 int Camera_position_grad_func_qn::operator()(const std::vector<double>& x, cv::Mat& jacobian, int row0) const {
   double* out = checked_rows(x, jacobian, row0, 4, 2);
   if (points_.empty()) return 0;
-  return fill_rows<double, 4, false>(camera_position_jacobian::quaternion_rotation(x.data(), false), &x[4], points_,
-                                     K_[0][0], out);
+  return fill_rows<double, 4, false>(camera_position_jacobian::normalised_quaternion_rotation(x.data()), &x[4],
+                                     points_, K_[0][0], out);
 }
 
 int Camera_position_grad_func_aau_bv::operator()(const std::vector<double>& x, cv::Mat& jacobian, int row0) const {
@@ -83,7 +83,7 @@ int Camera_position_grad_func_aau_bv::operator()(const std::vector<double>& x, c
 int Camera_position_grad_func_aan_bv::operator()(const std::vector<double>& x, cv::Mat& jacobian, int row0) const {
   double* out = checked_rows(x, jacobian, row0, 4, 3);
   if (points_.empty()) return 0;
-  return fill_rows<double, 4, true>(camera_position_jacobian::ang_axis_rotation(x.data(), false), &x[4], points_,
+  return fill_rows<double, 4, true>(camera_position_jacobian::ang_axis_rotation(x.data(), true), &x[4], points_,
                                     K_[0][0], out);
 }
 

@@ -208,6 +208,26 @@ Rotation_with_derivatives<T, 4> quaternion_rotation(const T* q, bool normalise) 
   return out;
 }
 
+// The unit-quaternion matrix evaluated at q / |q|, with the chain rule of that
+// normalisation: dR/dq = (dU/dq^)(I - q^ q^T) / |q|. Its values are the
+// rotation of q at any length, and its derivatives are exact, with no
+// component along q itself (the length does not change the rotation).
+template <typename T>
+Rotation_with_derivatives<T, 4> normalised_quaternion_rotation(const T* q) {
+  const T inv_len = T(1) / std::sqrt(q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3]);
+  const T unit[4] = {q[0] * inv_len, q[1] * inv_len, q[2] * inv_len, q[3] * inv_len};
+  const Rotation_with_derivatives<T, 4> at_unit = quaternion_rotation(unit, false);
+  Rotation_with_derivatives<T, 4> out;
+  out.R = at_unit.R;
+  for (int i = 0; i < 3; ++i)
+    for (int k = 0; k < 3; ++k) {
+      T radial = 0;  // sum_l dU/dq^_l q^_l
+      for (int l = 0; l < 4; ++l) radial += at_unit.dR[l].m[i][k] * unit[l];
+      for (int j = 0; j < 4; ++j) out.dR[j].m[i][k] = (at_unit.dR[j].m[i][k] - radial * unit[j]) * inv_len;
+    }
+  return out;
+}
+
 // Writes the rows of every point through `out` (continuous, NROT + 3 values a
 // row) and returns the number of rows. t is the camera centre.
 template <typename T, int NROT, bool BEARING>
@@ -286,13 +306,14 @@ CAMERA_POSITION_GRAD_FUNC(Camera_position_grad_func_aau);
 CAMERA_POSITION_GRAD_FUNC(Camera_position_grad_func_aan);
 // Quaternion (x, y, z, w), any length; at a zero vector part each of x, y, z is 1e-9.
 CAMERA_POSITION_GRAD_FUNC(Camera_position_grad_func_qu);
-// Quaternion (x, y, z, w) through the unit-quaternion matrix, no normalisation:
-// exact only along directions that keep |q| = 1.
+// Quaternion (x, y, z, w), any length: the unit-quaternion matrix at q / |q|
+// with the chain rule of the normalisation, so the rows are the exact
+// derivatives of the cost (no component along q).
 CAMERA_POSITION_GRAD_FUNC(Camera_position_grad_func_qn);
 // As aau, bearing-vector rows (c0, c1, c2).
 CAMERA_POSITION_GRAD_FUNC(Camera_position_grad_func_aau_bv);
-// Angle-axis with Rodrigues' formula on the axis as given: exact when |a| = 1
-// along directions that keep it so. Bearing-vector rows.
+// Angle-axis, exact derivative including the axis normalisation, as aan.
+// Bearing-vector rows.
 CAMERA_POSITION_GRAD_FUNC(Camera_position_grad_func_aan_bv);
 // As qu, bearing-vector rows.
 CAMERA_POSITION_GRAD_FUNC(Camera_position_grad_func_qu_bv);

@@ -102,7 +102,11 @@ int Camera_position_grad_func_aau_qu_aan::operator()(const std::vector<double>& 
   }
   cv::Mat_<double> qu_rows(n, 7), aan_rows(n, 7);
   qu_(with_centre(q, x, 3), qu_rows, 0);
-  aan_(with_centre(rot_vec_to_ang_axis(r), x, 3), aan_rows, 0);
+  // The zero rotation has no axis of its own; any unit axis gives the same
+  // (zero) axis rows, and the conversion Jacobian is zero there.
+  std::vector<double> ang_axis = rot_vec_to_ang_axis(r);
+  if (!(angle > 0.0)) ang_axis = {0.0, 0.0, 1.0, 0.0};
+  aan_(with_centre(ang_axis, x, 3), aan_rows, 0);
   const cv::Mat block2 = qu_rows * convert_rot_jac_to_full_jac(quaternion_jac);
   const cv::Mat block3 = aan_rows * convert_rot_jac_to_full_jac(ang_axis_jac);
   TREL_COPY_BLOCK(block2, jacobian, row0 + n, "quat");

@@ -32,6 +32,12 @@ public:
   virtual const char* get_class_name(const Mex_array* a) const = 0;
   // mxCreateDoubleMatrix(m, n, mxREAL): a new real m by n matrix, zero-filled.
   virtual Mex_array* create_double_matrix(std::size_t m, std::size_t n) = 0;
+  // mxCreateStructMatrix(1, 1, count, names): a new 1 by 1 struct with these fields, all empty.
+  virtual Mex_array* create_struct(const char* const* field_names, int count) = 0;
+  // mxSetField(s, 0, name, value): s owns value afterwards.
+  virtual void set_field(Mex_array* s, const char* name, Mex_array* value) = 0;
+  // mxCreateString(text): a new character row.
+  virtual Mex_array* create_string(const char* text) = 0;
   // mexErrMsgIdAndTxt(id, "%s", text): raises the host error. `text` is plain text,
   // never a format. The real host does not return; a replacement may.
   virtual void err_msg_id_and_txt(const char* id, const char* text) = 0;

@@ -14,6 +14,8 @@ const mxArray* to_mx(const trel::Mex_array* a) {
   return static_cast<const mxArray*>(static_cast<const void*>(a));
 }
 
+trel::Mex_array* to_trel(mxArray* a) { return static_cast<trel::Mex_array*>(static_cast<void*>(a)); }
+
 class Mex_api_host : public trel::Mex_host {
 public:
   // mxIsDouble is also true for complex and for sparse doubles, whose mxGetPr does not
@@ -38,8 +40,16 @@ public:
     return mxGetClassName(to_mx(a));
   }
   trel::Mex_array* create_double_matrix(std::size_t m, std::size_t n) override {
-    return static_cast<trel::Mex_array*>(static_cast<void*>(mxCreateDoubleMatrix(m, n, mxREAL)));
+    return to_trel(mxCreateDoubleMatrix(m, n, mxREAL));
   }
+  trel::Mex_array* create_struct(const char* const* field_names, int count) override {
+    return to_trel(mxCreateStructMatrix(1, 1, count, const_cast<const char**>(field_names)));
+  }
+  void set_field(trel::Mex_array* s, const char* name, trel::Mex_array* value) override {
+    mxSetField(static_cast<mxArray*>(static_cast<void*>(s)), 0, name,
+               static_cast<mxArray*>(static_cast<void*>(value)));
+  }
+  trel::Mex_array* create_string(const char* text) override { return to_trel(mxCreateString(text)); }
   void err_msg_id_and_txt(const char* id, const char* text) override {
     mexErrMsgIdAndTxt(id, "%s", text);
   }
@@ -52,11 +62,12 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
   const trel::Mex_array* inputs[6] = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
   for (int i = 0; i < nrhs && i < 6; ++i)
     inputs[i] = static_cast<const trel::Mex_array*>(static_cast<const void*>(prhs[i]));
-  trel::Mex_array* outputs[1] = {nullptr};
+  trel::Mex_array* outputs[2] = {nullptr, nullptr};
 
   Mex_api_host host;
   trel::camera_pose_refine_entry(host, nlhs, outputs, nrhs, inputs);
 
-  if (outputs[0] != nullptr && nlhs >= 1)
-    plhs[0] = static_cast<mxArray*>(static_cast<void*>(outputs[0]));
+  // plhs always has room for one value: with nlhs 0 it becomes `ans`.
+  for (int i = 0; i < 2 && i < (nlhs > 1 ? nlhs : 1); ++i)
+    if (outputs[i] != nullptr) plhs[i] = static_cast<mxArray*>(static_cast<void*>(outputs[i]));
 }

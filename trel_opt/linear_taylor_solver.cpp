@@ -104,10 +104,33 @@ void householder_qr(T* w, int m, int n, int ld, int nred, T* tau) {
   }
 }
 
+// True when every value is finite: x * 0 is 0 for finite x and NaN otherwise,
+// so one sum over four accumulators tells.
+bool all_finite(const double* a, std::size_t count) {
+  double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+  std::size_t i = 0;
+  for (; i + 4 <= count; i += 4) {
+    s0 += a[i] * 0.0;
+    s1 += a[i + 1] * 0.0;
+    s2 += a[i + 2] * 0.0;
+    s3 += a[i + 3] * 0.0;
+  }
+  for (; i < count; ++i) s0 += a[i] * 0.0;
+  return (s0 + s1) + (s2 + s3) == 0.0;
+}
+
+std::size_t first_non_finite(const double* a, std::size_t count) {
+  std::size_t i = 0;
+  while (i < count && std::isfinite(a[i])) ++i;
+  return i;
+}
+
 }  // namespace
 
 template <typename T>
-void Min_norm_least_squares<T>::solve(const T* a, int rows, int cols, int lda, const T* b, T* x) {
+void Min_norm_least_squares<T>::solve(const T* a, int rows, int cols, int lda, const T* b, T* x,
+                                      T relative_tolerance) {
+  tolerance_ = relative_tolerance > T(0) ? relative_tolerance : T(0);
   if (cols <= 0) return;
   if (rows <= 0) {
     std::fill(x, x + cols, T(0));
@@ -192,9 +215,10 @@ namespace {
 // (n x n, column-major). Column j then holds sigma_j u_j, so
 // pinv(M) c = sum over kept j of v_j (m_j . c) / sigma_j^2, written to x.
 // N > 0 fixes n at compile time, so that the short loops unroll; N = 0 takes n.
-// sigma and acc hold n values of scratch.
+// sigma and acc hold n values of scratch. Singular values at or below
+// 2 eps sum(sigma) or tolerance * max(sigma) count as zero.
 template <typename T, int N>
-void jacobi_min_norm_solve(T* m, T* v, T* sigma, T* acc, int size, const T* c, T* x) {
+void jacobi_min_norm_solve(T* m, T* v, T* sigma, T* acc, int size, const T* c, T* x, T tolerance) {
   const int n = N > 0 ? N : size;
   const std::size_t nn = static_cast<std::size_t>(n) * n;
   // Power-of-two scaling keeps squared norms in range and changes no digit.
@@ -245,12 +269,13 @@ void jacobi_min_norm_solve(T* m, T* v, T* sigma, T* acc, int size, const T* c, T
   }
 
   // Singular values of the scaled matrix; the threshold scales with them.
-  T sum = 0;
+  T sum = 0, largest = 0;
   for (int j = 0; j < n; ++j) {
     sigma[j] = norm2(m + static_cast<std::size_t>(j) * n, n);
     sum += sigma[j];
+    largest = std::max(largest, sigma[j]);
   }
-  const T threshold = T(2) * eps * sum;
+  const T threshold = std::max(T(2) * eps * sum, tolerance * largest);
   std::fill(acc, acc + n, T(0));
   for (int j = 0; j < n; ++j) {
     if (std::fabs(sigma[j]) <= threshold) continue;
@@ -273,9 +298,9 @@ void Min_norm_least_squares<T>::solve_square(int n, const T* c, T* x) {
   acc_.resize(n);
   T* m = square_.data();
   switch (n) {  // the sizes of the pose problems
-    case 6: jacobi_min_norm_solve<T, 6>(m, v_.data(), sigma_.data(), acc_.data(), n, c, x); break;
-    case 7: jacobi_min_norm_solve<T, 7>(m, v_.data(), sigma_.data(), acc_.data(), n, c, x); break;
-    default: jacobi_min_norm_solve<T, 0>(m, v_.data(), sigma_.data(), acc_.data(), n, c, x); break;
+    case 6: jacobi_min_norm_solve<T, 6>(m, v_.data(), sigma_.data(), acc_.data(), n, c, x, tolerance_); break;
+    case 7: jacobi_min_norm_solve<T, 7>(m, v_.data(), sigma_.data(), acc_.data(), n, c, x, tolerance_); break;
+    default: jacobi_min_norm_solve<T, 0>(m, v_.data(), sigma_.data(), acc_.data(), n, c, x, tolerance_); break;
   }
 }
 
@@ -312,7 +337,9 @@ bool Min_norm_least_squares<T>::solve_full_rank(int n, const T* c, T* x) {
   }
   const T eps = std::numeric_limits<T>::epsilon();
   const T margin = 1000;
-  const T limit = T(1) / (T(2) * eps * std::sqrt(static_cast<T>(n)) * margin);
+  T limit = T(1) / (T(2) * eps * std::sqrt(static_cast<T>(n)) * margin);
+  // sigma_min > tolerance * sigma_max follows from |R|_F |R^-1|_F < 1 / tolerance.
+  if (tolerance_ > T(0)) limit = std::min(limit, T(1) / (T(10) * tolerance_));
   if (!(std::sqrt(r_norm2) * std::sqrt(inv_norm2) < limit)) return false;
 
   // R' y = c by back substitution, then x = y * down.
@@ -331,18 +358,20 @@ template class Min_norm_least_squares<double>;
 
 void Linear_taylor_solver::reset() { cached_values_.clear(); }
 
-void Linear_taylor_solver::evaluate(const std::vector<double>& x, std::vector<double>& weighted,
-                                    std::vector<double>& raw) const {
+void Linear_taylor_solver::solve_linear_system(const cv::Mat& jacobian, const std::vector<double>& residual,
+                                               std::vector<double>& dx, double relative_tolerance) {
+  least_squares_.solve(jacobian.empty() ? nullptr : jacobian.ptr<double>(0), jacobian.rows, jacobian.cols,
+                       jacobian.cols, residual.data(), dx.data(), relative_tolerance);
+}
+
+void Linear_taylor_solver::evaluate(const std::vector<double>& x, std::vector<double>& weighted) const {
   weighted.clear();
-  raw.clear();
   const std::size_t expected = num_equations_ > 0 ? static_cast<std::size_t>(num_equations_) : 0;
   weighted.reserve(expected);
-  raw.reserve(expected);
   const auto append = [&](const std::vector<double>& v, const auto& func) {
     const std::size_t off = weighted.size();
     weighted.resize(off + v.size());
     for (std::size_t j = 0; j < v.size(); ++j) weighted[off + j] = v[j] * func.get_weight(static_cast<int>(j));
-    raw.insert(raw.end(), v.begin(), v.end());
   };
   for (const Grad_func* g : grad_funcs_) append((*g->base_function())(x), *g);
   for (const Opt_func* f : funcs_) append((*f)(x), *f);
@@ -401,6 +430,11 @@ void Linear_taylor_solver::inner_optimise(const std::vector<double>& x, const st
 
   residual_.resize(static_cast<std::size_t>(num_eqs));
   for (int k = 0; k < num_eqs; ++k) residual_[k] = weighted_target[k] - cached[k];
+  if (!all_finite(residual_.data(), residual_.size())) {
+    const std::size_t k = first_non_finite(residual_.data(), residual_.size());
+    TREL_THROW("iteration " << iteration << ": the weighted residual of equation " << k << " is "
+                            << residual_[k] << ", not a finite number");
+  }
 
   // The Jacobian is reused between steps of the same size; it is cleared so
   // that every step starts from the same zero matrix.
@@ -432,41 +466,57 @@ void Linear_taylor_solver::inner_optimise(const std::vector<double>& x, const st
     for (int d = 0; d < num_dims; ++d) {
       const double h = steps[d];
       if (h == 0.0) TREL_THROW("for function " << i << " finite difference step " << d << " is 0");
-      shifted_x_[d] += h;
-      const std::vector<double> v = (*f)(shifted_x_);
+      // Central differences: the error is of order h^2 instead of h.
+      shifted_x_[d] = x[d] + h;
+      const std::vector<double> ahead = (*f)(shifted_x_);
+      shifted_x_[d] = x[d] - h;
+      const std::vector<double> behind = (*f)(shifted_x_);
+      shifted_x_[d] = x[d];
       if (d == 0) {
-        count = v.size();
+        count = ahead.size();
         if (row + count > static_cast<std::size_t>(num_eqs))
           TREL_THROW("function " << i << " returned " << count << " values for rows from " << row << " of a "
                                  << num_eqs << " row Jacobian");
-      } else if (v.size() != count) {
-        TREL_THROW("function " << i << " returned " << v.size() << " values after the step of parameter " << d
-                               << " but " << count << " after the first");
       }
-      for (std::size_t j = 0; j < v.size(); ++j)
+      if (ahead.size() != count || behind.size() != count)
+        TREL_THROW("function " << i << " returned " << ahead.size() << " and " << behind.size()
+                               << " values about parameter " << d << " but " << count << " about the first");
+      const double inv_span = 1.0 / ((x[d] + h) - (x[d] - h));
+      for (std::size_t j = 0; j < count; ++j)
         jacobian_.at<double>(row + static_cast<int>(j), d) =
-            (v[j] * f->get_weight(static_cast<int>(j)) - cached[row + j]) / h;
-      shifted_x_[d] -= h;
+            (ahead[j] - behind[j]) * f->get_weight(static_cast<int>(j)) * inv_span;
     }
     row += static_cast<int>(count);
   }
 
+  if (!jacobian_.empty() && !all_finite(jacobian_.ptr<double>(0), jacobian_.total())) {
+    const std::size_t k = first_non_finite(jacobian_.ptr<double>(0), jacobian_.total());
+    TREL_THROW("iteration " << iteration << ": the Jacobian entry at row " << k / num_dims << ", column "
+                            << k % num_dims << " is " << jacobian_.ptr<double>(0)[k]
+                            << ", not a finite number");
+  }
+
   dx_.resize(static_cast<std::size_t>(num_dims));
-  least_squares_.solve(jacobian_.empty() ? nullptr : jacobian_.ptr<double>(0), num_eqs, num_dims, num_dims, residual_.data(), dx_.data());
+  solve_linear_system(jacobian_, residual_, dx_, funcs_.empty() ? 0.0 : k_finite_difference_rank_tolerance);
 
   const double factor =
       (decreasing_step_size_ && iteration > 0) ? 2.0 / (static_cast<double>(iteration) + 2.0) : 1.0;
   std::vector<double> x_new = x;
   for (int d = 0; d < num_dims; ++d) x_new[d] += factor * dx_[d];
 
-  evaluate(x_new, next_values_, raw_values_);
-  if (raw_values_.size() != target.size()) (void)(raw_values_ - target);  // throws the size mismatch
+  evaluate(x_new, next_values_);
+  if (next_values_.size() != weighted_target.size()) (void)(next_values_ - weighted_target);  // throws the size mismatch
   double sum_sq = 0.0;
-  for (std::size_t k = 0; k < target.size(); ++k) {
-    const double e = raw_values_[k] - target[k];
+  for (std::size_t k = 0; k < weighted_target.size(); ++k) {
+    const double e = next_values_[k] - weighted_target[k];
     sum_sq += e * e;
   }
 
+  if (filling) {
+    double start_error = 0.0;
+    for (const double r : residual_) start_error += r * r;
+    set_initial_error(start_error);
+  }
   cached_values_.swap(next_values_);
   if (filling) weighted_target_ = std::move(filled_target);
   x_out = std::move(x_new);

@@ -31,11 +31,12 @@ public:
   // a: row-major, element (i, j) at a[i * lda + j], lda >= cols. b: rows values.
   // x: cols values, written last (it may not alias a or b). rows or cols 0
   // gives x = 0. NaN or infinite input gives a non-finite x.
-  void solve(const T* a, int rows, int cols, int lda, const T* b, T* x);
+  void solve(const T* a, int rows, int cols, int lda, const T* b, T* x, T relative_tolerance = T(0));
 
 private:
   void solve_tall(const T* a, int rows, int cols, int lda, const T* b, T* x);
   void solve_wide(const T* a, int rows, int cols, int lda, const T* b, T* x);
+  T tolerance_ = T(0);
   // x = pinv(M) c for the n x n column-major matrix in square_ (destroyed).
   void solve_square(int n, const T* c, T* x);
   // x = R^-1 c for the upper-triangular R in square_ when R is provably far
@@ -57,11 +58,20 @@ private:
 extern template class Min_norm_least_squares<double>;
 
 // Gauss-Newton: each step linearises every registered function at the current
-// point (analytic rows from the gradient functions, forward finite differences
+// point (analytic rows from the gradient functions, central finite differences
 // for the objective functions), solves J dx = r in the least-squares sense by
 // SVD (minimum-norm when rank-deficient or underdetermined), applies dx (damped
 // by 2 / (i + 2) from the second step on when decreasing_step_size is set) and
-// evaluates the unweighted squared error at the new point.
+// evaluates the weighted squared error sum (w (f - target))^2 at the new point,
+// the quantity the step minimises.
+//
+// Finite differences: row j, column d is (f_j(x + h_d e_d) - f_j(x - h_d e_d))
+// / (2 h_d) with the step h_d of the function's step list, accurate to about
+// 1e-10 of the row's scale for steps near 1e-5 of the parameter's size. When
+// objective functions are registered, singular values of J at or below
+// k_finite_difference_rank_tolerance of the largest count as zero, so that a
+// direction the functions do not depend on (one that finite differences give
+// as rounding noise) is not stepped along.
 //
 // Equation order, for values, target and Jacobian rows alike: the base
 // functions of the gradient functions in registration order, then the
@@ -69,6 +79,8 @@ extern template class Min_norm_least_squares<double>;
 // multiplied by the weight of their equation in the function they belong to.
 class Linear_taylor_solver : public Solver {
 public:
+  static constexpr double k_finite_difference_rank_tolerance = 1e-8;
+
   Linear_taylor_solver() = default;
   ~Linear_taylor_solver() override = default;
 
@@ -78,14 +90,21 @@ public:
   // Throws exception_l (wrapped once) when the functions' value counts do not
   // add up to num_equations or to the target's length, when x does not hold
   // num_dimensions values, when a step list does not hold num_dimensions
-  // non-zero steps, or when a function fails. On failure the cache is unchanged.
+  // non-zero steps, when a residual or a Jacobian entry is not finite (naming
+  // the iteration), or when a function fails. On failure the cache is unchanged.
   void inner_optimise(const std::vector<double>& x, const std::vector<double>& target,
                       std::vector<double>& x_out, double& error, int iteration) override;
 
+protected:
+  // dx = the minimum-norm least-squares solution of J dx = r (J rows x cols,
+  // continuous CV_64F; dx holds cols values), singular values at or below
+  // relative_tolerance of the largest counting as zero as well.
+  virtual void solve_linear_system(const cv::Mat& jacobian, const std::vector<double>& residual,
+                                   std::vector<double>& dx, double relative_tolerance);
+
 private:
-  // Weighted values of all functions at x, in equation order, into weighted;
-  // the unweighted values into raw.
-  void evaluate(const std::vector<double>& x, std::vector<double>& weighted, std::vector<double>& raw) const;
+  // Weighted values of all functions at x, in equation order.
+  void evaluate(const std::vector<double>& x, std::vector<double>& weighted) const;
 
   // Weighted values at the current point; empty until the first evaluation.
   std::vector<double> cached_values_;
@@ -99,7 +118,6 @@ private:
   std::vector<double> dx_;
   std::vector<double> shifted_x_;
   std::vector<double> next_values_;
-  std::vector<double> raw_values_;
   Min_norm_least_squares<double> least_squares_;
 };
 

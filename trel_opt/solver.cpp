@@ -22,6 +22,15 @@ std::set<const Opt_func*> base_functions_of(const std::vector<Grad_func*>& grad_
 
 }  // namespace
 
+const char* stop_reason_name(Stop_reason reason) {
+  switch (reason) {
+    case Stop_reason::min_x_step: return "min_x_step";
+    case Stop_reason::min_y_step: return "min_y_step";
+    case Stop_reason::max_iters: break;
+  }
+  return "max_iters";
+}
+
 Solver::~Solver() {
   for (Opt_func* f : funcs_) delete f;
   for (Grad_func* g : grad_funcs_) delete g;
@@ -72,6 +81,7 @@ std::vector<double> Solver::optimise(const std::vector<double>& x0) {
 std::vector<double> Solver::optimise(const std::vector<double>& x0, const std::vector<double>& target) {
   TREL_GUARD_BEGIN
   std::vector<double> result = x0;
+  summary_ = Solve_summary();
   reset();
   if (funcs_.size() != finite_difference_steps_.size())
     TREL_THROW("function vector had size " << funcs_.size() << " but finite difference vector had size "
@@ -85,19 +95,28 @@ std::vector<double> Solver::optimise(const std::vector<double>& x0, const std::v
   for (int i = 0; i < max_iters_; ++i) {
     const double previous_error = error;
     inner_optimise(x, target, x, error, i);
+    summary_.iterations = i + 1;
     if (max_iters_ >= 2) {
       // L1 norm of the change from the best point so far, without a temporary.
       if (result.size() != x.size()) (void)(result - x);  // throws the size mismatch
       double l1 = 0.0;
       for (std::size_t k = 0; k < x.size(); ++k) l1 += std::fabs(result[k] - x[k]);
-      if (l1 < static_cast<double>(min_x_step_)) break;
-      if (i > 0 && previous_error - error < static_cast<double>(min_y_step_)) break;
+      if (l1 < static_cast<double>(min_x_step_)) {
+        summary_.stop_reason = Stop_reason::min_x_step;
+        break;
+      }
+      if (i > 0 && previous_error - error < static_cast<double>(min_y_step_)) {
+        summary_.stop_reason = Stop_reason::min_y_step;
+        break;
+      }
     }
     if (error <= best) {
       result = x;
       best = error;
+      summary_.returned_iteration = i + 1;
     }
   }
+  summary_.final_error = summary_.returned_iteration > 0 ? best : summary_.initial_error;
   return result;
   TREL_GUARD_END("num_eqs=" << num_equations_)
 }

@@ -1,6 +1,7 @@
 #ifndef TREL_OPT_SOLVER_H
 #define TREL_OPT_SOLVER_H
 
+#include <limits>
 #include <vector>
 
 #include "trel_opt/grad_func.h"
@@ -8,10 +9,32 @@
 
 namespace trel {
 
+// Why the last run of Solver::optimise ended.
+enum class Stop_reason {
+  max_iters,   // every one of max_iters steps ran
+  min_x_step,  // a step changed the point by less than min_x_step (L1 norm)
+  min_y_step,  // a step lowered the error by less than min_y_step
+};
+
+// "max_iters", "min_x_step" or "min_y_step".
+const char* stop_reason_name(Stop_reason reason);
+
+// What the last run of Solver::optimise did. Errors are the weighted sums of
+// squares that the steps minimise: sum over equations of (w (f(x) - target))^2.
+struct Solve_summary {
+  int iterations = 0;  // steps run
+  double initial_error = std::numeric_limits<double>::quiet_NaN();  // at x0; NaN when no step ran
+  double final_error = std::numeric_limits<double>::quiet_NaN();    // at the returned point
+  Stop_reason stop_reason = Stop_reason::max_iters;
+  int returned_iteration = 0;  // steps taken to reach the returned point; 0 is x0 itself
+};
+
 // Driver of an iterated least-squares fit of the registered functions' values
 // to a target. A subclass supplies one step (inner_optimise); optimise runs the
 // steps, keeps the best point seen and stops on max_iters, on a parameter
 // change (L1 norm) below min_x_step or on an error decrease below min_y_step.
+// The error compared is the weighted sum of squares the steps minimise, so
+// an equation of weight 0 has no say in which point is returned.
 //
 // Ownership: the solver owns every object in its funcs and grad_funcs lists and
 // deletes them on destruction (funcs first, then grad_funcs, in index order).
@@ -37,7 +60,9 @@ public:
   // Forgets whatever a step cached during an earlier run.
   virtual void reset() = 0;
   // One step from x towards target: writes the new point to x_out (which may be
-  // x itself) and the error at the new point to error. iteration counts from 0.
+  // x itself) and the weighted error at the new point to error. iteration
+  // counts from 0. A step that evaluates the functions at the start point
+  // reports the error there through set_initial_error.
   virtual void inner_optimise(const std::vector<double>& x, const std::vector<double>& target,
                               std::vector<double>& x_out, double& error, int iteration) = 0;
 
@@ -52,6 +77,9 @@ public:
   float get_min_y_step() const { return min_y_step_; }
   void set_min_y_step(float s) { min_y_step_ = s; }
   void set_decreasing_step_size(bool on) { decreasing_step_size_ = on; }
+
+  // The summary of the last optimise (of a run that threw, as far as it got).
+  const Solve_summary& get_summary() const { return summary_; }
 
   const std::vector<Opt_func*>& get_funcs() const { return funcs_; }
   // Takes ownership of the listed objects. Throws exception_l, keeping the held
@@ -71,6 +99,8 @@ public:
   }
 
 protected:
+  void set_initial_error(double error) { summary_.initial_error = error; }
+
   std::vector<std::vector<double>> finite_difference_steps_;
   int num_dimensions_ = 0;
   int num_equations_ = 0;
@@ -80,6 +110,9 @@ protected:
   float min_x_step_ = 0.0f;
   float min_y_step_ = -100000.0f;
   bool decreasing_step_size_ = false;
+
+private:
+  Solve_summary summary_;
 };
 
 }  // namespace trel

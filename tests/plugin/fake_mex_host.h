@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "camera_pose_refine/mex_host_interface.h"
@@ -19,6 +20,8 @@ struct Fake_array {
   std::size_t m = 0;
   std::size_t n = 0;
   std::vector<double> data;  // column-major, m * n values when the class is double
+  std::string text;          // class "char"
+  std::vector<std::pair<std::string, const Mex_array*>> fields;  // class "struct", in order
 };
 
 class Fake_mex_host : public Mex_host {
@@ -77,6 +80,33 @@ public:
     a->data.assign(m * n, 0.0);
     ++created;
     return const_cast<Mex_array*>(keep(std::move(a)));
+  }
+  Mex_array* create_struct(const char* const* field_names, int count) override {
+    auto a = std::make_unique<Fake_array>();
+    a->class_name = "struct";
+    a->m = a->n = 1;
+    for (int i = 0; i < count; ++i) a->fields.emplace_back(field_names[i], nullptr);
+    ++created;
+    return const_cast<Mex_array*>(keep(std::move(a)));
+  }
+  void set_field(Mex_array* s, const char* name, Mex_array* value) override {
+    for (auto& field : const_cast<Fake_array&>(array(s)).fields)
+      if (field.first == name) field.second = value;
+  }
+  Mex_array* create_string(const char* text) override {
+    auto a = std::make_unique<Fake_array>();
+    a->class_name = "char";
+    a->m = 1;
+    a->text = text;
+    a->n = a->text.size();
+    ++created;
+    return const_cast<Mex_array*>(keep(std::move(a)));
+  }
+  // The value of a struct's field, null when there is none.
+  static const Fake_array* field(const Mex_array* s, const std::string& name) {
+    for (const auto& f : array(s).fields)
+      if (f.first == name && f.second != nullptr) return &array(f.second);
+    return nullptr;
   }
   void err_msg_id_and_txt(const char* id, const char* text) override {
     errors.push_back({id, text});

@@ -32,16 +32,17 @@ double norm3(const Vec& v) { return std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] *
 
 // The maps as written in the Jacobians' contracts, evaluated directly.
 Vec quaternion_to_rot_vec(const Vec& q) {
-  const double f = 2 * std::acos(q[3]) / norm3(q);
+  const double n = norm3(q);
+  const double f = n > 0 ? 2 * std::atan2(n, q[3]) / n : 2 / q[3];
   return {f * q[0], f * q[1], f * q[2]};
 }
 Vec quaternion_to_angle_axis(const Vec& q) {
   const double n = norm3(q);
-  return {q[0] / n, q[1] / n, q[2] / n, 2 * std::acos(q[3])};
+  return {q[0] / n, q[1] / n, q[2] / n, 2 * std::atan2(n, q[3])};
 }
 Vec rot_vec_to_quaternion(const Vec& r) {
   const double theta = norm3(r);
-  const double f = std::sin(theta / 2) / theta;
+  const double f = theta > 0 ? std::sin(theta / 2) / theta : 0.5;
   return {f * r[0], f * r[1], f * r[2], std::cos(theta / 2)};
 }
 Vec rot_vec_to_angle_axis(const Vec& r) {
@@ -54,11 +55,13 @@ Vec angle_axis_to_quaternion(const Vec& a) {
 }
 Vec angle_axis_to_rot_vec(const Vec& a) { return {a[3] * a[0], a[3] * a[1], a[3] * a[2]}; }
 
-cv::Mat_<double> central_differences(const Map& map, const Vec& x) {
+// Steps of kStepScale max(floor, |x_j|); a floor near the angle keeps the
+// differences of the axis maps, whose curvature grows as 1 / angle^3, accurate.
+cv::Mat_<double> central_differences(const Map& map, const Vec& x, double floor = 1.0) {
   const std::size_t rows = map(x).size();
   cv::Mat_<double> jac(static_cast<int>(rows), static_cast<int>(x.size()), 0.0);
   for (std::size_t j = 0; j < x.size(); ++j) {
-    const double h = kStepScale * std::max(1.0, std::abs(x[j]));
+    const double h = kStepScale * std::max(floor, std::abs(x[j]));
     Vec plus(x), minus(x);
     plus[j] += h;
     minus[j] -= h;
@@ -69,8 +72,8 @@ cv::Mat_<double> central_differences(const Map& map, const Vec& x) {
 }
 
 ::testing::AssertionResult matches_central_differences(const cv::Mat_<double>& analytic, const Map& map,
-                                                       const Vec& x) {
-  const cv::Mat_<double> numeric = central_differences(map, x);
+                                                       const Vec& x, double floor = 1.0) {
+  const cv::Mat_<double> numeric = central_differences(map, x, floor);
   if (analytic.rows != numeric.rows || analytic.cols != numeric.cols)
     return ::testing::AssertionFailure() << "size " << analytic.rows << "x" << analytic.cols << ", map gives "
                                          << numeric.rows << "x" << numeric.cols;
@@ -147,6 +150,45 @@ INSTANTIATE_TEST_SUITE_P(
                       random_angle_axis, rot_vec_to_angle_axis(kGenericRotVec)}),
     [](const ::testing::TestParamInfo<Jacobian_case>& info) { return std::string(info.param.name); });
 
+cv::Mat_<double> rows_of(const std::vector<Vec>& rows) {
+  cv::Mat_<double> m(static_cast<int>(rows.size()), static_cast<int>(rows[0].size()));
+  for (int i = 0; i < m.rows; ++i)
+    for (int j = 0; j < m.cols; ++j) m(i, j) = rows[i][j];
+  return m;
+}
+
+// Rotations of angle 1e-9 to 0.3 rad about a fixed axis, across the switch
+// between series and closed forms, and the zero rotation itself. The smooth
+// maps match central differences everywhere; the axis maps, which have no
+// derivative at zero, match them near zero and are finite (zero) at zero.
+TEST(RotationJacobianNearZero, MatchesCentralDifferencesAndIsFiniteAtZero) {
+  const Vec axis{0.48, -0.6, 0.64};
+  for (const double angle : {0.0, 1e-9, 1e-6, 1e-3, 0.05, 0.0999, 0.1001, 0.3}) {
+    const Vec r{angle * axis[0], angle * axis[1], angle * axis[2]};
+    const Vec q = rot_vec_to_quaternion(r);
+    const Vec a{axis[0], axis[1], axis[2], angle};
+    SCOPED_TRACE("angle " + std::to_string(angle));
+    EXPECT_TRUE(matches_central_differences(trel::quaternion_to_rot_vec_jacobian(q), quaternion_to_rot_vec, q));
+    EXPECT_TRUE(matches_central_differences(trel::rot_vec_to_quaternion_jacobian(r), rot_vec_to_quaternion, r));
+    EXPECT_TRUE(matches_central_differences(trel::angle_axis_to_quaternion_jacobian(a), angle_axis_to_quaternion, a));
+    EXPECT_TRUE(matches_central_differences(trel::angle_axis_to_rot_vec_jacobian(a), angle_axis_to_rot_vec, a));
+    const cv::Mat_<double> qa = trel::quaternion_to_angle_axis_jacobian(q);
+    const cv::Mat_<double> ra = trel::rot_vec_to_angle_axis_jacobian(r);
+    if (angle == 0.0) {
+      EXPECT_EQ(cv::countNonZero(qa != 0.0), 0);
+      EXPECT_EQ(cv::countNonZero(ra != 0.0), 0);
+    } else if (angle >= 1e-6) {
+      EXPECT_TRUE(matches_central_differences(qa, quaternion_to_angle_axis, q, 1e-2 * angle));
+      EXPECT_TRUE(matches_central_differences(ra, rot_vec_to_angle_axis, r, 1e-2 * angle));
+    }
+  }
+  // At the zero rotation the limits are r = 2 v and q = (r / 2, 1).
+  EXPECT_TRUE(cv_mat_near(trel::quaternion_to_rot_vec_jacobian(Vec{0, 0, 0, 1}),
+                          rows_of({{2, 0, 0, 0}, {0, 2, 0, 0}, {0, 0, 2, 0}}), 1e-15));
+  EXPECT_TRUE(cv_mat_near(trel::rot_vec_to_quaternion_jacobian(Vec{0, 0, 0}),
+                          rows_of({{0.5, 0, 0}, {0, 0.5, 0}, {0, 0, 0.5}, {0, 0, 0}}), 1e-15));
+}
+
 // The checker itself must reject a Jacobian with one entry of the wrong sign.
 TEST(CentralDifferenceCheck, RejectsOneFlippedSign) {
   const Vec r{0.1, -0.2, 0.3};
@@ -154,13 +196,6 @@ TEST(CentralDifferenceCheck, RejectsOneFlippedSign) {
   ASSERT_TRUE(matches_central_differences(wrong, rot_vec_to_quaternion, r));
   wrong(1, 2) = -wrong(1, 2);
   EXPECT_FALSE(matches_central_differences(wrong, rot_vec_to_quaternion, r));
-}
-
-cv::Mat_<double> rows_of(const std::vector<Vec>& rows) {
-  cv::Mat_<double> m(static_cast<int>(rows.size()), static_cast<int>(rows[0].size()));
-  for (int i = 0; i < m.rows; ++i)
-    for (int j = 0; j < m.cols; ++j) m(i, j) = rows[i][j];
-  return m;
 }
 
 TEST(RotationJacobianValues, KnownPoints) {
