@@ -8,6 +8,9 @@
 //   - Linear_taylor_solver with Camera_position_opt_func (code 0) and the analytic
 //     Camera_position_grad_func_aau, built as the plug-in entry builds them, with the
 //     entry's default criteria and with a tight stop (the reference pose);
+//   - the same Linear_taylor_solver with its linear solve done by Eigen instead
+//     (HouseholderQR of J, then a JacobiSVD of R with the same rank rule), both
+//     criteria: the library candidate for the hand-written QR and SVD;
 //   - camera_pose_refine_entry through the fake host at N = 1000, default criteria.
 //
 // Scene: pinhole camera, k11 = 800, principal point (320, 240), points in front of the
@@ -30,6 +33,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <map>
 #include <memory>
 #include <random>
@@ -38,6 +42,7 @@
 
 #include <unistd.h>
 
+#include <Eigen/Dense>
 #include <ceres/ceres.h>
 #include <opencv2/calib3d.hpp>
 #include <opencv2/core.hpp>
@@ -136,8 +141,50 @@ Pose from_search_vector(const std::vector<double>& x) { return {to_vec3(&x[0]), 
 
 // ---- Linear_taylor_solver, built as the plug-in entry builds it ---------------
 
+// The step's linear solve by Eigen: a Householder QR of J (rows >= cols here),
+// c = (Q^T r)[0, cols), then a Jacobi SVD of the cols x cols factor R and the
+// pseudo-inverse solution with the kernel's rank rule (singular values at or below
+// 2 eps sum(sigma), or relative_tolerance max(sigma), count as zero). Fixed-size
+// SVD for the 6 unknowns of the benchmarked problem.
+class Eigen_step_solver : public trel::Linear_taylor_solver {
+protected:
+  void solve_linear_system(const cv::Mat& jacobian, const std::vector<double>& residual, std::vector<double>& dx,
+                           double relative_tolerance) override {
+    using Row_major = Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>;
+    const int cols = jacobian.cols;
+    qr_.compute(Eigen::Map<const Row_major>(jacobian.ptr<double>(0), jacobian.rows, cols));
+    const Eigen::VectorXd qtb =
+        qr_.householderQ().adjoint() * Eigen::Map<const Eigen::VectorXd>(residual.data(), jacobian.rows);
+    const Eigen::MatrixXd R = qr_.matrixQR().topRows(cols).triangularView<Eigen::Upper>();
+    if (cols == 6) {
+      svd6_.compute(Eigen::Matrix<double, 6, 6>(R), Eigen::ComputeFullU | Eigen::ComputeFullV);
+      min_norm(svd6_, qtb.head(cols), relative_tolerance, dx);
+    } else {
+      svd_.compute(R, Eigen::ComputeFullU | Eigen::ComputeFullV);
+      min_norm(svd_, qtb.head(cols), relative_tolerance, dx);
+    }
+  }
+
+private:
+  template <class Svd>
+  static void min_norm(const Svd& svd, const Eigen::VectorXd& c, double relative_tolerance, std::vector<double>& dx) {
+    const auto& sigma = svd.singularValues();
+    const double threshold =
+        std::max(2.0 * std::numeric_limits<double>::epsilon() * sigma.sum(), relative_tolerance * sigma.maxCoeff());
+    Eigen::VectorXd y = svd.matrixU().transpose() * c;
+    for (int j = 0; j < y.size(); ++j) y[j] = sigma[j] > threshold ? y[j] / sigma[j] : 0.0;
+    const Eigen::VectorXd x = svd.matrixV() * y;
+    for (int j = 0; j < x.size(); ++j) dx[static_cast<std::size_t>(j)] = x[j];
+  }
+
+  Eigen::HouseholderQR<Eigen::MatrixXd> qr_;
+  Eigen::JacobiSVD<Eigen::MatrixXd> svd_;
+  Eigen::JacobiSVD<Eigen::Matrix<double, 6, 6>> svd6_;
+};
+
+template <class Solver = trel::Linear_taylor_solver>
 std::vector<double> refine_linear_taylor(const Problem_data& d, int max_iters, float min_x_step) {
-  trel::Linear_taylor_solver solver;
+  Solver solver;
   solver.set_num_dimensions(6);
   solver.set_num_equations(static_cast<int>(d.target.size()));
   solver.set_max_iters(max_iters);
@@ -153,6 +200,12 @@ std::vector<double> refine_linear_taylor_default(const Problem_data& d) {
 }
 std::vector<double> refine_linear_taylor_tight(const Problem_data& d) {
   return refine_linear_taylor(d, 100, 1e-8f);
+}
+std::vector<double> refine_eigen_default(const Problem_data& d) {
+  return refine_linear_taylor<Eigen_step_solver>(d, 10, 0.0f);
+}
+std::vector<double> refine_eigen_tight(const Problem_data& d) {
+  return refine_linear_taylor<Eigen_step_solver>(d, 100, 1e-8f);
 }
 
 // ---- cv::solvePnPRefineLM -------------------------------------------------------
@@ -426,6 +479,12 @@ void BM_LinearTaylorDefault(benchmark::State& state) {
 void BM_LinearTaylorTight(benchmark::State& state) {
   linear_taylor_benchmark(state, refine_linear_taylor_tight, "Linear_taylor_solver, x step 1e-8");
 }
+void BM_EigenStepDefault(benchmark::State& state) {
+  linear_taylor_benchmark(state, refine_eigen_default, "Eigen QR + SVD step, 10 iters");
+}
+void BM_EigenStepTight(benchmark::State& state) {
+  linear_taylor_benchmark(state, refine_eigen_tight, "Eigen QR + SVD step, x step 1e-8");
+}
 
 // Timed: the entry call (argument checks and conversion included) and reading its
 // output. The input arrays are built once, outside. The fake host keeps every output
@@ -514,6 +573,8 @@ const Method k_methods[] = {
     {"BM_CeresOneBlock", "Ceres, one block"},
     {"BM_LinearTaylorDefault", "Linear_taylor_solver, 10 iters"},
     {"BM_LinearTaylorTight", "Linear_taylor_solver, x step 1e-8"},
+    {"BM_EigenStepDefault", "Eigen QR + SVD step, 10 iters"},
+    {"BM_EigenStepTight", "Eigen QR + SVD step, x step 1e-8"},
     {"BM_PoseRefineEntry", "camera_pose_refine_entry"},
 };
 
@@ -603,6 +664,8 @@ void register_benchmarks() {
   with_stats(benchmark::RegisterBenchmark("BM_CeresOneBlock", BM_CeresOneBlock)->Apply(sizes));
   with_stats(benchmark::RegisterBenchmark("BM_LinearTaylorDefault", BM_LinearTaylorDefault)->Apply(sizes));
   with_stats(benchmark::RegisterBenchmark("BM_LinearTaylorTight", BM_LinearTaylorTight)->Apply(sizes));
+  with_stats(benchmark::RegisterBenchmark("BM_EigenStepDefault", BM_EigenStepDefault)->Apply(sizes));
+  with_stats(benchmark::RegisterBenchmark("BM_EigenStepTight", BM_EigenStepTight)->Apply(sizes));
   with_stats(benchmark::RegisterBenchmark("BM_PoseRefineEntry", BM_PoseRefineEntry)->Arg(1000));
 }
 

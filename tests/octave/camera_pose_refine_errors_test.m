@@ -46,19 +46,47 @@
 
 %!test
 %! try
-%!   camera_pose_refine (cam, pts, obs);
+%!   [a, b, c] = camera_pose_refine (cam, pts, obs);
 %!   error ("no error raised");
 %! catch err
 %!   assert (err.identifier, "Mex:exception");
-%!   assert (strfind (err.message, "Details: 1 output required. Got 0") > 0);
+%!   assert (strfind (err.message, "Details: 1 output required. Got 3") > 0);
 %! end
-%! try
-%!   [a, b] = camera_pose_refine (cam, pts, obs);
-%!   error ("no error raised");
-%! catch err
-%!   assert (err.identifier, "Mex:exception");
-%!   assert (strfind (err.message, "Details: 1 output required. Got 2") > 0);
-%! end
+
+## No output fills ans; a second output is the summary of the solve.
+%!test
+%! x = camera_pose_refine (cam, pts, obs, [30 1e-9 -1e4 0]);
+%! camera_pose_refine (cam, pts, obs, [30 1e-9 -1e4 0]);
+%! assert (ans, x);
+%! [x2, info] = camera_pose_refine (cam, pts, obs, [30 1e-9 -1e4 0]);
+%! assert (x2, x);
+%! assert (fieldnames (info)', {"iterations", "initial_error", "final_error", "stop_reason", "returned_iteration"});
+%! assert (info.stop_reason, "min_x_step");
+%! assert (info.returned_iteration, info.iterations - 1);
+%! assert (info.final_error < 1e-3 * info.initial_error);
+%! [~, info] = camera_pose_refine (cam, pts, obs, [3 0 -1e4 0]);
+%! assert (info.stop_reason, "max_iters");
+%! assert (info.iterations, 3);
+
+## Non-finite values and an empty point set are refused, naming the input.
+%!test
+%! c = [10 0 -1e4 0];
+%! bad_cam = cam; bad_cam(2) = NaN;
+%! check_mex_error (@() camera_pose_refine (bad_cam, pts, obs),
+%!   "Input 1 should hold finite numbers only, instead element (1,2) is nan");
+%! bad_pts = pts; bad_pts(3, 4) = Inf;
+%! check_mex_error (@() camera_pose_refine (cam, bad_pts, obs),
+%!   "Input 2 should hold finite numbers only, instead element (3,4) is inf");
+%! bad_obs = obs; bad_obs(2, 6) = -Inf;
+%! check_mex_error (@() camera_pose_refine (cam, pts, bad_obs),
+%!   "Input 3 should hold finite numbers only, instead element (2,6) is -inf");
+%! check_mex_error (@() camera_pose_refine (cam, pts, obs, [10 0 NaN 0]),
+%!   "Input 4 should hold finite numbers only, instead element (1,3) is nan");
+%! w = ones (1, 12); w(5) = NaN;
+%! check_mex_error (@() camera_pose_refine (cam, pts, obs, c, 0, w),
+%!   "Input 6 should hold finite numbers only, instead element (1,5) is nan");
+%! check_mex_error (@() camera_pose_refine (cam, zeros (3, 0), zeros (2, 0)),
+%!   "Input 2 should hold at least one 3D point, instead size of 3 by 0 was passed");
 
 %!test
 %! c = [10 0 -1e4 0];
