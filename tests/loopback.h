@@ -54,7 +54,7 @@ inline int open_descriptor_count() {
 }
 
 // A loopback listener whose thread takes one connection and collects what
-// arrives on it until the sender closes.
+// arrives on it until the sender closes; "<no connection>" when none came.
 class Collector {
 public:
   Collector() : thread_([this] {
@@ -70,7 +70,7 @@ public:
 private:
   trel::SocketServer server_{0, 4, trel::NonBlockingSocket, kLoopback};
   int port_ = server_.LocalPort();
-  std::string received_;
+  std::string received_ = "<no connection>";
   std::thread thread_;
 };
 
