@@ -69,6 +69,7 @@ TEST(Socket, ReceiveLineStopsAfterEachNewlineOrAtTheClose) {
       {"abc", {"abc", ""}},
       {"abc\r\n", {"abc\r\n", ""}},
       {"x\n\ny\nz", {"x\n", "\n", "y\n", "z", ""}},
+      {std::string(2500, 'q') + "\nend", {std::string(2500, 'q') + "\n", "end", ""}},
   };
   for (const Case& test : cases) {
     Connection c;

@@ -5,8 +5,11 @@
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
+
+#include <sys/stat.h>
 
 #include "tests/loopback.h"
 #include "trel_tools/Socket.h"
@@ -57,14 +60,25 @@ TEST(WriteFileToSocket, SendsUpToTheFirstNulAndLeavesTheFileAfterIt) {
       {block + std::string("\0tail", 5), block, 't'},
       {high_bytes, high_bytes, EOF},
   };
+  // Each content from a regular file and from a pipe, which cannot seek.
   const std::string path = testing::TempDir() + "avatar_sender_" + std::to_string(trel::pid());
-  for (const Case& test : cases) {
-    std::ofstream(path, std::ios::binary) << test.content;
-    std::ifstream file(path, std::ios::binary);
-    Collector listener;
-    trel::write_file_to_socket(file, kLoopback, listener.port());
-    EXPECT_TRUE(listener.received() == test.sent) << test.sent.size() << " bytes expected";
-    EXPECT_EQ(file.get(), test.next) << test.sent.size();
+  for (const bool pipe : {false, true}) {
+    for (const Case& test : cases) {
+      std::remove(path.c_str());
+      std::thread writer;
+      if (pipe) {
+        ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+        writer = std::thread([&] { std::ofstream(path, std::ios::binary) << test.content; });
+      } else {
+        std::ofstream(path, std::ios::binary) << test.content;
+      }
+      std::ifstream file(path, std::ios::binary);
+      Collector listener;
+      trel::write_file_to_socket(file, kLoopback, listener.port());
+      EXPECT_TRUE(listener.received() == test.sent) << test.sent.size() << " bytes expected, pipe " << pipe;
+      EXPECT_EQ(file.get(), test.next) << test.sent.size() << " bytes, pipe " << pipe;
+      if (writer.joinable()) writer.join();
+    }
   }
   std::remove(path.c_str());
 }

@@ -56,7 +56,7 @@ public:
   // is pending, when the peer has closed, or on an error.
   std::string ReceiveBytes();
 
-  // One line, read a byte at a time so nothing after it is consumed, returned
+  // One line, of which nothing after the newline is consumed, returned
   // with its terminating '\n' (a '\r' before it is kept). When the peer closes
   // first, the bytes collected so far without a newline; on an error "". A
   // blocking socket waits for the line.
