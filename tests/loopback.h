@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <thread>
@@ -45,12 +46,8 @@ inline std::string receive_until_closed(trel::Socket& s) {
 }
 
 inline int open_descriptor_count() {
-  int count = 0;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
-    (void)entry;
-    ++count;
-  }
-  return count;
+  const std::filesystem::directory_iterator entries("/proc/self/fd");
+  return static_cast<int>(std::distance(begin(entries), end(entries)));
 }
 
 // A loopback listener whose thread takes one connection and collects what
