@@ -58,10 +58,11 @@ void Socket::End() {}
 
 int Socket::NofSockets() { return nofSockets_.load(); }
 
-Socket::Socket() : shared_(nullptr) {
-  const int handle = open_tcp_socket();
-  if (handle < 0) throw "INVALID_SOCKET";
-  shared_ = new Shared{{handle}, {1}};
+Socket::Socket() : shared_(new Shared{{open_tcp_socket()}, {1}}) {
+  if (shared_->handle.load() < 0) {
+    delete shared_;
+    throw "INVALID_SOCKET";
+  }
   Start();
 }
 
@@ -79,8 +80,7 @@ Socket::~Socket() {
 
 void Socket::release() {
   if (shared_->shares.fetch_sub(1) != 1) return;
-  const int handle = shared_->handle.exchange(-1);
-  if (handle >= 0) ::close(handle);
+  Close();
   delete shared_;
 }
 
