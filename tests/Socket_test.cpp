@@ -90,7 +90,7 @@ TEST(Socket, ReceiveLineStopsAfterEachNewlineOrAtTheClose) {
   }
 }
 
-TEST(Socket, CopiesShareOneConnectionClosedWhenTheLastGoes) {
+TEST(Socket, CopiesCloseTheirConnectionOnceAndNoDescriptorOpenedLater) {
   Connection c;
   ASSERT_TRUE(c.accepted);
   auto copy = std::make_unique<SocketClient>(*c.client);
@@ -98,22 +98,16 @@ TEST(Socket, CopiesShareOneConnectionClosedWhenTheLastGoes) {
   copy->SendLine("still open");
   ASSERT_TRUE(wait_readable(*c.accepted));
   EXPECT_EQ(c.accepted->ReceiveLine(), "still open\n");
-  copy.reset();
+  auto closer = std::make_unique<SocketClient>(*copy);
+  closer->Close();
+  EXPECT_EQ(copy->ReceiveLine(), "");
   ASSERT_TRUE(wait_readable(*c.accepted));
   EXPECT_EQ(c.accepted->ReceiveBytes(), "");
-}
-
-TEST(Socket, CloseOnOneShareLeavesDescriptorsOpenedLaterAlone) {
-  Connection c;
-  ASSERT_TRUE(c.accepted);
-  auto copy = std::make_unique<SocketClient>(*c.client);
-  c.client->Close();
-  EXPECT_EQ(copy->ReceiveLine(), "");
   SocketClient later(kLoopback, c.server.LocalPort());  // takes the descriptor number just freed
   std::unique_ptr<Socket> later_peer = accept_within(c.server);
   ASSERT_TRUE(later_peer);
-  c.client.reset();
   copy.reset();
+  closer.reset();
   later.SendLine("alive");
   ASSERT_TRUE(wait_readable(*later_peer));
   EXPECT_EQ(later_peer->ReceiveLine(), "alive\n");
