@@ -33,7 +33,8 @@ namespace trel {
 //   }
 //
 // Reading at the end of a stream throws (the number cannot be read), so the
-// end test must come first.
+// end test must come first. The text read keeps the blank written after "]"
+// (see operator>>); drop it after reading to write the same text back.
 class TREL_TOOLS_EXPORT Subtitle {
 public:
   // Number 0, frame rate 23.976, confidence 0, empty text, both times
