@@ -86,6 +86,8 @@ TEST(Timestamp, SecondsInAndOut) {
   t.input_seconds(-1.0);
   EXPECT_TRUE(fields_are(t, -1, 59, 59, 0));
   EXPECT_EQ(t.total_seconds(), -1.0);
+  t.input_seconds(make(2, 2147483647, 0, 1).total_seconds());  // 1.3e14 ms
+  EXPECT_TRUE(fields_are(t, 35791396, 7, 0, 1));
   // Every millisecond of the first ten minutes and of a late hour comes back
   // through its seconds (field-by-field subtraction loses about half of them).
   for (int base : {0, 98 * 3600})

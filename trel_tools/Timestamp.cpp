@@ -1,6 +1,7 @@
 #include "trel_tools/Timestamp.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <climits>
 #include <cmath>
 #include <string>
@@ -30,10 +31,12 @@ void Timestamp::input_seconds(double s) {
     TREL_THROW("Timestamp::input_seconds() : " << s << " seconds cannot be held, the hours must fit an int");
   // Splitting s field by field loses a millisecond for about half of all
   // timestamps (1.001 s is 1.00099999... after the subtractions); the whole
-  // count of milliseconds only needs a tolerance for the rounding of s itself.
+  // count of milliseconds only needs a tolerance for the rounding of s and of
+  // s * 1000, a few units in the last place. Beyond 10^14 ms those units
+  // approach a millisecond and the tolerance stops at half of one.
   const double total = s * 1000.0;
-  const long long total_ms =
-      static_cast<long long>(std::floor(total + std::max(1e-6, std::abs(total) * 1e-14)));
+  const double tolerance = std::min(0.5, std::max(1e-6, std::abs(total) * 8 * DBL_EPSILON));
+  const long long total_ms = static_cast<long long>(std::floor(total + tolerance));
   const long long ms_per_hour = 3600000;
   long long whole_hours = total_ms / ms_per_hour;
   if (total_ms % ms_per_hour < 0) --whole_hours;  // floor, also for negative times

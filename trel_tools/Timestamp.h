@@ -27,9 +27,10 @@ public:
   // Sets the fields from a number of seconds: whole hours, then whole minutes
   // and seconds of the rest, then the milliseconds truncated toward zero
   // (1.9996 s gives 1 s 999 ms). The count of milliseconds is taken from
-  // s * 1000 as a whole, with values within a millionth of a millisecond below
-  // a whole number counted as that number, so that the seconds of any
-  // timestamp (total_seconds(), rounded to a double) give that timestamp back.
+  // s * 1000 as a whole, with values a few rounding units below a whole
+  // number counted as that number, so that total_seconds() of a timestamp
+  // gives the same total of milliseconds back (up to about 10^14 ms, over
+  // 27 million hours).
   // A negative s gives negative hours and non-negative other fields (-1 s is
   // -1 h 59 min 59 s). Throws exception_l, changing nothing, when s is not
   // finite or its hours do not fit an int.
