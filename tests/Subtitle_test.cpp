@@ -78,8 +78,9 @@ TEST(Subtitle, ReadsAFileOfRecordsUntilItsEnd) {
   // record without a final line feed.
   std::stringstream in(
       "\n1\n00:00:00,500 --> 00:00:01,000\n[1.0] First line\n\n"
-      "2\r\n00:00:01,000 --> 00:00:02,000\r\n[0.25]\r\n\n"
-      "3\n00:01:00,000 --> 00:01:30,000\n[-2]");
+      "2\n00:00:03,000 --> 00:00:04,000\n[0.5]\n"
+      "3\r\n00:00:01,000 --> 00:00:02,000\r\n[0.25] x\r\n\n"
+      "4\n00:01:00,000 --> 00:01:30,000\n[-2]");
   std::vector<trel::Subtitle> records;
   trel::Subtitle record(25.0);
   record.text = "left over";
@@ -88,15 +89,16 @@ TEST(Subtitle, ReadsAFileOfRecordsUntilItsEnd) {
     EXPECT_FALSE(in.fail()) << "after record " << record.number;
     records.push_back(record);
   }
-  ASSERT_EQ(records.size(), 3u);
+  ASSERT_EQ(records.size(), 4u);
   EXPECT_EQ(records[0].text, " First line");
   EXPECT_EQ(records[0].start_frame(), 12);
   EXPECT_EQ(records[1].number, 2);
-  EXPECT_EQ(records[1].confidence, 0.25);
-  EXPECT_EQ(records[1].text, "\r");
-  EXPECT_EQ(records[2].end_frame(), 2250);
-  EXPECT_EQ(records[2].confidence, -2.0);
-  EXPECT_EQ(records[2].text, "");
+  EXPECT_EQ(records[1].text, "");
+  EXPECT_EQ(records[2].confidence, 0.25);
+  EXPECT_EQ(records[2].text, " x\r");
+  EXPECT_EQ(records[3].end_frame(), 2250);
+  EXPECT_EQ(records[3].confidence, -2.0);
+  EXPECT_EQ(records[3].text, "");
 }
 
 TEST(Subtitle, EveryFailureHasItsText) {
