@@ -426,7 +426,8 @@ struct configuration::structured_rules {
       throw value_error{"Format incorrect, projection_offsets should be entered as \"x_offset|y_offset\". Entered "
                         "value was: \"" +
                         value + "\""};
-    created<camera_list>(record).push_back({text_to_double(value.substr(0, bar)), text_to_double(value.substr(bar + 1))});
+    created<camera_list>(record).push_back(
+        {text_to_double(value.substr(0, bar)), text_to_double(value.substr(bar + 1))});
   }
 
   // A matrix entry of exactly `count` values, or a warning and no entry.
@@ -598,6 +599,22 @@ struct configuration::structured_rules {
     return true;
   }
 
+  // True, after "WARNING: Repeated occurence of <what> "<value>" found", when
+  // the record list already holds an element whose fields equal those of `item`.
+  template <class R, class Fields>
+  static bool repeated(const parameter& record, const R& item, Fields fields_of, const char* what,
+                       const std::string& value) {
+    if (const std::vector<R>* list = object<std::vector<R>>(record)) {
+      for (const R& earlier : *list) {
+        if (fields_of(earlier) == fields_of(item)) {
+          std::cerr << "WARNING: Repeated occurence of " << what << " \"" << value << "\" found" << std::endl;
+          return true;
+        }
+      }
+    }
+    return false;
+  }
+
   static void closing_kernel(configuration& self, const row&, parameter& record, const std::string& value) {
     const std::vector<std::string> fields = split_all(value);
     if (fields.size() < 6) {
@@ -609,9 +626,11 @@ struct configuration::structured_rules {
     const int shape = text_to_int(fields[4]), iterations = text_to_int(fields[5]);
     if (cols < 1 && warn("WARNING: ncols less than 1: ", cols)) return;
     if (rows < 1 && warn("WARNING: nrows less than 1: ", rows)) return;
-    if ((anchor_x < 1 || anchor_x > cols) && warn("WARNING: Anchorx parameter less than 1 or more than ncols: ", anchor_x))
+    if ((anchor_x < 1 || anchor_x > cols) &&
+        warn("WARNING: Anchorx parameter less than 1 or more than ncols: ", anchor_x))
       return;
-    if ((anchor_y < 1 || anchor_y > rows) && warn("WARNING: Anchory parameter less than 1 or more than nrows: ", anchor_y))
+    if ((anchor_y < 1 || anchor_y > rows) &&
+        warn("WARNING: Anchory parameter less than 1 or more than nrows: ", anchor_y))
       return;
     if (shape != CV_SHAPE_RECT && shape != CV_SHAPE_CROSS && shape != CV_SHAPE_ELLIPSE && shape != CV_SHAPE_CUSTOM &&
         warn("WARNING: Shape parameter must be 0 (rect), 1 (cross), 2 (ellipse) or 100 (custom). Entered value "
@@ -676,14 +695,7 @@ struct configuration::structured_rules {
     const auto fields_of = [](const configuration::haar_setting& h) {
       return std::tie(h.cascade_loc, h.scale_rate, h.detections, h.base_width, h.base_height, h.extra_settings);
     };
-    if (const auto* list = object<std::vector<configuration::haar_setting>>(record)) {
-      for (const auto& earlier : *list) {
-        if (fields_of(earlier) == fields_of(setting)) {
-          std::cerr << "WARNING: Repeated occurence of scale \"" << value << "\" found" << std::endl;
-          return;
-        }
-      }
-    }
+    if (repeated(record, setting, fields_of, "scale", value)) return;
     created<std::vector<configuration::haar_setting>>(record).push_back(setting);
   }
 
@@ -703,15 +715,9 @@ struct configuration::structured_rules {
       std::cerr << "WARNING: Samples parameter not between 1 and 8*radius (" << 8 * setting.radius
                 << "): " << setting.samples << std::endl;
     if (!(setting.scale_factor > 0)) warn("WARNING: scale_factor parameter not greater than 0: ", setting.scale_factor);
-    std::vector<scale_setting>& list = created<std::vector<scale_setting>>(record);
-    for (const scale_setting& earlier : list) {
-      if (earlier.samples == setting.samples && earlier.radius == setting.radius &&
-          earlier.scale_factor == setting.scale_factor) {
-        std::cerr << "WARNING: Repeated occurence of scale \"" << value << "\" found" << std::endl;
-        break;
-      }
-    }
-    list.push_back(setting);
+    const auto fields_of = [](const scale_setting& t) { return std::tie(t.samples, t.radius, t.scale_factor); };
+    repeated(record, setting, fields_of, "scale", value);  // warned about, kept all the same
+    created<std::vector<scale_setting>>(record).push_back(setting);
   }
 
   // "true" or "false" into `out`; false for any other word.
@@ -768,14 +774,7 @@ struct configuration::structured_rules {
       return std::tie(t.stereo_mask_size, t.edge_correlation_on, t.edge_mask_size, t.back_and_forth_on, t.width,
                       t.height, t.max_disp, t.min_disp);
     };
-    if (const auto* list = object<std::vector<configuration::stereo_setting>>(record)) {
-      for (const auto& earlier : *list) {
-        if (fields_of(earlier) == fields_of(s)) {
-          std::cerr << "WARNING: Repeated occurence of stereo settings \"" << value << "\" found" << std::endl;
-          return;
-        }
-      }
-    }
+    if (repeated(record, s, fields_of, "stereo settings", value)) return;
     created<std::vector<configuration::stereo_setting>>(record).push_back(s);
   }
 
@@ -1248,7 +1247,8 @@ void configuration::release_parameters() {
       std::cerr << "WARNING: Unrecognised special parameter, unsure how to clear: " << record.name << std::endl;
       continue;
     }
-    if (object.get()) row->release(object.get());
+    // A default object belongs to whoever registered it; the store releases what it created.
+    if (object.get() && record.value != record.default_value) row->release(object.get());
     record.value = row->default_value;
   }
   parameters.clear();
@@ -1385,7 +1385,9 @@ void configuration::set_param2(std::string name, std::string value, int index) {
         return;
       }
       // The catalogue's parser applies only to an object of the catalogue's type.
-      if (row->handler && std::get<structured>(record.value).type() == std::get<structured>(row->default_value).type()) {
+      const bool catalogue_type =
+          std::get<structured>(record.value).type() == std::get<structured>(row->default_value).type();
+      if (row->handler && catalogue_type) {
         if (passes_repeat_rule(*row, record)) row->handler(*this, *row, record, value);
         return;
       }

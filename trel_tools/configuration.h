@@ -36,7 +36,10 @@ namespace trel {
 //
 // Every problem with a single assignment (unknown name, bad value, repeated
 // name) is one "WARNING: " line on standard error; the parameter then keeps
-// its value. Values are copied out by get_param, except for structured
+// its value. Three faults throw exception_l instead, changing nothing: a
+// projection_offsets value without '|', and a field that is not a number in
+// sequence_lengths or mahalanobis_covariance, whose numbers are read strictly.
+// Values are copied out by get_param, except for structured
 // parameters, whose objects the store owns for its whole lifetime.
 //
 // Structured parameters hold an object that the first accepted assignment
@@ -185,8 +188,9 @@ public:
 
   // Applies one assignment exactly as a file line would, after the last line
   // read so far. The name `import` reads the file named by `value`.
-  // Throws exception_l only when a file read through `import` is malformed;
-  // the lines before the faulty one stay applied.
+  // Throws exception_l when a file read through `import` is malformed (the
+  // lines before the faulty one stay applied) and for the three value faults
+  // named above.
   void set_param(const std::string& name, const std::string& value);
 
   // Copies the value of the parameter `name` into `out` and returns true.
