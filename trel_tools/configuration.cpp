@@ -1,5 +1,6 @@
 #include "trel_tools/configuration.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
@@ -170,6 +171,16 @@ void format_warning(const char* what, const char* syntax, const std::string& val
   std::cerr << "WARNING: Format incorrect, " << what << " should be entered as \"" << syntax << "\""
             << (rotation_note ? " (where clockwise camera rotations are positive)" : "") << ", entered value was: \""
             << value << "\"" << std::endl;
+}
+
+// The fields of `value`, as many as `syntax` names (split as by split_fields),
+// or false after the format warning for `what`.
+bool fields_as_in(const char* syntax, const std::string& value, std::vector<std::string>& fields, const char* what,
+                  bool rotation_note = false) {
+  const std::string names(syntax);
+  if (split_fields(value, std::count(names.begin(), names.end(), '|') + 1, fields)) return true;
+  format_warning(what, syntax, value, rotation_note);
+  return false;
 }
 
 }  // namespace
@@ -375,13 +386,10 @@ struct configuration::structured_rules {
   static void bumblebee_params(configuration&, const row&, parameter& record, const std::string& value) {
     std::vector<double>& entry = new_camera_entry(record);
     std::vector<std::string> fields;
-    if (!split_fields(value, 7, fields)) {
-      format_warning("samples",
-                     "x_centre|y_centre|x_focal_length_in_pixels|y_focal_length_in_pixels|image_width|image_height|"
-                     "baseline",
-                     value);
+    if (!fields_as_in("x_centre|y_centre|x_focal_length_in_pixels|y_focal_length_in_pixels|image_width|"
+                      "image_height|baseline",
+                      value, fields, "samples"))
       return;
-    }
     const char* const centre_warnings[] = {"WARNING: x centre not between 0 and 1 : ",
                                            "WARNING: y centre not between 0 and 1 : "};
     for (int i = 0; i < 2; ++i) {
@@ -399,24 +407,20 @@ struct configuration::structured_rules {
     entry.push_back(text_to_double(fields[6]));
   }
 
-  static void extrinsic_entry(parameter& record, const std::string& value, std::size_t count, const char* what,
-                              const char* syntax) {
+  static void extrinsic_entry(parameter& record, const std::string& value, const char* what, const char* syntax) {
     std::vector<double>& entry = new_camera_entry(record);
     std::vector<std::string> fields;
-    if (!split_fields(value, count, fields)) {
-      format_warning(what, syntax, value, true);
-      return;
-    }
+    if (!fields_as_in(syntax, value, fields, what, true)) return;
     for (const std::string& field : fields) entry.push_back(text_to_double(field));
   }
 
   static void extrinsic_camera_params(configuration&, const row&, parameter& record, const std::string& value) {
-    extrinsic_entry(record, value, 6, "extrinsice camera parameters",
+    extrinsic_entry(record, value, "extrinsice camera parameters",
                     "euler_z(roll)|euler_x(pitch)|euler_y(yaw)|x_offset|y_offset|z_offset");
   }
 
   static void extrinsic_camera_params_q(configuration&, const row&, parameter& record, const std::string& value) {
-    extrinsic_entry(record, value, 7, "extrinsice camera parameters (quaternion)",
+    extrinsic_entry(record, value, "extrinsice camera parameters (quaternion)",
                     "quat_x|quat_y|quat_z|quat_w|x_offset|y_offset|z_offset");
   }
 
@@ -674,10 +678,9 @@ struct configuration::structured_rules {
 
   static void haar_setting(configuration&, const row&, parameter& record, const std::string& value) {
     std::vector<std::string> fields;
-    if (!split_fields(value, 6, fields)) {
-      format_warning("samples", "cascade_loc|scale_rate|detections|base_width|base_height|extra_settings", value);
+    if (!fields_as_in("cascade_loc|scale_rate|detections|base_width|base_height|extra_settings", value, fields,
+                      "samples"))
       return;
-    }
     configuration::haar_setting setting;
     setting.cascade_loc = fields[0];
     setting.scale_rate = text_to_double(fields[1]);
@@ -729,13 +732,10 @@ struct configuration::structured_rules {
 
   static void stereo_setting(configuration&, const row&, parameter& record, const std::string& value) {
     std::vector<std::string> fields;
-    if (!split_fields(value, 8, fields)) {
-      format_warning("stereo settings",
-                     "stereo_mask_size|edge_correlation_on|edge_mask_size|back_and_forth_on|width|height|max_disp|"
-                     "min_disp",
-                     value);
+    if (!fields_as_in("stereo_mask_size|edge_correlation_on|edge_mask_size|back_and_forth_on|width|height|"
+                      "max_disp|min_disp",
+                      value, fields, "stereo settings"))
       return;
-    }
     configuration::stereo_setting s;
     s.stereo_mask_size = text_to_int(fields[0]);
     s.edge_mask_size = text_to_int(fields[2]);
@@ -806,10 +806,7 @@ struct configuration::structured_rules {
   // sample leaves class_vector aligned with the sample list.
   static void sample(configuration& self, const row&, parameter& record, const std::string& value) {
     std::vector<std::string> fields;
-    if (!split_fields(value, 7, fields)) {
-      format_warning("samples", "location|frame|x1|x2|y1|y2|value1...", value);
-      return;
-    }
+    if (!fields_as_in("location|frame|x1|x2|y1|y2|value1...", value, fields, "samples")) return;
     trel::sample s;
     s.location = fields[0];
     if (!is_integer(fields[1]) &&
