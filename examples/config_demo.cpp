@@ -52,6 +52,21 @@ int main(int argc, char** argv) {
     if (config.get_param("classes", classes) && config.get_param("mode", mode) &&
         config.get_param("ratio", ratio))
       std::cout << "get_param: classes=" << classes << " mode=" << mode << " ratio=" << ratio << std::endl;
+
+    // Structured values are handed out as a pointer to the object the store owns.
+    const std::vector<std::string>* models = nullptr;
+    const std::vector<trel::configuration::scale_setting>* scales = nullptr;
+    if (config.get_param("model_loc", models) && models) {
+      std::cout << "get_param: model_loc =";
+      for (const std::string& model : *models) std::cout << " " << model;
+      std::cout << std::endl;
+    }
+    if (config.get_param("scale", scales) && scales) {
+      std::cout << "get_param: scale =";
+      for (const auto& scale : *scales)
+        std::cout << " (" << scale.samples << "," << scale.radius << "," << scale.scale_factor << ")";
+      std::cout << std::endl;
+    }
   } catch (const std::exception& e) {
     std::cerr << "Configuration could not be read:\n" << e.what();
     return 1;

@@ -12,6 +12,9 @@
 #include <string>
 #include <vector>
 
+#include <opencv2/imgproc/imgproc_c.h>
+
+#include "exception_text.h"
 #include "trel_tools/exception_l.h"
 
 namespace {
@@ -478,7 +481,7 @@ TEST(ConfigurationStore, SpecialParameterWithoutReleaseRuleIsReportedAndLeftToIt
   static int owned_by_test = 5;
   class extended : public inspectable_configuration {
   public:
-    extended() { add_param("my_special", static_cast<void*>(&owned_by_test), param_special); }
+    extended() { add_param("my_special", &owned_by_test, param_special); }
   };
   auto* config = new extended;
   int* object = nullptr;
@@ -517,6 +520,14 @@ void PrintTo(const assignment_case& c, std::ostream* os) {
 
 class CatalogueRule : public ::testing::TestWithParam<assignment_case> {};
 
+// Applies name=value assignments in order, as lines of a file would be.
+void apply_lines(trel::configuration& config, const std::vector<std::string>& lines) {
+  for (const std::string& line : lines) {
+    const std::string::size_type equals = line.find('=');
+    config.set_param(line.substr(0, equals), line.substr(equals + 1));
+  }
+}
+
 const std::string not_boolean(const std::string& name, const std::string& value) {
   return "WARNING: " + name + " parameter not 1,0,true or false: \"" + value + "\"\n";
 }
@@ -533,10 +544,7 @@ TEST_P(CatalogueRule, AppliesRepeatRuleCheckAndWarning) {
   const assignment_case& c = GetParam();
   inspectable_configuration config;
   captured_streams streams;
-  for (const std::string& line : c.lines) {
-    const std::string::size_type equals = line.find('=');
-    config.set_param(line.substr(0, equals), line.substr(equals + 1));
-  }
+  apply_lines(config, c.lines);
   EXPECT_EQ(config.value_text(c.name), c.expected_value);
   EXPECT_EQ(streams.err(), c.expected_err);
 }
@@ -844,5 +852,430 @@ TEST(ConfigurationCatalogue, FileAssigningEveryParameterReadsBackWithExactWarnin
     if (name == "sf_ml_dummy") expected = "false";
     if (name == "x_search_expansion") expected = "-2";
     EXPECT_EQ(config.value_text(name), expected) << name;
+  }
+}
+
+// ---- structured parameters
+
+namespace {
+
+using camera_list = trel::configuration::camera_list;
+using trel::configuration;
+
+template <class... F>
+std::string fields_text(const F&... fields) {
+  std::ostringstream text;
+  const char* separator = "";
+  ((text << separator << fields, separator = ","), ...);
+  return "{" + text.str() + "}";
+}
+template <class T>
+std::string text_of(const std::vector<T>& items);
+std::string text_of(const std::string& s) { return s; }
+std::string text_of(double x) {
+  std::ostringstream text;
+  text << x;
+  return text.str();
+}
+std::string text_of(const configuration::haar_setting& h) {
+  return fields_text(h.cascade_loc, h.scale_rate, h.detections, h.base_width, h.base_height, h.extra_settings);
+}
+std::string text_of(const configuration::scale_setting& s) { return fields_text(s.samples, s.radius, s.scale_factor); }
+std::string text_of(const configuration::stereo_setting& s) {
+  return fields_text(s.stereo_mask_size, s.edge_correlation_on, s.edge_mask_size, s.back_and_forth_on, s.width,
+                     s.height, s.max_disp, s.min_disp);
+}
+std::string text_of(const configuration::pixel_size& p) { return fields_text(p.width, p.height); }
+std::string text_of(const trel::sample& s) { return fields_text(s.location, s.frame, s.x1, s.x2, s.y1, s.y2); }
+std::string text_of(const cv::Rect& r) { return fields_text(r.x, r.y, r.width, r.height); }
+std::string text_of(const IplConvKernel& k) {
+  return fields_text(k.nCols, k.nRows, k.anchorX, k.anchorY, k.nShiftR) +
+         text_of(std::vector<double>(k.values, k.values + k.nCols * k.nRows));
+}
+template <class T>
+std::string text_of(const std::vector<T>& items) {
+  std::string text = "[";
+  for (std::size_t i = 0; i < items.size(); ++i) text += (i ? "," : "") + text_of(items[i]);
+  return text + "]";
+}
+
+// The object of `name` as text: "<none>" while it does not exist, lists as
+// [a,b], records as {field,field}.
+template <class T, class... More>
+std::string object_text(const configuration::structured& cell) {
+  if (cell.type() == typeid(T*)) return text_of(*static_cast<const T*>(cell.get()));
+  if constexpr (sizeof...(More) > 0) return object_text<More...>(cell);
+  return "<unknown type>";
+}
+std::string object_text(const inspectable_configuration& config, const std::string& name) {
+  for (const auto& record : config.parameters) {
+    if (record.name != name) continue;
+    const auto& cell = std::get<configuration::structured>(record.value);
+    if (!cell.get()) return "<none>";
+    return object_text<camera_list, std::vector<double>, std::vector<float>, std::vector<int>,
+                       std::vector<std::string>, std::vector<configuration::haar_setting>,
+                       std::vector<configuration::scale_setting>, std::vector<configuration::stereo_setting>,
+                       std::vector<configuration::pixel_size>, std::vector<trel::sample>, cv::Rect,
+                       IplConvKernel>(cell);
+  }
+  return "<missing>";
+}
+
+// Each text as one warning line.
+std::string warnings(std::initializer_list<std::string> texts) {
+  std::string lines;
+  for (const std::string& text : texts) lines += "WARNING: " + text + "\n";
+  return lines;
+}
+std::string format(const std::string& what, const std::string& syntax, const std::string& value) {
+  return warnings({"Format incorrect, " + what + " should be entered as \"" + syntax + "\", entered value was: \"" +
+                   value + "\""});
+}
+
+struct structured_case {
+  std::string name;
+  std::vector<std::string> values;  // assigned to `name` in order
+  std::string expected_object;
+  std::string expected_err;
+};
+
+void PrintTo(const structured_case& c, std::ostream* os) {
+  for (const std::string& value : c.values) *os << c.name << "=" << value << "; ";
+}
+
+class StructuredRule : public ::testing::TestWithParam<structured_case> {};
+using S = structured_case;
+
+const char* const rotation_note = "\" (where clockwise camera rotations are positive), entered value was: \"";
+
+}  // namespace
+
+TEST_P(StructuredRule, StoresAcceptedValuesAndPrintsExactWarnings) {
+  const structured_case& c = GetParam();
+  inspectable_configuration config;
+  captured_streams streams;
+  for (const std::string& value : c.values) config.set_param(c.name, value);
+  EXPECT_EQ(object_text(config, c.name), c.expected_object);
+  EXPECT_EQ(streams.err(), c.expected_err);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CameraKeys, StructuredRule,
+    ::testing::Values(
+        // A bad entry keeps its index: empty after a format warning, cut short after a centre warning.
+        S{"bumblebee_params",
+          {"0.5|0.25|800|810.5|640.9|480|0.12", "0.5|0.5|800|800|640|480", "1.5|0.5|8|8|6|4|0.1",
+           "0.5|-0.5|8|8|6|4|0.1", "nan|0|1|1|1|1|1"},
+          "[[0.5,0.25,800,810.5,640,480,0.12],[],[1.5],[0.5,-0.5],[nan]]",
+          format("samples",
+                 "x_centre|y_centre|x_focal_length_in_pixels|y_focal_length_in_pixels|image_width|image_height|"
+                 "baseline",
+                 "0.5|0.5|800|800|640|480") +
+              warnings({"x centre not between 0 and 1 : 1.5", "y centre not between 0 and 1 : -0.5",
+                        "x centre not between 0 and 1 : nan"})},
+        S{"extrinsic_camera_params", {"10|-20|30|0.1|0.2|0.3", "1|2|3|4|5"}, "[[10,-20,30,0.1,0.2,0.3],[]]",
+          warnings({std::string("Format incorrect, extrinsice camera parameters should be entered as \"euler_z(roll)|"
+                                "euler_x(pitch)|euler_y(yaw)|x_offset|y_offset|z_offset") +
+                    rotation_note + "1|2|3|4|5\""})},
+        S{"extrinsic_camera_params_q", {"0|0|0|1|1|2|3", "0|0|1|0|0|0"}, "[[0,0,0,1,1,2,3],[]]",
+          warnings({std::string("Format incorrect, extrinsice camera parameters (quaternion) should be entered as "
+                                "\"quat_x|quat_y|quat_z|quat_w|x_offset|y_offset|z_offset") +
+                    rotation_note + "0|0|1|0|0|0\""})},
+        // The 11-value line takes no index: the next line is entry 0.
+        S{"camera_proj_mats", {"1|2|3|4|5|6|7|8|9|10|11", "1|2|3|4|5|6|7|8|9|10|11|12"},
+          "[[1,2,3,4,5,6,7,8,9,10,11,12]]",
+          warnings({"When reading camera_proj_mats, should be 12 values, entry was: 1|2|3|4|5|6|7|8|9|10|11"})},
+        S{"camera_space_transform", {"1|0|0|0|0|1|0|0|0|0|1|0|0|0|0|1|0"}, "<none>",
+          warnings({"When reading camera_space_transform, should be 16 values, entry was: "
+                    "1|0|0|0|0|1|0|0|0|0|1|0|0|0|0|1|0"})},
+        S{"projection_offsets", {"12|-7", "3|4|5"}, "[[12,-7],[3,4]]", ""}));
+
+INSTANTIATE_TEST_SUITE_P(
+    KernelAndRecords, StructuredRule,
+    ::testing::Values(
+        S{"closing_kernel",
+          {"3|3|2|2|0", "0|3|1|1|0|1", "3|-1|1|1|0|1", "3|3|4|2|0|1", "3|3|2|0|0|1", "3|3|2|2|3|1",
+           "3|3|2|2|100|1|0|255|0|255|256|255|0|255|0", "2|1|1|1|100|1|-1|0", "3|3|2|2|100|1|0|255|0|255|255|255|0|255",
+           "3|3|2|2|0|0", "100000|100000|1|1|0|1"},
+          "<none>",
+          format("kernel", "cols|rows|anchorx|anchory|shape|iterations|value1...", "3|3|2|2|0") +
+              warnings({"ncols less than 1: 0", "nrows less than 1: -1",
+                        "Anchorx parameter less than 1 or more than ncols: 4",
+                        "Anchory parameter less than 1 or more than nrows: 0",
+                        "Shape parameter must be 0 (rect), 1 (cross), 2 (ellipse) or 100 (custom). Entered value "
+                        "was: 3",
+                        "value not from 0 to 255: 256", "value not from 0 to 255: -1",
+                        "A custom kernel of 3 x 3 needs 9 kernel values, but 8 were given",
+                        "number of iterations must be greater than 0, entered value was: 0",
+                        "kernel of 100000 x 100000 is too large"})},
+        // The anchor may be the last row and column; OpenCV draws the cross through it.
+        S{"closing_kernel", {"3|3|3|3|1|1", "3|3|2|2|0|1"}, "{3,3,2,2,1}[0,0,1,0,0,1,1,1,1]", keep("closing_kernel")},
+        S{"closing_kernel", {"3|3|2|2|100|2|0|255|0|255|255|255|0|255|0"},
+          "{3,3,1,1,100}[0,255,0,255,255,255,0,255,0]", ""},
+        S{"haar_setting",
+          {"a.xml|1.1|3|24|24", "a.xml|-1|3|24|24|0", "a.xml|1.1|0|24|24|0", "a.xml|1.1|3|0|24|0", "a.xml|1.1|3|24|0|0",
+           "a.xml|1.1|3|24|24|16", "a.xml|1.1|3|24|24|0", "a.xml|1.1|3|24|24|0", "b.xml|1.2|3|20|20|15"},
+          "[{a.xml,1.1,3,24,24,0},{b.xml,1.2,3,20,20,15}]",
+          format("samples", "cascade_loc|scale_rate|detections|base_width|base_height|extra_settings",
+                 "a.xml|1.1|3|24|24") +
+              warnings({"scale_rate parameter less than 0: -1", "detections parameter less than 1: 0",
+                        "base_width parameter less than 1: 0", "base_height less than 1: 0",
+                        "extra_settings less than 0 or greater than 15: 16",
+                        "Repeated occurence of scale \"a.xml|1.1|3|24|24|0\" found"})},
+        // Scale checks warn but keep the record.
+        S{"scale", {"8,1,1.5", "(8,1)", "(8,0,1.5)", "(17,2,1)", "(8,1,0)", "(8,1,1.5)", "(8,1,1.5)"},
+          "[{8,0,1.5},{17,2,1},{8,1,0},{8,1,1.5},{8,1,1.5}]",
+          format("scales", "(samples,radius,scale_factor)", "8,1,1.5") +
+              format("scales", "(samples,radius,scale_factor)", "(8,1)") +
+              warnings({"Radius not greater than 0: 0", "Samples parameter not between 1 and 8*radius (0): 8",
+                        "Samples parameter not between 1 and 8*radius (16): 17",
+                        "scale_factor parameter not greater than 0: 0",
+                        "Repeated occurence of scale \"(8,1,1.5)\" found"})},
+        S{"stereo_setting",
+          {"5|true|5|false|640|480|64", "24|true|5|false|640|480|64|0", "5|yes|5|false|640|480|64|0",
+           "5|true|2|false|640|480|64|0", "5|true|5|1|640|480|64|0", "5|true|5|false|1025|480|64|0",
+           "5|true|5|false|640|769|64|0", "5|true|5|false|640|480|641|0", "5|true|5|false|640|480|64|65",
+           "5|true|5|false|640|480|241|0", "5|true|5|false|640|480|64|0", "5|true|5|false|640|480|64|0",
+           "3|false|11|true|240|1|240|0"},
+          "[{5,1,5,0,640,480,64,0},{3,0,11,1,240,1,240,0}]",
+          format("stereo settings",
+                 "stereo_mask_size|edge_correlation_on|edge_mask_size|back_and_forth_on|width|height|max_disp|min_disp",
+                 "5|true|5|false|640|480|64") +
+              warnings({"sms parameter less than 1, or more than 23: 24",
+                        "ec parameter must be true or false, passed value was: yes",
+                        "ems parameter less than 3, or more than 11: 2",
+                        "back_and_forth parameter must be true or false, passed value was: 1",
+                        "width parameter less than 1, or more than 1024: 1025",
+                        "height parameter less than 1, or more than 768: 769",
+                        "max_disp must be positive, and less than the image width: 641",
+                        "min_disp must be positive, and less than the image width minus 11, and less than the max "
+                        "disparity: 65",
+                        "The distance between min and max disparity must be less than 240: 241",
+                        "Repeated occurence of stereo settings \"5|true|5|false|640|480|64|0\" found"})},
+        S{"pixel_sizes", {"0.1|0.2", "0.1,0.2", "0|0.2"}, "[{0.1,0.2}]",
+          warnings({std::string("Format incorrect, pixel_sizes should be entered as \"pixel_width, pixel_height") +
+                        rotation_note + "0.1,0.2\"",
+                    "Either pixel width or height was not greater than 0 (0,0.2)"})},
+        S{"sample",
+          {"a.png|0|1|2|3", "a.png|x|1|2|3|4|0", "a.png|-2|1|2|3|4|0", "a.png|0|-1|2|3|4|0", "a.png|0|5|2|3|4|0",
+           "a.png|0|1|2|-3|4|0", "a.png|0|1|2|3|2|0"},
+          "<none>",
+          format("samples", "location|frame|x1|x2|y1|y2|value1...", "a.png|0|1|2|3") +
+              warnings({"Frame parameter was non numeric (old style sample list?): x",
+                        "Frame parameter less than -1: -2",
+                        "x1 less than 0: -1", "x2 (2)  less than x1 (5)", "y1 less than 0: -3",
+                        "y2 (2)  less than y1 (3)"})}));
+
+INSTANTIATE_TEST_SUITE_P(
+    Lists, StructuredRule,
+    ::testing::Values(
+        S{"object_particle_upper_bounds", {"1|2.5|-3x", "4"}, "[1,2.5,-3]", keep("object_particle_upper_bounds")},
+        S{"kmeans_hierarchy_ratios", {"0.1|0.25"}, "[0.1,0.25]", ""},
+        S{"svm_multi_kernel_lengths", {"2|3", "4.9"}, "[4]", take_new("svm_multi_kernel_lengths")},
+        S{"mahalanobis_covariance", {"1|2", "3"}, "[3]",
+          warnings({"mahalanobis_covariance already encountered in config. Overwriting"})},
+        S{"ip_step", {"a", "b", "a"}, "[a,b,a]", ""},
+        S{"model_loc", {"a.cfg", "a.txt", "b.txt"}, "[a.txt,b.txt]",
+          warnings({"model_loc does not have a .txt extension: a.cfg"})},
+        S{"sequence_lengths", {"5", "0", "3"}, "[5,3]", warnings({"sequence_lengths specified was less than 1"})},
+        S{"model_size",
+          {"1|1|1|1|1|1|1", "1|1|0.5|1|1|1|1|1", "1|1|1|0|1|1|1|1", "1|1|1|1|1|1|1|2|0", "10|0.5|10|0.5|10|0.5|3|1|2",
+           "1|1|1|1|1|1|1|1"},
+          "[10,0.5,10,0.5,10,0.5,3,1,2]",
+          warnings({"Input format for model size is \"x_size|x_step|y_size|y_step|z_size|z_step|channels|scale1...\"",
+                    "The x,y,z sizes and number of channels for the model must all be greater than or equal to 1",
+                    "The voxel steps in x,y,z must be positive nonzero numbers",
+                    "An incorrect scale was entered for model_size, all scales must be greater than 0"}) +
+              keep("model_size")},
+        S{"model_pose_limits", {"1|2", "0|1|0.1|1|1|0.1", "-1|1|0.5|0|2|1"}, "[-1,1,0.5,0,2,1]",
+          warnings({"Input format for model size is \"min_limit1|max_limit1|step1|...\"",
+                    "One of the min limits for model_pose_limits was >= the max limit"})},
+        S{"classifier_detector_roi", {"1|2|3", "-1|2|3|4", "1|-2|3|4", "1|2|30|40"}, "{1,2,30,40}",
+          warnings({"classifier_detector_roi requires 4 parameters of the form x|y|width|height, but there were 3 "
+                    "values.",
+                    "classifier_detector_roi had a negative x value specified -1.",
+                    "classifier_detector_roi had a negative y value specified -2."})},
+        S{"classifier_detector_neighbours", {"1|-2|3", "1|2", "0|2|3"}, "[0,2,3]",
+          warnings({"Negative number found in parameter classifier_detector_neighbours.",
+                    "classifier_detector_neighbours should specify the number of neighbours in 3 dimensions, but there "
+                    "were 2 entries."})},
+        S{"scale_noise", {"0.1|-0.1", "0|0.5"}, "[0,0.5]",
+          warnings({"An incorrect value was entered in scale_noise, all values must be greater than or equal to 0"})}));
+
+TEST(ConfigurationStructured, RigFilesFormOneEntryPerCameraLine) {
+  const std::pair<std::string, std::vector<std::string>> cases[] = {
+      // Three pinhole cameras, two Euler lines.
+      {"bumblebee_params=0.5|0.5|8|8|64|48|0.1\nextrinsic_camera_params=0|0|0|0|0|0\n"
+       "bumblebee_params=0.5|0.5|8|8|64|48|0.1\nextrinsic_camera_params=0|0|5|0.1|0|0\n"
+       "bumblebee_params=0.4|0.6|7|7|32|24|0\n",
+       {"[[0.5,0.5,8,8,64,48,0.1],[0.5,0.5,8,8,64,48,0.1],[0.4,0.6,7,7,32,24,0]]", "[[0,0,0,0,0,0],[0,0,5,0.1,0,0]]",
+        "<none>"}},
+      // Two Euler and two quaternion lines, interleaved.
+      {"extrinsic_camera_params=1|2|3|4|5|6\nextrinsic_camera_params_q=0|0|0|1|0|0|0\n"
+       "extrinsic_camera_params=6|5|4|3|2|1\nextrinsic_camera_params_q=0.5|0.5|0.5|0.5|1|1|1\n",
+       {"<none>", "[[1,2,3,4,5,6],[6,5,4,3,2,1]]", "[[0,0,0,1,0,0,0],[0.5,0.5,0.5,0.5,1,1,1]]"}},
+  };
+  for (const auto& c : cases) {
+    temp_dir dir;
+    captured_streams streams;
+    const inspectable_configuration config(dir.write("rig.txt", c.first));
+    EXPECT_EQ(streams.err(), "");
+    EXPECT_EQ(object_text(config, "bumblebee_params"), c.second[0]);
+    EXPECT_EQ(object_text(config, "extrinsic_camera_params"), c.second[1]);
+    EXPECT_EQ(object_text(config, "extrinsic_camera_params_q"), c.second[2]);
+  }
+}
+
+TEST(ConfigurationStructured, ProjectionOffsetsWithoutSeparatorThrowsAndStoresNothing) {
+  temp_dir dir;
+  try {
+    const trel::configuration config(dir.write("rig.txt", "projection_offsets=1|2\nprojection_offsets=12\n"));
+    ADD_FAILURE() << "no exception";
+  } catch (const trel::exception_l& e) {
+    const std::vector<std::string> lines = split_lines(e.what());
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_NE(lines[0].find("trel_tools/configuration.cpp("), std::string::npos) << lines[0];
+    EXPECT_NE(lines[1].find("set_param("), std::string::npos) << lines[1];
+    EXPECT_EQ(lines[2], "Details: Format incorrect, projection_offsets should be entered as \"x_offset|y_offset\". "
+                        "Entered value was: \"12\"");
+  }
+  inspectable_configuration config;
+  EXPECT_THROW(config.set_param("projection_offsets", ""), trel::exception_l);
+  EXPECT_EQ(object_text(config, "projection_offsets"), "<none>");
+  config.set_param("projection_offsets", "1|2");
+  EXPECT_THROW(config.set_param("projection_offsets", "1,2"), trel::exception_l);
+  EXPECT_EQ(object_text(config, "projection_offsets"), "[[1,2]]");
+}
+
+TEST(ConfigurationStructured, GetParamHandsOutTheStoresObjectOfItsOwnTypeOnly) {
+  trel::configuration config;
+  camera_list* cameras = reinterpret_cast<camera_list*>(1);
+  ASSERT_TRUE(config.get_param("bumblebee_params", cameras));
+  EXPECT_EQ(cameras, nullptr);  // not assigned yet
+  config.set_param("bumblebee_params", "0.5|0.5|800|800|640|480|0.1");
+  const camera_list* same = nullptr;
+  ASSERT_TRUE(config.get_param("bumblebee_params", cameras));
+  ASSERT_TRUE(config.get_param("bumblebee_params", same));
+  ASSERT_NE(cameras, nullptr);
+  EXPECT_EQ(same, cameras);
+  EXPECT_EQ(cameras->size(), 1u);
+
+  std::vector<double>* wrong = nullptr;
+  try {
+    config.get_param("bumblebee_params", wrong);
+    ADD_FAILURE() << "no exception";
+  } catch (const trel::exception_l& e) {
+    EXPECT_EQ(trel_test::detail_of(e), "get_param() : parameter \"bumblebee_params\" holds a "
+                                       "std::vector<std::vector<double>>*, not the requested std::vector<double>*");
+  }
+  EXPECT_EQ(wrong, nullptr);
+  // The type is known before the object exists.
+  EXPECT_THROW(config.get_param("camera_proj_mats", wrong), trel::exception_l);
+  int plain = 0;
+  EXPECT_THROW(config.get_param("camera_proj_mats", plain), trel::exception_l);
+}
+
+TEST(ConfigurationStructured, ClosingKernelSetsClosingIterationsWhenRegistered) {
+  inspectable_configuration config;
+  captured_streams streams;
+  config.set_param("closing_kernel", "5|3|1|2|2|4");
+  EXPECT_EQ(object_text(config, "closing_kernel"), "{5,3,0,1,100}[0,0,1,0,0,1,1,1,1,1,0,0,1,0,0]");
+  EXPECT_EQ(config.value_text("closing_iterations"), "4");
+
+  // A catalogue without closing_iterations and class_vector still builds the
+  // kernel and records the sample, and says what it could not do.
+  class reduced : public inspectable_configuration {
+  public:
+    reduced() {
+      parameters.clear();
+      add_param("closing_kernel", static_cast<IplConvKernel*>(nullptr), param_special);
+      add_param("sample", static_cast<std::vector<trel::sample>*>(nullptr), param_special);
+    }
+  };
+  reduced small;
+  apply_lines(small, {"closing_kernel=3|3|2|2|0|1", "sample=a.png|0|1|2|3|4|1"});
+  EXPECT_EQ(object_text(small, "closing_kernel"), "{3,3,1,1,0}[1,1,1,1,1,1,1,1,1]");
+  EXPECT_EQ(object_text(small, "sample"), "[{a.png,0,1,2,3,4}]");
+  EXPECT_EQ(streams.err(), warnings({"Parameter closing_iterations was not found in parameters vector, it must not "
+                                     "have been initialised.",
+                                     "Parameter class_vector was not found in parameters vector, it must not have "
+                                     "been initialised."}));
+}
+
+TEST(ConfigurationStructured, SamplesFillOneClassVectorCheckedAgainstClassesAndOutputs) {
+  const std::vector<std::string> cases[][2] = {
+      // Without classes the values are not range-checked.
+      {{"sample=a.png|0|1|2|3|4|7", "sample=b.png|-1|0|0|0|0|0.5"},
+       {"[{a.png,0,1,2,3,4},{b.png,-1,0,0,0,0}]", "[7,0.5]", ""}},
+      // A value not below classes refuses the whole sample: the list and the class vector stay aligned.
+      {{"classes=3", "sample=a.png|0|1|2|3|4|2", "sample=b.png|0|1|2|3|4|3", "sample=c.png|0|1|2|3|4|0"},
+       {"[{a.png,0,1,2,3,4},{c.png,0,1,2,3,4}]", "[2,0]",
+        "WARNING: class parameter not below number of classes (3): 3\n"}},
+      {{"classes=3", "output_parameters=2", "sample=a.png|0|1|2|3|4|1|2", "sample=b.png|0|1|2|3|4|1",
+        "class_vector=1"},
+       {"[{a.png,0,1,2,3,4},{b.png,0,1,2,3,4}]", "[1,2,1]",
+        "1 parameters in sample but output dimensions specified as 2\nWARNING: Attempted to set an unrecognised "
+        "parameter: \"class_vector\" to a value of \"1\", check it dosen't belong to a subconfiguration not yet "
+        "specified.\n"}},
+  };
+  for (const auto& c : cases) {
+    inspectable_configuration config;
+    captured_streams streams;
+    apply_lines(config, c[0]);
+    EXPECT_EQ(object_text(config, "sample"), c[1][0]);
+    EXPECT_EQ(object_text(config, "class_vector"), c[1][1]);
+    EXPECT_EQ(streams.err(), c[1][2]);
+  }
+}
+
+TEST(ConfigurationStructured, ListsAccumulateAcrossImportedFilesInReadingOrder) {
+  temp_dir dir;
+  const working_directory cwd(dir.path());
+  dir.write("sub.txt", "ip_step=b\nbumblebee_params=0.5|0.5|2|2|20|10|0\nkernel_vals=1|2|1\nkernel_vals=3\n");
+  dir.write("main.txt", "ip_step=a\nbumblebee_params=0.5|0.5|1|1|10|10|0.1\nimport=sub.txt\nip_step=c\n");
+  captured_streams streams;
+  const inspectable_configuration config("main.txt");
+  EXPECT_EQ(object_text(config, "ip_step"), "[a,b,c]");
+  EXPECT_EQ(object_text(config, "bumblebee_params"), "[[0.5,0.5,1,1,10,10,0.1],[0.5,0.5,2,2,20,10,0]]");
+  EXPECT_EQ(object_text(config, "kernel_vals"), "[1,2,1]");
+  EXPECT_EQ(streams.out(), "Importing additional config file: \"sub.txt\"\nsetting kernel vals\n");
+  EXPECT_EQ(streams.err(), keep("kernel_vals"));
+}
+
+TEST(ConfigurationStructured, StrictConversionThrowsAndKeepsTheList) {
+  inspectable_configuration config;
+  captured_streams streams;
+  apply_lines(config, {"sequence_lengths=3", "mahalanobis_covariance=1|2"});
+  const char* const bad[][3] = {{"sequence_lengths", "abc", "abc"}, {"mahalanobis_covariance", "4|x", "x"}};
+  for (const auto& b : bad) {
+    try {
+      config.set_param(b[0], b[1]);
+      ADD_FAILURE() << b[0] << "=" << b[1];
+    } catch (const trel::exception_l& e) {
+      EXPECT_EQ(trel_test::detail_of(e),
+                std::string("i_helper(string) : reading in failed, when reading value of \"") + b[2] + "\"");
+    }
+  }
+  EXPECT_EQ(object_text(config, "sequence_lengths"), "[3]");
+  EXPECT_EQ(object_text(config, "mahalanobis_covariance"), "[1,2]");
+  EXPECT_EQ(streams.err(), warnings({"mahalanobis_covariance already encountered in config. Overwriting"}));
+}
+
+TEST(ConfigurationCatalogue, RegistersTheStructuredParametersAfterThePlainOnesWithoutObjects) {
+  const char* const names[] = {
+      "closing_kernel", "ip_step", "haar_setting", "scale", "stereo_setting", "object_particle_upper_bounds",
+      "object_particle_lower_bounds", "value_particle_upper_bounds", "value_particle_lower_bounds",
+      "value_dynamics_matrix", "object_dynamics_matrix", "sample", "class_vector", "model_size", "location_noise",
+      "scale_noise", "bumblebee_params", "classifier_detector_roi", "classifier_detector_neighbours",
+      "model_pose_limits", "model_loc", "extrinsic_camera_params", "extrinsic_camera_params_q", "pixel_sizes",
+      "sf_gt_disp_loc", "object_noise_level", "value_noise_level", "camera_proj_mats", "colour_model_locs",
+      "projection_offsets", "camera_space_transform", "colour_model_limits", "kernel_vals", "sequence_lengths",
+      "kmeans_hierarchy_ratios", "precomputed_of_paths", "mahalanobis_covariance", "svm_multi_kernel_lengths",
+      "surface_normal_imgs"};
+  const inspectable_configuration config;
+  ASSERT_EQ(config.parameters.size(), 142u + 39u);
+  for (std::size_t i = 0; i < 39; ++i) {
+    EXPECT_EQ(config.parameters[142 + i].name, names[i]);
+    EXPECT_EQ(object_text(config, names[i]), "<none>");
   }
 }
