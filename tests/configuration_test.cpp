@@ -12,6 +12,9 @@
 #include <string>
 #include <vector>
 
+#include <opencv2/imgproc/imgproc_c.h>
+
+#include "exception_text.h"
 #include "trel_tools/exception_l.h"
 
 namespace {
@@ -478,7 +481,7 @@ TEST(ConfigurationStore, SpecialParameterWithoutReleaseRuleIsReportedAndLeftToIt
   static int owned_by_test = 5;
   class extended : public inspectable_configuration {
   public:
-    extended() { add_param("my_special", static_cast<void*>(&owned_by_test), param_special); }
+    extended() { add_param("my_special", &owned_by_test, param_special); }
   };
   auto* config = new extended;
   int* object = nullptr;
@@ -845,4 +848,202 @@ TEST(ConfigurationCatalogue, FileAssigningEveryParameterReadsBackWithExactWarnin
     if (name == "x_search_expansion") expected = "-2";
     EXPECT_EQ(config.value_text(name), expected) << name;
   }
+}
+
+// ---- structured parameters
+
+namespace {
+
+using camera_list = trel::configuration::camera_list;
+
+template <class T>
+std::string joined(const std::vector<T>& items, std::string (*text_of)(const T&)) {
+  std::string text = "[";
+  for (std::size_t i = 0; i < items.size(); ++i) text += (i ? "," : "") + text_of(items[i]);
+  return text + "]";
+}
+template <class T>
+std::string number_text(const T& number) {
+  std::ostringstream text;
+  text << number;
+  return text.str();
+}
+std::string string_text(const std::string& s) { return s; }
+std::string entry_text(const std::vector<double>& entry) { return joined(entry, number_text<double>); }
+
+// The object of the structured parameter `name` as text, "<none>" while it does
+// not exist: lists as [a,b], records as {field,field}.
+std::string object_text(const inspectable_configuration& config, const std::string& name) {
+  const trel::configuration::parameter* record = nullptr;
+  for (const auto& r : config.parameters)
+    if (r.name == name) record = &r;
+  if (!record) return "<missing>";
+  const auto& cell = std::get<trel::configuration::structured>(record->value);
+  if (!cell.get()) return "<none>";
+  const std::type_info& type = cell.type();
+  const void* object = cell.get();
+  if (type == typeid(camera_list*)) return joined(*static_cast<const camera_list*>(object), entry_text);
+  if (type == typeid(std::vector<double>*))
+    return joined(*static_cast<const std::vector<double>*>(object), number_text<double>);
+  if (type == typeid(std::vector<float>*))
+    return joined(*static_cast<const std::vector<float>*>(object), number_text<float>);
+  if (type == typeid(std::vector<int>*)) return joined(*static_cast<const std::vector<int>*>(object), number_text<int>);
+  if (type == typeid(std::vector<std::string>*))
+    return joined(*static_cast<const std::vector<std::string>*>(object), string_text);
+  return "<unknown type>";
+}
+
+struct structured_case {
+  std::vector<std::string> lines;  // name=value assignments, applied in order
+  std::string name;
+  std::string expected_object;
+  std::string expected_err;
+};
+
+void PrintTo(const structured_case& c, std::ostream* os) {
+  for (const std::string& line : c.lines) *os << line << "; ";
+}
+
+class StructuredRule : public ::testing::TestWithParam<structured_case> {};
+
+}  // namespace
+
+TEST_P(StructuredRule, StoresAcceptedValuesAndPrintsExactWarnings) {
+  const structured_case& c = GetParam();
+  inspectable_configuration config;
+  captured_streams streams;
+  for (const std::string& line : c.lines) {
+    const std::string::size_type equals = line.find('=');
+    config.set_param(line.substr(0, equals), line.substr(equals + 1));
+  }
+  EXPECT_EQ(object_text(config, c.name), c.expected_object);
+  EXPECT_EQ(streams.err(), c.expected_err);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CameraKeys, StructuredRule,
+    ::testing::Values(
+        structured_case{{"bumblebee_params=0.5|0.25|800|810.5|640|480|0.12", "bumblebee_params=0.4|0.6|1|2|3.9|4|5"},
+                        "bumblebee_params",
+                        "[[0.5,0.25,800,810.5,640,480,0.12],[0.4,0.6,1,2,3,4,5]]", ""},
+        // A bad entry keeps its index: empty after a format warning, cut short
+        // after a centre warning.
+        structured_case{{"bumblebee_params=0.5|0.5|800|800|640|480", "bumblebee_params=1.5|0.5|800|800|640|480|0.1",
+                         "bumblebee_params=0.5|-0.5|800|800|640|480|0.1", "bumblebee_params=nan|0|1|1|1|1|1"},
+                        "bumblebee_params", "[[],[1.5],[0.5,-0.5],[nan]]",
+                        "WARNING: Format incorrect, samples should be entered as \"x_centre|y_centre|x_focal_length_in_"
+                        "pixels|y_focal_length_in_pixels|image_width|image_height|baseline\", entered value was: "
+                        "\"0.5|0.5|800|800|640|480\"\n"
+                        "WARNING: x centre not between 0 and 1 : 1.5\n"
+                        "WARNING: y centre not between 0 and 1 : -0.5\n"
+                        "WARNING: x centre not between 0 and 1 : nan\n"},
+        structured_case{{"extrinsic_camera_params=10|-20|30|0.1|0.2|0.3", "extrinsic_camera_params=1|2|3|4|5"},
+                        "extrinsic_camera_params", "[[10,-20,30,0.1,0.2,0.3],[]]",
+                        "WARNING: Format incorrect, extrinsice camera parameters should be entered as \"euler_z(roll)|"
+                        "euler_x(pitch)|euler_y(yaw)|x_offset|y_offset|z_offset\" (where clockwise camera rotations "
+                        "are positive), entered value was: \"1|2|3|4|5\"\n"},
+        structured_case{{"extrinsic_camera_params_q=0|0|0|1|1|2|3", "extrinsic_camera_params_q=0|0|1|0|0|0"},
+                        "extrinsic_camera_params_q", "[[0,0,0,1,1,2,3],[]]",
+                        "WARNING: Format incorrect, extrinsice camera parameters (quaternion) should be entered as "
+                        "\"quat_x|quat_y|quat_z|quat_w|x_offset|y_offset|z_offset\" (where clockwise camera rotations "
+                        "are positive), entered value was: \"0|0|1|0|0|0\"\n"},
+        // The 11-value line takes no index: the next line is entry 0.
+        structured_case{{"camera_proj_mats=1|2|3|4|5|6|7|8|9|10|11", "camera_proj_mats=1|2|3|4|5|6|7|8|9|10|11|12"},
+                        "camera_proj_mats", "[[1,2,3,4,5,6,7,8,9,10,11,12]]",
+                        "WARNING: When reading camera_proj_mats, should be 12 values, entry was: "
+                        "1|2|3|4|5|6|7|8|9|10|11\n"},
+        structured_case{{"camera_proj_mats=1|2|3|4|5|6|7|8|9|10|11|12|13"}, "camera_proj_mats", "<none>",
+                        "WARNING: When reading camera_proj_mats, should be 12 values, entry was: "
+                        "1|2|3|4|5|6|7|8|9|10|11|12|13\n"},
+        structured_case{{"camera_space_transform=1|0|0|0|0|1|0|0|0|0|1|0|0|0|0", "camera_space_transform=1|0|0|2|0|1|0|"
+                                                                                 "3|0|0|1|4|0|0|0|1"},
+                        "camera_space_transform", "[[1,0,0,2,0,1,0,3,0,0,1,4,0,0,0,1]]",
+                        "WARNING: When reading camera_space_transform, should be 16 values, entry was: "
+                        "1|0|0|0|0|1|0|0|0|0|1|0|0|0|0\n"},
+        structured_case{{"projection_offsets=12|-7", "projection_offsets=3|4|5"}, "projection_offsets",
+                        "[[12,-7],[3,4]]", ""}));
+
+TEST(ConfigurationStructured, CameraKeysOfARigFileFormOnePerCameraList) {
+  struct rig_case {
+    std::string content;
+    std::vector<std::pair<std::string, std::string>> lists;
+  };
+  const rig_case cases[] = {
+      {"bumblebee_params=0.5|0.5|800|800|640|480|0.12\n"
+       "extrinsic_camera_params=0|0|0|0|0|0\n"
+       "bumblebee_params=0.5|0.5|800|800|640|480|0.12\n"
+       "extrinsic_camera_params=0|0|5|0.12|0|0\n"
+       "bumblebee_params=0.45|0.55|700|700|320|240|0\n",
+       {{"bumblebee_params", "[[0.5,0.5,800,800,640,480,0.12],[0.5,0.5,800,800,640,480,0.12],"
+                             "[0.45,0.55,700,700,320,240,0]]"},
+        {"extrinsic_camera_params", "[[0,0,0,0,0,0],[0,0,5,0.12,0,0]]"},
+        {"extrinsic_camera_params_q", "<none>"}}},
+      {"extrinsic_camera_params=1|2|3|4|5|6\n"
+       "extrinsic_camera_params_q=0|0|0|1|0|0|0\n"
+       "extrinsic_camera_params=6|5|4|3|2|1\n"
+       "extrinsic_camera_params_q=0.5|0.5|0.5|0.5|1|1|1\n",
+       {{"extrinsic_camera_params", "[[1,2,3,4,5,6],[6,5,4,3,2,1]]"},
+        {"extrinsic_camera_params_q", "[[0,0,0,1,0,0,0],[0.5,0.5,0.5,0.5,1,1,1]]"},
+        {"bumblebee_params", "<none>"}}},
+  };
+  for (const rig_case& c : cases) {
+    temp_dir dir;
+    captured_streams streams;
+    const inspectable_configuration config(dir.write("rig.txt", c.content));
+    EXPECT_EQ(streams.err(), "");
+    for (const auto& list : c.lists) EXPECT_EQ(object_text(config, list.first), list.second) << list.first;
+  }
+}
+
+TEST(ConfigurationStructured, ProjectionOffsetsWithoutSeparatorThrowsAndStoresNothing) {
+  temp_dir dir;
+  const std::string path = dir.write("rig.txt", "projection_offsets=1|2\nprojection_offsets=12\ntrees=3\n");
+  captured_streams streams;
+  try {
+    const trel::configuration config(path);
+    ADD_FAILURE() << "no exception";
+  } catch (const trel::exception_l& e) {
+    const std::vector<std::string> lines = split_lines(e.what());
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_NE(lines[0].find("trel_tools/configuration.cpp("), std::string::npos) << lines[0];
+    EXPECT_NE(lines[1].find("set_param("), std::string::npos) << lines[1];
+    EXPECT_EQ(lines[2],
+              "Details: Format incorrect, projection_offsets should be entered as \"x_offset|y_offset\". Entered "
+              "value was: \"12\"");
+  }
+  inspectable_configuration config;
+  config.set_param("projection_offsets", "1|2");
+  EXPECT_THROW(config.set_param("projection_offsets", "1,2"), trel::exception_l);
+  EXPECT_EQ(object_text(config, "projection_offsets"), "[[1,2]]");
+  inspectable_configuration fresh;
+  EXPECT_THROW(fresh.set_param("projection_offsets", ""), trel::exception_l);
+  EXPECT_EQ(object_text(fresh, "projection_offsets"), "<none>");
+}
+
+TEST(ConfigurationStructured, GetParamHandsOutTheStoresObjectOfItsOwnTypeOnly) {
+  trel::configuration config;
+  camera_list* cameras = reinterpret_cast<camera_list*>(1);
+  ASSERT_TRUE(config.get_param("bumblebee_params", cameras));
+  EXPECT_EQ(cameras, nullptr);  // not assigned yet
+  config.set_param("bumblebee_params", "0.5|0.5|800|800|640|480|0.1");
+  ASSERT_TRUE(config.get_param("bumblebee_params", cameras));
+  ASSERT_NE(cameras, nullptr);
+  EXPECT_EQ(cameras->size(), 1u);
+  const camera_list* same = nullptr;
+  ASSERT_TRUE(config.get_param("bumblebee_params", same));
+  EXPECT_EQ(same, cameras);
+
+  std::vector<double>* wrong = nullptr;
+  try {
+    config.get_param("bumblebee_params", wrong);
+    ADD_FAILURE() << "no exception";
+  } catch (const trel::exception_l& e) {
+    EXPECT_EQ(trel_test::detail_of(e), "get_param() : parameter \"bumblebee_params\" holds a "
+                                       "std::vector<std::vector<double>>*, not the requested std::vector<double>*");
+  }
+  EXPECT_EQ(wrong, nullptr);
+  // The type is known before the object exists.
+  EXPECT_THROW(config.get_param("camera_proj_mats", wrong), trel::exception_l);
+  int plain = 0;
+  EXPECT_THROW(config.get_param("camera_proj_mats", plain), trel::exception_l);
 }

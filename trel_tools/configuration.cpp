@@ -8,6 +8,12 @@
 #include <system_error>
 #include <utility>
 
+#if defined(__GNUG__)
+#  include <cxxabi.h>
+#endif
+
+#include <opencv2/imgproc/imgproc_c.h>
+
 #include "trel_tools/exception_l.h"
 
 namespace trel {
@@ -84,6 +90,86 @@ bool is_one_of(const std::string& value, const char* const* words) {
   return false;
 }
 
+void replace_all(std::string& text, const std::string& from, const std::string& to) {
+  for (std::string::size_type at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+    text.replace(at, from.size(), to);
+}
+
+// A type's name as written in code: demangled where the compiler mangles, and
+// without the default allocator and character-traits arguments of the
+// standard containers ("std::vector<std::vector<double>>*").
+std::string type_name(const std::type_info& type) {
+  std::string name = type.name();
+#if defined(__GNUG__)
+  int status = 0;
+  char* demangled = abi::__cxa_demangle(name.c_str(), nullptr, nullptr, &status);
+  if (status == 0 && demangled) name = demangled;
+  std::free(demangled);
+#endif
+  for (std::string::size_type at; (at = name.find(", std::allocator<")) != std::string::npos;) {
+    std::string::size_type end = at + 17;
+    for (int depth = 1; end < name.size() && depth > 0; ++end) {
+      if (name[end] == '<') ++depth;
+      if (name[end] == '>') --depth;
+    }
+    name.erase(at, end - at);
+  }
+  replace_all(name, " >", ">");
+  replace_all(name, "std::__cxx11::", "std::");
+  replace_all(name, "std::basic_string<char, std::char_traits<char>>", "std::string");
+  replace_all(name, "_IplConvKernel", "IplConvKernel");
+  return name;
+}
+
+// A fault in a value that ends the assignment with an exception_l from set_param.
+struct value_error {
+  std::string detail;
+};
+
+template <class T>
+void delete_object(void* object) {
+  delete static_cast<T*>(object);
+}
+
+void release_kernel(void* object) {
+  IplConvKernel* kernel = static_cast<IplConvKernel*>(object);
+  cvReleaseStructuringElement(&kernel);
+}
+
+// Every field of `value` between '|' separators; an empty value is one empty field.
+std::vector<std::string> split_all(const std::string& value) {
+  std::vector<std::string> fields;
+  std::string::size_type begin = 0;
+  for (std::string::size_type bar; (bar = value.find('|', begin)) != std::string::npos; begin = bar + 1)
+    fields.push_back(value.substr(begin, bar - begin));
+  fields.push_back(value.substr(begin));
+  return fields;
+}
+
+// `count` fields: the first count - 1 each end at the next '|', the last runs
+// to the end of the value (further bars included). False when a separator is
+// missing.
+bool split_fields(const std::string& value, std::size_t count, std::vector<std::string>& fields) {
+  fields.clear();
+  std::string::size_type begin = 0;
+  for (std::size_t i = 0; i + 1 < count; ++i) {
+    const std::string::size_type bar = value.find('|', begin);
+    if (bar == std::string::npos) return false;
+    fields.push_back(value.substr(begin, bar - begin));
+    begin = bar + 1;
+  }
+  fields.push_back(value.substr(begin));
+  return true;
+}
+
+// "WARNING: Format incorrect, <what> should be entered as "<syntax>", entered
+// value was: "<value>"", the camera keys' form with the rotation note.
+void format_warning(const char* what, const char* syntax, const std::string& value, bool rotation_note = false) {
+  std::cerr << "WARNING: Format incorrect, " << what << " should be entered as \"" << syntax << "\""
+            << (rotation_note ? " (where clockwise camera rotations are positive)" : "") << ", entered value was: \""
+            << value << "\"" << std::endl;
+}
+
 }  // namespace
 
 // One catalogue entry: the parameter's name, kind and default, what a repeated
@@ -123,7 +209,9 @@ struct configuration::catalogue_row {
   const char* high_warning = nullptr;     // null: `warning`
   const char* odd_warning = nullptr;
 
-  void (configuration::*handler)(parameter& record, const std::string& value) = nullptr;
+  using handler_type = void (*)(configuration& self, const catalogue_row& row, parameter& record,
+                                const std::string& value);
+  handler_type handler = nullptr;   // parses one assignment of a structured parameter
   void (*release)(void* object) = nullptr;
 
   struct range {
@@ -157,6 +245,17 @@ struct configuration::catalogue_row {
   static catalogue_row real(const char* name, double default_value) {
     return make(name, param_double, default_value);
   }
+  // A structured parameter whose object is a T, created by `handler` and
+  // deleted by `release`; repeat rule keep unless changed.
+  template <class T>
+  static catalogue_row object(const char* name, handler_type handler, void (*release)(void*) = &delete_object<T>) {
+    catalogue_row row = make(name, param_special, cell(structured(static_cast<T*>(nullptr))));
+    row.handler = handler;
+    row.release = release;
+    return row;
+  }
+  // Every assignment is handed to the handler, which appends to the list.
+  catalogue_row appends() const { return no_repeat_test(); }
 
   catalogue_row take_new() const { return with([](catalogue_row& r) { r.repeat = repeat_rule::take_new; }); }
   catalogue_row no_repeat_test() const { return with([](catalogue_row& r) { r.repeat = repeat_rule::none; }); }
@@ -246,8 +345,104 @@ struct configuration::catalogue_row {
   }
 };
 
+// The parsers of the structured parameters, one per kind. Each receives an
+// assignment that passed the repeat rule; an object is created only when a
+// value is accepted (the camera keys with a per-index entry excepted).
+struct configuration::structured_rules {
+  using row = catalogue_row;
+
+  template <class T>
+  static T* object(const parameter& record) {
+    return static_cast<T*>(std::get<structured>(record.value).get());
+  }
+  // The record's object, created empty when it does not exist yet.
+  template <class T>
+  static T& created(parameter& record) {
+    if (!object<T>(record)) record.value = structured(new T());
+    return *object<T>(record);
+  }
+
+  // ---- camera keys
+
+  static std::vector<double>& new_camera_entry(parameter& record) {
+    camera_list& cameras = created<camera_list>(record);
+    cameras.emplace_back();
+    return cameras.back();
+  }
+
+  static void bumblebee_params(configuration&, const row&, parameter& record, const std::string& value) {
+    std::vector<double>& entry = new_camera_entry(record);
+    std::vector<std::string> fields;
+    if (!split_fields(value, 7, fields)) {
+      format_warning("samples",
+                     "x_centre|y_centre|x_focal_length_in_pixels|y_focal_length_in_pixels|image_width|image_height|"
+                     "baseline",
+                     value);
+      return;
+    }
+    const char* const centre_warnings[] = {"WARNING: x centre not between 0 and 1 : ",
+                                           "WARNING: y centre not between 0 and 1 : "};
+    for (int i = 0; i < 2; ++i) {
+      const double centre = text_to_double(fields[i]);
+      entry.push_back(centre);
+      if (!(centre >= 0 && centre <= 1)) {
+        std::cerr << centre_warnings[i] << centre << std::endl;
+        return;
+      }
+    }
+    entry.push_back(text_to_double(fields[2]));
+    entry.push_back(text_to_double(fields[3]));
+    entry.push_back(text_to_int(fields[4]));
+    entry.push_back(text_to_int(fields[5]));
+    entry.push_back(text_to_double(fields[6]));
+  }
+
+  static void extrinsic_entry(parameter& record, const std::string& value, std::size_t count, const char* what,
+                              const char* syntax) {
+    std::vector<double>& entry = new_camera_entry(record);
+    std::vector<std::string> fields;
+    if (!split_fields(value, count, fields)) {
+      format_warning(what, syntax, value, true);
+      return;
+    }
+    for (const std::string& field : fields) entry.push_back(text_to_double(field));
+  }
+
+  static void extrinsic_camera_params(configuration&, const row&, parameter& record, const std::string& value) {
+    extrinsic_entry(record, value, 6, "extrinsice camera parameters",
+                    "euler_z(roll)|euler_x(pitch)|euler_y(yaw)|x_offset|y_offset|z_offset");
+  }
+
+  static void extrinsic_camera_params_q(configuration&, const row&, parameter& record, const std::string& value) {
+    extrinsic_entry(record, value, 7, "extrinsice camera parameters (quaternion)",
+                    "quat_x|quat_y|quat_z|quat_w|x_offset|y_offset|z_offset");
+  }
+
+  static void projection_offsets(configuration&, const row&, parameter& record, const std::string& value) {
+    const std::string::size_type bar = value.find('|');
+    if (bar == std::string::npos)
+      throw value_error{"Format incorrect, projection_offsets should be entered as \"x_offset|y_offset\". Entered "
+                        "value was: \"" +
+                        value + "\""};
+    created<camera_list>(record).push_back({text_to_double(value.substr(0, bar)), text_to_double(value.substr(bar + 1))});
+  }
+
+  // A matrix entry of exactly `count` values, or a warning and no entry.
+  template <std::size_t count>
+  static void matrix_entry(configuration&, const row& r, parameter& record, const std::string& value) {
+    std::vector<double> entry;
+    for (const std::string& field : split_all(value)) entry.push_back(text_to_double(field));
+    if (entry.size() != count) {
+      std::cerr << r.warning << value << std::endl;
+      return;
+    }
+    created<camera_list>(record).push_back(std::move(entry));
+  }
+};
+
 const std::vector<configuration::catalogue_row>& configuration::catalogue() {
   using row = catalogue_row;
+  using rules = structured_rules;
   const auto at_least = row::at_least;
   const auto greater_than = row::greater_than;
   const auto less_than = row::less_than;
@@ -524,6 +719,18 @@ const std::vector<configuration::catalogue_row>& configuration::catalogue() {
       row::real("sfml_noise_train_sample_rate", 1.0)
           .accept(at_least(0))
           .warn("WARNING: sfml_noise_train_sample_rate should not be less than 0, entered value was: "),
+
+      // ---- structured parameters
+      row::object<camera_list>("bumblebee_params", rules::bumblebee_params).appends(),
+      row::object<camera_list>("extrinsic_camera_params", rules::extrinsic_camera_params).appends(),
+      row::object<camera_list>("extrinsic_camera_params_q", rules::extrinsic_camera_params_q).appends(),
+      row::object<camera_list>("camera_proj_mats", rules::matrix_entry<12>)
+          .appends()
+          .warn("WARNING: When reading camera_proj_mats, should be 12 values, entry was: "),
+      row::object<camera_list>("projection_offsets", rules::projection_offsets).appends(),
+      row::object<camera_list>("camera_space_transform", rules::matrix_entry<16>)
+          .appends()
+          .warn("WARNING: When reading camera_space_transform, should be 16 values, entry was: "),
   };
   return rows;
 }
@@ -572,13 +779,14 @@ void configuration::release_parameters() {
   for (parameter& record : parameters) {
     if (record.type != param_special) continue;
     const catalogue_row* row = find_row(record.name);
-    if (!row || row->type != param_special || !row->release) {
+    const structured& object = std::get<structured>(record.value);
+    if (!row || row->type != param_special || !row->release ||
+        object.type() != std::get<structured>(row->default_value).type()) {
       std::cerr << "WARNING: Unrecognised special parameter, unsure how to clear: " << record.name << std::endl;
       continue;
     }
-    void* object = std::get<void*>(record.value);
-    if (object) row->release(object);
-    record.value = static_cast<void*>(nullptr);
+    if (object.get()) row->release(object.get());
+    record.value = row->default_value;
   }
   parameters.clear();
 }
@@ -588,7 +796,7 @@ void configuration::initialise() {
 }
 
 void configuration::add_record(const std::string& name, cell default_value, int type) {
-  const int kind = std::holds_alternative<void*>(default_value) ? static_cast<int>(param_special)
+  const int kind = std::holds_alternative<structured>(default_value) ? static_cast<int>(param_special)
                                                                   : static_cast<int>(default_value.index());
   TREL_CHECK(kind == type, "add_param() : parameter \"" << name << "\" given type code " << type
                                                         << " with a default of type code " << kind);
@@ -615,6 +823,12 @@ void configuration::check_kind(const parameter& record, int wanted_type) const {
   TREL_CHECK(record.type == wanted_type, "get_param() : parameter \"" << record.name << "\" has type code "
                                                                       << record.type << ", not the requested "
                                                                       << wanted_type);
+}
+
+void configuration::check_object_type(const parameter& record, const std::type_info& wanted) const {
+  const std::type_info& held = std::get<structured>(record.value).type();
+  TREL_CHECK(held == wanted, "get_param() : parameter \"" << record.name << "\" holds a " << type_name(held)
+                                                          << ", not the requested " << type_name(wanted));
 }
 
 // ---- reading files
@@ -690,7 +904,11 @@ void configuration::set_param(const std::string& name, const std::string& value)
     import_file(value);
     return;
   }
-  set_param2(name, value, static_cast<int>(index));
+  try {
+    set_param2(name, value, static_cast<int>(index));
+  } catch (const value_error& error) {
+    TREL_THROW(error.detail);
+  }
 }
 
 void configuration::set_param2(std::string name, std::string value, int index) {
@@ -703,8 +921,9 @@ void configuration::set_param2(std::string name, std::string value, int index) {
         apply_row(*row, record, value);
         return;
       }
-      if (row->handler) {
-        (this->*(row->handler))(record, value);
+      // The catalogue's parser applies only to an object of the catalogue's type.
+      if (row->handler && std::get<structured>(record.value).type() == std::get<structured>(row->default_value).type()) {
+        if (passes_repeat_rule(*row, record)) row->handler(*this, *row, record, value);
         return;
       }
     }
