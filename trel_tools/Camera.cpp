@@ -120,19 +120,24 @@ void Camera::set_transform(const char* signature, const matrix<double>& new_inve
   translation = centre;
 }
 
-void Camera::set_extrinsics(std::vector<double> params) {
+bool Camera::accept_extrinsics(const std::vector<double>& params, std::size_t count) {
   extrinsics = params;
-  if (params.size() != 6) {
+  if (params.size() != count) {
     std::cerr << "Error, extrinsic parameters at do not exist, or have an incorrect size " << params.size()
               << std::endl;
-    return;
+    return false;
   }
   if (all_within_zero_tolerance(params)) {
     rotation.clear();
     inverse_rotation.clear();
     translation.clear();
-    return;
+    return false;
   }
+  return true;
+}
+
+void Camera::set_extrinsics(std::vector<double> params) {
+  if (!accept_extrinsics(params, 6)) return;
   std::cerr << "NOTE: all previous calibation files are probably invalid, as they almost certainly include the "
                "inverse extrinsic rotations compared to the new convention"
             << std::endl;
@@ -143,18 +148,7 @@ void Camera::set_extrinsics(std::vector<double> params) {
 }
 
 void Camera::set_extrinsics_quaternion(std::vector<double>& params) {
-  extrinsics = params;
-  if (params.size() != 7) {
-    std::cerr << "Error, extrinsic parameters at do not exist, or have an incorrect size " << params.size()
-              << std::endl;
-    return;
-  }
-  if (all_within_zero_tolerance(params)) {
-    rotation.clear();
-    inverse_rotation.clear();
-    translation.clear();
-    return;
-  }
+  if (!accept_extrinsics(params, 7)) return;
   const std::vector<double> quaternion(params.begin(), params.begin() + 4);
   set_transform(TREL_FUNCTION_SIGNATURE, quaternion_to_rot_mat(quaternion), {params[4], params[5], params[6]});
 }

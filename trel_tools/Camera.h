@@ -140,6 +140,10 @@ protected:
 
 private:
   bool has_extrinsic_transform() const;
+  // Remembers the parameters; prints the size message for a count other than
+  // `count`, or removes the transform when all are zero. True when a rotation
+  // is still to be built from them.
+  bool accept_extrinsics(const std::vector<double>& params, std::size_t count);
   bool in_image(double u, double v) const;
   // Throws (as `signature`) in projection-matrix mode, which cannot back-project.
   void require_pinhole(const char* signature) const;
