@@ -6,6 +6,8 @@
 #include <iostream>
 #include <limits>
 #include <system_error>
+#include <tuple>
+#include <type_traits>
 #include <utility>
 
 #if defined(__GNUG__)
@@ -438,6 +440,429 @@ struct configuration::structured_rules {
     }
     created<camera_list>(record).push_back(std::move(entry));
   }
+
+  // ---- number and path lists
+
+  template <class E>
+  static E number_of(const std::string& field) {
+    if constexpr (std::is_same_v<E, int>)
+      return text_to_int(field);
+    else
+      return static_cast<E>(text_to_double(field));
+  }
+  template <class E>
+  static std::vector<E> numbers_of(const std::string& value) {
+    std::vector<E> numbers;
+    for (const std::string& field : split_all(value)) numbers.push_back(number_of<E>(field));
+    return numbers;
+  }
+  // Makes `object` the record's object, replacing an earlier one.
+  template <class T>
+  static void store(parameter& record, T object) {
+    created<T>(record) = std::move(object);
+  }
+
+  template <class E>
+  static void number_list(configuration&, const row&, parameter& record, const std::string& value) {
+    store(record, numbers_of<E>(value));
+  }
+
+  static void kernel_vals(configuration& self, const row& r, parameter& record, const std::string& value) {
+    std::cout << "setting kernel vals" << std::endl;
+    number_list<float>(self, r, record, value);
+  }
+
+  static void path_list(configuration&, const row& r, parameter& record, const std::string& value) {
+    if (!r.text_accepted(value)) {
+      std::cerr << r.warning << value << std::endl;
+      return;
+    }
+    created<std::vector<std::string>>(record).push_back(value);
+  }
+
+  // Every field converted strictly: a field that is not a number throws.
+  static void mahalanobis_covariance(configuration&, const row&, parameter& record, const std::string& value) {
+    std::vector<double> numbers;
+    for (const std::string& field : split_all(value)) {
+      double number = 0.0;
+      i_helper(field, number);
+      numbers.push_back(number);
+    }
+    store(record, std::move(numbers));
+  }
+
+  static void sequence_lengths(configuration&, const row&, parameter& record, const std::string& value) {
+    int length = 0;
+    i_helper(value, length);
+    if (length < 1) {
+      std::cerr << "WARNING: sequence_lengths specified was less than 1" << std::endl;
+      return;
+    }
+    created<std::vector<int>>(record).push_back(length);
+  }
+
+  // ---- checked number lists (nothing is stored after a warning)
+
+  static void model_size(configuration&, const row&, parameter& record, const std::string& value) {
+    const std::vector<double> numbers = numbers_of<double>(value);
+    const char* warning = nullptr;
+    if (numbers.size() < 8) {
+      warning = "WARNING: Input format for model size is "
+                "\"x_size|x_step|y_size|y_step|z_size|z_step|channels|scale1...\"";
+    } else if (!(numbers[0] >= 1 && numbers[2] >= 1 && numbers[4] >= 1 && numbers[6] >= 1)) {
+      warning = "WARNING: The x,y,z sizes and number of channels for the model must all be greater than or equal to 1";
+    } else if (!(numbers[1] > 0 && numbers[3] > 0 && numbers[5] > 0)) {
+      warning = "WARNING: The voxel steps in x,y,z must be positive nonzero numbers";
+    } else {
+      for (std::size_t i = 7; i < numbers.size() && !warning; ++i)
+        if (!(numbers[i] > 0))
+          warning = "WARNING: An incorrect scale was entered for model_size, all scales must be greater than 0";
+    }
+    if (warning) {
+      std::cerr << warning << std::endl;
+      return;
+    }
+    store(record, numbers);
+  }
+
+  static void model_pose_limits(configuration&, const row&, parameter& record, const std::string& value) {
+    const std::vector<double> numbers = numbers_of<double>(value);
+    if (numbers.size() % 3 != 0) {
+      std::cerr << "WARNING: Input format for model size is \"min_limit1|max_limit1|step1|...\"" << std::endl;
+      return;
+    }
+    for (std::size_t i = 0; i < numbers.size(); i += 3) {
+      if (!(numbers[i] < numbers[i + 1])) {
+        std::cerr << "WARNING: One of the min limits for model_pose_limits was >= the max limit" << std::endl;
+        return;
+      }
+    }
+    store(record, numbers);
+  }
+
+  static void scale_noise(configuration&, const row&, parameter& record, const std::string& value) {
+    const std::vector<double> numbers = numbers_of<double>(value);
+    for (double number : numbers) {
+      if (!(number >= 0)) {
+        std::cerr << "WARNING: An incorrect value was entered in scale_noise, all values must be greater than or "
+                     "equal to 0"
+                  << std::endl;
+        return;
+      }
+    }
+    store(record, numbers);
+  }
+
+  static void classifier_detector_roi(configuration&, const row&, parameter& record, const std::string& value) {
+    const std::vector<int> numbers = numbers_of<int>(value);
+    if (numbers.size() != 4) {
+      std::cerr << "WARNING: classifier_detector_roi requires 4 parameters of the form x|y|width|height, but there "
+                   "were "
+                << numbers.size() << " values." << std::endl;
+      return;
+    }
+    for (int axis = 0; axis < 2; ++axis) {
+      if (numbers[axis] < 0) {
+        std::cerr << "WARNING: classifier_detector_roi had a negative " << (axis ? "y" : "x") << " value specified "
+                  << numbers[axis] << "." << std::endl;
+        return;
+      }
+    }
+    store(record, cv::Rect(numbers[0], numbers[1], numbers[2], numbers[3]));
+  }
+
+  static void classifier_detector_neighbours(configuration&, const row&, parameter& record, const std::string& value) {
+    const std::vector<int> numbers = numbers_of<int>(value);
+    for (int number : numbers) {
+      if (number < 0) {
+        std::cerr << "WARNING: Negative number found in parameter classifier_detector_neighbours." << std::endl;
+        return;
+      }
+    }
+    if (numbers.size() != 3) {
+      std::cerr << "WARNING: classifier_detector_neighbours should specify the number of neighbours in 3 dimensions, "
+                   "but there were "
+                << numbers.size() << " entries." << std::endl;
+      return;
+    }
+    store(record, numbers);
+  }
+
+  // ---- records
+
+  // Prints `warning` and `number` as one line; true, so that a check reads
+  // `if (bad) return refuse(...)`.
+  template <class N>
+  static bool warn(const char* warning, const N& number) {
+    std::cerr << warning << number << std::endl;
+    return true;
+  }
+
+  static void closing_kernel(configuration& self, const row&, parameter& record, const std::string& value) {
+    const std::vector<std::string> fields = split_all(value);
+    if (fields.size() < 6) {
+      format_warning("kernel", "cols|rows|anchorx|anchory|shape|iterations|value1...", value);
+      return;
+    }
+    const int cols = text_to_int(fields[0]), rows = text_to_int(fields[1]);
+    const int anchor_x = text_to_int(fields[2]), anchor_y = text_to_int(fields[3]);
+    const int shape = text_to_int(fields[4]), iterations = text_to_int(fields[5]);
+    if (cols < 1 && warn("WARNING: ncols less than 1: ", cols)) return;
+    if (rows < 1 && warn("WARNING: nrows less than 1: ", rows)) return;
+    if ((anchor_x < 1 || anchor_x > cols) && warn("WARNING: Anchorx parameter less than 1 or more than ncols: ", anchor_x))
+      return;
+    if ((anchor_y < 1 || anchor_y > rows) && warn("WARNING: Anchory parameter less than 1 or more than nrows: ", anchor_y))
+      return;
+    if (shape != CV_SHAPE_RECT && shape != CV_SHAPE_CROSS && shape != CV_SHAPE_ELLIPSE && shape != CV_SHAPE_CUSTOM &&
+        warn("WARNING: Shape parameter must be 0 (rect), 1 (cross), 2 (ellipse) or 100 (custom). Entered value "
+             "was: ",
+             shape))
+      return;
+    // OpenCV sizes the element in an int of bytes.
+    const long long cells = static_cast<long long>(cols) * rows;
+    if (cells > (INT_MAX - 1024) / static_cast<long long>(sizeof(int))) {
+      std::cerr << "WARNING: kernel of " << cols << " x " << rows << " is too large" << std::endl;
+      return;
+    }
+    std::vector<int> values;
+    if (shape == CV_SHAPE_CUSTOM) {
+      const std::size_t given = fields.size() - 6;
+      if (static_cast<long long>(given) != cells) {
+        std::cerr << "WARNING: A custom kernel of " << cols << " x " << rows << " needs " << cells
+                  << " kernel values, but " << given << " were given" << std::endl;
+        return;
+      }
+      for (std::size_t i = 6; i < fields.size(); ++i) {
+        values.push_back(text_to_int(fields[i]));
+        if ((values.back() < 0 || values.back() > 255) && warn("WARNING: value not from 0 to 255: ", values.back()))
+          return;
+      }
+    }
+    if (iterations < 1 &&
+        warn("WARNING: number of iterations must be greater than 0, entered value was: ", iterations))
+      return;
+    record.value = structured(cvCreateStructuringElementEx(cols, rows, anchor_x - 1, anchor_y - 1, shape,
+                                                           values.empty() ? nullptr : values.data()));
+    const std::size_t at = self.find_index("closing_iterations");
+    if (at == self.parameters.size() || self.parameters[at].type != param_int) {
+      std::cerr << "WARNING: Parameter closing_iterations was not found in parameters vector, it must not have been "
+                   "initialised."
+                << std::endl;
+      return;
+    }
+    self.parameters[at].value = iterations;
+  }
+
+  static void haar_setting(configuration&, const row&, parameter& record, const std::string& value) {
+    std::vector<std::string> fields;
+    if (!split_fields(value, 6, fields)) {
+      format_warning("samples", "cascade_loc|scale_rate|detections|base_width|base_height|extra_settings", value);
+      return;
+    }
+    configuration::haar_setting setting;
+    setting.cascade_loc = fields[0];
+    setting.scale_rate = text_to_double(fields[1]);
+    setting.detections = text_to_int(fields[2]);
+    setting.base_width = text_to_int(fields[3]);
+    setting.base_height = text_to_int(fields[4]);
+    setting.extra_settings = text_to_int(fields[5]);
+    if (!(setting.scale_rate >= 0) && warn("WARNING: scale_rate parameter less than 0: ", setting.scale_rate)) return;
+    if (setting.detections < 1 && warn("WARNING: detections parameter less than 1: ", setting.detections)) return;
+    if (setting.base_width < 1 && warn("WARNING: base_width parameter less than 1: ", setting.base_width)) return;
+    if (setting.base_height < 1 && warn("WARNING: base_height less than 1: ", setting.base_height)) return;
+    if ((setting.extra_settings < 0 || setting.extra_settings > 15) &&
+        warn("WARNING: extra_settings less than 0 or greater than 15: ", setting.extra_settings))
+      return;
+    const auto fields_of = [](const configuration::haar_setting& h) {
+      return std::tie(h.cascade_loc, h.scale_rate, h.detections, h.base_width, h.base_height, h.extra_settings);
+    };
+    if (const auto* list = object<std::vector<configuration::haar_setting>>(record)) {
+      for (const auto& earlier : *list) {
+        if (fields_of(earlier) == fields_of(setting)) {
+          std::cerr << "WARNING: Repeated occurence of scale \"" << value << "\" found" << std::endl;
+          return;
+        }
+      }
+    }
+    created<std::vector<configuration::haar_setting>>(record).push_back(setting);
+  }
+
+  static void scale(configuration&, const row&, parameter& record, const std::string& value) {
+    const std::string::size_type first = value.find(',');
+    const std::string::size_type second = first == std::string::npos ? first : value.find(',', first + 1);
+    if (value.size() < 2 || value.front() != '(' || value.back() != ')' || second == std::string::npos) {
+      format_warning("scales", "(samples,radius,scale_factor)", value);
+      return;
+    }
+    scale_setting setting;
+    setting.samples = text_to_int(value.substr(1, first - 1));
+    setting.radius = static_cast<float>(text_to_double(value.substr(first + 1, second - first - 1)));
+    setting.scale_factor = static_cast<float>(text_to_double(value.substr(second + 1, value.size() - second - 2)));
+    if (!(setting.radius > 0)) warn("WARNING: Radius not greater than 0: ", setting.radius);
+    if (!(setting.samples >= 1 && setting.samples <= 8 * setting.radius))
+      std::cerr << "WARNING: Samples parameter not between 1 and 8*radius (" << 8 * setting.radius
+                << "): " << setting.samples << std::endl;
+    if (!(setting.scale_factor > 0)) warn("WARNING: scale_factor parameter not greater than 0: ", setting.scale_factor);
+    std::vector<scale_setting>& list = created<std::vector<scale_setting>>(record);
+    for (const scale_setting& earlier : list) {
+      if (earlier.samples == setting.samples && earlier.radius == setting.radius &&
+          earlier.scale_factor == setting.scale_factor) {
+        std::cerr << "WARNING: Repeated occurence of scale \"" << value << "\" found" << std::endl;
+        break;
+      }
+    }
+    list.push_back(setting);
+  }
+
+  // "true" or "false" into `out`; false for any other word.
+  static bool switch_word(const std::string& word, bool& out) {
+    if (word != "true" && word != "false") return false;
+    out = word == "true";
+    return true;
+  }
+
+  static void stereo_setting(configuration&, const row&, parameter& record, const std::string& value) {
+    std::vector<std::string> fields;
+    if (!split_fields(value, 8, fields)) {
+      format_warning("stereo settings",
+                     "stereo_mask_size|edge_correlation_on|edge_mask_size|back_and_forth_on|width|height|max_disp|"
+                     "min_disp",
+                     value);
+      return;
+    }
+    configuration::stereo_setting s;
+    s.stereo_mask_size = text_to_int(fields[0]);
+    s.edge_mask_size = text_to_int(fields[2]);
+    s.width = text_to_int(fields[4]);
+    s.height = text_to_int(fields[5]);
+    s.max_disp = text_to_int(fields[6]);
+    s.min_disp = text_to_int(fields[7]);
+    if ((s.stereo_mask_size < 1 || s.stereo_mask_size > 23) &&
+        warn("WARNING: sms parameter less than 1, or more than 23: ", s.stereo_mask_size))
+      return;
+    if (!switch_word(fields[1], s.edge_correlation_on) &&
+        warn("WARNING: ec parameter must be true or false, passed value was: ", fields[1]))
+      return;
+    if ((s.edge_mask_size < 3 || s.edge_mask_size > 11) &&
+        warn("WARNING: ems parameter less than 3, or more than 11: ", s.edge_mask_size))
+      return;
+    if (!switch_word(fields[3], s.back_and_forth_on) &&
+        warn("WARNING: back_and_forth parameter must be true or false, passed value was: ", fields[3]))
+      return;
+    if ((s.width < 1 || s.width > 1024) && warn("WARNING: width parameter less than 1, or more than 1024: ", s.width))
+      return;
+    if ((s.height < 1 || s.height > 768) && warn("WARNING: height parameter less than 1, or more than 768: ", s.height))
+      return;
+    if ((s.max_disp < 0 || s.max_disp > s.width) &&
+        warn("WARNING: max_disp must be positive, and less than the image width: ", s.max_disp))
+      return;
+    if ((s.min_disp < 0 || s.min_disp > s.width - 11 || s.min_disp > s.max_disp) &&
+        warn("WARNING: min_disp must be positive, and less than the image width minus 11, and less than the max "
+             "disparity: ",
+             s.min_disp))
+      return;
+    if (s.max_disp - s.min_disp > 240 &&
+        warn("WARNING: The distance between min and max disparity must be less than 240: ", s.max_disp - s.min_disp))
+      return;
+    const auto fields_of = [](const configuration::stereo_setting& t) {
+      return std::tie(t.stereo_mask_size, t.edge_correlation_on, t.edge_mask_size, t.back_and_forth_on, t.width,
+                      t.height, t.max_disp, t.min_disp);
+    };
+    if (const auto* list = object<std::vector<configuration::stereo_setting>>(record)) {
+      for (const auto& earlier : *list) {
+        if (fields_of(earlier) == fields_of(s)) {
+          std::cerr << "WARNING: Repeated occurence of stereo settings \"" << value << "\" found" << std::endl;
+          return;
+        }
+      }
+    }
+    created<std::vector<configuration::stereo_setting>>(record).push_back(s);
+  }
+
+  static void pixel_sizes(configuration&, const row&, parameter& record, const std::string& value) {
+    const std::string::size_type bar = value.find('|');
+    if (bar == std::string::npos) {
+      format_warning("pixel_sizes", "pixel_width, pixel_height", value, true);
+      return;
+    }
+    pixel_size size;
+    size.width = text_to_double(value.substr(0, bar));
+    size.height = text_to_double(value.substr(bar + 1));
+    if (!(size.width > 0 && size.height > 0)) {
+      std::cerr << "WARNING: Either pixel width or height was not greater than 0 (" << size.width << ","
+                << size.height << ")" << std::endl;
+      return;
+    }
+    created<std::vector<pixel_size>>(record).push_back(size);
+  }
+
+  // A whole number with an optional sign and nothing else.
+  static bool is_integer(const std::string& text) {
+    char* end = nullptr;
+    std::strtol(text.c_str(), &end, 10);
+    return end != text.c_str() && *end == '\0';
+  }
+
+  // The whole sample is checked before anything is stored, so a refused
+  // sample leaves class_vector aligned with the sample list.
+  static void sample(configuration& self, const row&, parameter& record, const std::string& value) {
+    std::vector<std::string> fields;
+    if (!split_fields(value, 7, fields)) {
+      format_warning("samples", "location|frame|x1|x2|y1|y2|value1...", value);
+      return;
+    }
+    trel::sample s;
+    s.location = fields[0];
+    if (!is_integer(fields[1]) &&
+        warn("WARNING: Frame parameter was non numeric (old style sample list?): ", fields[1]))
+      return;
+    s.frame = text_to_int(fields[1]);
+    s.x1 = text_to_int(fields[2]);
+    s.x2 = text_to_int(fields[3]);
+    s.y1 = text_to_int(fields[4]);
+    s.y2 = text_to_int(fields[5]);
+    if (s.frame < -1 && warn("WARNING: Frame parameter less than -1: ", s.frame)) return;
+    if (s.x1 < 0 && warn("WARNING: x1 less than 0: ", s.x1)) return;
+    if (s.x2 < s.x1) {
+      std::cerr << "WARNING: x2 (" << s.x2 << ")  less than x1 (" << s.x1 << ")" << std::endl;
+      return;
+    }
+    if (s.y1 < 0 && warn("WARNING: y1 less than 0: ", s.y1)) return;
+    if (s.y2 < s.y1) {
+      std::cerr << "WARNING: y2 (" << s.y2 << ")  less than y1 (" << s.y1 << ")" << std::endl;
+      return;
+    }
+    const std::size_t at = self.find_index("class_vector");
+    if (at == self.parameters.size() || self.parameters[at].type != param_special ||
+        std::get<structured>(self.parameters[at].value).type() != typeid(std::vector<double>*)) {
+      created<std::vector<trel::sample>>(record).push_back(s);
+      std::cerr << "WARNING: Parameter class_vector was not found in parameters vector, it must not have been "
+                   "initialised."
+                << std::endl;
+      return;
+    }
+    int classes = -1;
+    int outputs = 1;
+    self.get_param("classes", classes);
+    self.get_param("output_parameters", outputs);
+    const std::vector<double> values = numbers_of<double>(fields[6]);
+    if (classes > 1) {
+      for (double class_value : values) {
+        if (!(class_value < classes)) {
+          std::cerr << "WARNING: class parameter not below number of classes (" << classes << "): " << class_value
+                    << std::endl;
+          return;
+        }
+      }
+    }
+    std::vector<trel::sample>& samples = created<std::vector<trel::sample>>(record);
+    samples.push_back(s);
+    std::vector<double>& class_vector = created<std::vector<double>>(self.parameters[at]);
+    class_vector.insert(class_vector.end(), values.begin(), values.end());
+    if (values.size() != static_cast<std::size_t>(outputs))
+      std::cerr << values.size() << " parameters in sample but output dimensions specified as " << outputs
+                << std::endl;
+  }
 };
 
 const std::vector<configuration::catalogue_row>& configuration::catalogue() {
@@ -721,16 +1146,54 @@ const std::vector<configuration::catalogue_row>& configuration::catalogue() {
           .warn("WARNING: sfml_noise_train_sample_rate should not be less than 0, entered value was: "),
 
       // ---- structured parameters
+      row::object<IplConvKernel>("closing_kernel", rules::closing_kernel, release_kernel),
+      row::object<std::vector<std::string>>("ip_step", rules::path_list).appends(),
+      row::object<std::vector<haar_setting>>("haar_setting", rules::haar_setting).appends(),
+      row::object<std::vector<scale_setting>>("scale", rules::scale).appends(),
+      row::object<std::vector<stereo_setting>>("stereo_setting", rules::stereo_setting).appends(),
+      row::object<std::vector<double>>("object_particle_upper_bounds", rules::number_list<double>),
+      row::object<std::vector<double>>("object_particle_lower_bounds", rules::number_list<double>),
+      row::object<std::vector<double>>("value_particle_upper_bounds", rules::number_list<double>),
+      row::object<std::vector<double>>("value_particle_lower_bounds", rules::number_list<double>),
+      row::object<std::vector<double>>("value_dynamics_matrix", rules::number_list<double>),
+      row::object<std::vector<double>>("object_dynamics_matrix", rules::number_list<double>),
+      row::object<std::vector<sample>>("sample", rules::sample).appends(),
+      // Filled by sample only.
+      row::object<std::vector<double>>("class_vector", nullptr).not_by_name(),
+      row::object<std::vector<double>>("model_size", rules::model_size),
+      row::object<std::vector<double>>("location_noise", rules::number_list<double>),
+      row::object<std::vector<double>>("scale_noise", rules::scale_noise),
       row::object<camera_list>("bumblebee_params", rules::bumblebee_params).appends(),
+      row::object<cv::Rect>("classifier_detector_roi", rules::classifier_detector_roi),
+      row::object<std::vector<int>>("classifier_detector_neighbours", rules::classifier_detector_neighbours),
+      row::object<std::vector<double>>("model_pose_limits", rules::model_pose_limits),
+      row::object<std::vector<std::string>>("model_loc", rules::path_list)
+          .appends()
+          .ends_with_txt()
+          .warn("WARNING: model_loc does not have a .txt extension: "),
       row::object<camera_list>("extrinsic_camera_params", rules::extrinsic_camera_params).appends(),
       row::object<camera_list>("extrinsic_camera_params_q", rules::extrinsic_camera_params_q).appends(),
+      row::object<std::vector<pixel_size>>("pixel_sizes", rules::pixel_sizes).appends(),
+      row::object<std::vector<std::string>>("sf_gt_disp_loc", rules::path_list).appends(),
+      row::object<std::vector<double>>("object_noise_level", rules::number_list<double>),
+      row::object<std::vector<double>>("value_noise_level", rules::number_list<double>),
       row::object<camera_list>("camera_proj_mats", rules::matrix_entry<12>)
           .appends()
           .warn("WARNING: When reading camera_proj_mats, should be 12 values, entry was: "),
+      row::object<std::vector<std::string>>("colour_model_locs", rules::path_list).appends(),
       row::object<camera_list>("projection_offsets", rules::projection_offsets).appends(),
       row::object<camera_list>("camera_space_transform", rules::matrix_entry<16>)
           .appends()
           .warn("WARNING: When reading camera_space_transform, should be 16 values, entry was: "),
+      row::object<std::vector<double>>("colour_model_limits", rules::number_list<double>),
+      row::object<std::vector<float>>("kernel_vals", rules::kernel_vals),
+      row::object<std::vector<int>>("sequence_lengths", rules::sequence_lengths).appends(),
+      row::object<std::vector<float>>("kmeans_hierarchy_ratios", rules::number_list<float>),
+      row::object<std::vector<std::string>>("precomputed_of_paths", rules::path_list).appends(),
+      row::object<std::vector<double>>("mahalanobis_covariance", rules::mahalanobis_covariance)
+          .repeat_text("WARNING: mahalanobis_covariance already encountered in config. Overwriting"),
+      row::object<std::vector<int>>("svm_multi_kernel_lengths", rules::number_list<int>).take_new(),
+      row::object<std::vector<std::string>>("surface_normal_imgs", rules::path_list).appends(),
   };
   return rows;
 }
