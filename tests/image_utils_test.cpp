@@ -605,11 +605,13 @@ TEST(JoinImagesOrdered, GridChoiceAndPairwiseLayout) {
 
   // Mixed sizes with centring equal the chain of pairwise joins, row by row.
   std::vector<cv::Mat> mixed;
-  const int sizes[5][2] = {{31, 17}, {20, 40}, {45, 9}, {12, 33}, {27, 26}};
+  // In the first row the first image is centred twice (offsets 5, then
+  // 5 + 10): nested halvings, not one centring (which would give 16).
+  const int sizes[5][2] = {{31, 9}, {20, 20}, {45, 41}, {12, 33}, {27, 26}};
   for (int i = 0; i < 5; ++i) mixed.push_back(solid(sizes[i][0], sizes[i][1], static_cast<unsigned char>(40 * i + 30)));
   for (bool centre : {false, true}) {
     const cv::Mat grid = trel::join_images_ordered(mixed, centre, false);
-    // Width : height by column count: 45 : 125, 65 : 99, 103 : 73 (the closest to 4:3), 108 : 66.
+    // Width : height by column count: 45 : 129, 65 : 87, 103 : 74 (the closest to 4:3), 108 : 67.
     cv::Mat expected;
     for (int row = 0; row < 2; ++row) {
       cv::Mat line;
@@ -618,6 +620,7 @@ TEST(JoinImagesOrdered, GridChoiceAndPairwiseLayout) {
       expected = trel::join_images_on_top(expected, line, centre, false);
     }
     ASSERT_EQ(grid.size(), expected.size()) << "centre " << centre;
+    EXPECT_EQ(grid.at<cv::Vec3b>(centre ? 15 : 0, 0)[0], 30);
     EXPECT_EQ(cv::norm(grid, expected, cv::NORM_INF), 0.0) << "centre " << centre;
   }
 
