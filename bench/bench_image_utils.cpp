@@ -92,6 +92,15 @@ void BM_cv_integral_into_matrix(benchmark::State& state) {
 }
 BENCHMARK(BM_cv_integral_into_matrix)->Unit(benchmark::kMicrosecond);
 
+// The floor of the layout: allocating the matrix alone.
+void BM_matrix_allocation(benchmark::State& state) {
+  for (auto _ : state) {
+    trel::matrix<double> m(kWidth, kHeight);
+    benchmark::DoNotOptimize(m[0]);
+  }
+}
+BENCHMARK(BM_matrix_allocation)->Unit(benchmark::kMicrosecond);
+
 // ---- binarising -------------------------------------------------------------------
 
 constexpr int kThreshold = 128;
@@ -266,6 +275,8 @@ void check_counterparts() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The operations run on one thread; so do their counterparts.
+  cv::setNumThreads(1);
   check_counterparts();
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;

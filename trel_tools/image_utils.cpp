@@ -271,15 +271,12 @@ void binary_image_convert(IplImage*& image, int threshold) {
               << std::endl;
     return;
   }
-  // Every byte below the threshold is 0, every other 255: a table of the 256
-  // answers turns the loop into one lookup per byte.
-  unsigned char table[256];
-  for (int v = 0; v < 256; ++v) table[v] = v < threshold ? 0 : 255;
-  const int row_bytes = image->width * image->nChannels;
-  for (int y = 0; y < image->height; ++y) {
-    unsigned char* row = first_channel_row(image, y);
-    for (int i = 0; i < row_bytes; ++i) row[i] = table[row[i]];
-  }
+  // Every byte below the threshold becomes 0, every other 255: for integer
+  // pixels that is OpenCV's binary threshold at threshold - 1 (clamped, so
+  // that thresholds beyond the byte range give all 255 or all 0).
+  const int t = std::min(std::max(threshold, 0), 256);
+  cv::Mat bytes = whole_image(image);
+  cv::threshold(bytes, bytes, t - 1, 255, cv::THRESH_BINARY);
 }
 
 matrix<double>* create_integral_image(IplImage* image) {
@@ -299,13 +296,14 @@ matrix<double>* create_integral_image(IplImage* image) {
   std::unique_ptr<matrix<double>> m(new matrix<double>(width, height));
   // M(x, y) = M(x - 1, y) + (sum of column x up to row y). Columns are taken in
   // blocks so that each image row is read as one short run of bytes while the
-  // output rows M[x] (one per image column) are written front to back.
+  // output rows M[x] (one per image column) are written front to back. The
+  // running sums live in a local array so that the stores into the matrix
+  // cannot alias them.
   constexpr int block = 8;
-  std::vector<double> column_sum(block);
   for (int x0 = 0; x0 < width; x0 += block) {
     const int n = std::min(block, width - x0);
-    std::fill(column_sum.begin(), column_sum.end(), 0.0);
-    double* out[block];
+    double column_sum[block] = {};
+    double* out[block] = {};
     for (int k = 0; k < n; ++k) out[k] = (*m)[static_cast<unsigned>(x0 + k)];
     const double* left = x0 > 0 ? (*m)[static_cast<unsigned>(x0 - 1)] : nullptr;
     for (int y = 0; y < height; ++y) {
