@@ -12,6 +12,9 @@
 #include <string>
 #include <vector>
 
+#include <opencv2/imgproc/imgproc_c.h>
+
+#include "exception_text.h"
 #include "trel_tools/exception_l.h"
 
 namespace {
@@ -478,7 +481,7 @@ TEST(ConfigurationStore, SpecialParameterWithoutReleaseRuleIsReportedAndLeftToIt
   static int owned_by_test = 5;
   class extended : public inspectable_configuration {
   public:
-    extended() { add_param("my_special", static_cast<void*>(&owned_by_test), param_special); }
+    extended() { add_param("my_special", &owned_by_test, param_special); }
   };
   auto* config = new extended;
   int* object = nullptr;
@@ -844,5 +847,543 @@ TEST(ConfigurationCatalogue, FileAssigningEveryParameterReadsBackWithExactWarnin
     if (name == "sf_ml_dummy") expected = "false";
     if (name == "x_search_expansion") expected = "-2";
     EXPECT_EQ(config.value_text(name), expected) << name;
+  }
+}
+
+// ---- structured parameters
+
+namespace {
+
+using camera_list = trel::configuration::camera_list;
+
+template <class T>
+std::string joined(const std::vector<T>& items, std::string (*text_of)(const T&)) {
+  std::string text = "[";
+  for (std::size_t i = 0; i < items.size(); ++i) text += (i ? "," : "") + text_of(items[i]);
+  return text + "]";
+}
+template <class T>
+std::string number_text(const T& number) {
+  std::ostringstream text;
+  text << number;
+  return text.str();
+}
+std::string string_text(const std::string& s) { return s; }
+std::string entry_text(const std::vector<double>& entry) { return joined(entry, number_text<double>); }
+template <class... F>
+std::string fields_text(const F&... fields) {
+  std::ostringstream text;
+  const char* separator = "";
+  text << "{";
+  ((text << separator << fields, separator = ","), ...);
+  text << "}";
+  return text.str();
+}
+std::string haar_text(const trel::configuration::haar_setting& h) {
+  return fields_text(h.cascade_loc, h.scale_rate, h.detections, h.base_width, h.base_height, h.extra_settings);
+}
+std::string scale_text(const trel::configuration::scale_setting& s) {
+  return fields_text(s.samples, s.radius, s.scale_factor);
+}
+std::string stereo_text(const trel::configuration::stereo_setting& s) {
+  return fields_text(s.stereo_mask_size, s.edge_correlation_on, s.edge_mask_size, s.back_and_forth_on, s.width,
+                     s.height, s.max_disp, s.min_disp);
+}
+std::string pixel_text(const trel::configuration::pixel_size& p) { return fields_text(p.width, p.height); }
+std::string sample_text(const trel::sample& s) { return fields_text(s.location, s.frame, s.x1, s.x2, s.y1, s.y2); }
+
+// The object of the structured parameter `name` as text, "<none>" while it does
+// not exist: lists as [a,b], records as {field,field}.
+std::string object_text(const inspectable_configuration& config, const std::string& name) {
+  const trel::configuration::parameter* record = nullptr;
+  for (const auto& r : config.parameters)
+    if (r.name == name) record = &r;
+  if (!record) return "<missing>";
+  const auto& cell = std::get<trel::configuration::structured>(record->value);
+  if (!cell.get()) return "<none>";
+  const std::type_info& type = cell.type();
+  const void* object = cell.get();
+  if (type == typeid(camera_list*)) return joined(*static_cast<const camera_list*>(object), entry_text);
+  if (type == typeid(std::vector<double>*))
+    return joined(*static_cast<const std::vector<double>*>(object), number_text<double>);
+  if (type == typeid(std::vector<float>*))
+    return joined(*static_cast<const std::vector<float>*>(object), number_text<float>);
+  if (type == typeid(std::vector<int>*)) return joined(*static_cast<const std::vector<int>*>(object), number_text<int>);
+  if (type == typeid(std::vector<std::string>*))
+    return joined(*static_cast<const std::vector<std::string>*>(object), string_text);
+  if (type == typeid(std::vector<trel::configuration::haar_setting>*))
+    return joined(*static_cast<const std::vector<trel::configuration::haar_setting>*>(object), haar_text);
+  if (type == typeid(std::vector<trel::configuration::scale_setting>*))
+    return joined(*static_cast<const std::vector<trel::configuration::scale_setting>*>(object), scale_text);
+  if (type == typeid(std::vector<trel::configuration::stereo_setting>*))
+    return joined(*static_cast<const std::vector<trel::configuration::stereo_setting>*>(object), stereo_text);
+  if (type == typeid(std::vector<trel::configuration::pixel_size>*))
+    return joined(*static_cast<const std::vector<trel::configuration::pixel_size>*>(object), pixel_text);
+  if (type == typeid(std::vector<trel::sample>*))
+    return joined(*static_cast<const std::vector<trel::sample>*>(object), sample_text);
+  if (type == typeid(cv::Rect*)) {
+    const cv::Rect& r = *static_cast<const cv::Rect*>(object);
+    return fields_text(r.x, r.y, r.width, r.height);
+  }
+  if (type == typeid(IplConvKernel*)) {
+    const IplConvKernel& k = *static_cast<const IplConvKernel*>(object);
+    return fields_text(k.nCols, k.nRows, k.anchorX, k.anchorY, k.nShiftR) +
+           joined(std::vector<int>(k.values, k.values + k.nCols * k.nRows), number_text<int>);
+  }
+  return "<unknown type>";
+}
+
+struct structured_case {
+  std::vector<std::string> lines;  // name=value assignments, applied in order
+  std::string name;
+  std::string expected_object;
+  std::string expected_err;
+};
+
+void PrintTo(const structured_case& c, std::ostream* os) {
+  for (const std::string& line : c.lines) *os << line << "; ";
+}
+
+class StructuredRule : public ::testing::TestWithParam<structured_case> {};
+
+}  // namespace
+
+TEST_P(StructuredRule, StoresAcceptedValuesAndPrintsExactWarnings) {
+  const structured_case& c = GetParam();
+  inspectable_configuration config;
+  captured_streams streams;
+  for (const std::string& line : c.lines) {
+    const std::string::size_type equals = line.find('=');
+    config.set_param(line.substr(0, equals), line.substr(equals + 1));
+  }
+  EXPECT_EQ(object_text(config, c.name), c.expected_object);
+  EXPECT_EQ(streams.err(), c.expected_err);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CameraKeys, StructuredRule,
+    ::testing::Values(
+        structured_case{{"bumblebee_params=0.5|0.25|800|810.5|640|480|0.12", "bumblebee_params=0.4|0.6|1|2|3.9|4|5"},
+                        "bumblebee_params",
+                        "[[0.5,0.25,800,810.5,640,480,0.12],[0.4,0.6,1,2,3,4,5]]", ""},
+        // A bad entry keeps its index: empty after a format warning, cut short
+        // after a centre warning.
+        structured_case{{"bumblebee_params=0.5|0.5|800|800|640|480", "bumblebee_params=1.5|0.5|800|800|640|480|0.1",
+                         "bumblebee_params=0.5|-0.5|800|800|640|480|0.1", "bumblebee_params=nan|0|1|1|1|1|1"},
+                        "bumblebee_params", "[[],[1.5],[0.5,-0.5],[nan]]",
+                        "WARNING: Format incorrect, samples should be entered as \"x_centre|y_centre|x_focal_length_in_"
+                        "pixels|y_focal_length_in_pixels|image_width|image_height|baseline\", entered value was: "
+                        "\"0.5|0.5|800|800|640|480\"\n"
+                        "WARNING: x centre not between 0 and 1 : 1.5\n"
+                        "WARNING: y centre not between 0 and 1 : -0.5\n"
+                        "WARNING: x centre not between 0 and 1 : nan\n"},
+        structured_case{{"extrinsic_camera_params=10|-20|30|0.1|0.2|0.3", "extrinsic_camera_params=1|2|3|4|5"},
+                        "extrinsic_camera_params", "[[10,-20,30,0.1,0.2,0.3],[]]",
+                        "WARNING: Format incorrect, extrinsice camera parameters should be entered as \"euler_z(roll)|"
+                        "euler_x(pitch)|euler_y(yaw)|x_offset|y_offset|z_offset\" (where clockwise camera rotations "
+                        "are positive), entered value was: \"1|2|3|4|5\"\n"},
+        structured_case{{"extrinsic_camera_params_q=0|0|0|1|1|2|3", "extrinsic_camera_params_q=0|0|1|0|0|0"},
+                        "extrinsic_camera_params_q", "[[0,0,0,1,1,2,3],[]]",
+                        "WARNING: Format incorrect, extrinsice camera parameters (quaternion) should be entered as "
+                        "\"quat_x|quat_y|quat_z|quat_w|x_offset|y_offset|z_offset\" (where clockwise camera rotations "
+                        "are positive), entered value was: \"0|0|1|0|0|0\"\n"},
+        // The 11-value line takes no index: the next line is entry 0.
+        structured_case{{"camera_proj_mats=1|2|3|4|5|6|7|8|9|10|11", "camera_proj_mats=1|2|3|4|5|6|7|8|9|10|11|12"},
+                        "camera_proj_mats", "[[1,2,3,4,5,6,7,8,9,10,11,12]]",
+                        "WARNING: When reading camera_proj_mats, should be 12 values, entry was: "
+                        "1|2|3|4|5|6|7|8|9|10|11\n"},
+        structured_case{{"camera_proj_mats=1|2|3|4|5|6|7|8|9|10|11|12|13"}, "camera_proj_mats", "<none>",
+                        "WARNING: When reading camera_proj_mats, should be 12 values, entry was: "
+                        "1|2|3|4|5|6|7|8|9|10|11|12|13\n"},
+        structured_case{{"camera_space_transform=1|0|0|0|0|1|0|0|0|0|1|0|0|0|0", "camera_space_transform=1|0|0|2|0|1|0|"
+                                                                                 "3|0|0|1|4|0|0|0|1"},
+                        "camera_space_transform", "[[1,0,0,2,0,1,0,3,0,0,1,4,0,0,0,1]]",
+                        "WARNING: When reading camera_space_transform, should be 16 values, entry was: "
+                        "1|0|0|0|0|1|0|0|0|0|1|0|0|0|0\n"},
+        structured_case{{"projection_offsets=12|-7", "projection_offsets=3|4|5"}, "projection_offsets",
+                        "[[12,-7],[3,4]]", ""}));
+
+TEST(ConfigurationStructured, CameraKeysOfARigFileFormOnePerCameraList) {
+  struct rig_case {
+    std::string content;
+    std::vector<std::pair<std::string, std::string>> lists;
+  };
+  const rig_case cases[] = {
+      {"bumblebee_params=0.5|0.5|800|800|640|480|0.12\n"
+       "extrinsic_camera_params=0|0|0|0|0|0\n"
+       "bumblebee_params=0.5|0.5|800|800|640|480|0.12\n"
+       "extrinsic_camera_params=0|0|5|0.12|0|0\n"
+       "bumblebee_params=0.45|0.55|700|700|320|240|0\n",
+       {{"bumblebee_params", "[[0.5,0.5,800,800,640,480,0.12],[0.5,0.5,800,800,640,480,0.12],"
+                             "[0.45,0.55,700,700,320,240,0]]"},
+        {"extrinsic_camera_params", "[[0,0,0,0,0,0],[0,0,5,0.12,0,0]]"},
+        {"extrinsic_camera_params_q", "<none>"}}},
+      {"extrinsic_camera_params=1|2|3|4|5|6\n"
+       "extrinsic_camera_params_q=0|0|0|1|0|0|0\n"
+       "extrinsic_camera_params=6|5|4|3|2|1\n"
+       "extrinsic_camera_params_q=0.5|0.5|0.5|0.5|1|1|1\n",
+       {{"extrinsic_camera_params", "[[1,2,3,4,5,6],[6,5,4,3,2,1]]"},
+        {"extrinsic_camera_params_q", "[[0,0,0,1,0,0,0],[0.5,0.5,0.5,0.5,1,1,1]]"},
+        {"bumblebee_params", "<none>"}}},
+  };
+  for (const rig_case& c : cases) {
+    temp_dir dir;
+    captured_streams streams;
+    const inspectable_configuration config(dir.write("rig.txt", c.content));
+    EXPECT_EQ(streams.err(), "");
+    for (const auto& list : c.lists) EXPECT_EQ(object_text(config, list.first), list.second) << list.first;
+  }
+}
+
+TEST(ConfigurationStructured, ProjectionOffsetsWithoutSeparatorThrowsAndStoresNothing) {
+  temp_dir dir;
+  const std::string path = dir.write("rig.txt", "projection_offsets=1|2\nprojection_offsets=12\ntrees=3\n");
+  captured_streams streams;
+  try {
+    const trel::configuration config(path);
+    ADD_FAILURE() << "no exception";
+  } catch (const trel::exception_l& e) {
+    const std::vector<std::string> lines = split_lines(e.what());
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_NE(lines[0].find("trel_tools/configuration.cpp("), std::string::npos) << lines[0];
+    EXPECT_NE(lines[1].find("set_param("), std::string::npos) << lines[1];
+    EXPECT_EQ(lines[2],
+              "Details: Format incorrect, projection_offsets should be entered as \"x_offset|y_offset\". Entered "
+              "value was: \"12\"");
+  }
+  inspectable_configuration config;
+  config.set_param("projection_offsets", "1|2");
+  EXPECT_THROW(config.set_param("projection_offsets", "1,2"), trel::exception_l);
+  EXPECT_EQ(object_text(config, "projection_offsets"), "[[1,2]]");
+  inspectable_configuration fresh;
+  EXPECT_THROW(fresh.set_param("projection_offsets", ""), trel::exception_l);
+  EXPECT_EQ(object_text(fresh, "projection_offsets"), "<none>");
+}
+
+TEST(ConfigurationStructured, GetParamHandsOutTheStoresObjectOfItsOwnTypeOnly) {
+  trel::configuration config;
+  camera_list* cameras = reinterpret_cast<camera_list*>(1);
+  ASSERT_TRUE(config.get_param("bumblebee_params", cameras));
+  EXPECT_EQ(cameras, nullptr);  // not assigned yet
+  config.set_param("bumblebee_params", "0.5|0.5|800|800|640|480|0.1");
+  ASSERT_TRUE(config.get_param("bumblebee_params", cameras));
+  ASSERT_NE(cameras, nullptr);
+  EXPECT_EQ(cameras->size(), 1u);
+  const camera_list* same = nullptr;
+  ASSERT_TRUE(config.get_param("bumblebee_params", same));
+  EXPECT_EQ(same, cameras);
+
+  std::vector<double>* wrong = nullptr;
+  try {
+    config.get_param("bumblebee_params", wrong);
+    ADD_FAILURE() << "no exception";
+  } catch (const trel::exception_l& e) {
+    EXPECT_EQ(trel_test::detail_of(e), "get_param() : parameter \"bumblebee_params\" holds a "
+                                       "std::vector<std::vector<double>>*, not the requested std::vector<double>*");
+  }
+  EXPECT_EQ(wrong, nullptr);
+  // The type is known before the object exists.
+  EXPECT_THROW(config.get_param("camera_proj_mats", wrong), trel::exception_l);
+  int plain = 0;
+  EXPECT_THROW(config.get_param("camera_proj_mats", plain), trel::exception_l);
+}
+
+namespace {
+
+const std::string kernel_format =
+    "WARNING: Format incorrect, kernel should be entered as \"cols|rows|anchorx|anchory|shape|iterations|value1...\", "
+    "entered value was: ";
+const std::string stereo_format =
+    "WARNING: Format incorrect, stereo settings should be entered as \"stereo_mask_size|edge_correlation_on|edge_mask_"
+    "size|back_and_forth_on|width|height|max_disp|min_disp\", entered value was: ";
+const std::string model_size_format =
+    "WARNING: Input format for model size is \"x_size|x_step|y_size|y_step|z_size|z_step|channels|scale1...\"\n";
+const std::string sample_format =
+    "WARNING: Format incorrect, samples should be entered as \"location|frame|x1|x2|y1|y2|value1...\", entered value "
+    "was: ";
+const std::string stereo_ok = "{5,1,5,0,640,480,64,0}";
+
+}  // namespace
+
+INSTANTIATE_TEST_SUITE_P(
+    KernelAndRecords, StructuredRule,
+    ::testing::Values(
+        structured_case{{"closing_kernel=3|3|2|2|0"}, "closing_kernel", "<none>", kernel_format + "\"3|3|2|2|0\"\n"},
+        structured_case{{"closing_kernel=0|3|1|1|0|1"}, "closing_kernel", "<none>", "WARNING: ncols less than 1: 0\n"},
+        structured_case{{"closing_kernel=3|-1|1|1|0|1"}, "closing_kernel", "<none>",
+                        "WARNING: nrows less than 1: -1\n"},
+        structured_case{{"closing_kernel=3|3|4|2|0|1"}, "closing_kernel", "<none>",
+                        "WARNING: Anchorx parameter less than 1 or more than ncols: 4\n"},
+        structured_case{{"closing_kernel=3|3|2|0|0|1"}, "closing_kernel", "<none>",
+                        "WARNING: Anchory parameter less than 1 or more than nrows: 0\n"},
+        structured_case{{"closing_kernel=3|3|2|2|3|1"}, "closing_kernel", "<none>",
+                        "WARNING: Shape parameter must be 0 (rect), 1 (cross), 2 (ellipse) or 100 (custom). Entered "
+                        "value was: 3\n"},
+        structured_case{{"closing_kernel=3|3|2|2|100|1|0|255|0|255|256|255|0|255|0"}, "closing_kernel", "<none>",
+                        "WARNING: value not from 0 to 255: 256\n"},
+        structured_case{{"closing_kernel=2|1|1|1|100|1|-1|0"}, "closing_kernel", "<none>",
+                        "WARNING: value not from 0 to 255: -1\n"},
+        structured_case{{"closing_kernel=3|3|2|2|100|1|0|255|0|255|255|255|0|255"}, "closing_kernel", "<none>",
+                        "WARNING: A custom kernel of 3 x 3 needs 9 kernel values, but 8 were given\n"},
+        structured_case{{"closing_kernel=3|3|2|2|0|0"}, "closing_kernel", "<none>",
+                        "WARNING: number of iterations must be greater than 0, entered value was: 0\n"},
+        structured_case{{"closing_kernel=100000|100000|1|1|0|1"}, "closing_kernel", "<none>",
+                        "WARNING: kernel of 100000 x 100000 is too large\n"},
+        structured_case{{"closing_kernel=3|3|3|3|1|1", "closing_kernel=3|3|2|2|0|1"}, "closing_kernel",
+                        "{3,3,2,2,1}[0,0,1,0,0,1,1,1,1]", keep("closing_kernel")},
+        structured_case{{"closing_kernel=3|3|2|2|100|2|0|255|0|255|255|255|0|255|0"}, "closing_kernel",
+                        "{3,3,1,1,100}[0,255,0,255,255,255,0,255,0]", ""},
+
+        structured_case{{"haar_setting=a.xml|1.1|3|24|24"}, "haar_setting", "<none>",
+                        "WARNING: Format incorrect, samples should be entered as \"cascade_loc|scale_rate|detections|"
+                        "base_width|base_height|extra_settings\", entered value was: \"a.xml|1.1|3|24|24\"\n"},
+        structured_case{{"haar_setting=a.xml|-1|3|24|24|0"}, "haar_setting", "<none>",
+                        "WARNING: scale_rate parameter less than 0: -1\n"},
+        structured_case{{"haar_setting=a.xml|1.1|0|24|24|0"}, "haar_setting", "<none>",
+                        "WARNING: detections parameter less than 1: 0\n"},
+        structured_case{{"haar_setting=a.xml|1.1|3|0|24|0"}, "haar_setting", "<none>",
+                        "WARNING: base_width parameter less than 1: 0\n"},
+        structured_case{{"haar_setting=a.xml|1.1|3|24|0|0"}, "haar_setting", "<none>",
+                        "WARNING: base_height less than 1: 0\n"},
+        structured_case{{"haar_setting=a.xml|1.1|3|24|24|16"}, "haar_setting", "<none>",
+                        "WARNING: extra_settings less than 0 or greater than 15: 16\n"},
+        structured_case{{"haar_setting=a.xml|1.1|3|24|24|0", "haar_setting=a.xml|1.1|3|24|24|0",
+                         "haar_setting=b.xml|1.2|3|20|20|15"},
+                        "haar_setting", "[{a.xml,1.1,3,24,24,0},{b.xml,1.2,3,20,20,15}]",
+                        "WARNING: Repeated occurence of scale \"a.xml|1.1|3|24|24|0\" found\n"},
+
+        structured_case{{"scale=8,1,1.5", "scale=(8,1)"}, "scale", "<none>",
+                        "WARNING: Format incorrect, scales should be entered as \"(samples,radius,scale_factor)\", "
+                        "entered value was: \"8,1,1.5\"\n"
+                        "WARNING: Format incorrect, scales should be entered as \"(samples,radius,scale_factor)\", "
+                        "entered value was: \"(8,1)\"\n"},
+        // Scale checks warn but keep the record.
+        structured_case{{"scale=(8,0,1.5)", "scale=(17,2,1)", "scale=(8,1,0)", "scale=(8,1,1.5)", "scale=(8,1,1.5)"},
+                        "scale", "[{8,0,1.5},{17,2,1},{8,1,0},{8,1,1.5},{8,1,1.5}]",
+                        "WARNING: Radius not greater than 0: 0\n"
+                        "WARNING: Samples parameter not between 1 and 8*radius (0): 8\n"
+                        "WARNING: Samples parameter not between 1 and 8*radius (16): 17\n"
+                        "WARNING: scale_factor parameter not greater than 0: 0\n"
+                        "WARNING: Repeated occurence of scale \"(8,1,1.5)\" found\n"},
+
+        structured_case{{"stereo_setting=5|true|5|false|640|480|64"}, "stereo_setting", "<none>",
+                        stereo_format + "\"5|true|5|false|640|480|64\"\n"},
+        structured_case{{"stereo_setting=24|true|5|false|640|480|64|0"}, "stereo_setting", "<none>",
+                        "WARNING: sms parameter less than 1, or more than 23: 24\n"},
+        structured_case{{"stereo_setting=5|yes|5|false|640|480|64|0"}, "stereo_setting", "<none>",
+                        "WARNING: ec parameter must be true or false, passed value was: yes\n"},
+        structured_case{{"stereo_setting=5|true|2|false|640|480|64|0"}, "stereo_setting", "<none>",
+                        "WARNING: ems parameter less than 3, or more than 11: 2\n"},
+        structured_case{{"stereo_setting=5|true|5|1|640|480|64|0"}, "stereo_setting", "<none>",
+                        "WARNING: back_and_forth parameter must be true or false, passed value was: 1\n"},
+        structured_case{{"stereo_setting=5|true|5|false|1025|480|64|0"}, "stereo_setting", "<none>",
+                        "WARNING: width parameter less than 1, or more than 1024: 1025\n"},
+        structured_case{{"stereo_setting=5|true|5|false|640|769|64|0"}, "stereo_setting", "<none>",
+                        "WARNING: height parameter less than 1, or more than 768: 769\n"},
+        structured_case{{"stereo_setting=5|true|5|false|640|480|641|0"}, "stereo_setting", "<none>",
+                        "WARNING: max_disp must be positive, and less than the image width: 641\n"},
+        structured_case{{"stereo_setting=5|true|5|false|640|480|64|65"}, "stereo_setting", "<none>",
+                        "WARNING: min_disp must be positive, and less than the image width minus 11, and less than "
+                        "the max disparity: 65\n"},
+        structured_case{{"stereo_setting=5|true|5|false|640|480|241|0"}, "stereo_setting", "<none>",
+                        "WARNING: The distance between min and max disparity must be less than 240: 241\n"},
+        structured_case{{"stereo_setting=5|true|5|false|640|480|64|0", "stereo_setting=5|true|5|false|640|480|64|0",
+                         "stereo_setting=3|false|11|true|240|1|240|0"},
+                        "stereo_setting", "[" + stereo_ok + ",{3,0,11,1,240,1,240,0}]",
+                        "WARNING: Repeated occurence of stereo settings \"5|true|5|false|640|480|64|0\" found\n"},
+
+        structured_case{{"pixel_sizes=0.1|0.2", "pixel_sizes=0.1,0.2", "pixel_sizes=0|0.2"}, "pixel_sizes",
+                        "[{0.1,0.2}]",
+                        "WARNING: Format incorrect, pixel_sizes should be entered as \"pixel_width, pixel_height\" "
+                        "(where clockwise camera rotations are positive), entered value was: \"0.1,0.2\"\n"
+                        "WARNING: Either pixel width or height was not greater than 0 (0,0.2)\n"},
+
+        structured_case{{"sample=a.png|0|1|2|3"}, "sample", "<none>", sample_format + "\"a.png|0|1|2|3\"\n"},
+        structured_case{{"sample=a.png|x|1|2|3|4|0"}, "sample", "<none>",
+                        "WARNING: Frame parameter was non numeric (old style sample list?): x\n"},
+        structured_case{{"sample=a.png|-2|1|2|3|4|0"}, "sample", "<none>", "WARNING: Frame parameter less than -1: -2\n"},
+        structured_case{{"sample=a.png|0|-1|2|3|4|0"}, "sample", "<none>", "WARNING: x1 less than 0: -1\n"},
+        structured_case{{"sample=a.png|0|5|2|3|4|0"}, "sample", "<none>", "WARNING: x2 (2)  less than x1 (5)\n"},
+        structured_case{{"sample=a.png|0|1|2|-3|4|0"}, "sample", "<none>", "WARNING: y1 less than 0: -3\n"},
+        structured_case{{"sample=a.png|0|1|2|3|2|0"}, "sample", "<none>", "WARNING: y2 (2)  less than y1 (3)\n"}));
+
+INSTANTIATE_TEST_SUITE_P(
+    Lists, StructuredRule,
+    ::testing::Values(
+        structured_case{{"object_particle_upper_bounds=1|2.5|-3x", "object_particle_upper_bounds=4"},
+                        "object_particle_upper_bounds", "[1,2.5,-3]", keep("object_particle_upper_bounds")},
+        structured_case{{"kmeans_hierarchy_ratios=0.1|0.25"}, "kmeans_hierarchy_ratios", "[0.1,0.25]", ""},
+        structured_case{{"svm_multi_kernel_lengths=2|3", "svm_multi_kernel_lengths=4.9"}, "svm_multi_kernel_lengths",
+                        "[4]", take_new("svm_multi_kernel_lengths")},
+        structured_case{{"mahalanobis_covariance=1|2", "mahalanobis_covariance=3"}, "mahalanobis_covariance", "[3]",
+                        "WARNING: mahalanobis_covariance already encountered in config. Overwriting\n"},
+        structured_case{{"ip_step=a", "ip_step=b", "ip_step=a"}, "ip_step", "[a,b,a]", ""},
+        structured_case{{"model_loc=a.cfg", "model_loc=a.txt", "model_loc=b.txt"}, "model_loc", "[a.txt,b.txt]",
+                        "WARNING: model_loc does not have a .txt extension: a.cfg\n"},
+        structured_case{{"sequence_lengths=5", "sequence_lengths=0", "sequence_lengths=3"}, "sequence_lengths", "[5,3]",
+                        "WARNING: sequence_lengths specified was less than 1\n"},
+        structured_case{{"model_size=1|1|1|1|1|1|1"}, "model_size", "<none>", model_size_format},
+        structured_case{{"model_size=1|1|0.5|1|1|1|1|1"}, "model_size", "<none>",
+                        "WARNING: The x,y,z sizes and number of channels for the model must all be greater than or "
+                        "equal to 1\n"},
+        structured_case{{"model_size=1|1|1|0|1|1|1|1"}, "model_size", "<none>",
+                        "WARNING: The voxel steps in x,y,z must be positive nonzero numbers\n"},
+        structured_case{{"model_size=1|1|1|1|1|1|1|2|0"}, "model_size", "<none>",
+                        "WARNING: An incorrect scale was entered for model_size, all scales must be greater than 0\n"},
+        structured_case{{"model_size=10|0.5|10|0.5|10|0.5|3|1|2", "model_size=1|1|1|1|1|1|1|1"}, "model_size",
+                        "[10,0.5,10,0.5,10,0.5,3,1,2]", keep("model_size")},
+        structured_case{{"model_pose_limits=1|2", "model_pose_limits=0|1|0.1|1|1|0.1"}, "model_pose_limits", "<none>",
+                        "WARNING: Input format for model size is \"min_limit1|max_limit1|step1|...\"\n"
+                        "WARNING: One of the min limits for model_pose_limits was >= the max limit\n"},
+        structured_case{{"model_pose_limits=-1|1|0.5|0|2|1"}, "model_pose_limits", "[-1,1,0.5,0,2,1]", ""},
+        structured_case{{"classifier_detector_roi=1|2|3", "classifier_detector_roi=-1|2|3|4",
+                         "classifier_detector_roi=1|-2|3|4", "classifier_detector_roi=1|2|30|40"},
+                        "classifier_detector_roi", "{1,2,30,40}",
+                        "WARNING: classifier_detector_roi requires 4 parameters of the form x|y|width|height, but "
+                        "there were 3 values.\n"
+                        "WARNING: classifier_detector_roi had a negative x value specified -1.\n"
+                        "WARNING: classifier_detector_roi had a negative y value specified -2.\n"},
+        structured_case{{"classifier_detector_neighbours=1|-2|3", "classifier_detector_neighbours=1|2",
+                         "classifier_detector_neighbours=0|2|3"},
+                        "classifier_detector_neighbours", "[0,2,3]",
+                        "WARNING: Negative number found in parameter classifier_detector_neighbours.\n"
+                        "WARNING: classifier_detector_neighbours should specify the number of neighbours in 3 "
+                        "dimensions, but there were 2 entries.\n"},
+        structured_case{{"scale_noise=0.1|-0.1", "scale_noise=0|0.5"}, "scale_noise", "[0,0.5]",
+                        "WARNING: An incorrect value was entered in scale_noise, all values must be greater than or "
+                        "equal to 0\n"}));
+
+TEST(ConfigurationStructured, ClosingKernelSetsClosingIterationsWhenRegistered) {
+  inspectable_configuration config;
+  captured_streams streams;
+  config.set_param("closing_kernel", "5|3|1|2|2|4");
+  EXPECT_EQ(object_text(config, "closing_kernel"), "{5,3,0,1,100}[0,0,1,0,0,1,1,1,1,1,0,0,1,0,0]");
+  EXPECT_EQ(config.value_text("closing_iterations"), "4");
+  IplConvKernel* kernel = nullptr;
+  ASSERT_TRUE(config.get_param("closing_kernel", kernel));
+  EXPECT_EQ(kernel->nCols, 5);
+
+  // A catalogue without closing_iterations and class_vector still builds the
+  // kernel and records the sample, and says what it could not do.
+  class reduced : public inspectable_configuration {
+  public:
+    reduced() {
+      parameters.clear();
+      add_param("closing_kernel", static_cast<IplConvKernel*>(nullptr), param_special);
+      add_param("sample", static_cast<std::vector<trel::sample>*>(nullptr), param_special);
+    }
+  };
+  reduced small;
+  small.set_param("closing_kernel", "3|3|2|2|0|1");
+  small.set_param("sample", "a.png|0|1|2|3|4|1");
+  EXPECT_EQ(object_text(small, "closing_kernel"), "{3,3,1,1,0}[1,1,1,1,1,1,1,1,1]");
+  EXPECT_EQ(object_text(small, "sample"), "[{a.png,0,1,2,3,4}]");
+  EXPECT_EQ(streams.err(),
+            "WARNING: Parameter closing_iterations was not found in parameters vector, it must not have been "
+            "initialised.\n"
+            "WARNING: Parameter class_vector was not found in parameters vector, it must not have been initialised.\n");
+}
+
+TEST(ConfigurationStructured, SamplesFillOneClassVectorCheckedAgainstClassesAndOutputs) {
+  struct sample_case {
+    std::vector<std::string> lines;
+    std::string samples, class_vector, err;
+  };
+  const sample_case cases[] = {
+      // Without classes the values are not range-checked.
+      {{"sample=a.png|0|1|2|3|4|7", "sample=b.png|-1|0|0|0|0|0.5"}, "[{a.png,0,1,2,3,4},{b.png,-1,0,0,0,0}]",
+       "[7,0.5]", ""},
+      // A value not below classes refuses the whole sample: the list and the
+      // class vector stay aligned.
+      {{"classes=3", "sample=a.png|0|1|2|3|4|2", "sample=b.png|0|1|2|3|4|3", "sample=c.png|0|1|2|3|4|0"},
+       "[{a.png,0,1,2,3,4},{c.png,0,1,2,3,4}]", "[2,0]",
+       "WARNING: class parameter not below number of classes (3): 3\n"},
+      {{"classes=3", "output_parameters=2", "sample=a.png|0|1|2|3|4|1|2", "sample=b.png|0|1|2|3|4|1",
+        "sample=c.png|0|1|2|3|4|1|2|0"},
+       "[{a.png,0,1,2,3,4},{b.png,0,1,2,3,4},{c.png,0,1,2,3,4}]", "[1,2,1,1,2,0]",
+       "1 parameters in sample but output dimensions specified as 2\n"
+       "3 parameters in sample but output dimensions specified as 2\n"},
+  };
+  for (const sample_case& c : cases) {
+    inspectable_configuration config;
+    captured_streams streams;
+    for (const std::string& line : c.lines) {
+      const std::string::size_type equals = line.find('=');
+      config.set_param(line.substr(0, equals), line.substr(equals + 1));
+    }
+    EXPECT_EQ(object_text(config, "sample"), c.samples);
+    EXPECT_EQ(object_text(config, "class_vector"), c.class_vector);
+    EXPECT_EQ(streams.err(), c.err);
+  }
+  inspectable_configuration config;
+  captured_streams streams;
+  config.set_param("class_vector", "1");
+  EXPECT_EQ(object_text(config, "class_vector"), "<none>");
+  EXPECT_EQ(streams.err(), "WARNING: Attempted to set an unrecognised parameter: \"class_vector\" to a value of "
+                           "\"1\", check it dosen't belong to a subconfiguration not yet specified.\n");
+}
+
+TEST(ConfigurationStructured, ListsAccumulateAcrossImportedFilesInReadingOrder) {
+  temp_dir dir;
+  const working_directory cwd(dir.path());
+  dir.write("sub.txt",
+            "ip_step=b\nbumblebee_params=0.5|0.5|2|2|20|10|0\nsequence_lengths=2\nkernel_vals=1|2|1\n"
+            "kernel_vals=3\nmodel_size=1|1|1|1|1|1|1|1\n");
+  dir.write("main.txt",
+            "ip_step=a\nbumblebee_params=0.5|0.5|1|1|10|10|0.1\nmodel_size=2|1|2|1|2|1|1|1\nimport=sub.txt\n"
+            "ip_step=c\nsequence_lengths=4\n");
+  captured_streams streams;
+  const inspectable_configuration config("main.txt");
+  EXPECT_EQ(object_text(config, "ip_step"), "[a,b,c]");
+  EXPECT_EQ(object_text(config, "bumblebee_params"), "[[0.5,0.5,1,1,10,10,0.1],[0.5,0.5,2,2,20,10,0]]");
+  EXPECT_EQ(object_text(config, "sequence_lengths"), "[2,4]");
+  EXPECT_EQ(object_text(config, "kernel_vals"), "[1,2,1]");
+  EXPECT_EQ(object_text(config, "model_size"), "[2,1,2,1,2,1,1,1]");
+  EXPECT_EQ(streams.out(), "Importing additional config file: \"sub.txt\"\nsetting kernel vals\n");
+  EXPECT_EQ(streams.err(), keep("kernel_vals") + keep("model_size"));
+}
+
+TEST(ConfigurationStructured, StrictConversionThrowsAndKeepsTheList) {
+  inspectable_configuration config;
+  captured_streams streams;
+  config.set_param("sequence_lengths", "3");
+  config.set_param("mahalanobis_covariance", "1|2");
+  const std::pair<const char*, const char*> bad[] = {
+      {"sequence_lengths", "abc"}, {"mahalanobis_covariance", "4|x"}, {"mahalanobis_covariance", ""}};
+  const char* const fields[] = {"abc", "x", ""};
+  for (std::size_t i = 0; i < 3; ++i) {
+    try {
+      config.set_param(bad[i].first, bad[i].second);
+      ADD_FAILURE() << bad[i].first << "=" << bad[i].second;
+    } catch (const trel::exception_l& e) {
+      EXPECT_EQ(trel_test::detail_of(e),
+                std::string("i_helper(string) : reading in failed, when reading value of \"") + fields[i] + "\"");
+    }
+  }
+  EXPECT_EQ(object_text(config, "sequence_lengths"), "[3]");
+  EXPECT_EQ(object_text(config, "mahalanobis_covariance"), "[1,2]");
+
+  temp_dir dir;
+  EXPECT_THROW(trel::configuration(dir.write("bad.txt", "ip_step=a\nsequence_lengths=x\n")), trel::exception_l);
+}
+
+TEST(ConfigurationCatalogue, RegistersTheStructuredParametersAfterThePlainOnesWithoutObjects) {
+  const char* const names[] = {
+      "closing_kernel", "ip_step", "haar_setting", "scale", "stereo_setting", "object_particle_upper_bounds",
+      "object_particle_lower_bounds", "value_particle_upper_bounds", "value_particle_lower_bounds",
+      "value_dynamics_matrix", "object_dynamics_matrix", "sample", "class_vector", "model_size", "location_noise",
+      "scale_noise", "bumblebee_params", "classifier_detector_roi", "classifier_detector_neighbours",
+      "model_pose_limits", "model_loc", "extrinsic_camera_params", "extrinsic_camera_params_q", "pixel_sizes",
+      "sf_gt_disp_loc", "object_noise_level", "value_noise_level", "camera_proj_mats", "colour_model_locs",
+      "projection_offsets", "camera_space_transform", "colour_model_limits", "kernel_vals", "sequence_lengths",
+      "kmeans_hierarchy_ratios", "precomputed_of_paths", "mahalanobis_covariance", "svm_multi_kernel_lengths",
+      "surface_normal_imgs"};
+  const inspectable_configuration config;
+  ASSERT_EQ(config.parameters.size(), 142u + 39u);
+  for (std::size_t i = 0; i < 39; ++i) {
+    const auto& record = config.parameters[142 + i];
+    EXPECT_EQ(record.name, names[i]);
+    EXPECT_EQ(record.type, trel::configuration::param_special) << names[i];
+    EXPECT_EQ(object_text(config, names[i]), "<none>");
   }
 }

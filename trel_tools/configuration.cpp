@@ -6,7 +6,15 @@
 #include <iostream>
 #include <limits>
 #include <system_error>
+#include <tuple>
+#include <type_traits>
 #include <utility>
+
+#if defined(__GNUG__)
+#  include <cxxabi.h>
+#endif
+
+#include <opencv2/imgproc/imgproc_c.h>
 
 #include "trel_tools/exception_l.h"
 
@@ -84,6 +92,86 @@ bool is_one_of(const std::string& value, const char* const* words) {
   return false;
 }
 
+void replace_all(std::string& text, const std::string& from, const std::string& to) {
+  for (std::string::size_type at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+    text.replace(at, from.size(), to);
+}
+
+// A type's name as written in code: demangled where the compiler mangles, and
+// without the default allocator and character-traits arguments of the
+// standard containers ("std::vector<std::vector<double>>*").
+std::string type_name(const std::type_info& type) {
+  std::string name = type.name();
+#if defined(__GNUG__)
+  int status = 0;
+  char* demangled = abi::__cxa_demangle(name.c_str(), nullptr, nullptr, &status);
+  if (status == 0 && demangled) name = demangled;
+  std::free(demangled);
+#endif
+  for (std::string::size_type at; (at = name.find(", std::allocator<")) != std::string::npos;) {
+    std::string::size_type end = at + 17;
+    for (int depth = 1; end < name.size() && depth > 0; ++end) {
+      if (name[end] == '<') ++depth;
+      if (name[end] == '>') --depth;
+    }
+    name.erase(at, end - at);
+  }
+  replace_all(name, " >", ">");
+  replace_all(name, "std::__cxx11::", "std::");
+  replace_all(name, "std::basic_string<char, std::char_traits<char>>", "std::string");
+  replace_all(name, "_IplConvKernel", "IplConvKernel");
+  return name;
+}
+
+// A fault in a value that ends the assignment with an exception_l from set_param.
+struct value_error {
+  std::string detail;
+};
+
+template <class T>
+void delete_object(void* object) {
+  delete static_cast<T*>(object);
+}
+
+void release_kernel(void* object) {
+  IplConvKernel* kernel = static_cast<IplConvKernel*>(object);
+  cvReleaseStructuringElement(&kernel);
+}
+
+// Every field of `value` between '|' separators; an empty value is one empty field.
+std::vector<std::string> split_all(const std::string& value) {
+  std::vector<std::string> fields;
+  std::string::size_type begin = 0;
+  for (std::string::size_type bar; (bar = value.find('|', begin)) != std::string::npos; begin = bar + 1)
+    fields.push_back(value.substr(begin, bar - begin));
+  fields.push_back(value.substr(begin));
+  return fields;
+}
+
+// `count` fields: the first count - 1 each end at the next '|', the last runs
+// to the end of the value (further bars included). False when a separator is
+// missing.
+bool split_fields(const std::string& value, std::size_t count, std::vector<std::string>& fields) {
+  fields.clear();
+  std::string::size_type begin = 0;
+  for (std::size_t i = 0; i + 1 < count; ++i) {
+    const std::string::size_type bar = value.find('|', begin);
+    if (bar == std::string::npos) return false;
+    fields.push_back(value.substr(begin, bar - begin));
+    begin = bar + 1;
+  }
+  fields.push_back(value.substr(begin));
+  return true;
+}
+
+// "WARNING: Format incorrect, <what> should be entered as "<syntax>", entered
+// value was: "<value>"", the camera keys' form with the rotation note.
+void format_warning(const char* what, const char* syntax, const std::string& value, bool rotation_note = false) {
+  std::cerr << "WARNING: Format incorrect, " << what << " should be entered as \"" << syntax << "\""
+            << (rotation_note ? " (where clockwise camera rotations are positive)" : "") << ", entered value was: \""
+            << value << "\"" << std::endl;
+}
+
 }  // namespace
 
 // One catalogue entry: the parameter's name, kind and default, what a repeated
@@ -123,7 +211,9 @@ struct configuration::catalogue_row {
   const char* high_warning = nullptr;     // null: `warning`
   const char* odd_warning = nullptr;
 
-  void (configuration::*handler)(parameter& record, const std::string& value) = nullptr;
+  using handler_type = void (*)(configuration& self, const catalogue_row& row, parameter& record,
+                                const std::string& value);
+  handler_type handler = nullptr;   // parses one assignment of a structured parameter
   void (*release)(void* object) = nullptr;
 
   struct range {
@@ -157,6 +247,17 @@ struct configuration::catalogue_row {
   static catalogue_row real(const char* name, double default_value) {
     return make(name, param_double, default_value);
   }
+  // A structured parameter whose object is a T, created by `handler` and
+  // deleted by `release`; repeat rule keep unless changed.
+  template <class T>
+  static catalogue_row object(const char* name, handler_type handler, void (*release)(void*) = &delete_object<T>) {
+    catalogue_row row = make(name, param_special, cell(structured(static_cast<T*>(nullptr))));
+    row.handler = handler;
+    row.release = release;
+    return row;
+  }
+  // Every assignment is handed to the handler, which appends to the list.
+  catalogue_row appends() const { return no_repeat_test(); }
 
   catalogue_row take_new() const { return with([](catalogue_row& r) { r.repeat = repeat_rule::take_new; }); }
   catalogue_row no_repeat_test() const { return with([](catalogue_row& r) { r.repeat = repeat_rule::none; }); }
@@ -246,8 +347,527 @@ struct configuration::catalogue_row {
   }
 };
 
+// The parsers of the structured parameters, one per kind. Each receives an
+// assignment that passed the repeat rule; an object is created only when a
+// value is accepted (the camera keys with a per-index entry excepted).
+struct configuration::structured_rules {
+  using row = catalogue_row;
+
+  template <class T>
+  static T* object(const parameter& record) {
+    return static_cast<T*>(std::get<structured>(record.value).get());
+  }
+  // The record's object, created empty when it does not exist yet.
+  template <class T>
+  static T& created(parameter& record) {
+    if (!object<T>(record)) record.value = structured(new T());
+    return *object<T>(record);
+  }
+
+  // ---- camera keys
+
+  static std::vector<double>& new_camera_entry(parameter& record) {
+    camera_list& cameras = created<camera_list>(record);
+    cameras.emplace_back();
+    return cameras.back();
+  }
+
+  static void bumblebee_params(configuration&, const row&, parameter& record, const std::string& value) {
+    std::vector<double>& entry = new_camera_entry(record);
+    std::vector<std::string> fields;
+    if (!split_fields(value, 7, fields)) {
+      format_warning("samples",
+                     "x_centre|y_centre|x_focal_length_in_pixels|y_focal_length_in_pixels|image_width|image_height|"
+                     "baseline",
+                     value);
+      return;
+    }
+    const char* const centre_warnings[] = {"WARNING: x centre not between 0 and 1 : ",
+                                           "WARNING: y centre not between 0 and 1 : "};
+    for (int i = 0; i < 2; ++i) {
+      const double centre = text_to_double(fields[i]);
+      entry.push_back(centre);
+      if (!(centre >= 0 && centre <= 1)) {
+        std::cerr << centre_warnings[i] << centre << std::endl;
+        return;
+      }
+    }
+    entry.push_back(text_to_double(fields[2]));
+    entry.push_back(text_to_double(fields[3]));
+    entry.push_back(text_to_int(fields[4]));
+    entry.push_back(text_to_int(fields[5]));
+    entry.push_back(text_to_double(fields[6]));
+  }
+
+  static void extrinsic_entry(parameter& record, const std::string& value, std::size_t count, const char* what,
+                              const char* syntax) {
+    std::vector<double>& entry = new_camera_entry(record);
+    std::vector<std::string> fields;
+    if (!split_fields(value, count, fields)) {
+      format_warning(what, syntax, value, true);
+      return;
+    }
+    for (const std::string& field : fields) entry.push_back(text_to_double(field));
+  }
+
+  static void extrinsic_camera_params(configuration&, const row&, parameter& record, const std::string& value) {
+    extrinsic_entry(record, value, 6, "extrinsice camera parameters",
+                    "euler_z(roll)|euler_x(pitch)|euler_y(yaw)|x_offset|y_offset|z_offset");
+  }
+
+  static void extrinsic_camera_params_q(configuration&, const row&, parameter& record, const std::string& value) {
+    extrinsic_entry(record, value, 7, "extrinsice camera parameters (quaternion)",
+                    "quat_x|quat_y|quat_z|quat_w|x_offset|y_offset|z_offset");
+  }
+
+  static void projection_offsets(configuration&, const row&, parameter& record, const std::string& value) {
+    const std::string::size_type bar = value.find('|');
+    if (bar == std::string::npos)
+      throw value_error{"Format incorrect, projection_offsets should be entered as \"x_offset|y_offset\". Entered "
+                        "value was: \"" +
+                        value + "\""};
+    created<camera_list>(record).push_back({text_to_double(value.substr(0, bar)), text_to_double(value.substr(bar + 1))});
+  }
+
+  // A matrix entry of exactly `count` values, or a warning and no entry.
+  template <std::size_t count>
+  static void matrix_entry(configuration&, const row& r, parameter& record, const std::string& value) {
+    std::vector<double> entry;
+    for (const std::string& field : split_all(value)) entry.push_back(text_to_double(field));
+    if (entry.size() != count) {
+      std::cerr << r.warning << value << std::endl;
+      return;
+    }
+    created<camera_list>(record).push_back(std::move(entry));
+  }
+
+  // ---- number and path lists
+
+  template <class E>
+  static E number_of(const std::string& field) {
+    if constexpr (std::is_same_v<E, int>)
+      return text_to_int(field);
+    else
+      return static_cast<E>(text_to_double(field));
+  }
+  template <class E>
+  static std::vector<E> numbers_of(const std::string& value) {
+    std::vector<E> numbers;
+    for (const std::string& field : split_all(value)) numbers.push_back(number_of<E>(field));
+    return numbers;
+  }
+  // Makes `object` the record's object, replacing an earlier one.
+  template <class T>
+  static void store(parameter& record, T object) {
+    created<T>(record) = std::move(object);
+  }
+
+  template <class E>
+  static void number_list(configuration&, const row&, parameter& record, const std::string& value) {
+    store(record, numbers_of<E>(value));
+  }
+
+  static void kernel_vals(configuration& self, const row& r, parameter& record, const std::string& value) {
+    std::cout << "setting kernel vals" << std::endl;
+    number_list<float>(self, r, record, value);
+  }
+
+  static void path_list(configuration&, const row& r, parameter& record, const std::string& value) {
+    if (!r.text_accepted(value)) {
+      std::cerr << r.warning << value << std::endl;
+      return;
+    }
+    created<std::vector<std::string>>(record).push_back(value);
+  }
+
+  // Every field converted strictly: a field that is not a number throws.
+  static void mahalanobis_covariance(configuration&, const row&, parameter& record, const std::string& value) {
+    std::vector<double> numbers;
+    for (const std::string& field : split_all(value)) {
+      double number = 0.0;
+      i_helper(field, number);
+      numbers.push_back(number);
+    }
+    store(record, std::move(numbers));
+  }
+
+  static void sequence_lengths(configuration&, const row&, parameter& record, const std::string& value) {
+    int length = 0;
+    i_helper(value, length);
+    if (length < 1) {
+      std::cerr << "WARNING: sequence_lengths specified was less than 1" << std::endl;
+      return;
+    }
+    created<std::vector<int>>(record).push_back(length);
+  }
+
+  // ---- checked number lists (nothing is stored after a warning)
+
+  static void model_size(configuration&, const row&, parameter& record, const std::string& value) {
+    const std::vector<double> numbers = numbers_of<double>(value);
+    const char* warning = nullptr;
+    if (numbers.size() < 8) {
+      warning = "WARNING: Input format for model size is "
+                "\"x_size|x_step|y_size|y_step|z_size|z_step|channels|scale1...\"";
+    } else if (!(numbers[0] >= 1 && numbers[2] >= 1 && numbers[4] >= 1 && numbers[6] >= 1)) {
+      warning = "WARNING: The x,y,z sizes and number of channels for the model must all be greater than or equal to 1";
+    } else if (!(numbers[1] > 0 && numbers[3] > 0 && numbers[5] > 0)) {
+      warning = "WARNING: The voxel steps in x,y,z must be positive nonzero numbers";
+    } else {
+      for (std::size_t i = 7; i < numbers.size() && !warning; ++i)
+        if (!(numbers[i] > 0))
+          warning = "WARNING: An incorrect scale was entered for model_size, all scales must be greater than 0";
+    }
+    if (warning) {
+      std::cerr << warning << std::endl;
+      return;
+    }
+    store(record, numbers);
+  }
+
+  static void model_pose_limits(configuration&, const row&, parameter& record, const std::string& value) {
+    const std::vector<double> numbers = numbers_of<double>(value);
+    if (numbers.size() % 3 != 0) {
+      std::cerr << "WARNING: Input format for model size is \"min_limit1|max_limit1|step1|...\"" << std::endl;
+      return;
+    }
+    for (std::size_t i = 0; i < numbers.size(); i += 3) {
+      if (!(numbers[i] < numbers[i + 1])) {
+        std::cerr << "WARNING: One of the min limits for model_pose_limits was >= the max limit" << std::endl;
+        return;
+      }
+    }
+    store(record, numbers);
+  }
+
+  static void scale_noise(configuration&, const row&, parameter& record, const std::string& value) {
+    const std::vector<double> numbers = numbers_of<double>(value);
+    for (double number : numbers) {
+      if (!(number >= 0)) {
+        std::cerr << "WARNING: An incorrect value was entered in scale_noise, all values must be greater than or "
+                     "equal to 0"
+                  << std::endl;
+        return;
+      }
+    }
+    store(record, numbers);
+  }
+
+  static void classifier_detector_roi(configuration&, const row&, parameter& record, const std::string& value) {
+    const std::vector<int> numbers = numbers_of<int>(value);
+    if (numbers.size() != 4) {
+      std::cerr << "WARNING: classifier_detector_roi requires 4 parameters of the form x|y|width|height, but there "
+                   "were "
+                << numbers.size() << " values." << std::endl;
+      return;
+    }
+    for (int axis = 0; axis < 2; ++axis) {
+      if (numbers[axis] < 0) {
+        std::cerr << "WARNING: classifier_detector_roi had a negative " << (axis ? "y" : "x") << " value specified "
+                  << numbers[axis] << "." << std::endl;
+        return;
+      }
+    }
+    store(record, cv::Rect(numbers[0], numbers[1], numbers[2], numbers[3]));
+  }
+
+  static void classifier_detector_neighbours(configuration&, const row&, parameter& record, const std::string& value) {
+    const std::vector<int> numbers = numbers_of<int>(value);
+    for (int number : numbers) {
+      if (number < 0) {
+        std::cerr << "WARNING: Negative number found in parameter classifier_detector_neighbours." << std::endl;
+        return;
+      }
+    }
+    if (numbers.size() != 3) {
+      std::cerr << "WARNING: classifier_detector_neighbours should specify the number of neighbours in 3 dimensions, "
+                   "but there were "
+                << numbers.size() << " entries." << std::endl;
+      return;
+    }
+    store(record, numbers);
+  }
+
+  // ---- records
+
+  // Prints `warning` and `number` as one line; true, so that a check reads
+  // `if (bad) return refuse(...)`.
+  template <class N>
+  static bool warn(const char* warning, const N& number) {
+    std::cerr << warning << number << std::endl;
+    return true;
+  }
+
+  static void closing_kernel(configuration& self, const row&, parameter& record, const std::string& value) {
+    const std::vector<std::string> fields = split_all(value);
+    if (fields.size() < 6) {
+      format_warning("kernel", "cols|rows|anchorx|anchory|shape|iterations|value1...", value);
+      return;
+    }
+    const int cols = text_to_int(fields[0]), rows = text_to_int(fields[1]);
+    const int anchor_x = text_to_int(fields[2]), anchor_y = text_to_int(fields[3]);
+    const int shape = text_to_int(fields[4]), iterations = text_to_int(fields[5]);
+    if (cols < 1 && warn("WARNING: ncols less than 1: ", cols)) return;
+    if (rows < 1 && warn("WARNING: nrows less than 1: ", rows)) return;
+    if ((anchor_x < 1 || anchor_x > cols) && warn("WARNING: Anchorx parameter less than 1 or more than ncols: ", anchor_x))
+      return;
+    if ((anchor_y < 1 || anchor_y > rows) && warn("WARNING: Anchory parameter less than 1 or more than nrows: ", anchor_y))
+      return;
+    if (shape != CV_SHAPE_RECT && shape != CV_SHAPE_CROSS && shape != CV_SHAPE_ELLIPSE && shape != CV_SHAPE_CUSTOM &&
+        warn("WARNING: Shape parameter must be 0 (rect), 1 (cross), 2 (ellipse) or 100 (custom). Entered value "
+             "was: ",
+             shape))
+      return;
+    // OpenCV sizes the element in an int of bytes.
+    const long long cells = static_cast<long long>(cols) * rows;
+    if (cells > (INT_MAX - 1024) / static_cast<long long>(sizeof(int))) {
+      std::cerr << "WARNING: kernel of " << cols << " x " << rows << " is too large" << std::endl;
+      return;
+    }
+    std::vector<int> values;
+    if (shape == CV_SHAPE_CUSTOM) {
+      const std::size_t given = fields.size() - 6;
+      if (static_cast<long long>(given) != cells) {
+        std::cerr << "WARNING: A custom kernel of " << cols << " x " << rows << " needs " << cells
+                  << " kernel values, but " << given << " were given" << std::endl;
+        return;
+      }
+      for (std::size_t i = 6; i < fields.size(); ++i) {
+        values.push_back(text_to_int(fields[i]));
+        if ((values.back() < 0 || values.back() > 255) && warn("WARNING: value not from 0 to 255: ", values.back()))
+          return;
+      }
+    }
+    if (iterations < 1 &&
+        warn("WARNING: number of iterations must be greater than 0, entered value was: ", iterations))
+      return;
+    record.value = structured(cvCreateStructuringElementEx(cols, rows, anchor_x - 1, anchor_y - 1, shape,
+                                                           values.empty() ? nullptr : values.data()));
+    const std::size_t at = self.find_index("closing_iterations");
+    if (at == self.parameters.size() || self.parameters[at].type != param_int) {
+      std::cerr << "WARNING: Parameter closing_iterations was not found in parameters vector, it must not have been "
+                   "initialised."
+                << std::endl;
+      return;
+    }
+    self.parameters[at].value = iterations;
+  }
+
+  static void haar_setting(configuration&, const row&, parameter& record, const std::string& value) {
+    std::vector<std::string> fields;
+    if (!split_fields(value, 6, fields)) {
+      format_warning("samples", "cascade_loc|scale_rate|detections|base_width|base_height|extra_settings", value);
+      return;
+    }
+    configuration::haar_setting setting;
+    setting.cascade_loc = fields[0];
+    setting.scale_rate = text_to_double(fields[1]);
+    setting.detections = text_to_int(fields[2]);
+    setting.base_width = text_to_int(fields[3]);
+    setting.base_height = text_to_int(fields[4]);
+    setting.extra_settings = text_to_int(fields[5]);
+    if (!(setting.scale_rate >= 0) && warn("WARNING: scale_rate parameter less than 0: ", setting.scale_rate)) return;
+    if (setting.detections < 1 && warn("WARNING: detections parameter less than 1: ", setting.detections)) return;
+    if (setting.base_width < 1 && warn("WARNING: base_width parameter less than 1: ", setting.base_width)) return;
+    if (setting.base_height < 1 && warn("WARNING: base_height less than 1: ", setting.base_height)) return;
+    if ((setting.extra_settings < 0 || setting.extra_settings > 15) &&
+        warn("WARNING: extra_settings less than 0 or greater than 15: ", setting.extra_settings))
+      return;
+    const auto fields_of = [](const configuration::haar_setting& h) {
+      return std::tie(h.cascade_loc, h.scale_rate, h.detections, h.base_width, h.base_height, h.extra_settings);
+    };
+    if (const auto* list = object<std::vector<configuration::haar_setting>>(record)) {
+      for (const auto& earlier : *list) {
+        if (fields_of(earlier) == fields_of(setting)) {
+          std::cerr << "WARNING: Repeated occurence of scale \"" << value << "\" found" << std::endl;
+          return;
+        }
+      }
+    }
+    created<std::vector<configuration::haar_setting>>(record).push_back(setting);
+  }
+
+  static void scale(configuration&, const row&, parameter& record, const std::string& value) {
+    const std::string::size_type first = value.find(',');
+    const std::string::size_type second = first == std::string::npos ? first : value.find(',', first + 1);
+    if (value.size() < 2 || value.front() != '(' || value.back() != ')' || second == std::string::npos) {
+      format_warning("scales", "(samples,radius,scale_factor)", value);
+      return;
+    }
+    scale_setting setting;
+    setting.samples = text_to_int(value.substr(1, first - 1));
+    setting.radius = static_cast<float>(text_to_double(value.substr(first + 1, second - first - 1)));
+    setting.scale_factor = static_cast<float>(text_to_double(value.substr(second + 1, value.size() - second - 2)));
+    if (!(setting.radius > 0)) warn("WARNING: Radius not greater than 0: ", setting.radius);
+    if (!(setting.samples >= 1 && setting.samples <= 8 * setting.radius))
+      std::cerr << "WARNING: Samples parameter not between 1 and 8*radius (" << 8 * setting.radius
+                << "): " << setting.samples << std::endl;
+    if (!(setting.scale_factor > 0)) warn("WARNING: scale_factor parameter not greater than 0: ", setting.scale_factor);
+    std::vector<scale_setting>& list = created<std::vector<scale_setting>>(record);
+    for (const scale_setting& earlier : list) {
+      if (earlier.samples == setting.samples && earlier.radius == setting.radius &&
+          earlier.scale_factor == setting.scale_factor) {
+        std::cerr << "WARNING: Repeated occurence of scale \"" << value << "\" found" << std::endl;
+        break;
+      }
+    }
+    list.push_back(setting);
+  }
+
+  // "true" or "false" into `out`; false for any other word.
+  static bool switch_word(const std::string& word, bool& out) {
+    if (word != "true" && word != "false") return false;
+    out = word == "true";
+    return true;
+  }
+
+  static void stereo_setting(configuration&, const row&, parameter& record, const std::string& value) {
+    std::vector<std::string> fields;
+    if (!split_fields(value, 8, fields)) {
+      format_warning("stereo settings",
+                     "stereo_mask_size|edge_correlation_on|edge_mask_size|back_and_forth_on|width|height|max_disp|"
+                     "min_disp",
+                     value);
+      return;
+    }
+    configuration::stereo_setting s;
+    s.stereo_mask_size = text_to_int(fields[0]);
+    s.edge_mask_size = text_to_int(fields[2]);
+    s.width = text_to_int(fields[4]);
+    s.height = text_to_int(fields[5]);
+    s.max_disp = text_to_int(fields[6]);
+    s.min_disp = text_to_int(fields[7]);
+    if ((s.stereo_mask_size < 1 || s.stereo_mask_size > 23) &&
+        warn("WARNING: sms parameter less than 1, or more than 23: ", s.stereo_mask_size))
+      return;
+    if (!switch_word(fields[1], s.edge_correlation_on) &&
+        warn("WARNING: ec parameter must be true or false, passed value was: ", fields[1]))
+      return;
+    if ((s.edge_mask_size < 3 || s.edge_mask_size > 11) &&
+        warn("WARNING: ems parameter less than 3, or more than 11: ", s.edge_mask_size))
+      return;
+    if (!switch_word(fields[3], s.back_and_forth_on) &&
+        warn("WARNING: back_and_forth parameter must be true or false, passed value was: ", fields[3]))
+      return;
+    if ((s.width < 1 || s.width > 1024) && warn("WARNING: width parameter less than 1, or more than 1024: ", s.width))
+      return;
+    if ((s.height < 1 || s.height > 768) && warn("WARNING: height parameter less than 1, or more than 768: ", s.height))
+      return;
+    if ((s.max_disp < 0 || s.max_disp > s.width) &&
+        warn("WARNING: max_disp must be positive, and less than the image width: ", s.max_disp))
+      return;
+    if ((s.min_disp < 0 || s.min_disp > s.width - 11 || s.min_disp > s.max_disp) &&
+        warn("WARNING: min_disp must be positive, and less than the image width minus 11, and less than the max "
+             "disparity: ",
+             s.min_disp))
+      return;
+    if (s.max_disp - s.min_disp > 240 &&
+        warn("WARNING: The distance between min and max disparity must be less than 240: ", s.max_disp - s.min_disp))
+      return;
+    const auto fields_of = [](const configuration::stereo_setting& t) {
+      return std::tie(t.stereo_mask_size, t.edge_correlation_on, t.edge_mask_size, t.back_and_forth_on, t.width,
+                      t.height, t.max_disp, t.min_disp);
+    };
+    if (const auto* list = object<std::vector<configuration::stereo_setting>>(record)) {
+      for (const auto& earlier : *list) {
+        if (fields_of(earlier) == fields_of(s)) {
+          std::cerr << "WARNING: Repeated occurence of stereo settings \"" << value << "\" found" << std::endl;
+          return;
+        }
+      }
+    }
+    created<std::vector<configuration::stereo_setting>>(record).push_back(s);
+  }
+
+  static void pixel_sizes(configuration&, const row&, parameter& record, const std::string& value) {
+    const std::string::size_type bar = value.find('|');
+    if (bar == std::string::npos) {
+      format_warning("pixel_sizes", "pixel_width, pixel_height", value, true);
+      return;
+    }
+    pixel_size size;
+    size.width = text_to_double(value.substr(0, bar));
+    size.height = text_to_double(value.substr(bar + 1));
+    if (!(size.width > 0 && size.height > 0)) {
+      std::cerr << "WARNING: Either pixel width or height was not greater than 0 (" << size.width << ","
+                << size.height << ")" << std::endl;
+      return;
+    }
+    created<std::vector<pixel_size>>(record).push_back(size);
+  }
+
+  // A whole number with an optional sign and nothing else.
+  static bool is_integer(const std::string& text) {
+    char* end = nullptr;
+    std::strtol(text.c_str(), &end, 10);
+    return end != text.c_str() && *end == '\0';
+  }
+
+  // The whole sample is checked before anything is stored, so a refused
+  // sample leaves class_vector aligned with the sample list.
+  static void sample(configuration& self, const row&, parameter& record, const std::string& value) {
+    std::vector<std::string> fields;
+    if (!split_fields(value, 7, fields)) {
+      format_warning("samples", "location|frame|x1|x2|y1|y2|value1...", value);
+      return;
+    }
+    trel::sample s;
+    s.location = fields[0];
+    if (!is_integer(fields[1]) &&
+        warn("WARNING: Frame parameter was non numeric (old style sample list?): ", fields[1]))
+      return;
+    s.frame = text_to_int(fields[1]);
+    s.x1 = text_to_int(fields[2]);
+    s.x2 = text_to_int(fields[3]);
+    s.y1 = text_to_int(fields[4]);
+    s.y2 = text_to_int(fields[5]);
+    if (s.frame < -1 && warn("WARNING: Frame parameter less than -1: ", s.frame)) return;
+    if (s.x1 < 0 && warn("WARNING: x1 less than 0: ", s.x1)) return;
+    if (s.x2 < s.x1) {
+      std::cerr << "WARNING: x2 (" << s.x2 << ")  less than x1 (" << s.x1 << ")" << std::endl;
+      return;
+    }
+    if (s.y1 < 0 && warn("WARNING: y1 less than 0: ", s.y1)) return;
+    if (s.y2 < s.y1) {
+      std::cerr << "WARNING: y2 (" << s.y2 << ")  less than y1 (" << s.y1 << ")" << std::endl;
+      return;
+    }
+    const std::size_t at = self.find_index("class_vector");
+    if (at == self.parameters.size() || self.parameters[at].type != param_special ||
+        std::get<structured>(self.parameters[at].value).type() != typeid(std::vector<double>*)) {
+      created<std::vector<trel::sample>>(record).push_back(s);
+      std::cerr << "WARNING: Parameter class_vector was not found in parameters vector, it must not have been "
+                   "initialised."
+                << std::endl;
+      return;
+    }
+    int classes = -1;
+    int outputs = 1;
+    self.get_param("classes", classes);
+    self.get_param("output_parameters", outputs);
+    const std::vector<double> values = numbers_of<double>(fields[6]);
+    if (classes > 1) {
+      for (double class_value : values) {
+        if (!(class_value < classes)) {
+          std::cerr << "WARNING: class parameter not below number of classes (" << classes << "): " << class_value
+                    << std::endl;
+          return;
+        }
+      }
+    }
+    std::vector<trel::sample>& samples = created<std::vector<trel::sample>>(record);
+    samples.push_back(s);
+    std::vector<double>& class_vector = created<std::vector<double>>(self.parameters[at]);
+    class_vector.insert(class_vector.end(), values.begin(), values.end());
+    if (values.size() != static_cast<std::size_t>(outputs))
+      std::cerr << values.size() << " parameters in sample but output dimensions specified as " << outputs
+                << std::endl;
+  }
+};
+
 const std::vector<configuration::catalogue_row>& configuration::catalogue() {
   using row = catalogue_row;
+  using rules = structured_rules;
   const auto at_least = row::at_least;
   const auto greater_than = row::greater_than;
   const auto less_than = row::less_than;
@@ -524,6 +1144,56 @@ const std::vector<configuration::catalogue_row>& configuration::catalogue() {
       row::real("sfml_noise_train_sample_rate", 1.0)
           .accept(at_least(0))
           .warn("WARNING: sfml_noise_train_sample_rate should not be less than 0, entered value was: "),
+
+      // ---- structured parameters
+      row::object<IplConvKernel>("closing_kernel", rules::closing_kernel, release_kernel),
+      row::object<std::vector<std::string>>("ip_step", rules::path_list).appends(),
+      row::object<std::vector<haar_setting>>("haar_setting", rules::haar_setting).appends(),
+      row::object<std::vector<scale_setting>>("scale", rules::scale).appends(),
+      row::object<std::vector<stereo_setting>>("stereo_setting", rules::stereo_setting).appends(),
+      row::object<std::vector<double>>("object_particle_upper_bounds", rules::number_list<double>),
+      row::object<std::vector<double>>("object_particle_lower_bounds", rules::number_list<double>),
+      row::object<std::vector<double>>("value_particle_upper_bounds", rules::number_list<double>),
+      row::object<std::vector<double>>("value_particle_lower_bounds", rules::number_list<double>),
+      row::object<std::vector<double>>("value_dynamics_matrix", rules::number_list<double>),
+      row::object<std::vector<double>>("object_dynamics_matrix", rules::number_list<double>),
+      row::object<std::vector<sample>>("sample", rules::sample).appends(),
+      // Filled by sample only.
+      row::object<std::vector<double>>("class_vector", nullptr).not_by_name(),
+      row::object<std::vector<double>>("model_size", rules::model_size),
+      row::object<std::vector<double>>("location_noise", rules::number_list<double>),
+      row::object<std::vector<double>>("scale_noise", rules::scale_noise),
+      row::object<camera_list>("bumblebee_params", rules::bumblebee_params).appends(),
+      row::object<cv::Rect>("classifier_detector_roi", rules::classifier_detector_roi),
+      row::object<std::vector<int>>("classifier_detector_neighbours", rules::classifier_detector_neighbours),
+      row::object<std::vector<double>>("model_pose_limits", rules::model_pose_limits),
+      row::object<std::vector<std::string>>("model_loc", rules::path_list)
+          .appends()
+          .ends_with_txt()
+          .warn("WARNING: model_loc does not have a .txt extension: "),
+      row::object<camera_list>("extrinsic_camera_params", rules::extrinsic_camera_params).appends(),
+      row::object<camera_list>("extrinsic_camera_params_q", rules::extrinsic_camera_params_q).appends(),
+      row::object<std::vector<pixel_size>>("pixel_sizes", rules::pixel_sizes).appends(),
+      row::object<std::vector<std::string>>("sf_gt_disp_loc", rules::path_list).appends(),
+      row::object<std::vector<double>>("object_noise_level", rules::number_list<double>),
+      row::object<std::vector<double>>("value_noise_level", rules::number_list<double>),
+      row::object<camera_list>("camera_proj_mats", rules::matrix_entry<12>)
+          .appends()
+          .warn("WARNING: When reading camera_proj_mats, should be 12 values, entry was: "),
+      row::object<std::vector<std::string>>("colour_model_locs", rules::path_list).appends(),
+      row::object<camera_list>("projection_offsets", rules::projection_offsets).appends(),
+      row::object<camera_list>("camera_space_transform", rules::matrix_entry<16>)
+          .appends()
+          .warn("WARNING: When reading camera_space_transform, should be 16 values, entry was: "),
+      row::object<std::vector<double>>("colour_model_limits", rules::number_list<double>),
+      row::object<std::vector<float>>("kernel_vals", rules::kernel_vals),
+      row::object<std::vector<int>>("sequence_lengths", rules::sequence_lengths).appends(),
+      row::object<std::vector<float>>("kmeans_hierarchy_ratios", rules::number_list<float>),
+      row::object<std::vector<std::string>>("precomputed_of_paths", rules::path_list).appends(),
+      row::object<std::vector<double>>("mahalanobis_covariance", rules::mahalanobis_covariance)
+          .repeat_text("WARNING: mahalanobis_covariance already encountered in config. Overwriting"),
+      row::object<std::vector<int>>("svm_multi_kernel_lengths", rules::number_list<int>).take_new(),
+      row::object<std::vector<std::string>>("surface_normal_imgs", rules::path_list).appends(),
   };
   return rows;
 }
@@ -572,13 +1242,14 @@ void configuration::release_parameters() {
   for (parameter& record : parameters) {
     if (record.type != param_special) continue;
     const catalogue_row* row = find_row(record.name);
-    if (!row || row->type != param_special || !row->release) {
+    const structured& object = std::get<structured>(record.value);
+    if (!row || row->type != param_special || !row->release ||
+        object.type() != std::get<structured>(row->default_value).type()) {
       std::cerr << "WARNING: Unrecognised special parameter, unsure how to clear: " << record.name << std::endl;
       continue;
     }
-    void* object = std::get<void*>(record.value);
-    if (object) row->release(object);
-    record.value = static_cast<void*>(nullptr);
+    if (object.get()) row->release(object.get());
+    record.value = row->default_value;
   }
   parameters.clear();
 }
@@ -588,7 +1259,7 @@ void configuration::initialise() {
 }
 
 void configuration::add_record(const std::string& name, cell default_value, int type) {
-  const int kind = std::holds_alternative<void*>(default_value) ? static_cast<int>(param_special)
+  const int kind = std::holds_alternative<structured>(default_value) ? static_cast<int>(param_special)
                                                                   : static_cast<int>(default_value.index());
   TREL_CHECK(kind == type, "add_param() : parameter \"" << name << "\" given type code " << type
                                                         << " with a default of type code " << kind);
@@ -615,6 +1286,12 @@ void configuration::check_kind(const parameter& record, int wanted_type) const {
   TREL_CHECK(record.type == wanted_type, "get_param() : parameter \"" << record.name << "\" has type code "
                                                                       << record.type << ", not the requested "
                                                                       << wanted_type);
+}
+
+void configuration::check_object_type(const parameter& record, const std::type_info& wanted) const {
+  const std::type_info& held = std::get<structured>(record.value).type();
+  TREL_CHECK(held == wanted, "get_param() : parameter \"" << record.name << "\" holds a " << type_name(held)
+                                                          << ", not the requested " << type_name(wanted));
 }
 
 // ---- reading files
@@ -690,7 +1367,11 @@ void configuration::set_param(const std::string& name, const std::string& value)
     import_file(value);
     return;
   }
-  set_param2(name, value, static_cast<int>(index));
+  try {
+    set_param2(name, value, static_cast<int>(index));
+  } catch (const value_error& error) {
+    TREL_THROW(error.detail);
+  }
 }
 
 void configuration::set_param2(std::string name, std::string value, int index) {
@@ -703,8 +1384,9 @@ void configuration::set_param2(std::string name, std::string value, int index) {
         apply_row(*row, record, value);
         return;
       }
-      if (row->handler) {
-        (this->*(row->handler))(record, value);
+      // The catalogue's parser applies only to an object of the catalogue's type.
+      if (row->handler && std::get<structured>(record.value).type() == std::get<structured>(row->default_value).type()) {
+        if (passes_repeat_rule(*row, record)) row->handler(*this, *row, record, value);
         return;
       }
     }

@@ -5,10 +5,18 @@
 #include <fstream>
 #include <string>
 #include <type_traits>
+#include <typeinfo>
 #include <variant>
 #include <vector>
 
+#include <opencv2/core/types.hpp>
+
+#include "trel_tools/IO_helpers.h"
 #include "trel_tools/export.h"
+
+// OpenCV's structuring element (imgproc/types_c.h), the object of closing_kernel.
+struct _IplConvKernel;
+typedef struct _IplConvKernel IplConvKernel;
 
 namespace trel {
 
@@ -31,9 +39,96 @@ namespace trel {
 // its value. Values are copied out by get_param, except for structured
 // parameters, whose objects the store owns for its whole lifetime.
 //
+// Structured parameters hold an object that the first accepted assignment
+// creates (a repeated assignment either keeps it, replaces it, or appends to
+// it). get_param hands out a pointer of exactly the type below, null while the
+// object does not exist; the store keeps ownership and the pointer stays valid
+// for the configuration's lifetime. Asking with another pointer type throws.
+//
+// Camera rig, one entry per assignment line in reading order (imports
+// included), entry n belonging to camera n; camera_list is
+// std::vector<std::vector<double>>, get_param(name, camera_list*&):
+//   bumblebee_params           x_centre|y_centre|x_focal_length_in_pixels|
+//                              y_focal_length_in_pixels|image_width|image_height|baseline
+//                              entry: those 7 values (width and height whole
+//                              numbers). A value with a format or centre warning
+//                              still takes its index: its entry is empty, or holds
+//                              the values up to and including the bad centre.
+//   camera_proj_mats           12 values: entry is the 3x4 projection matrix row by
+//                              row (value r*4+c is row r, column c). A line with
+//                              another count is refused with a warning and takes
+//                              no index: the next line becomes that camera's entry.
+//   camera_space_transform     16 values: the 4x4 transform row by row; refused
+//                              like camera_proj_mats otherwise.
+//   projection_offsets         x_offset|y_offset: entry of exactly 2 values (a
+//                              third field is ignored). A value without '|' throws
+//                              exception_l and stores nothing.
+//   extrinsic_camera_params    euler_z(roll)|euler_x(pitch)|euler_y(yaw)|
+//                              x_offset|y_offset|z_offset: 6 values, angles in
+//                              degrees, offsets the camera position in the world.
+//   extrinsic_camera_params_q  quat_x|quat_y|quat_z|quat_w|x_offset|y_offset|z_offset:
+//                              7 values.
+//   A format warning on either extrinsic key leaves an empty entry at its index.
+//
+// Other structured parameters and their pointer types:
+//   std::vector<double>*       object_particle_upper_bounds, object_particle_lower_bounds,
+//                              value_particle_upper_bounds, value_particle_lower_bounds,
+//                              value_dynamics_matrix, object_dynamics_matrix, class_vector,
+//                              model_size, location_noise, scale_noise, model_pose_limits,
+//                              object_noise_level, value_noise_level, colour_model_limits,
+//                              mahalanobis_covariance
+//   std::vector<float>*        kernel_vals, kmeans_hierarchy_ratios
+//   std::vector<int>*          sequence_lengths, svm_multi_kernel_lengths,
+//                              classifier_detector_neighbours
+//   std::vector<std::string>*  ip_step, model_loc, sf_gt_disp_loc, colour_model_locs,
+//                              precomputed_of_paths, surface_normal_imgs
+//   std::vector<configuration::haar_setting>*    haar_setting
+//   std::vector<configuration::scale_setting>*   scale
+//   std::vector<configuration::stereo_setting>*  stereo_setting
+//   std::vector<configuration::pixel_size>*      pixel_sizes
+//   std::vector<trel::sample>*                   sample (its values go to class_vector)
+//   cv::Rect*                  classifier_detector_roi
+//   IplConvKernel*             closing_kernel (its iteration count is closing_iterations)
+//
 // Not copyable. Meant for one thread at a time.
 class TREL_TOOLS_EXPORT configuration {
 public:
+  // The object of each camera key: one entry of doubles per camera.
+  using camera_list = std::vector<std::vector<double>>;
+
+  // One haar_setting line: cascade_loc|scale_rate|detections|base_width|base_height|extra_settings.
+  struct haar_setting {
+    std::string cascade_loc;
+    double scale_rate = 0.0;
+    int detections = 0;
+    int base_width = 0;
+    int base_height = 0;
+    int extra_settings = 0;
+  };
+  // One scale line: (samples,radius,scale_factor).
+  struct scale_setting {
+    int samples = 0;
+    float radius = 0.0f;
+    float scale_factor = 0.0f;
+  };
+  // One stereo_setting line:
+  // stereo_mask_size|edge_correlation_on|edge_mask_size|back_and_forth_on|width|height|max_disp|min_disp.
+  struct stereo_setting {
+    int stereo_mask_size = 0;
+    bool edge_correlation_on = false;
+    int edge_mask_size = 0;
+    bool back_and_forth_on = false;
+    int width = 0;
+    int height = 0;
+    int max_disp = 0;
+    int min_disp = 0;
+  };
+  // One pixel_sizes line: pixel_width|pixel_height.
+  struct pixel_size {
+    double width = 0.0;
+    double height = 0.0;
+  };
+
   // Kind codes of a parameter's value.
   enum param_type : int {
     param_special = -1,  // pointer to a structured object owned by the store, null until assigned
@@ -43,9 +138,29 @@ public:
     param_string = 3
   };
 
+  // The cell of a structured parameter: a pointer to its object together with
+  // the pointer type it was created as. Cells compare equal when they point to
+  // the same object, so an existing object counts as "already set".
+  class structured {
+  public:
+    structured() = default;
+    template <class T>
+    explicit structured(T* object)
+        : object_(const_cast<void*>(static_cast<const void*>(object))), type_(&typeid(std::remove_const_t<T>*)) {}
+    void* get() const { return object_; }
+    // The pointer type, e.g. typeid(std::vector<double>*).
+    const std::type_info& type() const { return *type_; }
+    bool operator==(const structured& other) const { return object_ == other.object_; }
+    bool operator!=(const structured& other) const { return object_ != other.object_; }
+
+  private:
+    void* object_ = nullptr;
+    const std::type_info* type_ = &typeid(void*);
+  };
+
   // The value cell: the alternative in use always matches the record's type
-  // code (int, double, bool, std::string, or the structured object's pointer).
-  using cell = std::variant<int, double, bool, std::string, void*>;
+  // code (int, double, bool, std::string, or the structured object).
+  using cell = std::variant<int, double, bool, std::string, structured>;
 
   // One parameter record.
   struct parameter {
@@ -77,9 +192,11 @@ public:
   // Copies the value of the parameter `name` into `out` and returns true.
   // T is int, double, bool or std::string for plain parameters, or the pointer
   // type of the structured object for a special one (the pointer stays owned by
-  // the store). An unknown name prints "Couldn't get parameter <name>" on
-  // standard error and returns false with `out` unchanged.
-  // Throws exception_l when T does not match the parameter's kind.
+  // the store; a pointer to const of the same type is accepted too). An unknown
+  // name prints "Couldn't get parameter <name>" on standard error and returns
+  // false with `out` unchanged.
+  // Throws exception_l naming the parameter and both types when T does not
+  // match the parameter's kind or its object's type; `out` is then unchanged.
   template <class T>
   bool get_param(const std::string& name, T& out) const;
 
@@ -89,8 +206,11 @@ protected:
   virtual void initialise();
 
   // Registers `name` with `default_value`; `type` must be the param_type code of
-  // T's kind (throws exception_l otherwise). A name registered already prints
-  // "Matching parameter named ..." and keeps the first record.
+  // T's kind (throws exception_l otherwise). A pointer type registers a
+  // structured parameter of that type: the catalogue's rules apply to it when
+  // the name and type are the catalogue's, and the store releases its object
+  // only then. A name registered already prints "Matching parameter named ..."
+  // and keeps the first record.
   template <class T>
   void add_param(const std::string& name, T default_value, int type);
 
@@ -108,6 +228,7 @@ protected:
 
 private:
   struct catalogue_row;
+  struct structured_rules;  // the parsers of the structured parameters
 
   // The catalogue, one row per parameter in registration order.
   static const std::vector<catalogue_row>& catalogue();
@@ -116,6 +237,7 @@ private:
   void add_record(const std::string& name, cell default_value, int type);
   void report_missing(const std::string& name) const;
   void check_kind(const parameter& record, int wanted_type) const;
+  void check_object_type(const parameter& record, const std::type_info& wanted) const;
 
   void read_location(const std::string& location);
   void import_file(const std::string& path);
@@ -141,7 +263,9 @@ bool configuration::get_param(const std::string& name, T& out) const {
   const parameter& record = parameters[index];
   if constexpr (std::is_pointer_v<T>) {
     check_kind(record, param_special);
-    out = static_cast<T>(std::get<void*>(record.value));
+    const structured& object = std::get<structured>(record.value);
+    check_object_type(record, typeid(std::remove_const_t<std::remove_pointer_t<T>>*));
+    out = static_cast<T>(object.get());
   } else {
     static_assert(std::is_same_v<T, int> || std::is_same_v<T, double> || std::is_same_v<T, bool> ||
                       std::is_same_v<T, std::string>,
@@ -157,10 +281,14 @@ bool configuration::get_param(const std::string& name, T& out) const {
 
 template <class T>
 void configuration::add_param(const std::string& name, T default_value, int type) {
-  static_assert(std::is_same_v<T, int> || std::is_same_v<T, double> || std::is_same_v<T, bool> ||
-                    std::is_same_v<T, std::string> || std::is_same_v<T, void*>,
-                "add_param registers int, double, bool, std::string or void* (structured) values");
-  add_record(name, cell(std::move(default_value)), type);
+  if constexpr (std::is_pointer_v<T>) {
+    add_record(name, cell(structured(default_value)), type);
+  } else {
+    static_assert(std::is_same_v<T, int> || std::is_same_v<T, double> || std::is_same_v<T, bool> ||
+                      std::is_same_v<T, std::string>,
+                  "add_param registers int, double, bool, std::string or a structured object's pointer");
+    add_record(name, cell(std::move(default_value)), type);
+  }
 }
 
 }  // namespace trel
