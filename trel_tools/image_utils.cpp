@@ -566,6 +566,30 @@ void segment_and_recentre(IplImage*& app, IplImage*& depth, double tolerance, do
   replace_image(depth, new_depth);
 }
 
+namespace {
+
+// One clipping rule of image_region_copy along one axis. A rectangle starting
+// before its image loses the part outside, in both rectangles, and the other
+// rectangle moves on by as much.
+bool clip_start(int& start, int& size, int& other_start, int& other_size) {
+  if (start >= 0) return false;
+  size += start;
+  other_size += start;
+  other_start -= start;
+  start = 0;
+  return true;
+}
+
+// A rectangle ending beyond its image is cut at the image's end, in both
+// rectangles.
+bool clip_end(int start, int& size, int& other_size, int limit) {
+  if (start + size <= limit) return false;
+  size = other_size = limit - start;
+  return true;
+}
+
+}  // namespace
+
 void image_region_copy(IplImage* src, IplImage* dst, CvRect& src_rect, CvRect& dst_rect) {
   TREL_CHECK_IMAGE(src, "image_region_copy() : source");
   TREL_CHECK_IMAGE(dst, "image_region_copy() : destination");
@@ -578,41 +602,12 @@ void image_region_copy(IplImage* src, IplImage* dst, CvRect& src_rect, CvRect& d
   cvZero(dst);
   CvRect& s = src_rect;
   CvRect& d = dst_rect;
-  // Each rule that fires restarts the checks; widths only shrink and
-  // positions only move into the images, so this ends.
-  for (bool changed = true; changed;) {
-    changed = true;
-    if (s.x < 0) {
-      s.width += s.x;
-      d.width += s.x;
-      d.x -= s.x;
-      s.x = 0;
-    } else if (s.y < 0) {
-      s.height += s.y;
-      d.height += s.y;
-      d.y -= s.y;
-      s.y = 0;
-    } else if (s.x + s.width > src->width) {
-      s.width = d.width = src->width - s.x;
-    } else if (s.y + s.height > src->height) {
-      s.height = d.height = src->height - s.y;
-    } else if (d.x < 0) {
-      s.width += d.x;
-      d.width += d.x;
-      s.x -= d.x;
-      d.x = 0;
-    } else if (d.y < 0) {
-      s.height += d.y;
-      d.height += d.y;
-      s.y -= d.y;
-      d.y = 0;
-    } else if (d.x + d.width > dst->width) {
-      s.width = d.width = dst->width - d.x;
-    } else if (d.y + d.height > dst->height) {
-      s.height = d.height = dst->height - d.y;
-    } else {
-      changed = false;
-    }
+  // Each rule that fires restarts the checks from the first; widths only
+  // shrink and positions only move into the images, so this ends.
+  while (clip_start(s.x, s.width, d.x, d.width) || clip_start(s.y, s.height, d.y, d.height) ||
+         clip_end(s.x, s.width, d.width, src->width) || clip_end(s.y, s.height, d.height, src->height) ||
+         clip_start(d.x, d.width, s.x, s.width) || clip_start(d.y, d.height, s.y, s.height) ||
+         clip_end(d.x, d.width, s.width, dst->width) || clip_end(d.y, d.height, s.height, dst->height)) {
   }
   if (s.width <= 0 || s.height <= 0 || d.width <= 0 || d.height <= 0) {
     cvResetImageROI(src);
