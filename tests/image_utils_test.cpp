@@ -104,6 +104,7 @@ TEST(IntersectionArea, AgreesWithIndependentAreas) {
       {"identical unit squares", unit, unit, 1.0},
       {"disjoint triangles", {{0, 0}, {1, 0}, {0, 1}}, {{2, 2}, {3, 2}, {2, 3}}, 0.0},
       {"two-vertex polygon", {{0, 0}, {1, 1}}, unit, 0.0},
+      {"all on one line", {{0, 0}, {1, 0}, {2, 0}}, {{0, 0}, {3, 0}, {1, 0}}, 0.0},
       {"overlapping rectangles", {{0, 0}, {4, 0}, {4, 3}, {0, 3}}, {{2, 1}, {7, 1}, {7, 5}, {2, 5}}, 2.0 * 2.0},
       // A square and the same square turned by 45 degrees meet in a regular
       // octagon of inradius 1: area 8 tan(22.5 deg) = 8 (sqrt 2 - 1).
