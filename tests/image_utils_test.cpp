@@ -485,6 +485,8 @@ TEST(ImageNormalise, ScalesEachChannelToTheUnitRange) {
   EXPECT_EQ(nc.at<cv::Vec3d>(0, 0), cv::Vec3d(0.0, 0.0, 0.0));  // constant channel 1 gives zeros
   EXPECT_EQ(nc.at<cv::Vec3d>(0, 1), cv::Vec3d(1.0, 0.0, 1.0));
 
+  cv::Mat empty_colour(0, 0, CV_8UC3);
+  EXPECT_TRUE(trel::image_normalise(empty_colour).empty());
   cv::Mat constant(3, 3, CV_32F, cv::Scalar(5.0));
   cv::Mat zero = trel::image_normalise(constant);
   EXPECT_TRUE(trel_test::cv_mat_near(zero, cv::Mat::zeros(3, 3, CV_64F), 0.0));

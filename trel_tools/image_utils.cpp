@@ -672,6 +672,7 @@ void image_range(const cv::Mat& m, double& min, double& max) {
 }
 
 cv::Mat image_normalise(cv::Mat& m) {
+  if (m.empty()) return cv::Mat();
   if (m.channels() > 1) {
     std::vector<cv::Mat> planes;
     cv::split(m, planes);
