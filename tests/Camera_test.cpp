@@ -164,10 +164,13 @@ TEST(Camera, ProjectThenUnprojectReturnsTheWorldPoint) {
   const values& t = scene.centre;
   for (const values& params : {values{30, -20, 45, 1, 2, -3}, values{-170, 5, 89, -4, 0.5, 7},
                                values{-q[0], -q[1], -q[2], q[3], t[0], t[1], t[2]}}) {
-    Camera camera;
-    camera.set_camera_params(320.0 / 640, 240.0 / 480, 800.0 / 640, 800.0 / 480, 0.12);
-    camera.set_resolution(640, 480);
-    set_extrinsics(camera, params, params.size() == 7);
+    Camera posed, camera;
+    posed.set_camera_params(320.0 / 640, 240.0 / 480, 800.0 / 640, 800.0 / 480, 0.12);
+    posed.set_resolution(640, 480);
+    set_extrinsics(posed, params, params.size() == 7);
+    testing::internal::CaptureStderr();
+    camera = posed;  // a full copy: nothing is re-parsed or printed
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     for (std::size_t i = 0; i < scene.points_in_cam.size(); ++i) {
       const values& cam = scene.points_in_cam[i];
       values world = scene.points_world[i];
@@ -209,7 +212,7 @@ TEST(Camera, VoxelWidthsAreWorldDistancesOfOnePixelAndOneDisparityStep) {
   }
 }
 
-TEST(Camera, TextFormAndAssignmentCarryEveryField) {
+TEST(Camera, TextFormAndResolution) {
   Camera camera;
   camera.set_camera_params(0.5, 0.25, 1, 2, 0.125);
   camera.set_resolution(640.9, -3.7);  // truncated toward zero
@@ -221,14 +224,6 @@ TEST(Camera, TextFormAndAssignmentCarryEveryField) {
   EXPECT_THROW(camera.set_resolution(NAN, 480), trel::exception_l);
   EXPECT_THROW(camera.set_resolution(640, 3e9), trel::exception_l);
   EXPECT_EQ(camera.get_image_width(), 640);
-
-  // A quaternion camera assigned to another: nothing is re-parsed or printed.
-  Camera source = test_camera();
-  set_extrinsics(source, {0, std::sqrt(0.5), 0, std::sqrt(0.5), 1, 0, 0}, true);
-  testing::internal::CaptureStderr();
-  camera = source;
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-  EXPECT_TRUE(vectors_near(projected(camera, {0, 0, 0}), {256, 128, 128}, kRounding));
 }
 
 // ---- rigs from a configuration
@@ -278,15 +273,6 @@ TEST(CameraRig, CamerasTakeTheEntriesOfTheirIndex) {
     for (std::size_t i = 0; i < rig.size(); ++i)
       EXPECT_TRUE(vectors_near(projected(rig[i], {c.centres[i], 0, 2}), {256, 128, 64}, kExact)) << "camera " << i;
   }
-
-  const std::unique_ptr<trel::configuration> config = configuration_of({kPinhole});
-  Camera camera;
-  testing::internal::CaptureStderr();
-  camera.init(*config, 5);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "Camera::init() : camera initialised with index 5 but no cal file or set of params is specified at that "
-            "index.\n");
-  EXPECT_EQ(camera.get_image_width(), 0);
 }
 
 // P = [500 0 320 0; 0 500 240 0; 0 0 1 0] after a camera-space shift of 1 along
