@@ -54,7 +54,8 @@ std::istream& operator>>(std::istream& in, Subtitle& s) {
 std::ostream& operator<<(std::ostream& out, const Subtitle& s) {
   if (!out.good()) TREL_THROW("Subtitle << operator : stream passed was not good");
   if (s.text.find('\n') != std::string::npos)
-    TREL_THROW("Subtitle << operator : text \"" << s.text << "\" holds a line break, which would not read back");
+    TREL_THROW("Subtitle << operator : the text of record " << s.number
+                                                              << " holds a line break, which would not read back");
   // The record is composed first so that a time that cannot be written leaves
   // the stream untouched.
   std::stringstream record;
