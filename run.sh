@@ -8,7 +8,7 @@ cd "$(dirname "$0")"
 ROOT=$(pwd)
 JOBS=${JOBS:-$(nproc)}
 
-BASE_PACKAGES=(cmake g++ make pkg-config libgtest-dev libgmock-dev libopencv-dev libopengv-dev libeigen3-dev octave liboctave-dev)
+BASE_PACKAGES=(cmake g++ make pkg-config libgtest-dev libgmock-dev libopencv-dev libopengv-dev libeigen3-dev octave liboctave-dev xvfb xauth)
 BENCH_PACKAGES=(libbenchmark-dev libceres-dev)
 
 install_missing() {
