@@ -52,7 +52,7 @@ install_missing() {
 
 configure_build() {  # dir, extra cmake args...
   local dir=$1; shift
-  echo "== Configuring $dir ($*)"
+  echo "== Configuring $dir${*:+ ($*)}"
   cmake -S "$ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=Release "$@"
   echo "== Building $dir"
   cmake --build "$dir" -j"$JOBS"
@@ -123,6 +123,11 @@ case "$cmd" in
     done
     ;;
   fuzz)
+    if ! [[ ${2:-60} =~ ^[1-9][0-9]*$ ]]; then
+      echo "run.sh fuzz: SECONDS must be a positive whole number, not '${2:-}'" >&2
+      usage >&2
+      exit 2
+    fi
     install_missing "${BASE_PACKAGES[@]}" "${FUZZ_PACKAGES[@]}"
     echo "== Configuring build/fuzz (clang, libFuzzer, ASan+UBSan)"
     CC=clang CXX=clang++ cmake -S "$ROOT" -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTREL_BUILD_FUZZ=ON \
