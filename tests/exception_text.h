@@ -31,6 +31,18 @@ inline std::string detail_of(const trel::exception_l& e) {
   return message.substr(start + key.size(), end - start - key.size());
 }
 
+// The detail_of text of the exception_l that `action` throws, or a note that
+// it threw none.
+template <class Action>
+std::string detail_thrown(Action action) {
+  try {
+    action();
+  } catch (const trel::exception_l& e) {
+    return detail_of(e);
+  }
+  return "<nothing thrown>";
+}
+
 }  // namespace trel_test
 
 #endif
