@@ -42,16 +42,19 @@ install(FILES ${PROJECT_BINARY_DIR}/trel_tools.pc DESTINATION ${TREL_PC_DIR})
 install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 # ---- cpack -G DEB ----------------------------------------------------------------
-set(CPACK_PACKAGE_NAME trel)
-set(CPACK_PACKAGE_VENDOR "The trel developers")
-set(CPACK_PACKAGE_CONTACT "The trel developers <trel@localhost>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "trel computer-vision toolkit: trel_tools library and camera_pose_refine plug-in")
-set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_SECTION libs)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libopencv-dev")
-include(CPack)
+# Only for trel itself: a parent project keeps its own package settings.
+if(TREL_IS_TOP_LEVEL)
+  set(CPACK_PACKAGE_NAME trel)
+  set(CPACK_PACKAGE_VENDOR "The trel developers")
+  set(CPACK_PACKAGE_CONTACT "The trel developers <trel@localhost>")
+  set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "trel computer-vision toolkit: trel_tools library and camera_pose_refine plug-in")
+  set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+  set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_SECTION libs)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libopencv-dev")
+  include(CPack)
+endif()
 
 # ---- the Octave package: cmake --build <dir> --target octave_package ----------------
 # camera_pose_refine-<version>.tar.gz, for `pkg install`. It carries the sources of
