@@ -35,7 +35,7 @@ std::istream& operator>>(std::istream& in, Subtitle& s) {
   if (next != '[')
     TREL_THROW("Subtitle >> operator : expected \"[\" before confidence. instead found \"" << next << "\"");
   std::string word;
-  in >> word;
+  in >> word;  // not empty: it starts with the "[" just seen
   if (word.back() != ']')
     TREL_THROW("Subtitle >> operator : expected \"]\" after confidence. instead found \"" << word.back() << "\"");
   const std::string inner = word.substr(1, word.size() >= 2 ? word.size() - 2 : 0);
