@@ -168,15 +168,17 @@ TEST(OpencvIoReadMat, ReadsCountsThenValuesRowByRow) {
   EXPECT_EQ(rest, "rest");
 }
 
-TEST(OpencvIoReadMat, ShortInputKeepsTheResizedValues) {
-  cv::Mat m(1, 1, CV_64FC1, cv::Scalar(8.0));
-  std::stringstream in("2 2 1 2 x");
-  in >> m;
-  EXPECT_TRUE(in.fail());
-  ASSERT_EQ(m.size(), cv::Size(2, 2));
-  EXPECT_EQ(m.at<double>(0, 1), 2.0);
-  EXPECT_EQ(m.at<double>(1, 0), 8.0);
-  EXPECT_EQ(m.at<double>(1, 1), 8.0);
+TEST(OpencvIoReadMat, ShortInputFailsTheStreamAndLeavesTheTarget) {
+  // Huge counts with a few values must neither allocate for the counts nor
+  // touch the target.
+  for (const char* text : {"2 2 1 2 x", "2 2 1 2 3", "46340 46340 1 2 3"}) {
+    cv::Mat m(1, 1, CV_64FC1, cv::Scalar(8.0));
+    std::stringstream in(text);
+    in >> m;
+    EXPECT_TRUE(in.fail()) << text;
+    ASSERT_EQ(m.size(), cv::Size(1, 1)) << text;
+    EXPECT_EQ(m.at<double>(0, 0), 8.0) << text;
+  }
 }
 
 TEST(OpencvIoReadMat, RefusesWrongTargetsAndBadCountsWithoutChanges) {
@@ -200,6 +202,10 @@ TEST(OpencvIoReadMat, RefusesWrongTargetsAndBadCountsWithoutChanges) {
        "operator>> cv::Mat : row and column counts must be positive, they were 0 and 3"},
       {"3 -1 1", cv::Mat(2, 2, CV_64FC1, cv::Scalar(3)),
        "operator>> cv::Mat : row and column counts must be positive, they were 3 and -1"},
+      {"333133 3331333 3 1 2", cv::Mat(2, 2, CV_64FC1, cv::Scalar(3)),
+       "operator>> cv::Mat : 333133 by 3331333 values are too many for one matrix"},
+      {"46341 46341 1", cv::Mat(2, 2, CV_64FC1, cv::Scalar(3)),
+       "operator>> cv::Mat : 46341 by 46341 values are too many for one matrix"},
   };
   for (const Case& c : cases) {
     cv::Mat target = c.target;  // a header copy: clone() would drop the type of an empty matrix

@@ -1,11 +1,12 @@
 #include "trel_tools/Opencv_io.h"
 
+#include <algorithm>
 #include <climits>
+#include <cstddef>
 #include <sstream>
 #include <stdexcept>
 #include <string>
-
-#include <opencv2/imgproc.hpp>
+#include <vector>
 
 #include "trel_tools/IplImage_overloads.h"
 #include "trel_tools/exception_l.h"
@@ -110,14 +111,20 @@ std::istream& operator>>(std::istream& in, cv::Mat& m) {
     TREL_THROW("operator>> cv::Mat : could not read the row and column counts of the matrix");
   if (rows <= 0 || cols <= 0)
     TREL_THROW("operator>> cv::Mat : row and column counts must be positive, they were " << rows << " and " << cols);
-  cv::resize(m, m, cv::Size(cols, rows), 0.0, 0.0, cv::INTER_LINEAR);
-  for (int r = 0; r < rows; ++r) {
-    for (int c = 0; c < cols; ++c) {
-      double value;
-      if (!(in >> value)) return in;
-      get_pix<double>(m, c, r, 0) = value;
-    }
-  }
+  if (static_cast<long long>(rows) * cols > INT_MAX)
+    TREL_THROW("operator>> cv::Mat : " << rows << " by " << cols << " values are too many for one matrix");
+  // The values are gathered before the target is touched, so the memory taken
+  // grows with the values the stream really holds, never with the counts alone.
+  const std::size_t count = static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols);
+  std::vector<double> values;
+  values.reserve(std::min<std::size_t>(count, 4096));
+  double value = 0.0;
+  while (values.size() < count && in >> value) values.push_back(value);
+  if (values.size() < count) return in;
+  m.create(rows, cols, CV_64FC1);
+  std::size_t next = 0;
+  for (int r = 0; r < rows; ++r)
+    for (int c = 0; c < cols; ++c) get_pix<double>(m, c, r, 0) = values[next++];
   return in;
 }
 

@@ -46,12 +46,14 @@ TREL_TOOLS_EXPORT std::istream& operator>>(std::istream& in, cv::Size& size);
 TREL_TOOLS_EXPORT std::istream& operator>>(std::istream& in, IplImage& img);
 
 // Reads "rows cols" and then rows x cols doubles, row by row, whitespace
-// separated. The target must be a non-empty CV_64FC1 matrix; it is brought to
-// rows x cols by cv::resize (bilinear) and then overwritten value by value.
-// Throws exception_l, before anything is changed, when the target has another
-// type or is empty, or when the two counts cannot be read or are not positive.
-// A value that fails to read stops the reading: it and the values after it
-// keep their resized contents and the stream is left in its failed state.
+// separated. The target must be a non-empty CV_64FC1 matrix; once every value
+// has been read it becomes a rows x cols matrix holding them (a target of
+// another size gets a new buffer, as with cv::Mat::create). Throws
+// exception_l, before anything is changed, when the target has another type
+// or is empty, when the two counts cannot be read or are not positive, or when
+// rows x cols does not fit an int. A stream that runs out of values, or holds
+// a value that fails to read, leaves the target unchanged and the stream in
+// its failed state; the memory used grows only with the values actually read.
 TREL_TOOLS_EXPORT std::istream& operator>>(std::istream& in, cv::Mat& m);
 
 }  // namespace trel

@@ -1,0 +1,78 @@
+# Installation beyond the library and its CMake package: the plug-in core for C++
+# users, the pkg-config file, the Debian package and the Octave package.
+# Included by the top-level CMakeLists.txt before the tests, which use its targets.
+include(GNUInstallDirs)
+
+# ---- trel::camera_pose_refine_core --------------------------------------------
+# A static library with its own copy of the core (matrix, rotation, I/O): linking
+# it and trel_tools into one binary would give two definitions of the same symbols.
+install(TARGETS camera_pose_refine_core EXPORT trelTargets
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
+foreach(dir trel_opt camera_pose_refine)
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/${dir} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
+    FILES_MATCHING PATTERN "*.h")
+endforeach()
+
+# ---- the MEX plug-in and its help text, for addpath() ---------------------------
+if(TARGET camera_pose_refine)
+  install(TARGETS camera_pose_refine LIBRARY DESTINATION ${CMAKE_INSTALL_DATADIR}/trel/octave)
+  install(FILES ${PROJECT_SOURCE_DIR}/camera_pose_refine/camera_pose_refine.m
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/trel/octave)
+endif()
+
+# ---- pkg-config: trel_tools.pc -------------------------------------------------
+# Paths are relative to the file itself, so the same file serves every prefix
+# (cmake --install --prefix, the Debian package).
+set(TREL_PC_DIR ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+file(RELATIVE_PATH TREL_PC_TO_PREFIX /root/${TREL_PC_DIR} /root)
+file(WRITE ${PROJECT_BINARY_DIR}/trel_tools.pc.in [=[
+prefix=${pcfiledir}/@TREL_PC_TO_PREFIX@
+libdir=${prefix}/@CMAKE_INSTALL_LIBDIR@
+includedir=${prefix}/@CMAKE_INSTALL_INCLUDEDIR@
+
+Name: trel_tools
+Description: trel computer-vision toolkit: configuration, rotations, matrices, OpenCV text I/O
+Version: @PROJECT_VERSION@
+Requires: opencv4
+Libs: -L${libdir} -ltrel_tools
+Cflags: -I${includedir}
+]=])
+configure_file(${PROJECT_BINARY_DIR}/trel_tools.pc.in ${PROJECT_BINARY_DIR}/trel_tools.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/trel_tools.pc DESTINATION ${TREL_PC_DIR})
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+# ---- cpack -G DEB ----------------------------------------------------------------
+# Only for trel itself: a parent project keeps its own package settings.
+if(TREL_IS_TOP_LEVEL)
+  set(CPACK_PACKAGE_NAME trel)
+  set(CPACK_PACKAGE_VENDOR "The trel developers")
+  set(CPACK_PACKAGE_CONTACT "The trel developers <trel@localhost>")
+  set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "trel computer-vision toolkit: trel_tools library and camera_pose_refine plug-in")
+  set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+  set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_SECTION libs)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libopencv-dev")
+  include(CPack)
+endif()
+
+# ---- the Octave package: cmake --build <dir> --target octave_package ----------------
+# camera_pose_refine-<version>.tar.gz, for `pkg install`. It carries the sources of
+# the plug-in and a src/Makefile that builds the .mex with mkoctfile --mex.
+string(TIMESTAMP TREL_PACKAGE_DATE "%Y-%m-%d" UTC)
+configure_file(${PROJECT_SOURCE_DIR}/packaging/octave/DESCRIPTION.in
+  ${PROJECT_BINARY_DIR}/octave_package/DESCRIPTION @ONLY)
+set(TREL_OCTAVE_PACKAGE ${PROJECT_BINARY_DIR}/camera_pose_refine-${PROJECT_VERSION}.tar.gz)
+file(GLOB TREL_OCTAVE_PACKAGE_INPUTS CONFIGURE_DEPENDS
+  ${PROJECT_SOURCE_DIR}/packaging/octave/* ${PROJECT_SOURCE_DIR}/trel_tools/*.h
+  ${PROJECT_SOURCE_DIR}/trel_opt/* ${PROJECT_SOURCE_DIR}/camera_pose_refine/*)
+string(REPLACE ";" "|" TREL_CORE_SOURCE_BAR_LIST "${TREL_PLUGIN_CORE_SOURCES}")
+add_custom_command(OUTPUT ${TREL_OCTAVE_PACKAGE}
+  COMMAND ${CMAKE_COMMAND} -DSOURCE_DIR=${PROJECT_SOURCE_DIR} -DSTAGE=${PROJECT_BINARY_DIR}/octave_package/stage
+    -DTARBALL=${TREL_OCTAVE_PACKAGE} -DCORE_SOURCES=${TREL_CORE_SOURCE_BAR_LIST}
+    -DDESCRIPTION=${PROJECT_BINARY_DIR}/octave_package/DESCRIPTION
+    -P ${PROJECT_SOURCE_DIR}/cmake/TrelOctavePackage.cmake
+  DEPENDS ${TREL_OCTAVE_PACKAGE_INPUTS} ${TREL_PLUGIN_CORE_SOURCES} ${PROJECT_SOURCE_DIR}/LICENSE
+    ${PROJECT_SOURCE_DIR}/cmake/TrelOctavePackage.cmake
+  COMMENT "Packing ${TREL_OCTAVE_PACKAGE}" VERBATIM)
+add_custom_target(octave_package DEPENDS ${TREL_OCTAVE_PACKAGE})

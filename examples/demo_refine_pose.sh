@@ -1,0 +1,6 @@
+#!/usr/bin/env bash
+# Runs the C++ pose refinement example: demo_refine_pose.sh <repo-root> <build-dir> [args ignored]
+set -euo pipefail
+cd "$1"
+echo "== C++ pose refinement (trel_opt + camera Jacobians)"
+"$2/examples/refine_pose"
