@@ -13,11 +13,34 @@ foreach(dir trel_opt camera_pose_refine)
     FILES_MATCHING PATTERN "*.h")
 endforeach()
 
-# ---- the MEX plug-in and its help text, for addpath() ---------------------------
+# ---- the MEX plug-in and its help text, where Octave looks for them ---------------
+# Octave puts its site directory for compiled functions on every user's path. It is
+# asked for at configure time and taken relative to Octave's own prefix, so the
+# Debian package (under /usr) lands exactly there and `cmake --install --prefix`
+# puts the same tree below its prefix. Without octave-config the files go to a
+# folder of their own, for addpath().
 if(TARGET camera_pose_refine)
-  install(TARGETS camera_pose_refine LIBRARY DESTINATION ${CMAKE_INSTALL_DATADIR}/trel/octave)
+  find_program(TREL_OCTAVE_CONFIG NAMES octave-config)
+  set(TREL_OCTAVE_SITE_DIR "")
+  if(TREL_OCTAVE_CONFIG)
+    execute_process(COMMAND ${TREL_OCTAVE_CONFIG} --oct-site-dir
+      OUTPUT_VARIABLE TREL_OCTAVE_SITE_DIR OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+    execute_process(COMMAND ${TREL_OCTAVE_CONFIG} -p OCTAVE_HOME
+      OUTPUT_VARIABLE TREL_OCTAVE_HOME OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+  endif()
+  set(TREL_OCTAVE_DEFAULT_DIR ${CMAKE_INSTALL_DATADIR}/trel/octave)
+  set(TREL_OCTAVE_SITE_AT -1)
+  if(TREL_OCTAVE_SITE_DIR AND TREL_OCTAVE_HOME)
+    string(FIND "${TREL_OCTAVE_SITE_DIR}" "${TREL_OCTAVE_HOME}/" TREL_OCTAVE_SITE_AT)
+  endif()
+  if(TREL_OCTAVE_SITE_AT EQUAL 0)
+    file(RELATIVE_PATH TREL_OCTAVE_DEFAULT_DIR ${TREL_OCTAVE_HOME} ${TREL_OCTAVE_SITE_DIR})
+  endif()
+  set(TREL_INSTALL_OCTDIR ${TREL_OCTAVE_DEFAULT_DIR} CACHE STRING
+    "Install folder of camera_pose_refine.mex and its help file, relative to the prefix")
+  install(TARGETS camera_pose_refine LIBRARY DESTINATION ${TREL_INSTALL_OCTDIR})
   install(FILES ${PROJECT_SOURCE_DIR}/camera_pose_refine/camera_pose_refine.m
-    DESTINATION ${CMAKE_INSTALL_DATADIR}/trel/octave)
+    DESTINATION ${TREL_INSTALL_OCTDIR})
 endif()
 
 # ---- pkg-config: trel_tools.pc -------------------------------------------------
@@ -52,7 +75,15 @@ if(TREL_IS_TOP_LEVEL)
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION libs)
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libopencv-dev")
+  # The run-time dependencies are read off the packaged binaries by dpkg-shlibdeps;
+  # named here are only the packages that building against the installed headers
+  # and CMake package needs (trelConfig.cmake looks for OpenCV, OpenGV and Eigen).
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(TREL_DEB_DEV_DEPENDS libopencv-dev libopengv-dev)
+  if(TARGET Eigen3::Eigen)
+    list(APPEND TREL_DEB_DEV_DEPENDS libeigen3-dev)
+  endif()
+  string(REPLACE ";" ", " CPACK_DEBIAN_PACKAGE_DEPENDS "${TREL_DEB_DEV_DEPENDS}")
   include(CPack)
 endif()
 
