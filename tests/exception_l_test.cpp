@@ -19,31 +19,26 @@ void throw_at_origin(int rows, int cols) {
   TREL_THROW("matrix::set_size() : tried to set size to " << rows << "," << cols);
 }
 
-const int inner_guard_line = __LINE__ + 4;
+const int inner_guard_line = __LINE__ + 2;
 void guarded_once() {
-  TREL_GUARD_BEGIN
-  throw_at_origin(-1, 2);
-  TREL_GUARD_END("")
+  trel::guarded(TREL_FRAME, [] { throw_at_origin(-1, 2); });
 }
 
-const int outer_guard_line = __LINE__ + 4;
+const int outer_guard_line = __LINE__ + 2;
 void guarded_twice(int num_eqs) {
-  TREL_GUARD_BEGIN
-  guarded_once();
-  TREL_GUARD_END("num_eqs=" << num_eqs)
+  trel::guarded(TREL_FRAME, [] { guarded_once(); }, [&](std::ostream& os) { os << "num_eqs=" << num_eqs; });
 }
 
-// Guarded as a function-try-block; the handler's line is four lines down.
-const int std_guard_line = __LINE__ + 4;
-int guarded_out_of_range() TREL_GUARD_BEGIN
-  std::vector<int> v(2);
-  return v.at(5);
-TREL_GUARD_END("index 5")
+const int std_guard_line = __LINE__ + 2;
+int guarded_out_of_range() {
+  return trel::guarded(TREL_FRAME, [] {
+    std::vector<int> v(2);
+    return v.at(5);
+  }, [](std::ostream& os) { os << "index 5"; });
+}
 
 void guarded_throws_int() {
-  TREL_GUARD_BEGIN
-  throw 42;
-  TREL_GUARD_END("never")
+  trel::guarded(TREL_FRAME, [] { throw 42; }, [](std::ostream& os) { os << "never"; });
 }
 
 std::string frame_line1(int line) { return std::string(__FILE__) + "(" + std::to_string(line) + ")"; }

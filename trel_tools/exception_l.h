@@ -61,6 +61,42 @@ namespace detail {
 // Throws when `condition` does not hold.
 #define TREL_CHECK(condition, message_parts) TREL_CHECK_AS(TREL_FUNCTION_SIGNATURE, condition, message_parts)
 
+namespace trel {
+
+// Where a frame of the call trace is raised: file, line and function signature.
+struct Frame {
+  const char* file;
+  int line;
+  const char* signature;
+};
+
+// Runs body() and returns what it returns. Anything it throws is rethrown with
+// `frame` added (see detail::rethrow_wrapped); own_text(std::ostream&) writes
+// that frame's detail text, and runs only when something was thrown:
+//   return guarded(TREL_FRAME, [&] { ...; return v; },
+//                  [&](std::ostream& os) { os << "num_eqs=" << n; });
+template <class Body, class Own_text>
+auto guarded(const Frame& frame, Body&& body, Own_text&& own_text) -> decltype(body()) {
+  try {
+    return body();
+  } catch (const std::exception&) {
+    std::stringstream text;
+    own_text(static_cast<std::ostream&>(text));
+    detail::rethrow_wrapped(frame.file, frame.line, frame.signature, text.str());
+  }
+}
+
+// The same with an empty detail text.
+template <class Body>
+auto guarded(const Frame& frame, Body&& body) -> decltype(body()) {
+  return guarded(frame, static_cast<Body&&>(body), [](std::ostream&) {});
+}
+
+}  // namespace trel
+
+// The frame of the function this stands in.
+#define TREL_FRAME (::trel::Frame{__FILE__, __LINE__, TREL_FUNCTION_SIGNATURE})
+
 // Guards a function: put TREL_GUARD_BEGIN first in the body and
 // TREL_GUARD_END(own_text) last. Anything thrown in between, including by the
 // body's own checks, is rethrown with this function's frame added.
