@@ -63,9 +63,8 @@ public:
 //     use(t);
 //   }
 //
-// The word must hold a
-// ':', a second ':' after it and a ',' after that, else exception_l is thrown
-// before any field changes. The four texts between them are read as ints in
+// The word must hold a ':', a second ':' after it and a ',' after that, else
+// exception_l is thrown before any field changes. The four texts between them are read as ints in
 // the order hours, minutes, seconds, milliseconds, each taking its leading
 // integer ("1:2:3,4" is 1 h 2 min 3 s 4 ms; digits are not counted); a text
 // without one throws exception_l and keeps the fields assigned before it.
