@@ -7,12 +7,15 @@
 #include <opencv2/imgproc.hpp>
 #include <opencv2/imgproc/imgproc_c.h>
 
+#include <climits>
 #include <cmath>
 #include <functional>
 #include <memory>
 #include <random>
+#include <sstream>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -383,6 +386,9 @@ TEST(ImageRegionCopy, ClipsOnEverySide) {
       {cvRect(0, 0, 20, 10), cvRect(40, 0, 20, 10), cvRect(0, 0, 10, 10), cvRect(40, 0, 10, 10)},
       {cvRect(0, 0, 10, 20), cvRect(0, 25, 10, 20), cvRect(0, 0, 10, 5), cvRect(0, 25, 10, 5)},
       {cvRect(50, 30, 30, 30), cvRect(-5, -5, 30, 30), cvRect(55, 35, 5, 5), cvRect(0, 0, 5, 5)},
+      // "Everything from here on": ends far beyond int are cut without overflow.
+      {cvRect(10, 5, INT_MAX, INT_MAX), cvRect(0, 0, INT_MAX, INT_MAX), cvRect(10, 5, 50, 30), cvRect(0, 0, 50, 30)},
+      {cvRect(0, 0, 20, 10), cvRect(30, 20, INT_MAX, INT_MAX), cvRect(0, 0, 20, 10), cvRect(30, 20, 20, 10)},
   };
   for (const Case& c : cases) {
     Ipl_ptr src = make_ipl(60, 40);
@@ -423,6 +429,23 @@ TEST(ImageRegionCopy, ClipsOnEverySide) {
   EXPECT_EQ(thrown_by([&] { trel::image_region_copy(src.get(), dst.get(), s, d); }),
             "std: image_region_copy() : Region  (61,0,5,5)  is completely outside input image (60,40,8,1)\n");
   EXPECT_EQ(px(dst.get(), 0, 0), 5);
+  // Clipping would move a rectangle beyond the range of int.
+  struct Bad {
+    CvRect src, dst;
+    std::string regions;
+  };
+  const Bad beyond_int[] = {
+      {cvRect(INT_MIN, 0, 50, 50), cvRect(1, 1, 50, 50), " (-2147483648,0,50,50)  and destination region  (1,1,50,50) "},
+      {cvRect(1, 0, 50, 50), cvRect(INT_MIN, 0, 50, 50), " (1,0,50,50)  and destination region  (-2147483648,0,50,50) "}};
+  for (const Bad& bad : beyond_int) {
+    s = bad.src;
+    d = bad.dst;
+    EXPECT_EQ(thrown_by([&] { trel::image_region_copy(src.get(), dst.get(), s, d); }),
+              "std: image_region_copy() : Region " + bad.regions + " cannot be clipped within the range of int\n");
+    EXPECT_TRUE(rect_is(s, bad.src.x, bad.src.y, bad.src.width, bad.src.height));
+    EXPECT_TRUE(rect_is(d, bad.dst.x, bad.dst.y, bad.dst.width, bad.dst.height));
+    EXPECT_EQ(px(dst.get(), 0, 0), 5);
+  }
 }
 
 // ---- scale stack ----------------------------------------------------------------------

@@ -568,10 +568,23 @@ void segment_and_recentre(IplImage*& app, IplImage*& depth, double tolerance, do
 
 namespace {
 
+// A rectangle of image_region_copy while it is clipped. The clipping adds
+// starts and sizes that may each be near the ends of the int range, so it
+// works in 64 bits and checks only the final values.
+struct Wide_rect {
+  std::int64_t x, y, width, height;
+};
+
+Wide_rect widen(const CvRect& r) { return Wide_rect{r.x, r.y, r.width, r.height}; }
+
+bool fits_int(std::int64_t v) { return v >= INT_MIN && v <= INT_MAX; }
+
+bool fits_int(const Wide_rect& r) { return fits_int(r.x) && fits_int(r.y) && fits_int(r.width) && fits_int(r.height); }
+
 // One clipping rule of image_region_copy along one axis. A rectangle starting
 // before its image loses the part outside, in both rectangles, and the other
 // rectangle moves on by as much.
-bool clip_start(int& start, int& size, int& other_start, int& other_size) {
+bool clip_start(std::int64_t& start, std::int64_t& size, std::int64_t& other_start, std::int64_t& other_size) {
   if (start >= 0) return false;
   size += start;
   other_size += start;
@@ -582,7 +595,7 @@ bool clip_start(int& start, int& size, int& other_start, int& other_size) {
 
 // A rectangle ending beyond its image is cut at the image's end, in both
 // rectangles.
-bool clip_end(int start, int& size, int& other_size, int limit) {
+bool clip_end(std::int64_t start, std::int64_t& size, std::int64_t& other_size, int limit) {
   if (start + size <= limit) return false;
   size = other_size = limit - start;
   return true;
@@ -598,23 +611,34 @@ void image_region_copy(IplImage* src, IplImage* dst, CvRect& src_rect, CvRect& d
     text << "image_region_copy() : Region " << src_rect << " is completely outside input image " << *src << std::endl;
     throw std::logic_error(text.str());
   }
-  cvResetImageROI(dst);
-  cvZero(dst);
-  CvRect& s = src_rect;
-  CvRect& d = dst_rect;
+  Wide_rect s = widen(src_rect);
+  Wide_rect d = widen(dst_rect);
   // Each rule that fires restarts the checks from the first; widths only
-  // shrink and positions only move into the images, so this ends.
+  // shrink and positions only move into the images, so this ends. Every
+  // value stays within a few times the int range.
   while (clip_start(s.x, s.width, d.x, d.width) || clip_start(s.y, s.height, d.y, d.height) ||
          clip_end(s.x, s.width, d.width, src->width) || clip_end(s.y, s.height, d.height, src->height) ||
          clip_start(d.x, d.width, s.x, s.width) || clip_start(d.y, d.height, s.y, s.height) ||
          clip_end(d.x, d.width, s.width, dst->width) || clip_end(d.y, d.height, s.height, dst->height)) {
   }
+  if (!fits_int(s) || !fits_int(d)) {
+    std::stringstream text;
+    text << "image_region_copy() : Region " << src_rect << " and destination region " << dst_rect
+         << " cannot be clipped within the range of int" << std::endl;
+    throw std::logic_error(text.str());
+  }
+  src_rect = cvRect(static_cast<int>(s.x), static_cast<int>(s.y), static_cast<int>(s.width),
+                    static_cast<int>(s.height));
+  dst_rect = cvRect(static_cast<int>(d.x), static_cast<int>(d.y), static_cast<int>(d.width),
+                    static_cast<int>(d.height));
+  cvResetImageROI(dst);
+  cvZero(dst);
   if (s.width <= 0 || s.height <= 0 || d.width <= 0 || d.height <= 0) {
     cvResetImageROI(src);
     return;
   }
-  cvSetImageROI(src, s);
-  cvSetImageROI(dst, d);
+  cvSetImageROI(src, src_rect);
+  cvSetImageROI(dst, dst_rect);
   cvCopy(src, dst);
 }
 

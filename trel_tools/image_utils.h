@@ -136,8 +136,11 @@ TREL_TOOLS_EXPORT void segment_and_recentre(IplImage*& app, IplImage*& depth, do
 // Zeroes `dst` and copies the part of `src_rect` of `src` that lies inside
 // both images into the matching part of `dst_rect` of `dst`. The rectangles
 // are clipped against both images in place and left set as the ROIs of the
-// images. A source rectangle starting beyond the source image throws
-// std::logic_error before anything changes; a clipped region without area
+// images. Rectangles may reach beyond the range of int (a width of INT_MAX
+// for "to the end"): the clipping does not overflow. A source rectangle
+// starting beyond the source image, or rectangles whose clipped values do not
+// fit an int (a source starting near INT_MIN moves the destination on by as
+// much), throw std::logic_error before anything changes; a clipped region without area
 // copies nothing and leaves both images without ROI. src and dst must have the
 // same depth and channel count (else OpenCV fails).
 TREL_TOOLS_EXPORT void image_region_copy(IplImage* src, IplImage* dst, CvRect& src_rect, CvRect& dst_rect);
