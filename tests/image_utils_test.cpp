@@ -10,6 +10,7 @@
 #include <climits>
 #include <cmath>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <random>
 #include <sstream>
@@ -332,6 +333,49 @@ TEST(SegmentAndRecentre, CentresBothImagesOnTheObject) {
   EXPECT_EQ(px(app, 22 + 30, 12 + 20, 1), 0);
   EXPECT_NE(thrown_by([&] { trel::segment_and_recentre(app, depth, 0.2, 0.0, 1.0, nullptr, 1, 0); }).find("positive"),
             std::string::npos);
+}
+
+TEST(SegmentAndRecentre, ArgumentsBeyondIntChangeNothing) {
+  const double inf = std::numeric_limits<double>::infinity();
+  struct Case {
+    double tolerance, scale_x, scale_y;
+    int threshold;
+    std::string detail;
+  };
+  const std::string op = "segment_and_recentre() : ";
+  const std::string roi = " (0,0,40,30) ";
+  const Case cases[] = {
+      {std::nan(""), 1.0, 1.0, 0, op + "tolerance must be finite, but is nan"},
+      {inf, 1.0, 1.0, 100, op + "tolerance must be finite, but is inf"},
+      {3e7, 1.0, 1.0, 100, op + "the depth band (-3e+09,3e+09] around 100 does not fit an int"},
+      {1e300, 1.0, 1.0, 0, op + "the depth band (-1e+302,1e+302] around 100 does not fit an int"},
+      {0.2, 6e7, 1.0, 0, op + "the depth ROI" + roi + "scaled by 6e+07,1 does not fit the depth image (40,30,8,1)"},
+      {0.2, 1.0, 1e300, 0, op + "the depth ROI" + roi + "scaled by 1,1e+300 does not fit the depth image (40,30,8,1)"},
+      {0.2, inf, 1.0, 0, op + "the depth ROI" + roi + "scaled by inf,1 does not fit the depth image (40,30,8,1)"},
+  };
+  for (const Case& c : cases) {
+    Ipl_ptr depth_owner = make_ipl(40, 30);
+    Ipl_ptr app_owner = make_ipl(40, 30, 3);
+    fill_rect(depth_owner.get(), 5, 5, 10, 10, 100);
+    fill_rect(depth_owner.get(), 30, 20, 5, 5, 200);
+    fill_rect(app_owner.get(), 0, 0, 40, 30, 9);
+    IplImage* depth = depth_owner.get();
+    IplImage* app = app_owner.get();
+    EXPECT_EQ(thrown_by([&] {
+                trel::segment_and_recentre(app, depth, c.tolerance, c.scale_x, c.scale_y, nullptr, 1, c.threshold);
+              }),
+              c.detail);
+    const bool replaced = depth != depth_owner.get() || app != app_owner.get();
+    if (replaced) {  // the old images were released: own the new ones instead
+      (void)depth_owner.release(), depth_owner.reset(depth);
+      (void)app_owner.release(), app_owner.reset(app);
+    }
+    EXPECT_FALSE(replaced) << c.detail;
+    EXPECT_EQ(depth->roi, nullptr) << c.detail;
+    EXPECT_EQ(app->roi, nullptr) << c.detail;
+    EXPECT_EQ(px(depth, 30, 20), 200) << c.detail;
+    EXPECT_EQ(px(app, 30, 20, 2), 9) << c.detail;
+  }
 }
 
 TEST(CentreSurroundCheck, FindsTheBrightBoxAndStaysInsideTheImage) {

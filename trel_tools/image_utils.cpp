@@ -395,15 +395,16 @@ void combine_depth_maps(IplImage* target, IplImage* fill) {
   }
 }
 
-int image_median(IplImage* image, bool ignore_extremes) {
-  TREL_CHECK_8U(image, "image_median() :");
-  ensure_roi(image);
-  const CvRect roi = roi_of(image);
+namespace {
+
+// The median of image_median over the given region, without touching the
+// image's ROI.
+int median_in(const IplImage* image, const CvRect& roi, bool ignore_extremes) {
   // Counting sort: the value at index count / 2 of the sorted values.
   std::uint64_t histogram[256] = {};
   const int channels = image->nChannels;
   for (int y = roi.y; y < roi.y + roi.height; ++y) {
-    const unsigned char* row = first_channel_row(static_cast<const IplImage*>(image), y) + channels * roi.x;
+    const unsigned char* row = first_channel_row(image, y) + channels * roi.x;
     if (channels == 1)
       for (int x = 0; x < roi.width; ++x) ++histogram[row[x]];
     else
@@ -422,6 +423,14 @@ int image_median(IplImage* image, bool ignore_extremes) {
     index -= histogram[v];
   }
   return 255;  // not reached: index < count
+}
+
+}  // namespace
+
+int image_median(IplImage* image, bool ignore_extremes) {
+  TREL_CHECK_8U(image, "image_median() :");
+  ensure_roi(image);
+  return median_in(image, roi_of(image), ignore_extremes);
 }
 
 void find_object_center(int& cx, int& cy, IplImage* image, IplConvKernel* kernel, int iterations) {
@@ -533,6 +542,18 @@ void threshold_image_pair(int upper, int lower, IplImage*& app, IplImage*& depth
   whole_image(thresholded.get()).copyTo(whole_image(depth));
 }
 
+namespace {
+
+// `v` truncated toward zero, when that is an int (the conversion of any other
+// value, NaN included, is undefined).
+bool truncate_to_int(double v, std::int64_t& out) {
+  if (!(v > static_cast<double>(INT_MIN) - 1.0 && v < static_cast<double>(INT_MAX) + 1.0)) return false;
+  out = static_cast<int>(v);
+  return true;
+}
+
+}  // namespace
+
 void segment_and_recentre(IplImage*& app, IplImage*& depth, double tolerance, double scale_x, double scale_y,
                           IplConvKernel* kernel, int iterations, int threshold) {
   TREL_CHECK_8U(app, "segment_and_recentre() : appearance");
@@ -542,23 +563,41 @@ void segment_and_recentre(IplImage*& app, IplImage*& depth, double tolerance, do
                                                           << " differ in size");
   TREL_CHECK(scale_x > 0.0 && scale_y > 0.0,
              "segment_and_recentre() : scales must be positive, but are " << scale_x << "," << scale_y);
-  int t = threshold;
-  if (t < 1) t = image_median(depth, true);
+  TREL_CHECK(std::isfinite(tolerance), "segment_and_recentre() : tolerance must be finite, but is " << tolerance);
+  // Every argument is checked against the images before either changes; the
+  // median is taken without giving the depth image an ROI for that reason.
   const CvRect roi = roi_of(depth);
+  const int t = threshold < 1 ? median_in(depth, roi, true) : threshold;
+  std::int64_t upper = 0, lower = 0;
+  const double band_upper = (1.0 + tolerance) * t;
+  const double band_lower = (1.0 - tolerance) * t;
+  TREL_CHECK(t == 0 || (truncate_to_int(band_upper, upper) && truncate_to_int(band_lower, lower)),
+             "segment_and_recentre() : the depth band (" << band_lower << "," << band_upper << "] around " << t
+                                                          << " does not fit an int");
+  // The ROI scaled about its centre, held to what cvSetImageROI accepts: no
+  // negative size, a start before the image's end and an end after its start.
+  std::int64_t scaled_w = 0, scaled_h = 0, shift_x = 0, shift_y = 0;
+  const bool scaled_fits = truncate_to_int(roi.width * scale_x, scaled_w) &&
+                           truncate_to_int(roi.height * scale_y, scaled_h) &&
+                           truncate_to_int((scale_x - 1.0) * roi.width * -0.5, shift_x) &&
+                           truncate_to_int((scale_y - 1.0) * roi.height * -0.5, shift_y);
+  const std::int64_t scaled_x = roi.x + shift_x, scaled_y = roi.y + shift_y;
+  TREL_CHECK(scaled_fits && scaled_x < depth->width && scaled_y < depth->height &&
+                 scaled_x + scaled_w >= (scaled_w > 0 ? 1 : 0) && scaled_y + scaled_h >= (scaled_h > 0 ? 1 : 0) &&
+                 scaled_x + scaled_w <= INT_MAX && scaled_y + scaled_h <= INT_MAX,
+             "segment_and_recentre() : the depth ROI" << roi << "scaled by " << scale_x << "," << scale_y
+                                                      << " does not fit the depth image " << *depth);
   if (t != 0)
-    threshold_image_pair(static_cast<int>((1.0 + tolerance) * t), static_cast<int>((1.0 - tolerance) * t), app, depth,
-                         kernel, iterations);
-  const int scaled_w = static_cast<int>(roi.width * scale_x);
-  const int scaled_h = static_cast<int>(roi.height * scale_y);
-  cvSetImageROI(depth, cvRect(roi.x + static_cast<int>((scale_x - 1.0) * roi.width * -0.5),
-                              roi.y + static_cast<int>((scale_y - 1.0) * roi.height * -0.5), scaled_w, scaled_h));
+    threshold_image_pair(static_cast<int>(upper), static_cast<int>(lower), app, depth, kernel, iterations);
+  cvSetImageROI(depth, cvRect(static_cast<int>(scaled_x), static_cast<int>(scaled_y), static_cast<int>(scaled_w),
+                              static_cast<int>(scaled_h)));
   int cx = 0, cy = 0;
   find_object_center(cx, cy, depth, kernel, iterations);
   // Both padded images are made before either is replaced.
   Ipl_owner new_app = recentred_copy(cx, cy, app);
   Ipl_owner new_depth = recentred_copy(cx, cy, depth);
-  const int w = static_cast<int>(scaled_w / scale_x);
-  const int h = static_cast<int>(scaled_h / scale_y);
+  const int w = static_cast<int>(static_cast<double>(scaled_w) / scale_x);
+  const int h = static_cast<int>(static_cast<double>(scaled_h) / scale_y);
   const CvRect centred = cvRect((new_app->width - w) / 2, (new_depth->height - h) / 2, w, h);
   cvSetImageROI(new_app.get(), centred);
   cvSetImageROI(new_depth.get(), centred);

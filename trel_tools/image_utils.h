@@ -128,8 +128,11 @@ TREL_TOOLS_EXPORT void threshold_image_pair(int upper, int lower, IplImage*& app
 // `tolerance`, scales the depth ROI about its centre by (scale_x, scale_y),
 // finds the object's centre inside it, re-centres both images on that centre
 // and sets on both the ROI of the unscaled size centred in the new image.
-// Both images are replaced. They must be 8-bit, of the same size, and the
-// scales positive; otherwise exception_l is thrown before anything changes.
+// Both images are replaced. They must be 8-bit, of the same size, the scales
+// positive and the tolerance finite, and the band (1 -/+ tolerance) * t and
+// the scaled ROI must fit an int and the depth image; otherwise exception_l
+// is thrown before anything changes (the depth image is not even given the
+// ROI the median would give it).
 TREL_TOOLS_EXPORT void segment_and_recentre(IplImage*& app, IplImage*& depth, double tolerance, double scale_x,
                                             double scale_y, IplConvKernel* kernel, int iterations, int threshold);
 
