@@ -395,6 +395,41 @@ TEST(CentreSurroundCheck, FindsTheBrightBoxAndStaysInsideTheImage) {
   EXPECT_NE(thrown_by([&] { trel::centre_surround_check(p, 1.0, w, x, y, 12, 1.0); }).find("step"), std::string::npos);
 }
 
+TEST(CentreSurroundCheck, StepsJustAboveOneGiveTheResultOfEveryWidthOnce) {
+  // Step 1.0001 already takes every box size along the way (several times
+  // each); 1 + 1e-9 repeats each about 10^9 times and the smallest step
+  // above 1 about 10^15 times, which only ends when repeats are not searched.
+  Ipl_ptr square = make_ipl(60, 60);
+  fill_rect(square.get(), 20, 24, 12, 12, 3);
+  Ipl_ptr scattered = make_ipl(48, 40);
+  std::mt19937 random(7);
+  for (int y = 0; y < 40; ++y)
+    for (int x = 0; x < 48; ++x) px(scattered.get(), x, y) = random() % 3 == 0 ? 1 : 0;
+  fill_rect(scattered.get(), 30, 10, 9, 7, 200);
+  struct Case {
+    IplImage* image;
+    double aspect;
+    int min_width;
+  };
+  const Case cases[] = {{square.get(), 1.0, 4}, {scattered.get(), 1.0, 2}, {scattered.get(), 0.75, 3},
+                        {scattered.get(), 1.5, 1}};
+  for (const Case& c : cases) {
+    IplImage* p = c.image;
+    int w0 = -1, x0 = -1, y0 = -1;
+    trel::centre_surround_check(p, c.aspect, w0, x0, y0, c.min_width, 1.0001);
+    for (const double step : {1.0 + 1e-9, std::nextafter(1.0, 2.0)}) {
+      int w = -1, x = -1, y = -1;
+      trel::centre_surround_check(p, c.aspect, w, x, y, c.min_width, step);
+      EXPECT_EQ(std::vector<int>({w, x, y}), std::vector<int>({w0, x0, y0}))
+          << "aspect " << c.aspect << ", step 1 + " << step - 1.0;
+    }
+  }
+  int w = -1, x = -1, y = -1;
+  IplImage* p = square.get();
+  trel::centre_surround_check(p, 1.0, w, x, y, 4, 1.0 + 1e-9);
+  EXPECT_EQ(std::vector<int>({w, x, y}), std::vector<int>({12, 19, 23}));
+}
+
 TEST(CombineDepthMaps, FillsInvalidReadings) {
   Ipl_ptr target = make_ipl(4, 1);
   Ipl_ptr fill = make_ipl(4, 1);

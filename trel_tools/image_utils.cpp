@@ -319,6 +319,29 @@ matrix<double>* create_integral_image(IplImage* image) {
   return m.release();
 }
 
+namespace {
+
+// The scale after s in the sequence s, s * step, s * step^2, ... of
+// centre_surround_check at which the box size, (int)s by (int)(s * aspect),
+// first changes; every scale in between gives the same boxes and the same
+// scores. A step close to 1 repeats a size up to millions of times, so most
+// of the repeats are leapt over with one power of the step, stopping a few
+// steps short of where the size changes by the logarithms; the last steps are
+// taken one by one.
+double next_box_scale(double s, double step, double aspect) {
+  const double w = std::floor(s);
+  const double h = std::floor(s * aspect);
+  const double boundary = std::min(w + 1.0, (h + 1.0) / aspect);
+  const double log_step = std::log1p(step - 1.0);
+  for (;;) {
+    const double steps_left = std::log(boundary / s) / log_step;
+    s *= steps_left > 16.0 ? std::pow(step, std::floor(steps_left) - 8.0) : step;
+    if (std::floor(s) != w || std::floor(s * aspect) != h) return s;
+  }
+}
+
+}  // namespace
+
 void centre_surround_check(IplImage*& image, double aspect, int& best_width, int& best_x, int& best_y,
                            int min_width, double step) {
   TREL_CHECK_IMAGE(image, "centre_surround_check() :");
@@ -343,7 +366,9 @@ void centre_surround_check(IplImage*& image, double aspect, int& best_width, int
     return m[x1][y1] - m[x1][y0] - m[x0][y1] + m[x0][y0];
   };
   double best = -1.0;
-  for (double s = min_width; s < width && height > s * aspect; s *= step) {
+  // Each box size is searched once: the search of a repeated size finds the
+  // same scores, none of them strictly better.
+  for (double s = min_width; s < width && height > s * aspect; s = next_box_scale(s, step, aspect)) {
     const int w = static_cast<int>(s);
     const int h = static_cast<int>(s * aspect);
     const double inner_area = static_cast<double>(w) * h;

@@ -78,8 +78,10 @@ TREL_TOOLS_EXPORT matrix<double>* create_integral_image(IplImage* image);
 // as 255) of a single-channel 8-bit image; the image itself is not changed.
 // Inner boxes are `s` wide and (int)(s * aspect) high for s = min_width,
 // min_width * step, min_width * step^2, ... while s is below the image width
-// and s * aspect below the image height; the best box's width and top-left
-// corner are returned, all three 0 when no box fits. Only boxes whose ring
+// and s * aspect below the image height, each box size searched once however
+// often the scales repeat it (a step just above 1 costs no more than a step
+// that gives every size once); the best box's width and top-left corner are
+// returned, all three 0 when no box fits. Only boxes whose ring
 // lies inside the image and is not empty are scored. Throws exception_l for a
 // null image, min_width < 1, step <= 1 or aspect not above 0; another channel
 // count or depth is reported on standard error with the outputs left at 0.
