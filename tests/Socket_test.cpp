@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <atomic>
 #include <csignal>
 #include <memory>
@@ -157,6 +158,20 @@ TEST(Socket, FailuresThrowTheirTextsAndLeaveNothingOpen) {
     EXPECT_STREQ(thrown<const char*>([&] { SocketSelect(&listener, nullptr); }), "Error in select");
   }
   EXPECT_EQ(thrown<std::string>([&] { SocketClient(kLoopback, port); }), "Connection refused");
+  EXPECT_EQ(Socket::NofSockets(), 0);
+  EXPECT_EQ(open_descriptor_count(), descriptors);
+}
+
+TEST(Socket, PortsOutsideTheTcpRangeAreRefused) {
+  const int descriptors = open_descriptor_count();
+  // 70000 and 65536 + 4464 would land on 4464, -1 on 65535.
+  for (const int port : {-1, 65536, 70000, 65536 + 4464, INT_MIN, INT_MAX}) {
+    EXPECT_STREQ(thrown<const char*>([&] { SocketServer(port, 1, NonBlockingSocket, kLoopback); }), "INVALID_SOCKET")
+        << port;
+    EXPECT_EQ(thrown<std::string>([&] { SocketClient(kLoopback, port); }),
+              "port " + std::to_string(port) + " is outside 0..65535")
+        << port;
+  }
   EXPECT_EQ(Socket::NofSockets(), 0);
   EXPECT_EQ(open_descriptor_count(), descriptors);
 }

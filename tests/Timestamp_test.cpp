@@ -41,6 +41,36 @@ TEST(Timestamp, TextRoundTripsWithoutNormalising) {
   EXPECT_EQ(make(0, 1, 2, 500).get_frame(25.0), 1562);
 }
 
+TEST(Timestamp, ASuccessfulReadLeavesTheStreamUsable) {
+  // The text, the timestamps an `if (in >> t)` chain accepts, and the stream
+  // state after the last of them: at most the end of the stream, never a
+  // failure.
+  struct Case {
+    std::string text;
+    std::vector<std::string> read;
+    bool at_end;
+  };
+  const std::vector<Case> cases = {
+      {"00:00:01,000", {"0 0 1 0"}, true},
+      {"00:00:01,000\n", {"0 0 1 0"}, true},
+      {" \t00:00:01,000 \n\n", {"0 0 1 0"}, true},
+      {"00:00:01,000 00:02:03,045", {"0 0 1 0", "0 2 3 45"}, true},
+      {"00:00:01,000 next", {"0 0 1 0"}, false},
+  };
+  for (const Case& c : cases) {
+    std::istringstream in(c.text);
+    std::vector<std::string> read;
+    for (std::size_t i = 0; i < c.read.size(); ++i) {
+      trel::Timestamp t;
+      if (!(in >> t)) break;
+      read.push_back(fields(t));
+    }
+    EXPECT_EQ(read, c.read) << c.text;
+    EXPECT_FALSE(in.fail()) << c.text;
+    EXPECT_EQ(in.eof(), c.at_end) << c.text;
+  }
+}
+
 TEST(Timestamp, SecondsFramesAndOrder) {
   const std::vector<std::pair<double, std::string>> cases = {
       {3723.25, "1 2 3 250"}, {1.9996, "0 0 1 999"}, {-1.0, "-1 59 59 0"},

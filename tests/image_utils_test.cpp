@@ -7,12 +7,16 @@
 #include <opencv2/imgproc.hpp>
 #include <opencv2/imgproc/imgproc_c.h>
 
+#include <climits>
 #include <cmath>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <random>
+#include <sstream>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -331,6 +335,49 @@ TEST(SegmentAndRecentre, CentresBothImagesOnTheObject) {
             std::string::npos);
 }
 
+TEST(SegmentAndRecentre, ArgumentsBeyondIntChangeNothing) {
+  const double inf = std::numeric_limits<double>::infinity();
+  struct Case {
+    double tolerance, scale_x, scale_y;
+    int threshold;
+    std::string detail;
+  };
+  const std::string op = "segment_and_recentre() : ";
+  const std::string roi = " (0,0,40,30) ";
+  const Case cases[] = {
+      {std::nan(""), 1.0, 1.0, 0, op + "tolerance must be finite, but is nan"},
+      {inf, 1.0, 1.0, 100, op + "tolerance must be finite, but is inf"},
+      {3e7, 1.0, 1.0, 100, op + "the depth band (-3e+09,3e+09] around 100 does not fit an int"},
+      {1e300, 1.0, 1.0, 0, op + "the depth band (-1e+302,1e+302] around 100 does not fit an int"},
+      {0.2, 6e7, 1.0, 0, op + "the depth ROI" + roi + "scaled by 6e+07,1 does not fit the depth image (40,30,8,1)"},
+      {0.2, 1.0, 1e300, 0, op + "the depth ROI" + roi + "scaled by 1,1e+300 does not fit the depth image (40,30,8,1)"},
+      {0.2, inf, 1.0, 0, op + "the depth ROI" + roi + "scaled by inf,1 does not fit the depth image (40,30,8,1)"},
+  };
+  for (const Case& c : cases) {
+    Ipl_ptr depth_owner = make_ipl(40, 30);
+    Ipl_ptr app_owner = make_ipl(40, 30, 3);
+    fill_rect(depth_owner.get(), 5, 5, 10, 10, 100);
+    fill_rect(depth_owner.get(), 30, 20, 5, 5, 200);
+    fill_rect(app_owner.get(), 0, 0, 40, 30, 9);
+    IplImage* depth = depth_owner.get();
+    IplImage* app = app_owner.get();
+    EXPECT_EQ(thrown_by([&] {
+                trel::segment_and_recentre(app, depth, c.tolerance, c.scale_x, c.scale_y, nullptr, 1, c.threshold);
+              }),
+              c.detail);
+    const bool replaced = depth != depth_owner.get() || app != app_owner.get();
+    if (replaced) {  // the old images were released: own the new ones instead
+      (void)depth_owner.release(), depth_owner.reset(depth);
+      (void)app_owner.release(), app_owner.reset(app);
+    }
+    EXPECT_FALSE(replaced) << c.detail;
+    EXPECT_EQ(depth->roi, nullptr) << c.detail;
+    EXPECT_EQ(app->roi, nullptr) << c.detail;
+    EXPECT_EQ(px(depth, 30, 20), 200) << c.detail;
+    EXPECT_EQ(px(app, 30, 20, 2), 9) << c.detail;
+  }
+}
+
 TEST(CentreSurroundCheck, FindsTheBrightBoxAndStaysInsideTheImage) {
   Ipl_ptr img = make_ipl(60, 60);
   fill_rect(img.get(), 20, 24, 12, 12, 3);
@@ -346,6 +393,41 @@ TEST(CentreSurroundCheck, FindsTheBrightBoxAndStaysInsideTheImage) {
   trel::centre_surround_check(p, 0.3, w, x, y, 10, 1.5);
   EXPECT_GT(w, 0);
   EXPECT_NE(thrown_by([&] { trel::centre_surround_check(p, 1.0, w, x, y, 12, 1.0); }).find("step"), std::string::npos);
+}
+
+TEST(CentreSurroundCheck, StepsJustAboveOneGiveTheResultOfEveryWidthOnce) {
+  // Step 1.0001 already takes every box size along the way (several times
+  // each); 1 + 1e-9 repeats each about 10^9 times and the smallest step
+  // above 1 about 10^15 times, which only ends when repeats are not searched.
+  Ipl_ptr square = make_ipl(60, 60);
+  fill_rect(square.get(), 20, 24, 12, 12, 3);
+  Ipl_ptr scattered = make_ipl(48, 40);
+  std::mt19937 random(7);
+  for (int y = 0; y < 40; ++y)
+    for (int x = 0; x < 48; ++x) px(scattered.get(), x, y) = random() % 3 == 0 ? 1 : 0;
+  fill_rect(scattered.get(), 30, 10, 9, 7, 200);
+  struct Case {
+    IplImage* image;
+    double aspect;
+    int min_width;
+  };
+  const Case cases[] = {{square.get(), 1.0, 4}, {scattered.get(), 1.0, 2}, {scattered.get(), 0.75, 3},
+                        {scattered.get(), 1.5, 1}};
+  for (const Case& c : cases) {
+    IplImage* p = c.image;
+    int w0 = -1, x0 = -1, y0 = -1;
+    trel::centre_surround_check(p, c.aspect, w0, x0, y0, c.min_width, 1.0001);
+    for (const double step : {1.0 + 1e-9, std::nextafter(1.0, 2.0)}) {
+      int w = -1, x = -1, y = -1;
+      trel::centre_surround_check(p, c.aspect, w, x, y, c.min_width, step);
+      EXPECT_EQ(std::vector<int>({w, x, y}), std::vector<int>({w0, x0, y0}))
+          << "aspect " << c.aspect << ", step 1 + " << step - 1.0;
+    }
+  }
+  int w = -1, x = -1, y = -1;
+  IplImage* p = square.get();
+  trel::centre_surround_check(p, 1.0, w, x, y, 4, 1.0 + 1e-9);
+  EXPECT_EQ(std::vector<int>({w, x, y}), std::vector<int>({12, 19, 23}));
 }
 
 TEST(CombineDepthMaps, FillsInvalidReadings) {
@@ -383,6 +465,9 @@ TEST(ImageRegionCopy, ClipsOnEverySide) {
       {cvRect(0, 0, 20, 10), cvRect(40, 0, 20, 10), cvRect(0, 0, 10, 10), cvRect(40, 0, 10, 10)},
       {cvRect(0, 0, 10, 20), cvRect(0, 25, 10, 20), cvRect(0, 0, 10, 5), cvRect(0, 25, 10, 5)},
       {cvRect(50, 30, 30, 30), cvRect(-5, -5, 30, 30), cvRect(55, 35, 5, 5), cvRect(0, 0, 5, 5)},
+      // "Everything from here on": ends far beyond int are cut without overflow.
+      {cvRect(10, 5, INT_MAX, INT_MAX), cvRect(0, 0, INT_MAX, INT_MAX), cvRect(10, 5, 50, 30), cvRect(0, 0, 50, 30)},
+      {cvRect(0, 0, 20, 10), cvRect(30, 20, INT_MAX, INT_MAX), cvRect(0, 0, 20, 10), cvRect(30, 20, 20, 10)},
   };
   for (const Case& c : cases) {
     Ipl_ptr src = make_ipl(60, 40);
@@ -423,6 +508,23 @@ TEST(ImageRegionCopy, ClipsOnEverySide) {
   EXPECT_EQ(thrown_by([&] { trel::image_region_copy(src.get(), dst.get(), s, d); }),
             "std: image_region_copy() : Region  (61,0,5,5)  is completely outside input image (60,40,8,1)\n");
   EXPECT_EQ(px(dst.get(), 0, 0), 5);
+  // Clipping would move a rectangle beyond the range of int.
+  struct Bad {
+    CvRect src, dst;
+    std::string regions;
+  };
+  const Bad beyond_int[] = {
+      {cvRect(INT_MIN, 0, 50, 50), cvRect(1, 1, 50, 50), " (-2147483648,0,50,50)  and destination region  (1,1,50,50) "},
+      {cvRect(1, 0, 50, 50), cvRect(INT_MIN, 0, 50, 50), " (1,0,50,50)  and destination region  (-2147483648,0,50,50) "}};
+  for (const Bad& bad : beyond_int) {
+    s = bad.src;
+    d = bad.dst;
+    EXPECT_EQ(thrown_by([&] { trel::image_region_copy(src.get(), dst.get(), s, d); }),
+              "std: image_region_copy() : Region " + bad.regions + " cannot be clipped within the range of int\n");
+    EXPECT_TRUE(rect_is(s, bad.src.x, bad.src.y, bad.src.width, bad.src.height));
+    EXPECT_TRUE(rect_is(d, bad.dst.x, bad.dst.y, bad.dst.width, bad.dst.height));
+    EXPECT_EQ(px(dst.get(), 0, 0), 5);
+  }
 }
 
 // ---- scale stack ----------------------------------------------------------------------

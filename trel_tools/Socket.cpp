@@ -41,6 +41,10 @@ bool resolve_ipv4(const std::string& host, sockaddr_in& address, std::string& er
   return true;
 }
 
+// TCP ports are 16-bit: a larger or negative number would wrap to another
+// port in the conversion to network byte order.
+bool is_tcp_port(int port) { return port >= 0 && port <= 65535; }
+
 sockaddr_in ipv4_address(int port) {
   sockaddr_in address{};
   address.sin_family = AF_INET;
@@ -169,6 +173,7 @@ void Socket::SendLine(std::string s) {
 }
 
 SocketClient::SocketClient(const std::string& host, int port) {
+  if (!is_tcp_port(port)) throw "port " + std::to_string(port) + " is outside 0..65535";
   sockaddr_in address = ipv4_address(port);
   std::string error;
   if (!resolve_ipv4(host, address, error)) throw error;
@@ -177,6 +182,7 @@ SocketClient::SocketClient(const std::string& host, int port) {
 }
 
 SocketServer::SocketServer(int port, int connections, TypeSocket type, const std::string& address) {
+  if (!is_tcp_port(port)) throw "INVALID_SOCKET";
   sockaddr_in local = ipv4_address(port);
   std::string error;
   if (!address.empty() && !resolve_ipv4(address, local, error)) throw error;

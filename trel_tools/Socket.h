@@ -9,11 +9,14 @@
 //
 // Errors are thrown as C strings (const char*) and std::string, not as
 // exception_l:
-//   "INVALID_SOCKET"        a socket cannot be opened, or a server cannot bind;
+//   "INVALID_SOCKET"        a socket cannot be opened, or a server cannot bind
+//                           or is given a port outside 0..65535;
 //   "Invalid Socket"        Accept fails for another reason than "no client";
 //   "Error in select"       the readability wait fails;
 //   std::string             a client's host does not resolve or its connect
-//                           fails: the system's error text, at most 100 characters.
+//                           fails: the system's error text, at most 100 characters;
+//                           a client's port is outside 0..65535:
+//                           "port <port> is outside 0..65535".
 // Send and receive failures are not reported: the send operations ignore
 // them, ReceiveBytes returns what it has, ReceiveLine returns "".
 //
@@ -111,10 +114,11 @@ private:
 };
 
 // A connection to `host` (a name or a dotted IPv4 address, resolved to its
-// first IPv4 address) on `port`. The constructor blocks until connected.
-// Throws std::string with the error text when the name does not resolve or
-// the connection fails (e.g. "Connection refused"), "INVALID_SOCKET" when no
-// socket can be opened.
+// first IPv4 address) on `port`, 0 to 65535. The constructor blocks until
+// connected. Throws std::string with the error text when the name does not
+// resolve or the connection fails (e.g. "Connection refused"), the
+// std::string "port <port> is outside 0..65535" for any other port (it would
+// wrap to another one), "INVALID_SOCKET" when no socket can be opened.
 class TREL_TOOLS_EXPORT SocketClient : public Socket {
 public:
   SocketClient(const std::string& host, int port);
@@ -125,8 +129,9 @@ public:
 // with a backlog of `connections`. `address` restricts the listener to one
 // local IPv4 address (e.g. "127.0.0.1"); empty listens on every address.
 // NonBlockingSocket makes Accept return at once.
-// Throws "INVALID_SOCKET" when the socket cannot be opened or bound, and
-// std::string with the error text when `address` does not resolve.
+// Throws "INVALID_SOCKET" when the socket cannot be opened or bound or the
+// port is outside 0..65535 (it would wrap to another port), and std::string
+// with the error text when `address` does not resolve.
 class TREL_TOOLS_EXPORT SocketServer : public Socket {
 public:
   SocketServer(int port, int connections, TypeSocket type = BlockingSocket,

@@ -64,7 +64,10 @@ bool Timestamp::operator<(const Timestamp& other) const { return total_seconds()
 std::istream& operator>>(std::istream& in, Timestamp& t) {
   if (!in.good()) TREL_THROW("Timestamp >> operator : passed stream was not good");
   std::string word;
-  in >> std::ws >> word >> std::ws;
+  in >> std::ws >> word;
+  // A word that ends the stream leaves only eofbit set; skipping blanks from
+  // there would add failbit and turn the successful read into a failed one.
+  if (!in.eof()) in >> std::ws;
   const std::string::size_type first_colon = word.find(':');
   if (first_colon == std::string::npos)
     TREL_THROW("Timestamp >> operator : first_colon not found in text block \"" << word << "\"");

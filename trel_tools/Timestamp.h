@@ -52,9 +52,19 @@ public:
 
 // Reads one timestamp. Throws exception_l when `in` is not good. Reads one
 // whitespace-delimited word and skips the whitespace after it (the stream is
-// left at the next non-blank character, or at its end). The word must hold a
-// ':', a second ':' after it and a ',' after that, else exception_l is thrown
-// before any field changes. The four texts between them are read as ints in
+// left at the next non-blank character, or at its end). After a successful
+// read the stream is good, or has only eofbit set when the timestamp and its
+// trailing blanks ended it, so `if (in >> t)` holds; the next read from a
+// stream at its end throws, so a loop over a stream of timestamps tests for
+// the end first:
+//
+//   while (in >> std::ws && !in.eof()) {
+//     in >> t;
+//     use(t);
+//   }
+//
+// The word must hold a ':', a second ':' after it and a ',' after that, else
+// exception_l is thrown before any field changes. The four texts between them are read as ints in
 // the order hours, minutes, seconds, milliseconds, each taking its leading
 // integer ("1:2:3,4" is 1 h 2 min 3 s 4 ms; digits are not counted); a text
 // without one throws exception_l and keeps the fields assigned before it.

@@ -319,6 +319,29 @@ matrix<double>* create_integral_image(IplImage* image) {
   return m.release();
 }
 
+namespace {
+
+// The scale after s in the sequence s, s * step, s * step^2, ... of
+// centre_surround_check at which the box size, (int)s by (int)(s * aspect),
+// first changes; every scale in between gives the same boxes and the same
+// scores. A step close to 1 repeats a size up to millions of times, so most
+// of the repeats are leapt over with one power of the step, stopping a few
+// steps short of where the size changes by the logarithms; the last steps are
+// taken one by one.
+double next_box_scale(double s, double step, double aspect) {
+  const double w = std::floor(s);
+  const double h = std::floor(s * aspect);
+  const double boundary = std::min(w + 1.0, (h + 1.0) / aspect);
+  const double log_step = std::log1p(step - 1.0);
+  for (;;) {
+    const double steps_left = std::log(boundary / s) / log_step;
+    s *= steps_left > 16.0 ? std::pow(step, std::floor(steps_left) - 8.0) : step;
+    if (std::floor(s) != w || std::floor(s * aspect) != h) return s;
+  }
+}
+
+}  // namespace
+
 void centre_surround_check(IplImage*& image, double aspect, int& best_width, int& best_x, int& best_y,
                            int min_width, double step) {
   TREL_CHECK_IMAGE(image, "centre_surround_check() :");
@@ -343,7 +366,9 @@ void centre_surround_check(IplImage*& image, double aspect, int& best_width, int
     return m[x1][y1] - m[x1][y0] - m[x0][y1] + m[x0][y0];
   };
   double best = -1.0;
-  for (double s = min_width; s < width && height > s * aspect; s *= step) {
+  // Each box size is searched once: the search of a repeated size finds the
+  // same scores, none of them strictly better.
+  for (double s = min_width; s < width && height > s * aspect; s = next_box_scale(s, step, aspect)) {
     const int w = static_cast<int>(s);
     const int h = static_cast<int>(s * aspect);
     const double inner_area = static_cast<double>(w) * h;
@@ -395,15 +420,16 @@ void combine_depth_maps(IplImage* target, IplImage* fill) {
   }
 }
 
-int image_median(IplImage* image, bool ignore_extremes) {
-  TREL_CHECK_8U(image, "image_median() :");
-  ensure_roi(image);
-  const CvRect roi = roi_of(image);
+namespace {
+
+// The median of image_median over the given region, without touching the
+// image's ROI.
+int median_in(const IplImage* image, const CvRect& roi, bool ignore_extremes) {
   // Counting sort: the value at index count / 2 of the sorted values.
   std::uint64_t histogram[256] = {};
   const int channels = image->nChannels;
   for (int y = roi.y; y < roi.y + roi.height; ++y) {
-    const unsigned char* row = first_channel_row(static_cast<const IplImage*>(image), y) + channels * roi.x;
+    const unsigned char* row = first_channel_row(image, y) + channels * roi.x;
     if (channels == 1)
       for (int x = 0; x < roi.width; ++x) ++histogram[row[x]];
     else
@@ -422,6 +448,14 @@ int image_median(IplImage* image, bool ignore_extremes) {
     index -= histogram[v];
   }
   return 255;  // not reached: index < count
+}
+
+}  // namespace
+
+int image_median(IplImage* image, bool ignore_extremes) {
+  TREL_CHECK_8U(image, "image_median() :");
+  ensure_roi(image);
+  return median_in(image, roi_of(image), ignore_extremes);
 }
 
 void find_object_center(int& cx, int& cy, IplImage* image, IplConvKernel* kernel, int iterations) {
@@ -533,6 +567,18 @@ void threshold_image_pair(int upper, int lower, IplImage*& app, IplImage*& depth
   whole_image(thresholded.get()).copyTo(whole_image(depth));
 }
 
+namespace {
+
+// `v` truncated toward zero, when that is an int (the conversion of any other
+// value, NaN included, is undefined).
+bool truncate_to_int(double v, std::int64_t& out) {
+  if (!(v > static_cast<double>(INT_MIN) - 1.0 && v < static_cast<double>(INT_MAX) + 1.0)) return false;
+  out = static_cast<int>(v);
+  return true;
+}
+
+}  // namespace
+
 void segment_and_recentre(IplImage*& app, IplImage*& depth, double tolerance, double scale_x, double scale_y,
                           IplConvKernel* kernel, int iterations, int threshold) {
   TREL_CHECK_8U(app, "segment_and_recentre() : appearance");
@@ -542,23 +588,41 @@ void segment_and_recentre(IplImage*& app, IplImage*& depth, double tolerance, do
                                                           << " differ in size");
   TREL_CHECK(scale_x > 0.0 && scale_y > 0.0,
              "segment_and_recentre() : scales must be positive, but are " << scale_x << "," << scale_y);
-  int t = threshold;
-  if (t < 1) t = image_median(depth, true);
+  TREL_CHECK(std::isfinite(tolerance), "segment_and_recentre() : tolerance must be finite, but is " << tolerance);
+  // Every argument is checked against the images before either changes; the
+  // median is taken without giving the depth image an ROI for that reason.
   const CvRect roi = roi_of(depth);
+  const int t = threshold < 1 ? median_in(depth, roi, true) : threshold;
+  std::int64_t upper = 0, lower = 0;
+  const double band_upper = (1.0 + tolerance) * t;
+  const double band_lower = (1.0 - tolerance) * t;
+  TREL_CHECK(t == 0 || (truncate_to_int(band_upper, upper) && truncate_to_int(band_lower, lower)),
+             "segment_and_recentre() : the depth band (" << band_lower << "," << band_upper << "] around " << t
+                                                          << " does not fit an int");
+  // The ROI scaled about its centre, held to what cvSetImageROI accepts: no
+  // negative size, a start before the image's end and an end after its start.
+  std::int64_t scaled_w = 0, scaled_h = 0, shift_x = 0, shift_y = 0;
+  const bool scaled_fits = truncate_to_int(roi.width * scale_x, scaled_w) &&
+                           truncate_to_int(roi.height * scale_y, scaled_h) &&
+                           truncate_to_int((scale_x - 1.0) * roi.width * -0.5, shift_x) &&
+                           truncate_to_int((scale_y - 1.0) * roi.height * -0.5, shift_y);
+  const std::int64_t scaled_x = roi.x + shift_x, scaled_y = roi.y + shift_y;
+  TREL_CHECK(scaled_fits && scaled_x < depth->width && scaled_y < depth->height &&
+                 scaled_x + scaled_w >= (scaled_w > 0 ? 1 : 0) && scaled_y + scaled_h >= (scaled_h > 0 ? 1 : 0) &&
+                 scaled_x + scaled_w <= INT_MAX && scaled_y + scaled_h <= INT_MAX,
+             "segment_and_recentre() : the depth ROI" << roi << "scaled by " << scale_x << "," << scale_y
+                                                      << " does not fit the depth image " << *depth);
   if (t != 0)
-    threshold_image_pair(static_cast<int>((1.0 + tolerance) * t), static_cast<int>((1.0 - tolerance) * t), app, depth,
-                         kernel, iterations);
-  const int scaled_w = static_cast<int>(roi.width * scale_x);
-  const int scaled_h = static_cast<int>(roi.height * scale_y);
-  cvSetImageROI(depth, cvRect(roi.x + static_cast<int>((scale_x - 1.0) * roi.width * -0.5),
-                              roi.y + static_cast<int>((scale_y - 1.0) * roi.height * -0.5), scaled_w, scaled_h));
+    threshold_image_pair(static_cast<int>(upper), static_cast<int>(lower), app, depth, kernel, iterations);
+  cvSetImageROI(depth, cvRect(static_cast<int>(scaled_x), static_cast<int>(scaled_y), static_cast<int>(scaled_w),
+                              static_cast<int>(scaled_h)));
   int cx = 0, cy = 0;
   find_object_center(cx, cy, depth, kernel, iterations);
   // Both padded images are made before either is replaced.
   Ipl_owner new_app = recentred_copy(cx, cy, app);
   Ipl_owner new_depth = recentred_copy(cx, cy, depth);
-  const int w = static_cast<int>(scaled_w / scale_x);
-  const int h = static_cast<int>(scaled_h / scale_y);
+  const int w = static_cast<int>(static_cast<double>(scaled_w) / scale_x);
+  const int h = static_cast<int>(static_cast<double>(scaled_h) / scale_y);
   const CvRect centred = cvRect((new_app->width - w) / 2, (new_depth->height - h) / 2, w, h);
   cvSetImageROI(new_app.get(), centred);
   cvSetImageROI(new_depth.get(), centred);
@@ -568,10 +632,23 @@ void segment_and_recentre(IplImage*& app, IplImage*& depth, double tolerance, do
 
 namespace {
 
+// A rectangle of image_region_copy while it is clipped. The clipping adds
+// starts and sizes that may each be near the ends of the int range, so it
+// works in 64 bits and checks only the final values.
+struct Wide_rect {
+  std::int64_t x, y, width, height;
+};
+
+Wide_rect widen(const CvRect& r) { return Wide_rect{r.x, r.y, r.width, r.height}; }
+
+bool fits_int(std::int64_t v) { return v >= INT_MIN && v <= INT_MAX; }
+
+bool fits_int(const Wide_rect& r) { return fits_int(r.x) && fits_int(r.y) && fits_int(r.width) && fits_int(r.height); }
+
 // One clipping rule of image_region_copy along one axis. A rectangle starting
 // before its image loses the part outside, in both rectangles, and the other
 // rectangle moves on by as much.
-bool clip_start(int& start, int& size, int& other_start, int& other_size) {
+bool clip_start(std::int64_t& start, std::int64_t& size, std::int64_t& other_start, std::int64_t& other_size) {
   if (start >= 0) return false;
   size += start;
   other_size += start;
@@ -582,7 +659,7 @@ bool clip_start(int& start, int& size, int& other_start, int& other_size) {
 
 // A rectangle ending beyond its image is cut at the image's end, in both
 // rectangles.
-bool clip_end(int start, int& size, int& other_size, int limit) {
+bool clip_end(std::int64_t start, std::int64_t& size, std::int64_t& other_size, int limit) {
   if (start + size <= limit) return false;
   size = other_size = limit - start;
   return true;
@@ -598,23 +675,34 @@ void image_region_copy(IplImage* src, IplImage* dst, CvRect& src_rect, CvRect& d
     text << "image_region_copy() : Region " << src_rect << " is completely outside input image " << *src << std::endl;
     throw std::logic_error(text.str());
   }
-  cvResetImageROI(dst);
-  cvZero(dst);
-  CvRect& s = src_rect;
-  CvRect& d = dst_rect;
+  Wide_rect s = widen(src_rect);
+  Wide_rect d = widen(dst_rect);
   // Each rule that fires restarts the checks from the first; widths only
-  // shrink and positions only move into the images, so this ends.
+  // shrink and positions only move into the images, so this ends. Every
+  // value stays within a few times the int range.
   while (clip_start(s.x, s.width, d.x, d.width) || clip_start(s.y, s.height, d.y, d.height) ||
          clip_end(s.x, s.width, d.width, src->width) || clip_end(s.y, s.height, d.height, src->height) ||
          clip_start(d.x, d.width, s.x, s.width) || clip_start(d.y, d.height, s.y, s.height) ||
          clip_end(d.x, d.width, s.width, dst->width) || clip_end(d.y, d.height, s.height, dst->height)) {
   }
+  if (!fits_int(s) || !fits_int(d)) {
+    std::stringstream text;
+    text << "image_region_copy() : Region " << src_rect << " and destination region " << dst_rect
+         << " cannot be clipped within the range of int" << std::endl;
+    throw std::logic_error(text.str());
+  }
+  src_rect = cvRect(static_cast<int>(s.x), static_cast<int>(s.y), static_cast<int>(s.width),
+                    static_cast<int>(s.height));
+  dst_rect = cvRect(static_cast<int>(d.x), static_cast<int>(d.y), static_cast<int>(d.width),
+                    static_cast<int>(d.height));
+  cvResetImageROI(dst);
+  cvZero(dst);
   if (s.width <= 0 || s.height <= 0 || d.width <= 0 || d.height <= 0) {
     cvResetImageROI(src);
     return;
   }
-  cvSetImageROI(src, s);
-  cvSetImageROI(dst, d);
+  cvSetImageROI(src, src_rect);
+  cvSetImageROI(dst, dst_rect);
   cvCopy(src, dst);
 }
 

@@ -78,8 +78,10 @@ TREL_TOOLS_EXPORT matrix<double>* create_integral_image(IplImage* image);
 // as 255) of a single-channel 8-bit image; the image itself is not changed.
 // Inner boxes are `s` wide and (int)(s * aspect) high for s = min_width,
 // min_width * step, min_width * step^2, ... while s is below the image width
-// and s * aspect below the image height; the best box's width and top-left
-// corner are returned, all three 0 when no box fits. Only boxes whose ring
+// and s * aspect below the image height, each box size searched once however
+// often the scales repeat it (a step just above 1 costs no more than a step
+// that gives every size once); the best box's width and top-left corner are
+// returned, all three 0 when no box fits. Only boxes whose ring
 // lies inside the image and is not empty are scored. Throws exception_l for a
 // null image, min_width < 1, step <= 1 or aspect not above 0; another channel
 // count or depth is reported on standard error with the outputs left at 0.
@@ -128,16 +130,22 @@ TREL_TOOLS_EXPORT void threshold_image_pair(int upper, int lower, IplImage*& app
 // `tolerance`, scales the depth ROI about its centre by (scale_x, scale_y),
 // finds the object's centre inside it, re-centres both images on that centre
 // and sets on both the ROI of the unscaled size centred in the new image.
-// Both images are replaced. They must be 8-bit, of the same size, and the
-// scales positive; otherwise exception_l is thrown before anything changes.
+// Both images are replaced. They must be 8-bit, of the same size, the scales
+// positive and the tolerance finite, and the band (1 -/+ tolerance) * t and
+// the scaled ROI must fit an int and the depth image; otherwise exception_l
+// is thrown before anything changes (the depth image is not even given the
+// ROI the median would give it).
 TREL_TOOLS_EXPORT void segment_and_recentre(IplImage*& app, IplImage*& depth, double tolerance, double scale_x,
                                             double scale_y, IplConvKernel* kernel, int iterations, int threshold);
 
 // Zeroes `dst` and copies the part of `src_rect` of `src` that lies inside
 // both images into the matching part of `dst_rect` of `dst`. The rectangles
 // are clipped against both images in place and left set as the ROIs of the
-// images. A source rectangle starting beyond the source image throws
-// std::logic_error before anything changes; a clipped region without area
+// images. Rectangles may reach beyond the range of int (a width of INT_MAX
+// for "to the end"): the clipping does not overflow. A source rectangle
+// starting beyond the source image, or rectangles whose clipped values do not
+// fit an int (a source starting near INT_MIN moves the destination on by as
+// much), throw std::logic_error before anything changes; a clipped region without area
 // copies nothing and leaves both images without ROI. src and dst must have the
 // same depth and channel count (else OpenCV fails).
 TREL_TOOLS_EXPORT void image_region_copy(IplImage* src, IplImage* dst, CvRect& src_rect, CvRect& dst_rect);
