@@ -113,8 +113,9 @@ TEST(LinearTaylorSolver, FiniteDifferencesGiveTheSameSolutionAndError) {
   const std::vector<double> expected = least_squares(well_conditioned_a(), kTarget);
   for (int d = 0; d < 3; ++d) EXPECT_NEAR(x[d], expected[d], kForwardDiffTol) << d;
   EXPECT_NEAR(error, squared_residual(well_conditioned_a(), expected, kTarget), kForwardDiffTol);
-  // x0, two shifted points per parameter (central differences), the new point.
-  EXPECT_EQ(f->evaluations, 8);
+  // x0, four shifted points per parameter (central differences at h and h / 2),
+  // the new point.
+  EXPECT_EQ(f->evaluations, 14);
 }
 
 TEST(LinearTaylorSolver, RankDeficientProblemLeavesFreeParameterUnchanged) {
