@@ -129,17 +129,19 @@ std::size_t first_non_finite(const double* a, std::size_t count) {
 
 template <typename T>
 void Min_norm_least_squares<T>::solve(const T* a, int rows, int cols, int lda, const T* b, T* x,
-                                      T relative_tolerance) {
+                                      T relative_tolerance, const T* error_gram) {
   tolerance_ = relative_tolerance > T(0) ? relative_tolerance : T(0);
   if (cols <= 0) return;
   if (rows <= 0) {
     std::fill(x, x + cols, T(0));
     return;
   }
+  error_gram_ = error_gram;
   if (rows >= cols)
     solve_tall(a, rows, cols, lda, b, x);
   else
     solve_wide(a, rows, cols, lda, b, x);
+  error_gram_ = nullptr;
 }
 
 // A (rows >= cols) is reduced block by block: the stack [R c; next rows of A b]
@@ -196,6 +198,27 @@ void Min_norm_least_squares<T>::solve_wide(const T* a, int rows, int cols, int l
   square_.assign(static_cast<std::size_t>(rows) * rows, T(0));
   for (int j = 0; j < rows; ++j)  // R^T, column-major
     for (int i = 0; i <= j; ++i) square_[static_cast<std::size_t>(i) * rows + j] = w[static_cast<std::size_t>(j) * ld + i];
+  if (error_gram_ != nullptr) {
+    // The right singular vectors of A are Q w for those w of R^T: the error
+    // Gram matrix in that basis is Q^T G Q, of which the leading rows x rows
+    // block is kept (G symmetric: the reflectors go down the columns twice,
+    // with a transpose between).
+    gram_.assign(error_gram_, error_gram_ + static_cast<std::size_t>(cols) * cols);
+    for (int pass = 0; pass < 2; ++pass) {
+      for (int j = 0; j < cols; ++j) {
+        T* column = gram_.data() + static_cast<std::size_t>(j) * cols;
+        for (int k = 0; k < rows; ++k)
+          if (tau_[k] != T(0)) apply_reflector(w + static_cast<std::size_t>(k) * ld + k + 1, tau_[k], column + k, cols - k - 1);
+      }
+      for (int i = 0; i < cols; ++i)
+        for (int j = i + 1; j < cols; ++j)
+          std::swap(gram_[static_cast<std::size_t>(i) * cols + j], gram_[static_cast<std::size_t>(j) * cols + i]);
+    }
+    for (int j = 0; j < rows; ++j)
+      for (int i = 0; i < rows; ++i) gram_[static_cast<std::size_t>(j) * rows + i] = gram_[static_cast<std::size_t>(j) * cols + i];
+    gram_.resize(static_cast<std::size_t>(rows) * rows);
+    error_gram_ = gram_.data();
+  }
   y_.resize(rows);
   solve_square(rows, b, y_.data());
 
@@ -216,9 +239,12 @@ namespace {
 // pinv(M) c = sum over kept j of v_j (m_j . c) / sigma_j^2, written to x.
 // N > 0 fixes n at compile time, so that the short loops unroll; N = 0 takes n.
 // sigma and acc hold n values of scratch. Singular values at or below
-// 2 eps sum(sigma) or tolerance * max(sigma) count as zero.
+// 2 eps sum(sigma) or tolerance * max(sigma) count as zero, and, when gram
+// (n x n, symmetric: E^T E for the error E of M) is given, so does sigma_j
+// when sigma_j^2 <= v_j^T gram v_j.
 template <typename T, int N>
-void jacobi_min_norm_solve(T* m, T* v, T* sigma, T* acc, int size, const T* c, T* x, T tolerance) {
+void jacobi_min_norm_solve(T* m, T* v, T* sigma, T* acc, int size, const T* c, T* x, T tolerance,
+                           const T* gram) {
   const int n = N > 0 ? N : size;
   const std::size_t nn = static_cast<std::size_t>(n) * n;
   // Power-of-two scaling keeps squared norms in range and changes no digit.
@@ -279,10 +305,16 @@ void jacobi_min_norm_solve(T* m, T* v, T* sigma, T* acc, int size, const T* c, T
   std::fill(acc, acc + n, T(0));
   for (int j = 0; j < n; ++j) {
     if (std::fabs(sigma[j]) <= threshold) continue;
+    const T* vj = v + static_cast<std::size_t>(j) * n;
+    if (gram != nullptr) {
+      // |E v_j|^2, compared on the scale of the scaled matrix.
+      T error2 = 0;
+      for (int i = 0; i < n; ++i) error2 += vj[i] * dot(gram + static_cast<std::size_t>(i) * n, vj, n);
+      if (sigma[j] * sigma[j] <= error2 * down * down) continue;
+    }
     const T* mj = m + static_cast<std::size_t>(j) * n;
     // m_j . c / sigma_j^2 on the scaled matrix; pinv(M) = pinv(M 2^-e) 2^-e.
     const T coef = dot(mj, c, n) / (sigma[j] * sigma[j]) * down;
-    const T* vj = v + static_cast<std::size_t>(j) * n;
     for (int i = 0; i < n; ++i) acc[i] += coef * vj[i];
   }
   std::copy(acc, acc + n, x);
@@ -298,9 +330,9 @@ void Min_norm_least_squares<T>::solve_square(int n, const T* c, T* x) {
   acc_.resize(n);
   T* m = square_.data();
   switch (n) {  // the sizes of the pose problems
-    case 6: jacobi_min_norm_solve<T, 6>(m, v_.data(), sigma_.data(), acc_.data(), n, c, x, tolerance_); break;
-    case 7: jacobi_min_norm_solve<T, 7>(m, v_.data(), sigma_.data(), acc_.data(), n, c, x, tolerance_); break;
-    default: jacobi_min_norm_solve<T, 0>(m, v_.data(), sigma_.data(), acc_.data(), n, c, x, tolerance_); break;
+    case 6: jacobi_min_norm_solve<T, 6>(m, v_.data(), sigma_.data(), acc_.data(), n, c, x, tolerance_, error_gram_); break;
+    case 7: jacobi_min_norm_solve<T, 7>(m, v_.data(), sigma_.data(), acc_.data(), n, c, x, tolerance_, error_gram_); break;
+    default: jacobi_min_norm_solve<T, 0>(m, v_.data(), sigma_.data(), acc_.data(), n, c, x, tolerance_, error_gram_); break;
   }
 }
 
@@ -341,6 +373,13 @@ bool Min_norm_least_squares<T>::solve_full_rank(int n, const T* c, T* x) {
   // sigma_min > tolerance * sigma_max follows from |R|_F |R^-1|_F < 1 / tolerance.
   if (tolerance_ > T(0)) limit = std::min(limit, T(1) / (T(10) * tolerance_));
   if (!(std::sqrt(r_norm2) * std::sqrt(inv_norm2) < limit)) return false;
+  if (error_gram_ != nullptr) {
+    // |E v| <= |E|_F = sqrt(trace), and sigma_min >= 1 / |R^-1|_F on R's scale:
+    // nothing is cut when the bound clears the error twice over.
+    T trace = 0;
+    for (int i = 0; i < n; ++i) trace += error_gram_[static_cast<std::size_t>(i) * n + i];
+    if (!(T(2) * std::sqrt(trace) * down * std::sqrt(inv_norm2) < T(1))) return false;
+  }
 
   // R' y = c by back substitution, then x = y * down.
   acc_.resize(n);
@@ -360,8 +399,10 @@ void Linear_taylor_solver::reset() { cached_values_.clear(); }
 
 void Linear_taylor_solver::solve_linear_system(const cv::Mat& jacobian, const std::vector<double>& residual,
                                                std::vector<double>& dx, double relative_tolerance) {
+  const bool with_gram = !error_gram_.empty() && error_gram_.size() == static_cast<std::size_t>(jacobian.cols) * jacobian.cols;
   least_squares_.solve(jacobian.empty() ? nullptr : jacobian.ptr<double>(0), jacobian.rows, jacobian.cols,
-                       jacobian.cols, residual.data(), dx.data(), relative_tolerance);
+                       jacobian.cols, residual.data(), dx.data(), relative_tolerance,
+                       with_gram ? error_gram_.data() : nullptr);
 }
 
 void Linear_taylor_solver::evaluate(const std::vector<double>& x, std::vector<double>& weighted) const {
@@ -455,6 +496,7 @@ void Linear_taylor_solver::inner_optimise(const std::vector<double>& x, const st
     }
     row += n;
   }
+  error_gram_.assign(funcs_.empty() ? 0 : static_cast<std::size_t>(num_dims) * num_dims, 0.0);
   for (std::size_t i = 0; i < funcs_.size(); ++i) {
     const Opt_func* f = funcs_[i];
     const std::vector<double>& steps = finite_difference_steps_[i];
@@ -466,26 +508,45 @@ void Linear_taylor_solver::inner_optimise(const std::vector<double>& x, const st
     for (int d = 0; d < num_dims; ++d) {
       const double h = steps[d];
       if (h == 0.0) TREL_THROW("for function " << i << " finite difference step " << d << " is 0");
-      // Central differences: the error is of order h^2 instead of h.
-      shifted_x_[d] = x[d] + h;
-      const std::vector<double> ahead = (*f)(shifted_x_);
-      shifted_x_[d] = x[d] - h;
-      const std::vector<double> behind = (*f)(shifted_x_);
+      // Central differences at h and h / 2: D(s) = D' + c s^2 + O(s^4), so
+      // (4 D(h/2) - D(h)) / 3 is accurate to O(h^4), and (D(h/2) - D(h)) / 3,
+      // the error of D(h/2), bounds what is left.
+      std::vector<double> values[4];
+      const double offsets[4] = {h, -h, 0.5 * h, -0.5 * h};
+      for (int k = 0; k < 4; ++k) {
+        shifted_x_[d] = x[d] + offsets[k];
+        values[k] = (*f)(shifted_x_);
+      }
       shifted_x_[d] = x[d];
       if (d == 0) {
-        count = ahead.size();
+        count = values[0].size();
         if (row + count > static_cast<std::size_t>(num_eqs))
           TREL_THROW("function " << i << " returned " << count << " values for rows from " << row << " of a "
                                  << num_eqs << " row Jacobian");
+        fd_error_.create(static_cast<int>(count), num_dims, CV_64F);
       }
-      if (ahead.size() != count || behind.size() != count)
-        TREL_THROW("function " << i << " returned " << ahead.size() << " and " << behind.size()
-                               << " values about parameter " << d << " but " << count << " about the first");
+      for (int k = 1; k < 4; ++k)
+        if (values[k].size() != count)
+          TREL_THROW("function " << i << " returned " << values[0].size() << " and " << values[k].size()
+                                 << " values about parameter " << d << " but " << count << " about the first");
       const double inv_span = 1.0 / ((x[d] + h) - (x[d] - h));
-      for (std::size_t j = 0; j < count; ++j)
-        jacobian_.at<double>(row + static_cast<int>(j), d) =
-            (ahead[j] - behind[j]) * f->get_weight(static_cast<int>(j)) * inv_span;
+      const double inv_half_span = 1.0 / ((x[d] + 0.5 * h) - (x[d] - 0.5 * h));
+      for (std::size_t j = 0; j < count; ++j) {
+        const double w = f->get_weight(static_cast<int>(j));
+        const double wide = (values[0][j] - values[1][j]) * w * inv_span;
+        const double narrow = (values[2][j] - values[3][j]) * w * inv_half_span;
+        const double error = (narrow - wide) / 3.0;
+        jacobian_.at<double>(row + static_cast<int>(j), d) = narrow + error;
+        fd_error_.at<double>(static_cast<int>(j), d) = error;
+      }
     }
+    // E^T E of this function's rows, added to that of the earlier ones.
+    for (int p = 0; p < num_dims; ++p)
+      for (int q = 0; q < num_dims; ++q) {
+        double sum = 0.0;
+        for (int j = 0; j < static_cast<int>(count); ++j) sum += fd_error_.at<double>(j, p) * fd_error_.at<double>(j, q);
+        error_gram_[static_cast<std::size_t>(p) * num_dims + q] += sum;
+      }
     row += static_cast<int>(count);
   }
 

@@ -31,12 +31,17 @@ public:
   // a: row-major, element (i, j) at a[i * lda + j], lda >= cols. b: rows values.
   // x: cols values, written last (it may not alias a or b). rows or cols 0
   // gives x = 0. NaN or infinite input gives a non-finite x.
-  void solve(const T* a, int rows, int cols, int lda, const T* b, T* x, T relative_tolerance = T(0));
+  // error_gram, when given: cols x cols, E^T E for an estimate E of the error
+  // in A. A singular value sigma_j with right singular vector v_j counts as
+  // zero too when sigma_j <= |E v_j|: along v_j, A is no larger than its error.
+  void solve(const T* a, int rows, int cols, int lda, const T* b, T* x, T relative_tolerance = T(0),
+             const T* error_gram = nullptr);
 
 private:
   void solve_tall(const T* a, int rows, int cols, int lda, const T* b, T* x);
   void solve_wide(const T* a, int rows, int cols, int lda, const T* b, T* x);
   T tolerance_ = T(0);
+  const T* error_gram_ = nullptr;  // as passed to solve, for the length of the call
   // x = pinv(M) c for the n x n column-major matrix in square_ (destroyed).
   void solve_square(int n, const T* c, T* x);
   // x = R^-1 c for the upper-triangular R in square_ when R is provably far
@@ -53,6 +58,7 @@ private:
   std::vector<T> acc_;     // solution being accumulated
   std::vector<T> y_;       // solution of the square problem (wide case)
   std::vector<T> inverse_; // inverse of R for the conditioning bound
+  std::vector<T> gram_;    // the error Gram matrix in the square problem's basis (wide case)
 };
 
 extern template class Min_norm_least_squares<double>;
@@ -65,13 +71,18 @@ extern template class Min_norm_least_squares<double>;
 // evaluates the weighted squared error sum (w (f - target))^2 at the new point,
 // the quantity the step minimises.
 //
-// Finite differences: row j, column d is (f_j(x + h_d e_d) - f_j(x - h_d e_d))
-// / (2 h_d) with the step h_d of the function's step list, accurate to about
-// 1e-10 of the row's scale for steps near 1e-5 of the parameter's size. When
-// objective functions are registered, singular values of J at or below
-// k_finite_difference_rank_tolerance of the largest count as zero, so that a
-// direction the functions do not depend on (one that finite differences give
-// as rounding noise) is not stepped along.
+// Finite differences: with D(s) the central difference (f_j(x + s e_d) -
+// f_j(x - s e_d)) / (2 s), row j, column d is the extrapolation
+// (4 D(h_d / 2) - D(h_d)) / 3 from the step h_d of the function's step list,
+// whose error is of order h^4 rather than h^2; E = (D(h_d / 2) - D(h_d)) / 3,
+// the error of D(h_d / 2), bounds what is left of it. When objective functions
+// are registered, a singular value sigma_j of J (right singular vector v_j)
+// counts as zero when it is at or below k_finite_difference_rank_tolerance of
+// the largest or at or below |E v_j|, so that a direction the functions do not
+// depend on is not stepped along, whether the differences give it as rounding
+// noise (small steps) or as truncation error (steps of a few hundredths, which
+// would otherwise send the search vector far along a direction that changes
+// nothing, such as the length of an angle-axis axis).
 //
 // Equation order, for values, target and Jacobian rows alike: the base
 // functions of the gradient functions in registration order, then the
@@ -98,9 +109,15 @@ public:
 protected:
   // dx = the minimum-norm least-squares solution of J dx = r (J rows x cols,
   // continuous CV_64F; dx holds cols values), singular values at or below
-  // relative_tolerance of the largest counting as zero as well.
+  // relative_tolerance of the largest, or at or below the estimated error of
+  // J along their direction (finite_difference_error_gram), counting as zero
+  // as well.
   virtual void solve_linear_system(const cv::Mat& jacobian, const std::vector<double>& residual,
                                    std::vector<double>& dx, double relative_tolerance);
+  // E^T E (cols x cols, row-major) for the error estimate E of the
+  // finite-difference rows of the last step's Jacobian; empty when no
+  // objective function is registered.
+  const std::vector<double>& finite_difference_error_gram() const { return error_gram_; }
 
 private:
   // Weighted values of all functions at x, in equation order.
@@ -118,6 +135,8 @@ private:
   std::vector<double> dx_;
   std::vector<double> shifted_x_;
   std::vector<double> next_values_;
+  std::vector<double> error_gram_;
+  cv::Mat fd_error_;  // error estimate of one objective function's rows
   Min_norm_least_squares<double> least_squares_;
 };
 

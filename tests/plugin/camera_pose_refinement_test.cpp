@@ -346,6 +346,52 @@ TEST(NoisyPoseRefinement, SummaryOfEachStopRule) {
   }
 }
 
+// The solver driven directly with the fixed steps of the old table (0.0314
+// for rotation-vector and angle-axis values, 0.314 for quaternion values, 0.01
+// for positions), 100 steps, min_y_step -10000, from 0.1 rad and 0.2 units
+// off. Such steps leave a truncation error of about 1e-4 in the differences,
+// which the rank rule must not mistake for a direction the cost depends on
+// (the length of an angle-axis axis): seeds 5 and 9 sent codes 1 and -3 far
+// along it.
+class FixedStepRefinement : public ::testing::TestWithParam<int> {};
+
+TEST_P(FixedStepRefinement, ReachesThePose) {
+  const int code = GetParam();
+  const int nrot = camera_rotation_type::num_rotation_values(code);
+  for (unsigned seed : {5u, 9u, 16u}) {
+    Problem p = make_problem(seed, code);
+    std::mt19937 rng(seed + 1000u);
+    const std::vector<double> dr = trel_test::random_unit_vector(rng), dt = trel_test::random_unit_vector(rng);
+    trel_test::Synthetic_scene start;
+    trel_test::set_pose(start, {p.truth.rot_vec[0] + 0.1 * dr[0], p.truth.rot_vec[1] + 0.1 * dr[1],
+                                p.truth.rot_vec[2] + 0.1 * dr[2]},
+                        {p.truth.centre[0] + 0.2 * dt[0], p.truth.centre[1] + 0.2 * dt[1],
+                         p.truth.centre[2] + 0.2 * dt[2]});
+    p.x0 = rotation_values(start, code);
+    p.x0.insert(p.x0.end(), start.centre.begin(), start.centre.end());
+    std::vector<double> steps(static_cast<std::size_t>(nrot), is_quaternion_code(code) ? 0.314 : 0.0314);
+    steps.insert(steps.end(), 3, 0.01);
+
+    Linear_taylor_solver solver;
+    solver.set_num_dimensions(nrot + 3);
+    solver.set_num_equations(static_cast<int>(p.target.size()));
+    solver.set_max_iters(100);
+    solver.set_min_y_step(-10000.0f);
+    solver.set_finite_difference_steps({steps});
+    solver.set_funcs({new Camera_position_opt_func(p.truth.points_world, p.K, code)});
+    const std::vector<double> x = solver.optimise(p.x0, p.target);
+
+    SCOPED_TRACE("code " + std::to_string(code) + " seed " + std::to_string(seed));
+    EXPECT_GT(angle_between(p.x0, code, rotation_values(p.truth, code), code), 3.0);  // degrees: a real start
+    EXPECT_LT(angle_between(x, code, rotation_values(p.truth, code), code) * M_PI / 180.0, 1e-9);
+    std::vector<double> truth = rotation_values(p.truth, code);
+    truth.insert(truth.end(), p.truth.centre.begin(), p.truth.centre.end());
+    EXPECT_LT(relative_position_error(x, code, truth, code), 1e-9);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(AllCodes, FixedStepRefinement, ::testing::Values(0, 1, 2, 3, 10, 11, 12, -1, -2, -3),
+                         code_name);
 INSTANTIATE_TEST_SUITE_P(AllCodes, CameraPoseRefinement, ::testing::Values(0, 1, 2, 3, 10, 11, 12, -1, -2, -3),
                          code_name);
 INSTANTIATE_TEST_SUITE_P(AllCodes, CameraPoseRefinementAnalytic,

@@ -113,8 +113,9 @@ TEST(LinearTaylorSolver, FiniteDifferencesGiveTheSameSolutionAndError) {
   const std::vector<double> expected = least_squares(well_conditioned_a(), kTarget);
   for (int d = 0; d < 3; ++d) EXPECT_NEAR(x[d], expected[d], kForwardDiffTol) << d;
   EXPECT_NEAR(error, squared_residual(well_conditioned_a(), expected, kTarget), kForwardDiffTol);
-  // x0, two shifted points per parameter (central differences), the new point.
-  EXPECT_EQ(f->evaluations, 8);
+  // x0, four shifted points per parameter (central differences at h and h / 2),
+  // the new point.
+  EXPECT_EQ(f->evaluations, 14);
 }
 
 TEST(LinearTaylorSolver, RankDeficientProblemLeavesFreeParameterUnchanged) {
@@ -476,4 +477,40 @@ TEST(MinNormLeastSquares, NonFiniteInputEndsWithoutHanging) {
   const cv::Mat b = lsq::random_matrix(rng, 50, 1);
   const cv::Mat x = lsq::solve_min_norm(a, b);
   EXPECT_FALSE(cv::checkRange(x));
+}
+
+// With an error estimate E, a direction along which A is no larger than E
+// counts as zero: A = U diag(10, 1, 1e-3) V^T with |E v_3| = 1e-2 loses its
+// third direction, |E v_2| = 0.5 keeps the second. Tall and wide systems (the
+// wide one through A^T) agree with the truncated SVD solution.
+TEST(MinNormLeastSquares, ErrorGramCutsTheDirectionsItSwamps) {
+  std::mt19937 rng(23);
+  for (const bool wide : {false, true}) {
+    cv::Mat u, v, ignored;
+    cv::SVD::compute(lsq::random_matrix(rng, 5, 3), ignored, u, v);  // u 5 x 3, v 3 x 3 (rows)
+    const cv::Mat sigma = (cv::Mat_<double>(3, 1) << 10.0, 1.0, 1e-3);
+    cv::Mat a = u * cv::Mat::diag(sigma) * v;  // 5 x 3
+    cv::Mat rhs = lsq::random_matrix(rng, 5, 1);
+    // E = e2 v_2^T + e3 v_3^T: |E v_2| = 0.5, |E v_3| = 1e-2.
+    const cv::Mat gram = 0.25 * v.row(1).t() * v.row(1) + 1e-4 * v.row(2).t() * v.row(2);
+    cv::Mat expected = cv::Mat::zeros(3, 1, CV_64F);
+    for (int j = 0; j < 2; ++j) expected += v.row(j).t() * (u.col(j).dot(rhs) / sigma.at<double>(j));
+    cv::Mat error_gram = gram.clone();
+    if (wide) {  // A^T x = rhs' with the roles of u and v exchanged
+      a = a.t();
+      rhs = lsq::random_matrix(rng, 3, 1);
+      error_gram = 0.25 * u.col(1) * u.col(1).t() + 1e-4 * u.col(2) * u.col(2).t();
+      expected = cv::Mat::zeros(5, 1, CV_64F);
+      for (int j = 0; j < 2; ++j) expected += u.col(j) * (v.row(j).dot(rhs.t()) / sigma.at<double>(j));
+    }
+    a = a.clone();
+    error_gram = error_gram.clone();
+    trel::Min_norm_least_squares<double> solver;
+    cv::Mat x(a.cols, 1, CV_64F);
+    solver.solve(a.ptr<double>(0), a.rows, a.cols, a.cols, rhs.ptr<double>(0), x.ptr<double>(0), 0.0,
+                 error_gram.ptr<double>(0));
+    EXPECT_LT(lsq::relative_difference(x, expected), 1e-12) << "wide " << wide;
+    // Negative control: without the estimate the third direction is stepped along.
+    EXPECT_GT(lsq::relative_difference(lsq::solve_min_norm(a, rhs), expected), 1.0) << "wide " << wide;
+  }
 }
