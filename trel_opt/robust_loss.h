@@ -25,6 +25,9 @@ T robust_loss_value(Loss loss, T s, T c);
 template <typename T>
 T robust_loss_weight(Loss loss, T s, T c);
 
+extern template double robust_loss_value<double>(Loss, double, double);
+extern template double robust_loss_weight<double>(Loss, double, double);
+
 }  // namespace trel
 
 #endif
