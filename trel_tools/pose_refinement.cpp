@@ -164,6 +164,44 @@ matrix<double> rotation_of(const std::vector<double>& x, int code) {
   }
 }
 
+// Predicted observation of world point X at pose (R, t) and its Jacobian with
+// respect to (delta, t), R perturbed as exp([delta]x) R: 2 rows for pixels,
+// 3 for the camera-frame point.
+template <typename T>
+void point_jacobian(const matrix<T>& K, const T* X, const matrix<T>& R, const T* t, bool bearing, T predicted[3],
+                    T jacobian[3][6]) {
+  const T v[3] = {X[0] - t[0], X[1] - t[1], X[2] - t[2]};
+  // c = R^T v; dc/ddelta = R^T [v]x, dc/dt = -R^T.
+  T c[3];
+  T jc[3][6];
+  for (int k = 0; k < 3; ++k) {
+    const T a0 = R[0][k], a1 = R[1][k], a2 = R[2][k];  // row k of R^T
+    c[k] = a0 * v[0] + a1 * v[1] + a2 * v[2];
+    jc[k][0] = a1 * v[2] - a2 * v[1];
+    jc[k][1] = a2 * v[0] - a0 * v[2];
+    jc[k][2] = a0 * v[1] - a1 * v[0];
+    jc[k][3] = -a0;
+    jc[k][4] = -a1;
+    jc[k][5] = -a2;
+  }
+  if (bearing) {
+    for (int k = 0; k < 3; ++k) {
+      predicted[k] = c[k];
+      std::copy(jc[k], jc[k] + 6, jacobian[k]);
+    }
+    return;
+  }
+  // p = K c, u = p0 / p2, v = p1 / p2: du/dc = (K_0 - u K_2) / p2.
+  T p[3];
+  for (int k = 0; k < 3; ++k) p[k] = K[k][0] * c[0] + K[k][1] * c[1] + K[k][2] * c[2];
+  for (int r = 0; r < 2; ++r) {
+    predicted[r] = p[r] / p[2];
+    T dpix[3];
+    for (int k = 0; k < 3; ++k) dpix[k] = (K[r][k] - predicted[r] * K[2][k]) / p[2];
+    for (int d = 0; d < 6; ++d) jacobian[r][d] = dpix[0] * jc[0][d] + dpix[1] * jc[1][d] + dpix[2] * jc[2][d];
+  }
+}
+
 // Normal matrix, rank, condition number and covariance at x (see refine_pose).
 void fill_covariance(const matrix<double>& K, const std::vector<std::vector<double>>& points,
                      const std::vector<double>& observations, const std::vector<double>& x, const Layout& l,
@@ -176,39 +214,11 @@ void fill_covariance(const matrix<double>& K, const std::vector<std::vector<doub
   double weighted_squares = 0.0;
   std::size_t m = 0;
   for (std::size_t i = 0; i < l.npts; ++i) {
-    const double v[3] = {points[i][0] - t[0], points[i][1] - t[1], points[i][2] - t[2]};
-    // c = R^T v; dc/ddelta = R^T [v]x, dc/dt = -R^T.
-    double c[3];
-    double jc[3][6];
-    for (int k = 0; k < 3; ++k) {
-      const double a0 = R[0][k], a1 = R[1][k], a2 = R[2][k];  // row k of R^T
-      c[k] = a0 * v[0] + a1 * v[1] + a2 * v[2];
-      jc[k][0] = a1 * v[2] - a2 * v[1];
-      jc[k][1] = a2 * v[0] - a0 * v[2];
-      jc[k][2] = a0 * v[1] - a1 * v[0];
-      jc[k][3] = -a0;
-      jc[k][4] = -a1;
-      jc[k][5] = -a2;
-    }
+    double predicted[3];
     double rows_j[3][6];
+    point_jacobian(K, points[i].data(), R, t, bearing, predicted, rows_j);
     double residual[3];
-    if (bearing) {
-      for (int k = 0; k < 3; ++k) {
-        std::copy(jc[k], jc[k] + 6, rows_j[k]);
-        residual[k] = c[k] - observations[i * 3 + static_cast<std::size_t>(k)];
-      }
-    } else {
-      // p = K c, u = p0 / p2, v = p1 / p2: du/dc = (K_0 - u K_2) / p2.
-      double p[3];
-      for (int k = 0; k < 3; ++k) p[k] = K[k][0] * c[0] + K[k][1] * c[1] + K[k][2] * c[2];
-      for (int r = 0; r < 2; ++r) {
-        const double pixel = p[r] / p[2];
-        residual[r] = pixel - observations[i * 2 + static_cast<std::size_t>(r)];
-        double dpix[3];
-        for (int k = 0; k < 3; ++k) dpix[k] = (K[r][k] - pixel * K[2][k]) / p[2];
-        for (int d = 0; d < 6; ++d) rows_j[r][d] = dpix[0] * jc[0][d] + dpix[1] * jc[1][d] + dpix[2] * jc[2][d];
-      }
-    }
+    for (std::size_t r = 0; r < l.rows; ++r) residual[r] = predicted[r] - observations[i * l.rows + r];
     for (std::size_t r = 0; r < l.rows; ++r) {
       const double u = user_weight(options.weights, i * l.rows + r);
       const double w = u * u * robust_weight[i];
@@ -247,6 +257,20 @@ void fill_covariance(const matrix<double>& K, const std::vector<std::vector<doub
 }
 
 }  // namespace
+
+std::vector<double> pose_point_jacobian(const matrix<double>& K, const std::vector<double>& point,
+                                        const matrix<double>& R, const std::vector<double>& centre, bool bearing) {
+  TREL_CHECK(point.size() == 3 && centre.size() == 3, "the point and the centre should hold 3 values each");
+  TREL_CHECK(K.get_dim1() == 3 && K.get_dim2() == 3 && R.get_dim1() == 3 && R.get_dim2() == 3,
+             "K and R should be 3 by 3");
+  double predicted[3];
+  double jacobian[3][6];
+  point_jacobian(K, point.data(), R, centre.data(), bearing, predicted, jacobian);
+  const int rows = bearing ? 3 : 2;
+  std::vector<double> out;
+  for (int r = 0; r < rows; ++r) out.insert(out.end(), jacobian[r], jacobian[r] + 6);
+  return out;
+}
 
 Pose_refine_result refine_pose(const matrix<double>& K, const std::vector<std::vector<double>>& points,
                                const std::vector<double>& observations, const std::vector<double>& start,

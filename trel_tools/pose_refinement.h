@@ -85,6 +85,12 @@ Pose_refine_result refine_pose(const matrix<double>& K, const std::vector<std::v
                                const std::vector<double>& observations, const std::vector<double>& start,
                                const Pose_refine_options& options = Pose_refine_options());
 
+// The Jacobian (row-major, 2 x 6 for pixels, 3 x 6 for the camera-frame point
+// when bearing) of world point X's predicted observation at the pose (R, centre)
+// with respect to (delta, t) of the covariance's parameterisation.
+std::vector<double> pose_point_jacobian(const matrix<double>& K, const std::vector<double>& point,
+                                        const matrix<double>& R, const std::vector<double>& centre, bool bearing);
+
 // One central-difference step per search value: k_finite_difference_step times
 // max(1, |x_d|) for the nrot rotation values and times max(1, |x_d|, the mean
 // distance of the points from the centre x[nrot..nrot+2]) for the position
