@@ -274,6 +274,46 @@ INSTANTIATE_TEST_SUITE_P(Losses, RobustRefinement,
                                            Outlier_case{Loss::truncated, 20.0, 0.2, 1.1},
                                            Outlier_case{Loss::truncated, 20.0, 0.4, 1.1}));
 
+// Every code, analytic and finite-difference Jacobians: the Cauchy loss flags
+// the spoilt points and lands on the pose, both ways alike.
+TEST(RobustRefinementCodes, EveryCodeAndBothJacobiansIgnoreTheOutliers) {
+  for (int code : k_codes) {
+    trel_test::Scene_options o;
+    o.pixel_noise = 0.5;
+    o.bearing_noise = 0.005;
+    Synthetic_scene s = trel_test::make_scene(60 + static_cast<unsigned>(code + 3), 30, o);
+    const double spoil = is_bearing(code) ? 2.0 : 60.0;
+    for (int i = 0; i < 6; ++i) (is_bearing(code) ? s.points_in_cam : s.pixels)[static_cast<std::size_t>(5 * i)][1] += spoil;
+    Pose_refine_options options;
+    options.rotation_code = code;
+    options.max_iters = 40;
+    options.min_x_step = 1e-11f;
+    options.loss = Loss::cauchy;
+    options.loss_scale = is_bearing(code) ? 0.02 : 2.0;
+    const std::vector<double> start = perturbed(search_vector(s, code), 9, 0.01);
+    cv::Vec<double, 6> poses[2];
+    for (bool fd : {false, true}) {
+      options.finite_differences = fd;
+      const Pose_refine_result r = refine_pose(scene_K(s, code), s.points_world, scene_observations(s, code), start, options);
+      const std::string what = "code " + std::to_string(code) + (fd ? " fd" : " analytic");
+      int kept = 0;
+      for (int i = 0; i < 30; ++i) {
+        if (i % 5 == 0) EXPECT_EQ(r.summary.inliers[static_cast<std::size_t>(i)], 0) << what << " point " << i;
+        else kept += r.summary.inliers[static_cast<std::size_t>(i)];
+      }
+      EXPECT_GT(kept, 16) << what;
+      const cv::Vec<double, 6> e = pose_error(r.x, s, code);
+      EXPECT_LT(cv::norm(e), 0.02) << what;
+      EXPECT_EQ(r.summary.covariance.size(), 36u) << what;
+      EXPECT_GT(r.summary.returned_iteration, 0) << what;
+      EXPECT_LT(r.summary.final_error, r.summary.initial_error) << what;
+      poses[fd ? 1 : 0] = e;
+    }
+    // The same pose (an angle-axis vector may differ along its axis's length).
+    EXPECT_LT(cv::norm(poses[0] - poses[1]), 1e-6) << code;
+  }
+}
+
 // ---- covariance --------------------------------------------------------------
 
 // The rows of the (delta, t) Jacobian against central differences of the
