@@ -8,6 +8,7 @@
 #include <utility>
 
 #include <Eigen/Core>
+#include <Eigen/Cholesky>
 #include <Eigen/Eigenvalues>
 
 #include "camera_pose_refine/camera_pose_refine.h"
@@ -237,7 +238,9 @@ void fill_covariance(const matrix<double>& K, const std::vector<std::vector<doub
     summary.condition_number = std::numeric_limits<double>::quiet_NaN();
     return;
   }
-  const Eigen::SelfAdjointEigenSolver<Eigen::Matrix<double, 6, 6>> eigen(normal);
+  // Eigenvalues only: the inverse comes from a Cholesky factorisation, cheaper
+  // than the eigenvectors and accurate at the conditions accepted below.
+  const Eigen::SelfAdjointEigenSolver<Eigen::Matrix<double, 6, 6>> eigen(normal, Eigen::EigenvaluesOnly);
   const Eigen::Matrix<double, 6, 1>& values = eigen.eigenvalues();  // ascending
   const double largest = values(5);
   int rank = 0;
@@ -249,8 +252,9 @@ void fill_covariance(const matrix<double>& K, const std::vector<std::vector<doub
   if (options.sigma == 0.0 && m <= 6) return;
   const double variance =
       options.sigma > 0.0 ? options.sigma * options.sigma : weighted_squares / static_cast<double>(m - 6);
-  const Eigen::Matrix<double, 6, 6> inverse =
-      eigen.eigenvectors() * values.cwiseInverse().asDiagonal() * eigen.eigenvectors().transpose();
+  const Eigen::LLT<Eigen::Matrix<double, 6, 6>> cholesky(normal);
+  if (cholesky.info() != Eigen::Success) return;
+  const Eigen::Matrix<double, 6, 6> inverse = cholesky.solve(Eigen::Matrix<double, 6, 6>::Identity());
   summary.covariance.resize(36);
   for (int a = 0; a < 6; ++a)
     for (int b = 0; b < 6; ++b) summary.covariance[static_cast<std::size_t>(a * 6 + b)] = variance * inverse(a, b);
