@@ -11,9 +11,9 @@
 #include "camera_pose_refine/camera_position_grad_funcs.h"
 #include "camera_pose_refine/camera_position_hybrid_grad_funcs.h"
 #include "camera_pose_refine/camera_position_opt_func.h"
-#include "trel_opt/linear_taylor_solver.h"
 #include "trel_tools/exception_l.h"
 #include "trel_tools/matrix.h"
+#include "trel_tools/pose_refinement.h"
 
 namespace trel {
 namespace {
@@ -81,21 +81,7 @@ const char* const pose_refine_summary_fields[5] = {"iterations", "initial_error"
                                                    "returned_iteration"};
 
 std::vector<double> Pose_refine_arguments::finite_difference_steps() const {
-  const std::size_t rot = static_cast<std::size_t>(nrot);
-  double scene_scale = 0.0;  // mean distance of the points from the start centre
-  if (x.size() == rot + 3 && !points.empty()) {
-    for (const std::vector<double>& p : points)
-      scene_scale += std::sqrt((p[0] - x[rot]) * (p[0] - x[rot]) + (p[1] - x[rot + 1]) * (p[1] - x[rot + 1]) +
-                               (p[2] - x[rot + 2]) * (p[2] - x[rot + 2]));
-    scene_scale /= static_cast<double>(points.size());
-  }
-  std::vector<double> steps(rot + 3, k_finite_difference_step);
-  for (std::size_t d = 0; d < steps.size() && d < x.size(); ++d) {
-    double scale = std::max(1.0, std::fabs(x[d]));
-    if (d >= rot) scale = std::max(scale, scene_scale);
-    steps[d] *= scale;
-  }
-  return steps;
+  return pose_finite_difference_steps(x, nrot, points);
 }
 
 Pose_refine_arguments read_pose_refine_arguments(const Mex_host& host, int nlhs, int nrhs,
@@ -225,34 +211,6 @@ matrix<double> intrinsic_matrix(const Pose_refine_arguments& args) {
   return K;
 }
 
-template <class Func>
-void set_weights_of(Func& f, const std::vector<double>& weights) {
-  for (std::size_t k = 0; k < weights.size(); ++k) f.set_weight(static_cast<int>(k), weights[k]);
-}
-
-// The analytic gradient function of a rotation code, taking ownership of `cost`.
-// Null for a code without one.
-std::unique_ptr<Grad_func> make_grad_func(int code, std::unique_ptr<Camera_position_opt_func> cost,
-                                          const std::vector<std::vector<double>>& points,
-                                          const matrix<double>& K) {
-  switch (code) {
-    case 0: return std::make_unique<Camera_position_grad_func_aau>(cost.release(), points, K);
-    case 1: return std::make_unique<Camera_position_grad_func_aan>(cost.release(), points, K);
-    case 2: return std::make_unique<Camera_position_grad_func_qu>(cost.release(), points, K);
-    case 3: return std::make_unique<Camera_position_grad_func_qn>(cost.release(), points, K);
-    case 10: return std::make_unique<Camera_position_grad_func_aau_bv>(cost.release(), points, K);
-    case 11: return std::make_unique<Camera_position_grad_func_aan_bv>(cost.release(), points, K);
-    case 12: return std::make_unique<Camera_position_grad_func_qu_bv>(cost.release(), points, K);
-    case -1:
-      return std::make_unique<Camera_position_grad_func_qu_aau_aan>(points, K, cost.release());
-    case -2:
-      return std::make_unique<Camera_position_grad_func_aau_qu_aan>(points, K, cost.release());
-    case -3:
-      return std::make_unique<Camera_position_grad_func_aan_qu_aau>(points, K, cost.release());
-    default: return nullptr;
-  }
-}
-
 // Builds and runs the solver and stores the refined search vector in plhs[0]. The
 // solver is a local, so it and the function objects it owns are destroyed on every
 // path out; function objects are held by unique_ptr until the solver owns them.
@@ -274,34 +232,24 @@ Mex_array* summary_struct(Mex_host& host, const Solve_summary& summary) {
 
 void solve_and_output(Mex_host& host, const Pose_refine_arguments& args, bool want_summary, Mex_array* plhs[]) {
   CPR_GUARD_BEGIN
-  Linear_taylor_solver solver;
-  solver.set_num_dimensions(args.ndims);
-  solver.set_num_equations(args.num_eqs);
-  solver.set_max_iters(args.max_iters);
-  solver.set_min_x_step(args.min_x_step);
-  solver.set_min_y_step(args.min_y_step);
-
-  const matrix<double> K = intrinsic_matrix(args);
-  auto cost = std::make_unique<Camera_position_opt_func>(args.points, K, args.rotation_type);
-  if (args.use_finite_difference) {
-    solver.set_finite_difference_steps({args.finite_difference_steps()});
-    set_weights_of(*cost, args.weights);
-    solver.set_funcs({cost.get()});
-    cost.release();
-  } else {
-    std::unique_ptr<Grad_func> grad = make_grad_func(args.rotation_type, std::move(cost), args.points, K);
-    CPR_CHECK(grad != nullptr, "Invalid rotation type!");
-    set_weights_of(*grad, args.weights);
-    solver.set_grad_funcs({grad.get()});
-    grad.release();
-  }
-
-  const std::vector<double> x = solver.optimise(args.x, args.target);
+  Pose_refine_options options;
+  options.rotation_code = args.rotation_type;
+  options.max_iters = args.max_iters;
+  options.min_x_step = args.min_x_step;
+  options.min_y_step = args.min_y_step;
+  options.finite_differences = args.use_finite_difference;
+  options.weights = args.weights;
+  options.covariance = false;  // the summary struct does not carry it
+  // The target repeats the observations once per repetition; refine_pose takes them once.
+  const std::vector<double> observations(
+      args.target.begin(), args.target.begin() + static_cast<std::ptrdiff_t>(args.observation_rows * args.npts));
+  const Pose_refine_result refined = refine_pose(intrinsic_matrix(args), args.points, observations, args.x, options);
+  const std::vector<double>& x = refined.x;
 
   Mex_array* out = host.create_double_matrix(1, static_cast<std::size_t>(args.ndims));
   for (std::size_t i = 0; i < x.size() && i < static_cast<std::size_t>(args.ndims); ++i)
     mex_matrix_access(host, out, 0, i) = x[i];
-  Mex_array* summary = want_summary ? summary_struct(host, solver.get_summary()) : nullptr;
+  Mex_array* summary = want_summary ? summary_struct(host, refined.summary) : nullptr;
   plhs[0] = out;
   if (want_summary) plhs[1] = summary;
   CPR_GUARD_END("Num points=" << args.npts << " num_eqs=" << args.num_eqs

@@ -1,44 +1,44 @@
-// Refines a camera pose from C++: the reprojection cost of the plug-in, its
-// analytic Jacobian for the rotation-vector parameterisation and the
-// Gauss-Newton solver of the optimisation framework, without the MEX entry.
+// Refines a camera pose from C++ with one call, trel::refine_pose (trel_tools):
+// first by plain least squares, then with the Cauchy loss after a fifth of the
+// observations have been replaced by gross outliers.
 //
 // Scene: 30 points 4 to 8 m in front of a camera with focal length 800 px and
 // principal point (320, 240); the observed pixels carry 0.5 px of noise. The
 // start is off by a few degrees and 0.3 m. Prints the reprojection error (root
-// mean square, pixels) and the pose error before and after.
+// mean square, pixels) before and after, the pose error, the inliers and the
+// standard deviations of the pose from its covariance.
 #include <cmath>
 #include <cstdio>
 #include <random>
 #include <vector>
 
-#include "camera_pose_refine/camera_position_grad_funcs.h"
-#include "camera_pose_refine/camera_position_opt_func.h"
-#include "trel_opt/linear_taylor_solver.h"
 #include "trel_tools/matrix.h"
+#include "trel_tools/pose_refinement.h"
 #include "trel_tools/rotation.h"
 
 namespace {
 
-constexpr int rotation_vector_code = 0;  // search vector: r1 r2 r3 t1 t2 t3
-
-double rms_pixels(const trel::Camera_position_opt_func& cost, const std::vector<double>& x,
-                  const std::vector<double>& observed) {
-  const std::vector<double> predicted = cost(x);
-  double sum = 0.0;
-  for (std::size_t i = 0; i < observed.size(); ++i) sum += (predicted[i] - observed[i]) * (predicted[i] - observed[i]);
-  return std::sqrt(sum / static_cast<double>(observed.size() / 2));
-}
-
-void print_pose(const char* label, const trel::Camera_position_opt_func& cost, const std::vector<double>& x,
-                const std::vector<double>& observed, const std::vector<double>& truth) {
-  double rotation = 0.0;
-  double position = 0.0;
+void print_result(const char* label, const trel::Pose_refine_result& r, const std::vector<double>& truth) {
+  double rotation = 0.0, position = 0.0;
   for (int i = 0; i < 3; ++i) {
-    rotation += (x[i] - truth[i]) * (x[i] - truth[i]);
-    position += (x[i + 3] - truth[i + 3]) * (x[i + 3] - truth[i + 3]);
+    rotation += (r.x[i] - truth[i]) * (r.x[i] - truth[i]);
+    position += (r.x[i + 3] - truth[i + 3]) * (r.x[i + 3] - truth[i + 3]);
   }
-  std::printf("%-7s reprojection error %8.3f px   rotation off by %6.3f deg   centre off by %6.4f m\n", label,
-              rms_pixels(cost, x, observed), std::sqrt(rotation) * 180.0 / M_PI, std::sqrt(position));
+  const trel::Solve_summary& s = r.summary;
+  int inliers = 0;
+  for (unsigned char f : s.inliers) inliers += f;
+  std::printf("%-8s loss %-8s reprojection error %8.3f -> %6.3f px   rotation off by %6.3f deg   centre off by "
+              "%6.4f m   %d of %zu inliers\n",
+              label, s.loss.c_str(), s.initial_rms, s.final_rms, std::sqrt(rotation) * 180.0 / M_PI,
+              std::sqrt(position), inliers, s.inliers.size());
+  if (s.covariance.size() == 36)
+    std::printf("         1-sigma: rotation %.3f %.3f %.3f deg, centre %.4f %.4f %.4f m\n",
+                std::sqrt(s.covariance[0]) * 180.0 / M_PI, std::sqrt(s.covariance[7]) * 180.0 / M_PI,
+                std::sqrt(s.covariance[14]) * 180.0 / M_PI, std::sqrt(s.covariance[21]), std::sqrt(s.covariance[28]),
+                std::sqrt(s.covariance[35]));
+  else
+    std::printf("         no covariance: normal matrix of rank %d, condition number %g\n", s.covariance_rank,
+                s.condition_number);
 }
 
 }  // namespace
@@ -51,38 +51,39 @@ int main() {
   K.set(1, 2, 240.0);
   K.set(2, 2, 1.0);
 
-  // The true pose: camera axes to world axes by R, camera centre t.
+  // The true pose (rotation vector r1 r2 r3, camera centre t1 t2 t3): R maps camera
+  // axes to world axes, a world point X sits at R^T (X - t) in the camera.
   const std::vector<double> truth = {0.05, -0.1, 0.02, 0.2, -0.1, 0.3};
   const trel::matrix<double> R = trel::rot_vec_rad_to_rot_mat(std::vector<double>(truth.begin(), truth.begin() + 3));
-
-  // Points in front of the camera, placed in camera coordinates and taken to the world: X = R c + t.
   std::mt19937 random(7);
-  std::uniform_real_distribution<double> lateral(-2.0, 2.0);
-  std::uniform_real_distribution<double> depth(4.0, 8.0);
+  std::uniform_real_distribution<double> lateral(-2.0, 2.0), depth(4.0, 8.0), outlier(-80.0, 80.0);
   std::normal_distribution<double> noise(0.0, 0.5);
   std::vector<std::vector<double>> points;
+  std::vector<double> pixels;
   for (int i = 0; i < 30; ++i) {
     const double c[3] = {lateral(random), lateral(random), depth(random)};
     std::vector<double> X(3);
     for (int r = 0; r < 3; ++r) X[r] = R[r][0] * c[0] + R[r][1] * c[1] + R[r][2] * c[2] + truth[3 + r];
     points.push_back(X);
+    pixels.push_back(800.0 * c[0] / c[2] + 320.0 + noise(random));
+    pixels.push_back(800.0 * c[1] / c[2] + 240.0 + noise(random));
   }
-  const trel::Camera_position_opt_func model(points, K, rotation_vector_code);
-  std::vector<double> observed = model(truth);
-  for (double& pixel : observed) pixel += noise(random);
-
   const std::vector<double> start = {0.1, -0.05, 0.06, 0.4, 0.1, 0.1};
-  trel::Linear_taylor_solver solver;
-  solver.set_num_dimensions(6);
-  solver.set_num_equations(static_cast<int>(observed.size()));
-  solver.set_max_iters(20);
-  solver.set_min_x_step(1e-9f);
-  // The solver owns the gradient function, which owns its cost function.
-  solver.set_grad_funcs({new trel::Camera_position_grad_func_aau(
-      new trel::Camera_position_opt_func(points, K, rotation_vector_code), points, K)});
-  const std::vector<double> refined = solver.optimise(start, observed);
 
-  print_pose("start", model, start, observed, truth);
-  print_pose("refined", model, refined, observed, truth);
-  return rms_pixels(model, refined, observed) < rms_pixels(model, start, observed) ? 0 : 1;
+  trel::Pose_refine_options options;  // rotation code 0: rotation vector, then the centre
+  options.max_iters = 20;
+  options.min_x_step = 1e-9f;
+  const trel::Pose_refine_result plain = trel::refine_pose(K, points, pixels, start, options);
+  print_result("clean", plain, truth);
+
+  for (std::size_t i = 0; i < pixels.size() / 5; ++i) pixels[i] += outlier(random);
+  const trel::Pose_refine_result spoilt = trel::refine_pose(K, points, pixels, start, options);
+  print_result("outliers", spoilt, truth);
+  options.loss = trel::Loss::cauchy;
+  options.loss_scale = 2.0;  // pixels
+  const trel::Pose_refine_result robust = trel::refine_pose(K, points, pixels, start, options);
+  print_result("outliers", robust, truth);
+  return plain.summary.final_rms < plain.summary.initial_rms && robust.summary.final_rms < robust.summary.initial_rms
+             ? 0
+             : 1;
 }

@@ -1,0 +1,409 @@
+#include "trel_tools/pose_refinement.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <limits>
+#include <memory>
+#include <utility>
+
+#include <Eigen/Core>
+#include <Eigen/Cholesky>
+#include <Eigen/Eigenvalues>
+
+#include "camera_pose_refine/camera_pose_refine.h"
+#include "camera_pose_refine/camera_position_grad_funcs.h"
+#include "camera_pose_refine/camera_position_hybrid_grad_funcs.h"
+#include "camera_pose_refine/camera_position_opt_func.h"
+#include "trel_opt/linear_taylor_solver.h"
+#include "trel_tools/exception_l.h"
+#include "trel_tools/rotation.h"
+
+namespace trel {
+
+std::vector<double> pose_finite_difference_steps(const std::vector<double>& x, int nrot,
+                                                 const std::vector<std::vector<double>>& points) {
+  const std::size_t rot = static_cast<std::size_t>(nrot);
+  double scene_scale = 0.0;  // mean distance of the points from the start centre
+  if (x.size() == rot + 3 && !points.empty()) {
+    for (const std::vector<double>& p : points)
+      scene_scale += std::sqrt((p[0] - x[rot]) * (p[0] - x[rot]) + (p[1] - x[rot + 1]) * (p[1] - x[rot + 1]) +
+                               (p[2] - x[rot + 2]) * (p[2] - x[rot + 2]));
+    scene_scale /= static_cast<double>(points.size());
+  }
+  std::vector<double> steps(rot + 3, k_finite_difference_step);
+  for (std::size_t d = 0; d < steps.size() && d < x.size(); ++d) {
+    double scale = std::max(1.0, std::fabs(x[d]));
+    if (d >= rot) scale = std::max(scale, scene_scale);
+    steps[d] *= scale;
+  }
+  return steps;
+}
+
+namespace {
+
+const int k_rotation_codes[] = {0, 1, 2, 3, 10, 11, 12, -1, -2, -3};
+
+bool is_rotation_code(int code) {
+  return std::find(std::begin(k_rotation_codes), std::end(k_rotation_codes), code) != std::end(k_rotation_codes);
+}
+
+// The analytic gradient function of a rotation code, taking ownership of `cost`.
+std::unique_ptr<Grad_func> make_grad_func(int code, std::unique_ptr<Camera_position_opt_func> cost,
+                                          const std::vector<std::vector<double>>& points,
+                                          const matrix<double>& K) {
+  switch (code) {
+    case 0: return std::make_unique<Camera_position_grad_func_aau>(cost.release(), points, K);
+    case 1: return std::make_unique<Camera_position_grad_func_aan>(cost.release(), points, K);
+    case 2: return std::make_unique<Camera_position_grad_func_qu>(cost.release(), points, K);
+    case 3: return std::make_unique<Camera_position_grad_func_qn>(cost.release(), points, K);
+    case 10: return std::make_unique<Camera_position_grad_func_aau_bv>(cost.release(), points, K);
+    case 11: return std::make_unique<Camera_position_grad_func_aan_bv>(cost.release(), points, K);
+    case 12: return std::make_unique<Camera_position_grad_func_qu_bv>(cost.release(), points, K);
+    case -1: return std::make_unique<Camera_position_grad_func_qu_aau_aan>(points, K, cost.release());
+    case -2: return std::make_unique<Camera_position_grad_func_aau_qu_aan>(points, K, cost.release());
+    case -3: return std::make_unique<Camera_position_grad_func_aan_qu_aau>(points, K, cost.release());
+    default: return nullptr;
+  }
+}
+
+bool all_finite(const std::vector<double>& v) {
+  return std::all_of(v.begin(), v.end(), [](double d) { return std::isfinite(d); });
+}
+
+// The sizes of one problem.
+struct Layout {
+  int nrot = 3;
+  std::size_t rows = 2;
+  std::size_t reps = 1;
+  std::size_t npts = 0;
+  std::size_t block = 0;    // rows * npts: one repetition
+  std::size_t num_eqs = 0;  // block * reps
+};
+
+Layout check_inputs(const matrix<double>& K, const std::vector<std::vector<double>>& points,
+                    const std::vector<double>& observations, const std::vector<double>& start,
+                    const Pose_refine_options& options) {
+  const int code = options.rotation_code;
+  TREL_CHECK(is_rotation_code(code),
+             "Rotation type must be from: (0=aau, 1=aan, 2=qu, 3=qn,   10=aau-bv, 11=aan-bv, "
+             "12=qu-bv,   -1=qu,aau,aan, -2=aau,qu,aan,  -3=aan,qu,aau), got an invalid value of "
+                 << code);
+  Layout l;
+  l.nrot = camera_rotation_type::num_rotation_values(code);
+  l.rows = static_cast<std::size_t>(camera_rotation_type::observation_rows(code));
+  l.reps = static_cast<std::size_t>(camera_rotation_type::repetitions(code));
+  l.npts = points.size();
+  l.block = l.rows * l.npts;
+  l.num_eqs = l.block * l.reps;
+
+  TREL_CHECK(l.npts > 0, "refine_pose needs at least one 3D point, instead 0 were passed");
+  check_camera_points_and_K(points, K);
+  for (int r = 0; r < 3; ++r)
+    for (int c = 0; c < 3; ++c)
+      TREL_CHECK(std::isfinite(K[r][c]), "K should hold finite numbers only, instead element ("
+                                             << r + 1 << "," << c + 1 << ") is " << K[r][c]);
+  for (std::size_t i = 0; i < l.npts; ++i)
+    TREL_CHECK(all_finite(points[i]), "point " << i << " should hold finite numbers only");
+  TREL_CHECK(start.size() == static_cast<std::size_t>(l.nrot) + 3,
+             "the start should hold " << l.nrot + 3 << " values for rotation type " << code << ", instead it had "
+                                      << start.size());
+  TREL_CHECK(all_finite(start), "the start should hold finite numbers only");
+  TREL_CHECK(observations.size() == l.block,
+             "observations should hold " << l.block << " values (" << l.rows << " per point for " << l.npts
+                                         << " points), instead it had " << observations.size());
+  TREL_CHECK(all_finite(observations), "observations should hold finite numbers only");
+  TREL_CHECK(options.weights.empty() || options.weights.size() == l.num_eqs,
+             "weights should be empty or hold one value per equation (" << l.num_eqs << "), instead it had "
+                                                                         << options.weights.size());
+  TREL_CHECK(all_finite(options.weights), "weights should hold finite numbers only");
+  TREL_CHECK(std::isfinite(options.loss_scale) && options.loss_scale > 0.0,
+             "loss_scale should be a finite positive number, instead got " << options.loss_scale);
+  TREL_CHECK(std::isfinite(options.sigma) && options.sigma >= 0.0,
+             "sigma should be a finite number, 0 or more, instead got " << options.sigma);
+  return l;
+}
+
+double user_weight(const std::vector<double>& weights, std::size_t k) {
+  return weights.empty() ? 1.0 : weights[k];
+}
+
+// Squared error of each point (first repetition) from the predicted values.
+void point_squared_errors(const std::vector<double>& predicted, const std::vector<double>& observations,
+                          const Layout& l, std::vector<double>& squared) {
+  squared.resize(l.npts);
+  for (std::size_t i = 0; i < l.npts; ++i) {
+    double s = 0.0;
+    for (std::size_t r = 0; r < l.rows; ++r) {
+      const double d = predicted[i * l.rows + r] - observations[i * l.rows + r];
+      s += d * d;
+    }
+    squared[i] = s;
+  }
+}
+
+double rms_of(const std::vector<double>& squared) {
+  double sum = 0.0;
+  for (double s : squared) sum += s;
+  return std::sqrt(sum / static_cast<double>(squared.size()));
+}
+
+double robust_cost(Loss loss, double scale, const std::vector<double>& squared,
+                   const std::vector<double>& point_weight) {
+  double sum = 0.0;
+  for (std::size_t i = 0; i < squared.size(); ++i)
+    if (point_weight[i] != 0.0) sum += point_weight[i] * robust_loss_value(loss, squared[i], scale);
+  return sum;
+}
+
+matrix<double> rotation_of(const std::vector<double>& x, int code) {
+  const std::vector<double> r(x.begin(), x.begin() + camera_rotation_type::num_rotation_values(code));
+  switch (code) {
+    case 2: case 3: case 12: case -1: return quaternion_to_rot_mat(r);
+    case 1: case 11: case -3: return ang_axis_rad_to_rot_mat(r);
+    default: return rot_vec_rad_to_rot_mat(r);
+  }
+}
+
+// Predicted observation of world point X at pose (R, t) and its Jacobian with
+// respect to (delta, t), R perturbed as exp([delta]x) R: 2 rows for pixels,
+// 3 for the camera-frame point.
+template <typename T>
+void point_jacobian(const matrix<T>& K, const T* X, const matrix<T>& R, const T* t, bool bearing, T predicted[3],
+                    T jacobian[3][6]) {
+  const T v[3] = {X[0] - t[0], X[1] - t[1], X[2] - t[2]};
+  // c = R^T v; dc/ddelta = R^T [v]x, dc/dt = -R^T.
+  T c[3];
+  T jc[3][6];
+  for (int k = 0; k < 3; ++k) {
+    const T a0 = R[0][k], a1 = R[1][k], a2 = R[2][k];  // row k of R^T
+    c[k] = a0 * v[0] + a1 * v[1] + a2 * v[2];
+    jc[k][0] = a1 * v[2] - a2 * v[1];
+    jc[k][1] = a2 * v[0] - a0 * v[2];
+    jc[k][2] = a0 * v[1] - a1 * v[0];
+    jc[k][3] = -a0;
+    jc[k][4] = -a1;
+    jc[k][5] = -a2;
+  }
+  if (bearing) {
+    for (int k = 0; k < 3; ++k) {
+      predicted[k] = c[k];
+      std::copy(jc[k], jc[k] + 6, jacobian[k]);
+    }
+    return;
+  }
+  // p = K c, u = p0 / p2, v = p1 / p2: du/dc = (K_0 - u K_2) / p2.
+  T p[3];
+  for (int k = 0; k < 3; ++k) p[k] = K[k][0] * c[0] + K[k][1] * c[1] + K[k][2] * c[2];
+  for (int r = 0; r < 2; ++r) {
+    predicted[r] = p[r] / p[2];
+    T dpix[3];
+    for (int k = 0; k < 3; ++k) dpix[k] = (K[r][k] - predicted[r] * K[2][k]) / p[2];
+    for (int d = 0; d < 6; ++d) jacobian[r][d] = dpix[0] * jc[0][d] + dpix[1] * jc[1][d] + dpix[2] * jc[2][d];
+  }
+}
+
+// Normal matrix, rank, condition number and covariance at x (see refine_pose).
+void fill_covariance(const matrix<double>& K, const std::vector<std::vector<double>>& points,
+                     const std::vector<double>& observations, const std::vector<double>& x, const Layout& l,
+                     const Pose_refine_options& options, const std::vector<double>& robust_weight,
+                     Solve_summary& summary) {
+  const matrix<double> R = rotation_of(x, options.rotation_code);
+  const double* t = &x[static_cast<std::size_t>(l.nrot)];
+  const bool bearing = l.rows == 3;
+  Eigen::Matrix<double, 6, 6> normal = Eigen::Matrix<double, 6, 6>::Zero();
+  double weighted_squares = 0.0;
+  std::size_t m = 0;
+  for (std::size_t i = 0; i < l.npts; ++i) {
+    double predicted[3];
+    double rows_j[3][6];
+    point_jacobian(K, points[i].data(), R, t, bearing, predicted, rows_j);
+    double residual[3];
+    for (std::size_t r = 0; r < l.rows; ++r) residual[r] = predicted[r] - observations[i * l.rows + r];
+    for (std::size_t r = 0; r < l.rows; ++r) {
+      const double u = user_weight(options.weights, i * l.rows + r);
+      const double w = u * u * robust_weight[i];
+      if (w == 0.0) continue;
+      ++m;
+      weighted_squares += w * residual[r] * residual[r];
+      for (int a = 0; a < 6; ++a)
+        for (int b = a; b < 6; ++b) normal(a, b) += w * rows_j[r][a] * rows_j[r][b];
+    }
+  }
+  normal.triangularView<Eigen::StrictlyLower>() = normal.transpose().triangularView<Eigen::StrictlyLower>();
+
+  summary.covariance.clear();
+  if (!normal.allFinite()) {
+    summary.covariance_rank = 0;
+    summary.condition_number = std::numeric_limits<double>::quiet_NaN();
+    return;
+  }
+  // Eigenvalues only: the inverse comes from a Cholesky factorisation, cheaper
+  // than the eigenvectors and accurate at the conditions accepted below.
+  const Eigen::SelfAdjointEigenSolver<Eigen::Matrix<double, 6, 6>> eigen(normal, Eigen::EigenvaluesOnly);
+  const Eigen::Matrix<double, 6, 1>& values = eigen.eigenvalues();  // ascending
+  const double largest = values(5);
+  int rank = 0;
+  for (int k = 0; k < 6; ++k)
+    if (largest > 0.0 && values(k) > k_covariance_rank_tolerance * largest) ++rank;
+  summary.covariance_rank = rank;
+  summary.condition_number = values(0) > 0.0 ? largest / values(0) : std::numeric_limits<double>::infinity();
+  if (rank < 6 || summary.condition_number > k_covariance_max_condition) return;
+  if (options.sigma == 0.0 && m <= 6) return;
+  const double variance =
+      options.sigma > 0.0 ? options.sigma * options.sigma : weighted_squares / static_cast<double>(m - 6);
+  const Eigen::LLT<Eigen::Matrix<double, 6, 6>> cholesky(normal);
+  if (cholesky.info() != Eigen::Success) return;
+  const Eigen::Matrix<double, 6, 6> inverse = cholesky.solve(Eigen::Matrix<double, 6, 6>::Identity());
+  summary.covariance.resize(36);
+  for (int a = 0; a < 6; ++a)
+    for (int b = 0; b < 6; ++b) summary.covariance[static_cast<std::size_t>(a * 6 + b)] = variance * inverse(a, b);
+}
+
+}  // namespace
+
+std::vector<double> pose_point_jacobian(const matrix<double>& K, const std::vector<double>& point,
+                                        const matrix<double>& R, const std::vector<double>& centre, bool bearing) {
+  TREL_CHECK(point.size() == 3 && centre.size() == 3, "the point and the centre should hold 3 values each");
+  TREL_CHECK(K.get_dim1() == 3 && K.get_dim2() == 3 && R.get_dim1() == 3 && R.get_dim2() == 3,
+             "K and R should be 3 by 3");
+  double predicted[3];
+  double jacobian[3][6];
+  point_jacobian(K, point.data(), R, centre.data(), bearing, predicted, jacobian);
+  const int rows = bearing ? 3 : 2;
+  std::vector<double> out;
+  for (int r = 0; r < rows; ++r) out.insert(out.end(), jacobian[r], jacobian[r] + 6);
+  return out;
+}
+
+Pose_refine_result refine_pose(const matrix<double>& K, const std::vector<std::vector<double>>& points,
+                               const std::vector<double>& observations, const std::vector<double>& start,
+                               const Pose_refine_options& options) {
+  const Layout l = check_inputs(K, points, observations, start, options);
+  const int code = options.rotation_code;
+
+  std::vector<double> target(l.num_eqs);
+  for (std::size_t j = 0; j < l.reps; ++j)
+    std::copy(observations.begin(), observations.end(), target.begin() + static_cast<std::ptrdiff_t>(j * l.block));
+
+  Linear_taylor_solver solver;
+  solver.set_num_dimensions(l.nrot + 3);
+  solver.set_num_equations(static_cast<int>(l.num_eqs));
+  solver.set_max_iters(options.max_iters);
+  solver.set_min_x_step(options.min_x_step);
+  solver.set_min_y_step(options.min_y_step);
+
+  // The object whose weights the solver reads; the solver owns it.
+  Grad_func* weighted_grad = nullptr;
+  Opt_func* weighted_cost = nullptr;
+  auto cost = std::make_unique<Camera_position_opt_func>(points, K, code);
+  if (options.finite_differences) {
+    solver.set_finite_difference_steps({pose_finite_difference_steps(start, l.nrot, points)});
+    if (!options.weights.empty()) cost->set_weights(options.weights);
+    weighted_cost = cost.get();
+    solver.set_funcs({cost.get()});
+    cost.release();
+  } else {
+    std::unique_ptr<Grad_func> grad = make_grad_func(code, std::move(cost), points, K);
+    if (!options.weights.empty()) grad->set_weights(options.weights);
+    weighted_grad = grad.get();
+    solver.set_grad_funcs({grad.get()});
+    grad.release();
+  }
+
+  Pose_refine_result result;
+  Solve_summary& summary = result.summary;
+  const Camera_position_opt_func model(points, K, code);
+  std::vector<double> squared;           // per-point squared errors at the point last evaluated
+  std::vector<double> robust(l.npts, 1.0);  // per-point robust weights at the result
+
+  // W_i: the squared user weights of the point's equations over the rows per point.
+  std::vector<double> point_weight(l.npts, 0.0);
+  for (std::size_t j = 0; j < l.reps; ++j)
+    for (std::size_t i = 0; i < l.npts; ++i)
+      for (std::size_t r = 0; r < l.rows; ++r) {
+        const double u = user_weight(options.weights, j * l.block + i * l.rows + r);
+        point_weight[i] += u * u / static_cast<double>(l.rows);
+      }
+
+  if (options.loss == Loss::squared) {
+    result.x = solver.optimise(start, target);
+    summary = solver.get_summary();
+    point_squared_errors(model(start), observations, l, squared);
+    summary.initial_rms = rms_of(squared);
+    point_squared_errors(model(result.x), observations, l, squared);
+  } else {
+    const double scale = options.loss_scale;
+    point_squared_errors(model(start), observations, l, squared);
+    const double initial_rms = rms_of(squared);
+    double error = robust_cost(options.loss, scale, squared, point_weight);
+    const double initial_error = error;
+    double best = error;
+    std::vector<double> best_squared = squared;
+    std::vector<double> x = start;
+    result.x = start;
+    std::vector<double> equation_weights(l.num_eqs);
+    solver.set_max_iters(1);
+    int iterations = 0, returned_iteration = 0;
+    Stop_reason reason = Stop_reason::max_iters;
+    for (int i = 0; i < options.max_iters; ++i) {
+      for (std::size_t j = 0; j < l.reps; ++j)
+        for (std::size_t p = 0; p < l.npts; ++p) {
+          const double w = std::sqrt(robust_loss_weight(options.loss, squared[p], scale));
+          for (std::size_t r = 0; r < l.rows; ++r) {
+            const std::size_t k = j * l.block + p * l.rows + r;
+            equation_weights[k] = user_weight(options.weights, k) * w;
+          }
+        }
+      if (weighted_grad != nullptr) weighted_grad->set_weights(equation_weights);
+      if (weighted_cost != nullptr) weighted_cost->set_weights(equation_weights);
+      x = solver.optimise(x, target);
+      point_squared_errors(model(x), observations, l, squared);
+      const double previous_error = error;
+      error = robust_cost(options.loss, scale, squared, point_weight);
+      iterations = i + 1;
+      if (options.max_iters >= 2) {
+        double l1 = 0.0;
+        for (std::size_t k = 0; k < x.size(); ++k) l1 += std::fabs(result.x[k] - x[k]);
+        if (l1 < static_cast<double>(options.min_x_step)) {
+          reason = Stop_reason::min_x_step;
+          break;
+        }
+        if (i > 0 && previous_error - error < static_cast<double>(options.min_y_step)) {
+          reason = Stop_reason::min_y_step;
+          break;
+        }
+      }
+      if (error <= best) {
+        result.x = x;
+        best = error;
+        best_squared = squared;
+        returned_iteration = i + 1;
+      }
+    }
+    summary = Solve_summary();
+    summary.iterations = iterations;
+    summary.initial_error = initial_error;
+    summary.initial_rms = initial_rms;
+    summary.stop_reason = reason;
+    summary.returned_iteration = returned_iteration;
+    squared = best_squared;
+    summary.final_error = best;
+    for (std::size_t p = 0; p < l.npts; ++p) robust[p] = robust_loss_weight(options.loss, squared[p], scale);
+  }
+
+  summary.final_rms = rms_of(squared);
+  summary.loss = loss_name(options.loss);
+  summary.loss_scale = options.loss_scale;
+  summary.inliers.assign(l.npts, 0);
+  for (std::size_t i = 0; i < l.npts; ++i) {
+    const bool weighted = point_weight[i] != 0.0;
+    const bool close = options.loss == Loss::squared || std::sqrt(squared[i]) < options.loss_scale;
+    summary.inliers[i] = weighted && close ? 1 : 0;
+  }
+  if (options.covariance)
+    fill_covariance(K, points, observations, result.x, l, options, robust, summary);
+  return result;
+}
+
+}  // namespace trel
