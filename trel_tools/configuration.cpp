@@ -641,12 +641,14 @@ struct configuration::structured_rules {
              "was: ",
              shape))
       return;
-    // OpenCV sizes the element in an int of bytes.
-    const long long cells = static_cast<long long>(cols) * rows;
-    if (cells > (INT_MAX - 1024) / static_cast<long long>(sizeof(int))) {
-      std::cerr << "WARNING: kernel of " << cols << " x " << rows << " is too large" << std::endl;
+    // A structuring element larger than any image it would close is a typo;
+    // refusing it here also keeps OpenCV's int byte count far from overflow.
+    if (cols > max_closing_kernel_size || rows > max_closing_kernel_size) {
+      std::cerr << "WARNING: kernel of " << cols << " x " << rows << " is too large, the largest is "
+                << max_closing_kernel_size << " x " << max_closing_kernel_size << std::endl;
       return;
     }
+    const long long cells = static_cast<long long>(cols) * rows;
     std::vector<int> values;
     if (shape == CV_SHAPE_CUSTOM) {
       const std::size_t given = fields.size() - 6;

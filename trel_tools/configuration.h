@@ -91,11 +91,16 @@ namespace trel {
 //   std::vector<configuration::pixel_size>*      pixel_sizes
 //   std::vector<trel::sample>*                   sample (its values go to class_vector)
 //   cv::Rect*                  classifier_detector_roi
-//   IplConvKernel*             closing_kernel (its iteration count is closing_iterations)
+//   IplConvKernel*             closing_kernel (its iteration count is closing_iterations);
+//                              at most max_closing_kernel_size columns and rows, a
+//                              larger kernel is refused with a warning
 //
 // Not copyable. Meant for one thread at a time.
 class TREL_TOOLS_EXPORT configuration {
 public:
+  // The largest closing_kernel accepted, in columns and in rows (1025 x 1025).
+  static constexpr int max_closing_kernel_size = 1025;
+
   // The object of each camera key: one entry of doubles per camera.
   using camera_list = std::vector<std::vector<double>>;
 
