@@ -985,7 +985,8 @@ INSTANTIATE_TEST_SUITE_P(
         S{"camera_proj_mats", {"1|2|3|4|5|6|7|8|9|10|11", "1|2|3|4|5|6|7|8|9|10|11|12"},
           "[[1,2,3,4,5,6,7,8,9,10,11,12]]",
           warnings({"When reading camera_proj_mats, should be 12 values, entry was: 1|2|3|4|5|6|7|8|9|10|11"})},
-        S{"camera_space_transform", {"1|0|0|0|0|1|0|0|0|0|1|0|0|0|0|1|0"}, "<none>",
+        // A refused line leaves the list in place, empty.
+        S{"camera_space_transform", {"1|0|0|0|0|1|0|0|0|0|1|0|0|0|0|1|0"}, "[]",
           warnings({"When reading camera_space_transform, should be 16 values, entry was: "
                     "1|0|0|0|0|1|0|0|0|0|1|0|0|0|0|1|0"})},
         S{"projection_offsets", {"12|-7", "3|4|5"}, "[[12,-7],[3,4]]", ""}));
@@ -1132,7 +1133,7 @@ TEST(ConfigurationStructured, RigFilesFormOneEntryPerCameraLine) {
   }
 }
 
-TEST(ConfigurationStructured, ProjectionOffsetsWithoutSeparatorThrowsAndStoresNothing) {
+TEST(ConfigurationStructured, ProjectionOffsetsWithoutSeparatorThrowsAndKeepsAnEmptyEntry) {
   temp_dir dir;
   try {
     const trel::configuration config(dir.write("rig.txt", "projection_offsets=1|2\nprojection_offsets=12\n"));
@@ -1147,10 +1148,11 @@ TEST(ConfigurationStructured, ProjectionOffsetsWithoutSeparatorThrowsAndStoresNo
   }
   inspectable_configuration config;
   EXPECT_THROW(config.set_param("projection_offsets", ""), trel::exception_l);
-  EXPECT_EQ(object_text(config, "projection_offsets"), "<none>");
+  EXPECT_EQ(object_text(config, "projection_offsets"), "[[]]");
   config.set_param("projection_offsets", "1|2");
   EXPECT_THROW(config.set_param("projection_offsets", "1,2"), trel::exception_l);
-  EXPECT_EQ(object_text(config, "projection_offsets"), "[[1,2]]");
+  config.set_param("projection_offsets", "3|4");
+  EXPECT_EQ(object_text(config, "projection_offsets"), "[[],[1,2],[],[3,4]]");
 }
 
 TEST(ConfigurationStructured, GetParamHandsOutTheStoresObjectOfItsOwnTypeOnly) {

@@ -424,26 +424,33 @@ struct configuration::structured_rules {
                     "quat_x|quat_y|quat_z|quat_w|x_offset|y_offset|z_offset");
   }
 
+  // A value without '|' still takes its index, with an empty entry, before it
+  // throws: a client that catches and goes on keeps every later line on its own
+  // camera, and Camera::init reports the empty entry for this one.
   static void projection_offsets(configuration&, const row&, parameter& record, const std::string& value) {
+    std::vector<double>& entry = new_camera_entry(record);
     const std::string::size_type bar = value.find('|');
     if (bar == std::string::npos)
       throw value_error{"Format incorrect, projection_offsets should be entered as \"x_offset|y_offset\". Entered "
                         "value was: \"" +
                         value + "\""};
-    created<camera_list>(record).push_back(
-        {text_to_double(value.substr(0, bar)), text_to_double(value.substr(bar + 1))});
+    entry = {text_to_double(value.substr(0, bar)), text_to_double(value.substr(bar + 1))};
   }
 
-  // A matrix entry of exactly `count` values, or a warning and no entry.
+  // A matrix entry of exactly `count` values, or a warning and no entry. The
+  // list exists after the first line either way, so that a refused line still
+  // counts as the key being assigned (create_camera_vector refuses a rig that
+  // names both calibration styles).
   template <std::size_t count>
   static void matrix_entry(configuration&, const row& r, parameter& record, const std::string& value) {
+    camera_list& cameras = created<camera_list>(record);
     std::vector<double> entry;
     for (const std::string& field : split_all(value)) entry.push_back(text_to_double(field));
     if (entry.size() != count) {
       std::cerr << r.warning << value << std::endl;
       return;
     }
-    created<camera_list>(record).push_back(std::move(entry));
+    cameras.push_back(std::move(entry));
   }
 
   // ---- number and path lists
