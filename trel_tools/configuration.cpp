@@ -360,7 +360,8 @@ struct configuration::catalogue_row {
 
 // The parsers of the structured parameters, one per kind. Each receives an
 // assignment that passed the repeat rule; an object is created only when a
-// value is accepted (the camera keys with a per-index entry excepted).
+// value is accepted, except for the camera keys, whose list the first line
+// creates whether it is accepted or not.
 struct configuration::structured_rules {
   using row = catalogue_row;
 
