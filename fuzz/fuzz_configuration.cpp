@@ -4,13 +4,18 @@
 // import either file by name, itself included: import cycles of one and two
 // files, and imports of missing files, are part of what gets explored.
 // A malformed line throws exception_l; every other problem is a warning.
+// A configuration that was read is then turned into a camera rig, so that the
+// per-camera entries, whole, cut short or empty, reach Camera::init; a rig that
+// cannot be built throws exception_l too.
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <vector>
 
 #include "fuzz/fuzz_support.h"
+#include "trel_tools/Camera.h"
 #include "trel_tools/configuration.h"
 #include "trel_tools/exception_l.h"
 
@@ -67,6 +72,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string mode;
     if (!config.get_param("classes", classes) || !config.get_param("mode", mode))
       trel_fuzz::finding("a catalogue parameter went missing");
+    std::vector<trel::Camera> rig;
+    trel::create_camera_vector(rig, config);
   } catch (const trel::exception_l&) {
   }
   return 0;

@@ -233,11 +233,17 @@ struct config_line {
   const char* value;
 };
 
-// The catalogue's defaults and then `lines`, applied as file lines would be; warnings swallowed.
+// The catalogue's defaults and then `lines`, applied through set_param by a
+// client that swallows the warnings and goes on after a line that throws.
 std::unique_ptr<trel::configuration> configuration_of(const std::vector<config_line>& lines) {
   auto config = std::make_unique<trel::configuration>();
   testing::internal::CaptureStderr();
-  for (const config_line& line : lines) config->set_param(line.key, line.value);
+  for (const config_line& line : lines) {
+    try {
+      config->set_param(line.key, line.value);
+    } catch (const trel::exception_l&) {
+    }
+  }
   testing::internal::GetCapturedStderr();
   return config;
 }
@@ -333,6 +339,14 @@ TEST(CameraRig, BadEntriesThrowAndLeaveTheRigAlone) {
        "specified"},
       {{kProj, kProj, kSpace, kSpace, {"projection_offsets", "1|2"}}, {5},
        "Camera::init() : projection offset for camera 1 has 1entries rather than 2"},
+      // An offsets line without a separator throws but keeps camera 0's place.
+      {{kProj, kProj, kSpace, kSpace, {"projection_offsets", "12"}, {"projection_offsets", "1|2"}}, {},
+       "Camera::init() : projection offset for camera 0 has 0entries rather than 2"},
+      // Refused projection lines still name the projection style.
+      {{kPinhole, {"camera_proj_mats", "1|2"}},
+       {},
+       "Config file contains both bumblebee_params and camera_proj_mats. Don't know how to order these so not "
+       "handled (yet)."},
       {{kPinhole, {"bumblebee_params", "1.5|0.5|1|0.5|512|256|0.25"}}, {}, short_entry + "1 has 1" + not_read},
       {{{"bumblebee_params", "0.5|0.5|1|0.5|512"}}, {}, short_entry + "0 has 0" + not_read},
   };

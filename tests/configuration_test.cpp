@@ -985,7 +985,8 @@ INSTANTIATE_TEST_SUITE_P(
         S{"camera_proj_mats", {"1|2|3|4|5|6|7|8|9|10|11", "1|2|3|4|5|6|7|8|9|10|11|12"},
           "[[1,2,3,4,5,6,7,8,9,10,11,12]]",
           warnings({"When reading camera_proj_mats, should be 12 values, entry was: 1|2|3|4|5|6|7|8|9|10|11"})},
-        S{"camera_space_transform", {"1|0|0|0|0|1|0|0|0|0|1|0|0|0|0|1|0"}, "<none>",
+        // A refused line leaves the list in place, empty.
+        S{"camera_space_transform", {"1|0|0|0|0|1|0|0|0|0|1|0|0|0|0|1|0"}, "[]",
           warnings({"When reading camera_space_transform, should be 16 values, entry was: "
                     "1|0|0|0|0|1|0|0|0|0|1|0|0|0|0|1|0"})},
         S{"projection_offsets", {"12|-7", "3|4|5"}, "[[12,-7],[3,4]]", ""}));
@@ -996,7 +997,7 @@ INSTANTIATE_TEST_SUITE_P(
         S{"closing_kernel",
           {"3|3|2|2|0", "0|3|1|1|0|1", "3|-1|1|1|0|1", "3|3|4|2|0|1", "3|3|2|0|0|1", "3|3|2|2|3|1",
            "3|3|2|2|100|1|0|255|0|255|256|255|0|255|0", "2|1|1|1|100|1|-1|0", "3|3|2|2|100|1|0|255|0|255|255|255|0|255",
-           "3|3|2|2|0|0", "100000|100000|1|1|0|1"},
+           "3|3|2|2|0|0", "100000|100000|1|1|0|1", "1026|1|1|1|0|1", "1|1026|1|1|0|1", "23000|23000|1|1|0|1"},
           "<none>",
           format("kernel", "cols|rows|anchorx|anchory|shape|iterations|value1...", "3|3|2|2|0") +
               warnings({"ncols less than 1: 0", "nrows less than 1: -1",
@@ -1007,7 +1008,13 @@ INSTANTIATE_TEST_SUITE_P(
                         "value not from 0 to 255: 256", "value not from 0 to 255: -1",
                         "A custom kernel of 3 x 3 needs 9 kernel values, but 8 were given",
                         "number of iterations must be greater than 0, entered value was: 0",
-                        "kernel of 100000 x 100000 is too large"})},
+                        "kernel of 100000 x 100000 is too large, the largest is 1025 x 1025",
+                        "kernel of 1026 x 1 is too large, the largest is 1025 x 1025",
+                        "kernel of 1 x 1026 is too large, the largest is 1025 x 1025",
+                        "kernel of 23000 x 23000 is too large, the largest is 1025 x 1025"})},
+        // The largest kernel accepted.
+        S{"closing_kernel", {"1025|1|1025|1|0|1"},
+          "{1025,1,1024,0,0}" + text_of(std::vector<double>(1025, 1.0)), ""},
         // The anchor may be the last row and column; OpenCV draws the cross through it.
         S{"closing_kernel", {"3|3|3|3|1|1", "3|3|2|2|0|1"}, "{3,3,2,2,1}[0,0,1,0,0,1,1,1,1]", keep("closing_kernel")},
         S{"closing_kernel", {"3|3|2|2|100|2|0|255|0|255|255|255|0|255|0"},
@@ -1126,7 +1133,7 @@ TEST(ConfigurationStructured, RigFilesFormOneEntryPerCameraLine) {
   }
 }
 
-TEST(ConfigurationStructured, ProjectionOffsetsWithoutSeparatorThrowsAndStoresNothing) {
+TEST(ConfigurationStructured, ProjectionOffsetsWithoutSeparatorThrowsAndKeepsAnEmptyEntry) {
   temp_dir dir;
   try {
     const trel::configuration config(dir.write("rig.txt", "projection_offsets=1|2\nprojection_offsets=12\n"));
@@ -1141,10 +1148,11 @@ TEST(ConfigurationStructured, ProjectionOffsetsWithoutSeparatorThrowsAndStoresNo
   }
   inspectable_configuration config;
   EXPECT_THROW(config.set_param("projection_offsets", ""), trel::exception_l);
-  EXPECT_EQ(object_text(config, "projection_offsets"), "<none>");
+  EXPECT_EQ(object_text(config, "projection_offsets"), "[[]]");
   config.set_param("projection_offsets", "1|2");
   EXPECT_THROW(config.set_param("projection_offsets", "1,2"), trel::exception_l);
-  EXPECT_EQ(object_text(config, "projection_offsets"), "[[1,2]]");
+  config.set_param("projection_offsets", "3|4");
+  EXPECT_EQ(object_text(config, "projection_offsets"), "[[],[1,2],[],[3,4]]");
 }
 
 TEST(ConfigurationStructured, GetParamHandsOutTheStoresObjectOfItsOwnTypeOnly) {

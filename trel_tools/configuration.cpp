@@ -360,7 +360,8 @@ struct configuration::catalogue_row {
 
 // The parsers of the structured parameters, one per kind. Each receives an
 // assignment that passed the repeat rule; an object is created only when a
-// value is accepted (the camera keys with a per-index entry excepted).
+// value is accepted, except for the camera keys, whose list the first line
+// creates whether it is accepted or not.
 struct configuration::structured_rules {
   using row = catalogue_row;
 
@@ -424,26 +425,33 @@ struct configuration::structured_rules {
                     "quat_x|quat_y|quat_z|quat_w|x_offset|y_offset|z_offset");
   }
 
+  // A value without '|' still takes its index, with an empty entry, before it
+  // throws: a client that catches and goes on keeps every later line on its own
+  // camera, and Camera::init reports the empty entry for this one.
   static void projection_offsets(configuration&, const row&, parameter& record, const std::string& value) {
+    std::vector<double>& entry = new_camera_entry(record);
     const std::string::size_type bar = value.find('|');
     if (bar == std::string::npos)
       throw value_error{"Format incorrect, projection_offsets should be entered as \"x_offset|y_offset\". Entered "
                         "value was: \"" +
                         value + "\""};
-    created<camera_list>(record).push_back(
-        {text_to_double(value.substr(0, bar)), text_to_double(value.substr(bar + 1))});
+    entry = {text_to_double(value.substr(0, bar)), text_to_double(value.substr(bar + 1))};
   }
 
-  // A matrix entry of exactly `count` values, or a warning and no entry.
+  // A matrix entry of exactly `count` values, or a warning and no entry. The
+  // list exists after the first line either way, so that a refused line still
+  // counts as the key being assigned (create_camera_vector refuses a rig that
+  // names both calibration styles).
   template <std::size_t count>
   static void matrix_entry(configuration&, const row& r, parameter& record, const std::string& value) {
+    camera_list& cameras = created<camera_list>(record);
     std::vector<double> entry;
     for (const std::string& field : split_all(value)) entry.push_back(text_to_double(field));
     if (entry.size() != count) {
       std::cerr << r.warning << value << std::endl;
       return;
     }
-    created<camera_list>(record).push_back(std::move(entry));
+    cameras.push_back(std::move(entry));
   }
 
   // ---- number and path lists
@@ -641,12 +649,14 @@ struct configuration::structured_rules {
              "was: ",
              shape))
       return;
-    // OpenCV sizes the element in an int of bytes.
-    const long long cells = static_cast<long long>(cols) * rows;
-    if (cells > (INT_MAX - 1024) / static_cast<long long>(sizeof(int))) {
-      std::cerr << "WARNING: kernel of " << cols << " x " << rows << " is too large" << std::endl;
+    // A structuring element larger than any image it would close is a typo;
+    // refusing it here also keeps OpenCV's int byte count far from overflow.
+    if (cols > max_closing_kernel_size || rows > max_closing_kernel_size) {
+      std::cerr << "WARNING: kernel of " << cols << " x " << rows << " is too large, the largest is "
+                << max_closing_kernel_size << " x " << max_closing_kernel_size << std::endl;
       return;
     }
+    const long long cells = static_cast<long long>(cols) * rows;
     std::vector<int> values;
     if (shape == CV_SHAPE_CUSTOM) {
       const std::size_t given = fields.size() - 6;

@@ -36,9 +36,10 @@ namespace trel {
 //
 // Every problem with a single assignment (unknown name, bad value, repeated
 // name) is one "WARNING: " line on standard error; the parameter then keeps
-// its value. Three faults throw exception_l instead, changing nothing: a
-// projection_offsets value without '|', and a field that is not a number in
-// sequence_lengths or mahalanobis_covariance, whose numbers are read strictly.
+// its value. Three faults throw exception_l instead: a projection_offsets value
+// without '|' (which still takes its camera's index, see below), and a field
+// that is not a number in sequence_lengths or mahalanobis_covariance, whose
+// numbers are read strictly (these change nothing).
 // Values are copied out by get_param, except for structured
 // parameters, whose objects the store owns for its whole lifetime.
 //
@@ -61,11 +62,13 @@ namespace trel {
 //                              row (value r*4+c is row r, column c). A line with
 //                              another count is refused with a warning and takes
 //                              no index: the next line becomes that camera's entry.
+//                              The list exists (perhaps empty) after the first line.
 //   camera_space_transform     16 values: the 4x4 transform row by row; refused
 //                              like camera_proj_mats otherwise.
 //   projection_offsets         x_offset|y_offset: entry of exactly 2 values (a
 //                              third field is ignored). A value without '|' throws
-//                              exception_l and stores nothing.
+//                              exception_l after appending an empty entry, so later
+//                              lines keep their cameras.
 //   extrinsic_camera_params    euler_z(roll)|euler_x(pitch)|euler_y(yaw)|
 //                              x_offset|y_offset|z_offset: 6 values, angles in
 //                              degrees, offsets the camera position in the world.
@@ -91,11 +94,16 @@ namespace trel {
 //   std::vector<configuration::pixel_size>*      pixel_sizes
 //   std::vector<trel::sample>*                   sample (its values go to class_vector)
 //   cv::Rect*                  classifier_detector_roi
-//   IplConvKernel*             closing_kernel (its iteration count is closing_iterations)
+//   IplConvKernel*             closing_kernel (its iteration count is closing_iterations);
+//                              at most max_closing_kernel_size columns and rows, a
+//                              larger kernel is refused with a warning
 //
 // Not copyable. Meant for one thread at a time.
 class TREL_TOOLS_EXPORT configuration {
 public:
+  // The largest closing_kernel accepted, in columns and in rows (1025 x 1025).
+  static constexpr int max_closing_kernel_size = 1025;
+
   // The object of each camera key: one entry of doubles per camera.
   using camera_list = std::vector<std::vector<double>>;
 
