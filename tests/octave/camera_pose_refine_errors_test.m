@@ -149,12 +149,8 @@
 %!     "field 'Loss' is not an option; the options are: loss, loss_scale, sigma, covariance"
 %!   struct("loss", "l1"), ["field 'loss' should be " losses ", instead got 'l1'"]
 %!   struct("loss", ["huber"; "cauch"]), ["field 'loss' should be " losses ", instead got 2 by 5 of char"]
-%!   struct("loss", 2), ["field 'loss' should be " losses ", instead got 1 by 1 of double"]
 %!   struct("loss_scale", -1), "field 'loss_scale' should be a finite positive number, instead got -1"
-%!   struct("loss_scale", 0), "field 'loss_scale' should be a finite positive number, instead got 0"
 %!   struct("loss_scale", NaN), "field 'loss_scale' should be a finite positive number, instead got nan"
-%!   struct("loss_scale", Inf), "field 'loss_scale' should be a finite positive number, instead got inf"
-%!   struct("loss_scale", [1 2]), "field 'loss_scale' should be a finite positive number, instead got 1 by 2 of double"
 %!   struct("loss_scale", single(1)), "field 'loss_scale' should be a finite positive number, instead got 1 by 1 of single"
 %!   struct("loss_scale", 1i), ...
 %!     "field 'loss_scale' should be a finite positive number, instead got 1 by 1 of complex double"
