@@ -11,6 +11,7 @@
 #include "camera_pose_refine/camera_position_grad_funcs.h"
 #include "camera_pose_refine/camera_position_hybrid_grad_funcs.h"
 #include "camera_pose_refine/camera_position_opt_func.h"
+#include "camera_pose_refine/plugin_options.h"
 #include "trel_tools/exception_l.h"
 #include "trel_tools/matrix.h"
 #include "trel_tools/pose_refinement.h"
@@ -45,7 +46,8 @@ const char* const k_help_lines =
     "(5) a flag indicating rotation type (0=aau, 1=aan, 2=qu, 3=qn,   10=aau-bv, 11=aan-bv, "
     "12=qu-bv,   -1=qu,aau,aan, -2=aau,qu,aan,  -3=aan,qu,aau) optional, default=0\n"
     "(6) a vector of weights for the various equations (most useful for hybrid representation, or "
-    "confidence of points) optional\n";
+    "confidence of points) optional\n"
+    "(7) a struct of options (loss, loss_scale, sigma, covariance) optional\n";
 
 bool is_vector(const Mex_host& host, const Mex_array* a) {
   return host.get_m(a) == 1 || host.get_n(a) == 1;
@@ -77,8 +79,27 @@ float narrow_to_float(double v) {
 
 }  // namespace
 
-const char* const pose_refine_summary_fields[5] = {"iterations", "initial_error", "final_error", "stop_reason",
-                                                   "returned_iteration"};
+const char* const pose_refine_summary_fields[13] = {
+    "iterations", "initial_error", "final_error", "stop_reason", "returned_iteration", "initial_rms",  "final_rms",
+    "loss",       "loss_scale",    "inliers",     "covariance",  "covariance_rank",    "condition_number"};
+
+Pose_refine_options read_refine_options(const Mex_host& host, const Mex_array* a) {
+  const std::vector<Mex_option_field> fields = {
+      {"loss", Mex_option_kind::text, {"squared", "huber", "cauchy", "soft_l1", "truncated"}},
+      {"loss_scale", Mex_option_kind::positive_number, {}},
+      {"sigma", Mex_option_kind::non_negative_number, {}},
+      {"covariance", Mex_option_kind::flag, {}},
+  };
+  const Mex_options read = read_mex_options(host, a, 7, fields);
+  CPR_CHECK(read.refusal.empty(), read.refusal);
+  Pose_refine_options options;
+  // The choices above are exactly the loss names, so the conversion cannot fail.
+  loss_from_name(read.text("loss", loss_name(options.loss)), options.loss);
+  options.loss_scale = read.number("loss_scale", options.loss_scale);
+  options.sigma = read.number("sigma", options.sigma);
+  options.covariance = read.flag("covariance", options.covariance);
+  return options;
+}
 
 std::vector<double> Pose_refine_arguments::finite_difference_steps() const {
   return pose_finite_difference_steps(x, nrot, points);
@@ -88,8 +109,8 @@ Pose_refine_arguments read_pose_refine_arguments(const Mex_host& host, int nlhs,
                                                  const Mex_array* const prhs[]) {
   Pose_refine_arguments args;
 
-  CPR_CHECK(nrhs >= 3 && nrhs <= 6,
-            "3 to 6 inputs required. Got " << nrhs << " Arguments should be: \n" << k_help_lines);
+  CPR_CHECK(nrhs >= 3 && nrhs <= 7,
+            "3 to 7 inputs required. Got " << nrhs << " Arguments should be: \n" << k_help_lines);
   // 0 outputs still give one value (the host's `ans`); a second is the summary.
   CPR_CHECK(nlhs >= 0 && nlhs <= 2, "1 output required. Got " << nlhs);
 
@@ -220,26 +241,52 @@ Mex_array* scalar(Mex_host& host, double v) {
   return a;
 }
 
+// 1 by n logical row of the flags.
+Mex_array* logical_row(Mex_host& host, const std::vector<unsigned char>& flags) {
+  Mex_array* a = host.create_logical_matrix(1, flags.size());
+  for (std::size_t k = 0; k < flags.size(); ++k) host.set_logical(a, k, flags[k] != 0);
+  return a;
+}
+
+// n by n matrix of a row-major square, or [] when there is none.
+Mex_array* square_matrix(Mex_host& host, const std::vector<double>& row_major, std::size_t n) {
+  if (row_major.size() != n * n) return host.create_double_matrix(0, 0);
+  Mex_array* a = host.create_double_matrix(n, n);
+  for (std::size_t r = 0; r < n; ++r)
+    for (std::size_t c = 0; c < n; ++c) mex_matrix_access(host, a, r, c) = row_major[r * n + c];
+  return a;
+}
+
 Mex_array* summary_struct(Mex_host& host, const Solve_summary& summary) {
-  Mex_array* s = host.create_struct(pose_refine_summary_fields, 5);
+  Mex_array* s = host.create_struct(pose_refine_summary_fields, 13);
   host.set_field(s, pose_refine_summary_fields[0], scalar(host, summary.iterations));
   host.set_field(s, pose_refine_summary_fields[1], scalar(host, summary.initial_error));
   host.set_field(s, pose_refine_summary_fields[2], scalar(host, summary.final_error));
   host.set_field(s, pose_refine_summary_fields[3], host.create_string(stop_reason_name(summary.stop_reason)));
   host.set_field(s, pose_refine_summary_fields[4], scalar(host, summary.returned_iteration));
+  host.set_field(s, pose_refine_summary_fields[5], scalar(host, summary.initial_rms));
+  host.set_field(s, pose_refine_summary_fields[6], scalar(host, summary.final_rms));
+  host.set_field(s, pose_refine_summary_fields[7], host.create_string(summary.loss.c_str()));
+  host.set_field(s, pose_refine_summary_fields[8], scalar(host, summary.loss_scale));
+  host.set_field(s, pose_refine_summary_fields[9], logical_row(host, summary.inliers));
+  host.set_field(s, pose_refine_summary_fields[10], square_matrix(host, summary.covariance, 6));
+  host.set_field(s, pose_refine_summary_fields[11], scalar(host, summary.covariance_rank));
+  host.set_field(s, pose_refine_summary_fields[12], scalar(host, summary.condition_number));
   return s;
 }
 
-void solve_and_output(Mex_host& host, const Pose_refine_arguments& args, bool want_summary, Mex_array* plhs[]) {
+void solve_and_output(Mex_host& host, const Pose_refine_arguments& args, const Pose_refine_options& robust,
+                      bool want_summary, Mex_array* plhs[]) {
   CPR_GUARD_BEGIN
-  Pose_refine_options options;
+  Pose_refine_options options = robust;
   options.rotation_code = args.rotation_type;
   options.max_iters = args.max_iters;
   options.min_x_step = args.min_x_step;
   options.min_y_step = args.min_y_step;
   options.finite_differences = args.use_finite_difference;
   options.weights = args.weights;
-  options.covariance = false;  // the summary struct does not carry it
+  // Only the summary carries the covariance: a call without it costs no more than the solve.
+  options.covariance = want_summary && robust.covariance;
   // The target repeats the observations once per repetition; refine_pose takes them once.
   const std::vector<double> observations(
       args.target.begin(), args.target.begin() + static_cast<std::ptrdiff_t>(args.observation_rows * args.npts));
@@ -265,7 +312,8 @@ void camera_pose_refine_entry(Mex_host& host, int nlhs, Mex_array* plhs[], int n
   std::string error_text;
   try {
     const Pose_refine_arguments args = read_pose_refine_arguments(host, nlhs, nrhs, prhs);
-    solve_and_output(host, args, nlhs == 2, plhs);
+    const Pose_refine_options robust = nrhs >= 7 ? read_refine_options(host, prhs[6]) : Pose_refine_options();
+    solve_and_output(host, args, robust, nlhs == 2, plhs);
     return;
   } catch (const std::exception& e) {
     error_text = e.what();

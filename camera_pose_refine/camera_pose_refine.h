@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "camera_pose_refine/mex_host_interface.h"
+#include "trel_tools/pose_refinement.h"
 #include "trel_opt/solver.h"
 
 namespace trel {
@@ -74,7 +75,9 @@ Pose_refine_arguments read_pose_refine_arguments(const Mex_host& host, int nlhs,
                                                  const Mex_array* const prhs[]);
 
 // The plug-in's whole driver, host-independent: checks and converts the inputs,
-// refines the pose with the linearised least-squares solver and stores the refined
+// reads the options of input 7 when given (read_refine_options; without it the
+// squared loss), refines the pose with the linearised least-squares solver (iteratively
+// reweighted for a robust loss) and stores the refined
 // search vector (1 by ndims, same parameterisation as input 1) in plhs[0] (also for
 // nlhs 0, the host's `ans`) and, when nlhs is 2, the summary of the solve in plhs[1]
 // as a 1 by 1 struct (pose_refine_summary_fields). plhs holds at least
@@ -84,11 +87,27 @@ Pose_refine_arguments read_pose_refine_arguments(const Mex_host& host, int nlhs,
 void camera_pose_refine_entry(Mex_host& host, int nlhs, Mex_array* plhs[], int nrhs,
                               const Mex_array* const prhs[]);
 
+// Reads input 7, the options struct, into the loss, loss_scale, sigma and covariance
+// of the options (the rest keep their defaults; fields the struct does not hold too).
+// Its fields: loss ('squared', 'huber', 'cauchy', 'soft_l1' or 'truncated'),
+// loss_scale (finite, positive), sigma (finite, 0 or more), covariance (logical
+// scalar, or 0 or 1). Throws exception_l at depth 0 in the entry's frame, naming the
+// field, for anything else: not a 1 by 1 struct, an unknown field, a value of the
+// wrong class, size or range.
+Pose_refine_options read_refine_options(const Mex_host& host, const Mex_array* a);
+
 // Fields of the summary struct, in order: iterations (steps run), initial_error and
-// final_error (weighted sums of squares at the start and at the returned vector),
-// stop_reason ('max_iters', 'min_x_step' or 'min_y_step') and returned_iteration (the
-// steps taken to reach the returned vector; 0 when it is the start).
-extern const char* const pose_refine_summary_fields[5];
+// final_error (weighted sums of squares at the start and at the returned vector; the
+// robust cost with a robust loss), stop_reason ('max_iters', 'min_x_step' or
+// 'min_y_step'), returned_iteration (the steps taken to reach the returned vector; 0
+// when it is the start), initial_rms and final_rms (root mean square of the points'
+// reprojection errors at the start and at the returned vector), loss (its name),
+// loss_scale, inliers (1 by npts logical), covariance (6 by 6 over the rotation-vector
+// perturbation in world axes then the camera centre, or [] when it was not asked for
+// or is not reliable), covariance_rank and condition_number (of the normal matrix; 0
+// and NaN when not computed). The covariance is computed only when the summary is
+// requested and the options do not turn it off.
+extern const char* const pose_refine_summary_fields[13];
 
 }  // namespace trel
 

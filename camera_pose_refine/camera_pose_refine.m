@@ -3,6 +3,7 @@
 %   X = CAMERA_POSE_REFINE(CAMERA, POINTS, OBSERVATIONS, CRITERIA)
 %   X = CAMERA_POSE_REFINE(CAMERA, POINTS, OBSERVATIONS, CRITERIA, ROTATION_TYPE)
 %   X = CAMERA_POSE_REFINE(CAMERA, POINTS, OBSERVATIONS, CRITERIA, ROTATION_TYPE, WEIGHTS)
+%   X = CAMERA_POSE_REFINE(CAMERA, POINTS, OBSERVATIONS, CRITERIA, ROTATION_TYPE, WEIGHTS, OPTIONS)
 %   [X, INFO] = CAMERA_POSE_REFINE(...)
 %
 %   Refines the pose of a pinhole camera by iterated linearised least squares
@@ -55,6 +56,36 @@
 %   (6) WEIGHTS (optional): vector of one weight per equation, in the order
 %       point 1 (u, v[, w]), point 2, ... and, for the hybrid types, that block
 %       once per parameterisation (6*N values). Default: all 1.
+%   (7) OPTIONS (optional): 1 by 1 struct; each field is optional, any other
+%       field is an error. Inputs 4 to 6 cannot be skipped or given as [];
+%       to pass OPTIONS alone give their defaults:
+%         camera_pose_refine(CAMERA, POINTS, OBS, [10 0 -10000 0], 0, ...
+%                            ones(1, ROWS*N*REPS), OPTIONS)
+%       with ROWS the rows per point and REPS 3 for the hybrid types, else 1.
+%       Without OPTIONS (or with struct()) the call is the plain least squares.
+%         loss        'squared' (default), 'huber', 'cauchy', 'soft_l1' or
+%                     'truncated': the loss rho(s) of each point's squared
+%                     reprojection error s = e^2 (e the norm of the point's
+%                     residual), with scale c = loss_scale:
+%                       squared    s
+%                       huber      s for e <= c, 2*c*e - c^2 beyond
+%                       cauchy     c^2 * log(1 + s/c^2)
+%                       soft_l1    2*c^2 * (sqrt(1 + s/c^2) - 1)
+%                       truncated  min(s, c^2)
+%                     A robust loss is minimised by iteratively reweighted
+%                     Gauss-Newton: each step weighs every equation of a point
+%                     by its weight in WEIGHTS times sqrt(rho'(e^2)) at the
+%                     current pose. CRITERIA then apply to the robust cost.
+%         loss_scale  finite number > 0, default 1: pixels, or camera-frame
+%                     units for the -bv types. A point whose error at X is
+%                     below it is an inlier.
+%         sigma       finite number >= 0, default 0: standard deviation of one
+%                     observation component, when known. 0 estimates it from
+%                     the residuals at X (weighted sum of squares / (m - 6),
+%                     m the equations of non-zero weight).
+%         covariance  true (default) or false (logical, or 0 or 1): compute
+%                     INFO.covariance. It is computed only when INFO is
+%                     requested, so a call with one output costs no more.
 %
 %   Output
 %   X: 1 by NROT+3 row, the refined rotation values and camera centre in the
@@ -66,10 +97,39 @@
 %     final_error         weighted sum of squares at X
 %     stop_reason         'max_iters', 'min_x_step' or 'min_y_step'
 %     returned_iteration  steps taken to reach X (0: X is the start)
+%     initial_rms         root mean square over the points of each point's
+%                         reprojection error (the norm of its unweighted
+%                         residual) at the start: pixels, or camera-frame
+%                         units for the -bv types
+%     final_rms           the same at X
+%     loss                name of the loss minimised ('squared' by default)
+%     loss_scale          its scale
+%     inliers             1 by N logical: true for a point of non-zero weight
+%                         whose error at X is below loss_scale (with the
+%                         squared loss, every point of non-zero weight)
+%     covariance          6 by 6 covariance of the pose at X, or [] when it was
+%                         turned off or is not reliable (normal matrix of rank
+%                         below 6 or condition number above 1e10, or sigma 0
+%                         and no more than 6 equations). Its parameters are
+%                         (delta, t), whatever ROTATION_TYPE: delta the
+%                         rotation-vector perturbation in world axes, the
+%                         rotation being expm(skew(delta)) * R with R that of
+%                         X, then t the camera centre in world coordinates.
+%                         It is sigma^2 times the inverse of the Gauss-Newton
+%                         normal matrix sum(J' * W * J) (J the Jacobian of a
+%                         point's residual over (delta, t), W its squared
+%                         weights times its robust weight), the hybrid types
+%                         using their first block of equations only.
+%     covariance_rank     numerical rank of the normal matrix (0 when not computed)
+%     condition_number    its condition number (NaN when not computed)
+%   With a robust loss, initial_error and final_error are the robust cost
+%   sum over points of rho(e^2) (times the point's squared weights) instead.
 %
 %   Errors
 %   Every failure (wrong number of inputs or outputs, wrong class or size of an
-%   input, NaN or Inf in an input, no points, an invalid rotation type, a step
+%   input, NaN or Inf in an input, no points, an invalid rotation type, an
+%   OPTIONS that is not a 1 by 1 struct, an unknown field of it or a field of
+%   the wrong class, size or value (the message names the field), a step
 %   whose Jacobian or residual is not finite, any other solver failure) raises
 %   one error with the identifier 'Mex:exception' whose message is the
 %   plug-in's call trace; at most two outputs may be requested.
@@ -77,3 +137,7 @@
 %   Example
 %     K = [800 320 240];                       % k11, k13, k23
 %     x = camera_pose_refine([0.1 0 0 0 0 -5 K], P, uv, [20 1e-9 -1e4 0], 0);
+%     opts = struct('loss', 'huber', 'loss_scale', 2);
+%     [x, info] = camera_pose_refine([0.1 0 0 0 0 -5 K], P, uv, ...
+%                                    [20 1e-9 -1e4 0], 0, ones(1, 2*size(P, 2)), opts);
+%     outliers = find(~info.inliers);

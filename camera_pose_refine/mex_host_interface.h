@@ -2,6 +2,8 @@
 #define CAMERA_POSE_REFINE_MEX_HOST_INTERFACE_H
 
 #include <cstddef>
+#include <string>
+#include <vector>
 
 namespace trel {
 
@@ -38,6 +40,26 @@ public:
   virtual void set_field(Mex_array* s, const char* name, Mex_array* value) = 0;
   // mxCreateString(text): a new character row.
   virtual Mex_array* create_string(const char* text) = 0;
+  // mxIsStruct, mxIsChar, mxIsLogical: the array's class.
+  virtual bool is_struct(const Mex_array* a) const = 0;
+  virtual bool is_char(const Mex_array* a) const = 0;
+  virtual bool is_logical(const Mex_array* a) const = 0;
+  // mxGetNumberOfFields, mxGetFieldNameByNumber: the field names of a struct (is_struct),
+  // k from 0 to get_number_of_fields(s) - 1.
+  virtual int get_number_of_fields(const Mex_array* s) const = 0;
+  virtual const char* get_field_name_by_number(const Mex_array* s, int k) const = 0;
+  // mxGetField(s, 0, name): the value of a field of element 0 of a struct (is_struct,
+  // at least one element); null when the field is absent or was never set.
+  virtual const Mex_array* get_field(const Mex_array* s, const char* name) const = 0;
+  // mxArrayToString: the characters of a char array (is_char), column-major, copied
+  // out; the host's own copy is released before returning.
+  virtual std::string get_string(const Mex_array* a) const = 0;
+  // mxGetLogicals: the elements of a logical array (is_logical), column-major, copied out.
+  virtual std::vector<bool> get_logicals(const Mex_array* a) const = 0;
+  // mxCreateLogicalMatrix(m, n): a new m by n logical matrix, all false.
+  virtual Mex_array* create_logical_matrix(std::size_t m, std::size_t n) = 0;
+  // Element k (column-major) of a logical array the entry created itself.
+  virtual void set_logical(Mex_array* a, std::size_t k, bool value) = 0;
   // mexErrMsgIdAndTxt(id, "%s", text): raises the host error. `text` is plain text,
   // never a format. The real host does not return; a replacement may.
   virtual void err_msg_id_and_txt(const char* id, const char* text) = 0;

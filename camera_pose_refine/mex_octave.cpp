@@ -4,6 +4,9 @@
 
 #include "mex.h"
 
+#include <string>
+#include <vector>
+
 #include "camera_pose_refine/camera_pose_refine.h"
 
 namespace {
@@ -50,6 +53,35 @@ public:
                static_cast<mxArray*>(static_cast<void*>(value)));
   }
   trel::Mex_array* create_string(const char* text) override { return to_trel(mxCreateString(text)); }
+  bool is_struct(const trel::Mex_array* a) const override { return mxIsStruct(to_mx(a)); }
+  bool is_char(const trel::Mex_array* a) const override { return mxIsChar(to_mx(a)); }
+  bool is_logical(const trel::Mex_array* a) const override { return mxIsLogical(to_mx(a)); }
+  int get_number_of_fields(const trel::Mex_array* s) const override { return mxGetNumberOfFields(to_mx(s)); }
+  const char* get_field_name_by_number(const trel::Mex_array* s, int k) const override {
+    return mxGetFieldNameByNumber(to_mx(s), k);
+  }
+  const trel::Mex_array* get_field(const trel::Mex_array* s, const char* name) const override {
+    return to_trel(mxGetField(to_mx(s), 0, name));
+  }
+  std::string get_string(const trel::Mex_array* a) const override {
+    char* text = mxArrayToString(to_mx(a));
+    if (text == nullptr) return std::string();
+    std::string copy(text);
+    mxFree(text);
+    return copy;
+  }
+  std::vector<bool> get_logicals(const trel::Mex_array* a) const override {
+    const mxLogical* values = mxGetLogicals(to_mx(a));
+    std::vector<bool> copy(mxGetNumberOfElements(to_mx(a)));
+    for (std::size_t k = 0; k < copy.size() && values != nullptr; ++k) copy[k] = values[k] != 0;
+    return copy;
+  }
+  trel::Mex_array* create_logical_matrix(std::size_t m, std::size_t n) override {
+    return to_trel(mxCreateLogicalMatrix(m, n));
+  }
+  void set_logical(trel::Mex_array* a, std::size_t k, bool value) override {
+    mxGetLogicals(static_cast<mxArray*>(static_cast<void*>(a)))[k] = value;
+  }
   void err_msg_id_and_txt(const char* id, const char* text) override {
     mexErrMsgIdAndTxt(id, "%s", text);
   }
@@ -58,9 +90,9 @@ public:
 }  // namespace
 
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
-  // The entry reads inputs only when nrhs is 3 to 6, so six slots always suffice.
-  const trel::Mex_array* inputs[6] = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
-  for (int i = 0; i < nrhs && i < 6; ++i)
+  // The entry reads inputs only when nrhs is 3 to 7, so seven slots always suffice.
+  const trel::Mex_array* inputs[7] = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+  for (int i = 0; i < nrhs && i < 7; ++i)
     inputs[i] = static_cast<const trel::Mex_array*>(static_cast<const void*>(prhs[i]));
   trel::Mex_array* outputs[2] = {nullptr, nullptr};
 

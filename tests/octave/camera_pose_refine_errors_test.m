@@ -20,6 +20,10 @@
 %!  error ("no error raised; expected: %s", detail);
 %!endfunction
 
+%!function x = outputs_two (cam, pts, obs, c, w, options)
+%!  [x, info] = camera_pose_refine (cam, pts, obs, c, 0, w, options);
+%!endfunction
+
 %!function ok = is_valid_result (x, ndims)
 %!  ok = isa (x, "double") && isreal (x) && isequal (size (x), [1, ndims]);
 %!endfunction
@@ -34,15 +38,16 @@
 %!   "(5) a flag indicating rotation type (0=aau, 1=aan, 2=qu, 3=qn,   10=aau-bv, 11=aan-bv, 12=qu-bv,   ", ...
 %!   "-1=qu,aau,aan, -2=aau,qu,aan,  -3=aan,qu,aau) optional, default=0\n", ...
 %!   "(6) a vector of weights for the various equations (most useful for hybrid representation, ", ...
-%!   "or confidence of points) optional"];
+%!   "or confidence of points) optional\n", ...
+%!   "(7) a struct of options (loss, loss_scale, sigma, covariance) optional"];
 %! invalid = ["Rotation type must be from: (0=aau, 1=aan, 2=qu, 3=qn,   10=aau-bv, 11=aan-bv, ", ...
 %!   "12=qu-bv,   -1=qu,aau,aan, -2=aau,qu,aan,  -3=aan,qu,aau), got an invalid value of "];
 
 %!test
 %! check_mex_error (@() camera_pose_refine (cam, pts),
-%!   ["3 to 6 inputs required. Got 2 Arguments should be: \n" help_lines]);
-%! check_mex_error (@() camera_pose_refine (cam, pts, obs, [10 0 0 0], 0, ones(1, 12), 1),
-%!   ["3 to 6 inputs required. Got 7 Arguments should be: \n" help_lines]);
+%!   ["3 to 7 inputs required. Got 2 Arguments should be: \n" help_lines]);
+%! check_mex_error (@() camera_pose_refine (cam, pts, obs, [10 0 0 0], 0, ones(1, 12), struct (), 1),
+%!   ["3 to 7 inputs required. Got 8 Arguments should be: \n" help_lines]);
 
 %!test
 %! try
@@ -60,7 +65,9 @@
 %! assert (ans, x);
 %! [x2, info] = camera_pose_refine (cam, pts, obs, [30 1e-9 -1e4 0]);
 %! assert (x2, x);
-%! assert (fieldnames (info)', {"iterations", "initial_error", "final_error", "stop_reason", "returned_iteration"});
+%! assert (fieldnames (info)', {"iterations", "initial_error", "final_error", "stop_reason", "returned_iteration", ...
+%!                             "initial_rms", "final_rms", "loss", "loss_scale", "inliers", "covariance", ...
+%!                             "covariance_rank", "condition_number"});
 %! assert (info.stop_reason, "min_x_step");
 %! assert (info.returned_iteration, info.iterations - 1);
 %! assert (info.final_error < 1e-3 * info.initial_error);
@@ -130,6 +137,35 @@
 %! check_mex_error (@() camera_pose_refine (cam, pts, obs, [10 0 0 0], 0, sparse (ones (1, 12))),
 %!   "Double vector of length 12 expected as weightings, got 1 by 12 of sparse double");
 
+## Input 7: every bad option is refused with one error naming the field.
+%!test
+%! c = [10 0 -1e4 0]; w = ones (1, 12);
+%! losses = "one of 'squared', 'huber', 'cauchy', 'soft_l1', 'truncated'";
+%! flag = "true or false (a logical scalar, or 0 or 1)";
+%! bad = {
+%!   1, "should be a 1 by 1 struct of options, instead got 1 by 1 of double"
+%!   struct("loss", {"huber", "cauchy"}), "should be a 1 by 1 struct of options, instead got 1 by 2 of struct"
+%!   struct("Loss", "huber"), ...
+%!     "field 'Loss' is not an option; the options are: loss, loss_scale, sigma, covariance"
+%!   struct("loss", "l1"), ["field 'loss' should be " losses ", instead got 'l1'"]
+%!   struct("loss", ["huber"; "cauch"]), ["field 'loss' should be " losses ", instead got 2 by 5 of char"]
+%!   struct("loss_scale", -1), "field 'loss_scale' should be a finite positive number, instead got -1"
+%!   struct("loss_scale", NaN), "field 'loss_scale' should be a finite positive number, instead got nan"
+%!   struct("loss_scale", single(1)), "field 'loss_scale' should be a finite positive number, instead got 1 by 1 of single"
+%!   struct("loss_scale", 1i), ...
+%!     "field 'loss_scale' should be a finite positive number, instead got 1 by 1 of complex double"
+%!   struct("sigma", -2), "field 'sigma' should be a finite number, 0 or more, instead got -2"
+%!   struct("sigma", {{1}}), "field 'sigma' should be a finite number, 0 or more, instead got 1 by 1 of cell"
+%!   struct("covariance", 2), ["field 'covariance' should be " flag ", instead got 2"]
+%!   struct("covariance", "on"), ["field 'covariance' should be " flag ", instead got 1 by 2 of char"]
+%!   struct("covariance", [true false]), ["field 'covariance' should be " flag ", instead got 1 by 2 of logical"]
+%!   struct("loss", "huber", "loss_scale", 3, "sigma", -Inf), ...
+%!     "field 'sigma' should be a finite number, 0 or more, instead got -inf"};
+%! for k = 1:rows (bad)
+%!   check_mex_error (@() camera_pose_refine (cam, pts, obs, c, 0, w, bad{k, 1}), ["Input 7 " bad{k, 2}]);
+%!   check_mex_error (@() outputs_two (cam, pts, obs, c, w, bad{k, 1}), ["Input 7 " bad{k, 2}]);
+%! end
+
 ## One point gives 2 equations for 6 unknowns: every step is the minimum-norm one,
 ## and the refined pose reprojects the point onto its observation.
 %!test
@@ -158,9 +194,9 @@
 %! c = [10 0 -1e4 0];
 %! bad_values = {int32(1), single(1), true, "a", {1}, struct("a", 1), 1i, sparse(1), [], ...
 %!               zeros(0, 3), NaN, Inf, -Inf, 1e300, -1e300, intmax("int32")};
-%! good = {cam, pts, obs, c, 0, ones(1, 12)};
+%! good = {cam, pts, obs, c, 0, ones(1, 12), struct()};
 %! errors = 0; results = 0;
-%! for position = 1:6
+%! for position = 1:7
 %!   for k = 1:numel (bad_values)
 %!     args = good;
 %!     args{position} = bad_values{k};

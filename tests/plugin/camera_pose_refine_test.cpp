@@ -33,7 +33,8 @@ const std::string kHelpLines =
     "(5) a flag indicating rotation type (0=aau, 1=aan, 2=qu, 3=qn,   10=aau-bv, 11=aan-bv, "
     "12=qu-bv,   -1=qu,aau,aan, -2=aau,qu,aan,  -3=aan,qu,aau) optional, default=0\n"
     "(6) a vector of weights for the various equations (most useful for hybrid representation, or "
-    "confidence of points) optional\n";
+    "confidence of points) optional\n"
+    "(7) a struct of options (loss, loss_scale, sigma, covariance) optional\n";
 
 const std::string kInvalidCode =
     "Rotation type must be from: (0=aau, 1=aan, 2=qu, 3=qn,   10=aau-bv, 11=aan-bv, 12=qu-bv,   "
@@ -244,11 +245,11 @@ const double kInf = std::numeric_limits<double>::infinity();
 
 const Bad_call kBadCalls[] = {
     {"TwoInputs", [](Call& c) { c.in.resize(2); },
-     "3 to 6 inputs required. Got 2 Arguments should be: \n" + kHelpLines},
-    {"SevenInputs", [](Call& c) { c.code(0).resize(7); },
-     "3 to 6 inputs required. Got 7 Arguments should be: \n" + kHelpLines},
+     "3 to 7 inputs required. Got 2 Arguments should be: \n" + kHelpLines},
+    {"EightInputs", [](Call& c) { c.code(0).resize(8); },
+     "3 to 7 inputs required. Got 8 Arguments should be: \n" + kHelpLines},
     {"ZeroInputs", [](Call& c) { c.in.clear(); },
-     "3 to 6 inputs required. Got 0 Arguments should be: \n" + kHelpLines},
+     "3 to 7 inputs required. Got 0 Arguments should be: \n" + kHelpLines},
     {"ThreeOutputs", [](Call& c) { c.nlhs = 3; }, "1 output required. Got 3"},
     {"NegativeOutputs", [](Call& c) { c.nlhs = -1; }, "1 output required. Got -1"},
     {"CodeAsColumn", [](Call& c) { c.code(0).set(4, c.host.column({0, 0})); },
@@ -420,6 +421,10 @@ struct Entry_run {
                                         host.matrix(s.rows, s.npts, s.observations),
                                         host.row(criteria), host.scalar(code)};
     if (weights) in.push_back(host.column(*weights));
+    if (options) {
+      if (!weights) in.push_back(host.row(std::vector<double>(s.rows * s.npts * reps_of(s.code), 1.0)));
+      in.push_back(options(host));
+    }
     Mex_array* plhs[2] = {nullptr, nullptr};
     trel::camera_pose_refine_entry(host, nlhs, plhs, static_cast<int>(in.size()), in.data());
     out = plhs[0];
@@ -427,6 +432,8 @@ struct Entry_run {
   }
   Mex_array* info = nullptr;
   int nlhs = 1;
+  // Input 7, made by the run's own host; none when empty.
+  std::function<const Mex_array*(Fake_mex_host&)> options;
   double field(const char* name) const {
     const trel::testing::Fake_array* f = Fake_mex_host::field(info, name);
     return f != nullptr && f->data.size() == 1 ? f->data[0] : std::numeric_limits<double>::quiet_NaN();
@@ -687,6 +694,137 @@ TEST(CameraPoseRefineEntryErrors, NonFiniteValuesAreRefusedNamingTheInput) {
                 0u);
     }
   }
+}
+
+// ---- input 7: the options struct --------------------------------------------
+
+using Fields = std::vector<std::pair<std::string, const Mex_array*>>;
+
+struct Bad_options {
+  const char* name;
+  std::function<const Mex_array*(Fake_mex_host&)> make;
+  std::string detail;
+};
+
+std::ostream& operator<<(std::ostream& os, const Bad_options& c) { return os << c.name; }
+
+class CameraPoseRefineOptionsRefused : public ::testing::TestWithParam<Bad_options> {};
+
+// Each bad option ends the call with one error naming the field, before any output
+// (or anything else) is created.
+TEST_P(CameraPoseRefineOptionsRefused, NamingTheField) {
+  const Scene s = make_scene(0, 6);
+  Entry_run run;
+  run.options = GetParam().make;
+  run.run(s, {10, 0, -10000, 0}, 0, nullptr, 2);
+  EXPECT_EQ(run.out, nullptr);
+  EXPECT_EQ(run.info, nullptr);
+  EXPECT_EQ(run.host.created, 0);
+  EXPECT_EQ(entry_detail(run.error_text()), "Input 7 " + GetParam().detail);
+}
+
+const std::string kLossChoices = "one of 'squared', 'huber', 'cauchy', 'soft_l1', 'truncated'";
+const std::string kFlag = "true or false (a logical scalar, or 0 or 1)";
+
+const Bad_options kBadOptions[] = {
+    {"NotAStruct", [](Fake_mex_host& h) { return h.scalar(1); },
+     "should be a 1 by 1 struct of options, instead got 1 by 1 of double"},
+    {"StructArray", [](Fake_mex_host& h) { return h.other_class("struct", 1, 2); },
+     "should be a 1 by 1 struct of options, instead got 1 by 2 of struct"},
+    {"UnknownField", [](Fake_mex_host& h) { return h.structure({{"loss_scal", h.scalar(1)}}); },
+     "field 'loss_scal' is not an option; the options are: loss, loss_scale, sigma, covariance"},
+    {"UnknownLoss", [](Fake_mex_host& h) { return h.structure({{"loss", h.text("Huber")}}); },
+     "field 'loss' should be " + kLossChoices + ", instead got 'Huber'"},
+    {"LossNumber", [](Fake_mex_host& h) { return h.structure({{"loss", h.scalar(1)}}); },
+     "field 'loss' should be " + kLossChoices + ", instead got 1 by 1 of double"},
+    {"LossCharMatrix", [](Fake_mex_host& h) { return h.structure({{"loss", h.other_class("char", 2, 5)}}); },
+     "field 'loss' should be " + kLossChoices + ", instead got 2 by 5 of char"},
+    {"NegativeScale", [](Fake_mex_host& h) { return h.structure({{"loss_scale", h.scalar(-1)}}); },
+     "field 'loss_scale' should be a finite positive number, instead got -1"},
+    {"NanScale", [](Fake_mex_host& h) { return h.structure({{"loss_scale", h.scalar(kNan)}}); },
+     "field 'loss_scale' should be a finite positive number, instead got nan"},
+    {"ScaleRow", [](Fake_mex_host& h) { return h.structure({{"loss_scale", h.row({1, 2})}}); },
+     "field 'loss_scale' should be a finite positive number, instead got 1 by 2 of double"},
+    {"ScaleLogical", [](Fake_mex_host& h) { return h.structure({{"loss_scale", h.logical(1, 1, {true})}}); },
+     "field 'loss_scale' should be a finite positive number, instead got 1 by 1 of logical"},
+    {"NegativeSigma", [](Fake_mex_host& h) { return h.structure({{"sigma", h.scalar(-0.5)}}); },
+     "field 'sigma' should be a finite number, 0 or more, instead got -0.5"},
+    {"CovarianceTwo", [](Fake_mex_host& h) { return h.structure({{"covariance", h.scalar(2)}}); },
+     "field 'covariance' should be " + kFlag + ", instead got 2"},
+    {"CovarianceText", [](Fake_mex_host& h) { return h.structure({{"covariance", h.text("yes")}}); },
+     "field 'covariance' should be " + kFlag + ", instead got 1 by 3 of char"},
+    {"BadFieldAfterGoodOnes",
+     [](Fake_mex_host& h) {
+       return h.structure({{"loss", h.text("cauchy")}, {"loss_scale", h.scalar(2)}, {"sigma", h.scalar(kNan)}});
+     },
+     "field 'sigma' should be a finite number, 0 or more, instead got nan"},
+};
+
+INSTANTIATE_TEST_SUITE_P(EveryRefusal, CameraPoseRefineOptionsRefused, ::testing::ValuesIn(kBadOptions),
+                         [](const ::testing::TestParamInfo<Bad_options>& info) {
+                           return std::string(info.param.name);
+                         });
+
+// An empty options struct changes nothing; a robust loss marks the planted outliers
+// and leaves the pose on the inliers' solution; the covariance is a symmetric 6 x 6
+// unless turned off.
+TEST(CameraPoseRefineOptions, RobustLossInliersAndCovariance) {
+  Scene s = make_scene(0, 12);
+  s.observations[6] += 40.0;  // point 3
+  s.observations[15] -= 25.0;  // point 7
+  const std::vector<double> criteria = {30, 1e-12, -10000, 0};
+  Entry_run plain, empty, robust, no_covariance;
+  plain.run(s, criteria, 0, nullptr, 2);
+  empty.options = [](Fake_mex_host& h) { return h.structure({}); };
+  empty.run(s, criteria, 0, nullptr, 2);
+  const auto cauchy = [](bool covariance) {
+    return [covariance](Fake_mex_host& h) {
+      return h.structure({{"loss", h.text("cauchy")},
+                          {"loss_scale", h.scalar(2)},
+                          {"covariance", covariance ? h.logical(1, 1, {true}) : h.scalar(0)}});
+    };
+  };
+  robust.options = cauchy(true);
+  robust.run(s, criteria, 0, nullptr, 2);
+  no_covariance.options = cauchy(false);
+  no_covariance.run(s, criteria, 0, nullptr, 2);
+  ASSERT_TRUE(empty.host.errors.empty() && robust.host.errors.empty()) << robust.error_text();
+
+  EXPECT_EQ(empty.result(), plain.result());
+  // The Cauchy loss keeps a little of the outliers' pull (their weight is about
+  // (c / e)^2), the squared loss all of it.
+  EXPECT_LT(pose_mismatch(s, robust.result()), 0.02 * pose_mismatch(s, plain.result()))
+      << pose_mismatch(s, robust.result()) << " " << pose_mismatch(s, plain.result());
+  EXPECT_EQ(no_covariance.result(), robust.result());
+
+  EXPECT_EQ(Fake_mex_host::field(robust.info, "loss")->text, "cauchy");
+  EXPECT_EQ(robust.field("loss_scale"), 2.0);
+  EXPECT_LT(robust.field("final_rms"), robust.field("initial_rms"));
+  const trel::testing::Fake_array* inliers = Fake_mex_host::field(robust.info, "inliers");
+  ASSERT_NE(inliers, nullptr);
+  ASSERT_EQ(inliers->class_name, "logical");
+  ASSERT_EQ(inliers->m, 1u);
+  std::vector<bool> expected(12, true);
+  expected[3] = expected[7] = false;
+  EXPECT_EQ(inliers->logicals, expected);
+
+  const trel::testing::Fake_array* cov = Fake_mex_host::field(robust.info, "covariance");
+  ASSERT_NE(cov, nullptr);
+  ASSERT_EQ(cov->m, 6u);
+  ASSERT_EQ(cov->n, 6u);
+  for (std::size_t r = 0; r < 6; ++r) {
+    EXPECT_GT(cov->data[r * 7], 0.0);
+    for (std::size_t c = 0; c < r; ++c)
+      EXPECT_NEAR(cov->data[r + 6 * c], cov->data[c + 6 * r],
+                  1e-9 * std::sqrt(cov->data[r * 7] * cov->data[c * 7]));
+  }
+  EXPECT_EQ(robust.field("covariance_rank"), 6.0);
+  EXPECT_GT(robust.field("condition_number"), 1.0);
+
+  const trel::testing::Fake_array* none = Fake_mex_host::field(no_covariance.info, "covariance");
+  ASSERT_NE(none, nullptr);
+  EXPECT_EQ(none->m * none->n, 0u);
+  EXPECT_EQ(no_covariance.field("covariance_rank"), 0.0);
 }
 
 }  // namespace

@@ -21,6 +21,7 @@ struct Fake_array {
   std::size_t n = 0;
   std::vector<double> data;  // column-major, m * n values when the class is double
   std::string text;          // class "char"
+  std::vector<bool> logicals;  // class "logical", m * n values, column-major
   std::vector<std::pair<std::string, const Mex_array*>> fields;  // class "struct", in order
 };
 
@@ -50,6 +51,32 @@ public:
     a->class_name = class_name;
     a->m = m;
     a->n = n;
+    return keep(std::move(a));
+  }
+
+  // A character row.
+  const Mex_array* text(const std::string& characters) {
+    auto a = std::make_unique<Fake_array>();
+    a->class_name = "char";
+    a->m = characters.empty() ? 0 : 1;
+    a->n = characters.size();
+    a->text = characters;
+    return keep(std::move(a));
+  }
+  const Mex_array* logical(std::size_t m, std::size_t n, const std::vector<bool>& column_major) {
+    auto a = std::make_unique<Fake_array>();
+    a->class_name = "logical";
+    a->m = m;
+    a->n = n;
+    a->logicals = column_major;
+    return keep(std::move(a));
+  }
+  // A 1 by 1 struct with these fields, in order (a null value: the field was never set).
+  const Mex_array* structure(const std::vector<std::pair<std::string, const Mex_array*>>& fields) {
+    auto a = std::make_unique<Fake_array>();
+    a->class_name = "struct";
+    a->m = a->n = 1;
+    a->fields = fields;
     return keep(std::move(a));
   }
 
@@ -107,6 +134,32 @@ public:
     for (const auto& f : array(s).fields)
       if (f.first == name && f.second != nullptr) return &array(f.second);
     return nullptr;
+  }
+  bool is_struct(const Mex_array* a) const override { return array(a).class_name == "struct"; }
+  bool is_char(const Mex_array* a) const override { return array(a).class_name == "char"; }
+  bool is_logical(const Mex_array* a) const override { return array(a).class_name == "logical"; }
+  int get_number_of_fields(const Mex_array* s) const override { return static_cast<int>(array(s).fields.size()); }
+  const char* get_field_name_by_number(const Mex_array* s, int k) const override {
+    return array(s).fields.at(static_cast<std::size_t>(k)).first.c_str();
+  }
+  const Mex_array* get_field(const Mex_array* s, const char* name) const override {
+    for (const auto& f : array(s).fields)
+      if (f.first == name) return f.second;
+    return nullptr;
+  }
+  std::string get_string(const Mex_array* a) const override { return array(a).text; }
+  std::vector<bool> get_logicals(const Mex_array* a) const override { return array(a).logicals; }
+  Mex_array* create_logical_matrix(std::size_t m, std::size_t n) override {
+    auto a = std::make_unique<Fake_array>();
+    a->class_name = "logical";
+    a->m = m;
+    a->n = n;
+    a->logicals.assign(m * n, false);
+    ++created;
+    return const_cast<Mex_array*>(keep(std::move(a)));
+  }
+  void set_logical(Mex_array* a, std::size_t k, bool value) override {
+    const_cast<Fake_array&>(array(a)).logicals.at(k) = value;
   }
   void err_msg_id_and_txt(const char* id, const char* text) override {
     errors.push_back({id, text});

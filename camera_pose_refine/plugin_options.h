@@ -1,0 +1,61 @@
+#ifndef CAMERA_POSE_REFINE_PLUGIN_OPTIONS_H
+#define CAMERA_POSE_REFINE_PLUGIN_OPTIONS_H
+
+#include <string>
+#include <vector>
+
+#include "camera_pose_refine/mex_host_interface.h"
+
+namespace trel {
+
+// What an option field must hold.
+enum class Mex_option_kind {
+  text,                 // a character row ('' included), one of the choices when any are listed
+  number,               // a finite real double scalar
+  positive_number,      // ... greater than 0
+  non_negative_number,  // ... 0 or more
+  flag,                 // a logical scalar, or a double scalar that is 0 or 1
+};
+
+// One field an options struct may hold.
+struct Mex_option_field {
+  std::string name;
+  Mex_option_kind kind = Mex_option_kind::number;
+  std::vector<std::string> choices;  // text only: the accepted values; empty accepts any
+};
+
+// The fields an options struct held, converted. Fields it did not hold are absent.
+class Mex_options {
+public:
+  bool has(const std::string& name) const;
+  // The value of a text, number or flag field, or `otherwise` when the struct
+  // did not hold it.
+  std::string text(const std::string& name, const std::string& otherwise) const;
+  double number(const std::string& name, double otherwise) const;
+  bool flag(const std::string& name, bool otherwise) const;
+
+  struct Value {
+    std::string name;
+    std::string text;
+    double number = 0.0;  // numbers, and flags as 0 or 1
+  };
+  std::vector<Value> values;  // in the order of the struct's fields
+  // Why the struct was refused, naming the input and the field; empty when it was
+  // read. A refused struct yields no values.
+  std::string refusal;
+
+private:
+  const Value* find(const std::string& name) const;
+};
+
+// Reads input number `input` (1-based, for the messages) as a 1 by 1 struct of
+// options with the given fields, all optional. Refuses (see Mex_options::refusal;
+// the caller raises it in its own frame) anything that is not a 1 by 1 struct, a
+// field not listed, and a field of the wrong class, size or value, at the first such
+// field. Reads no data of a value before its class and size have been checked.
+Mex_options read_mex_options(const Mex_host& host, const Mex_array* a, int input,
+                             const std::vector<Mex_option_field>& fields);
+
+}  // namespace trel
+
+#endif
