@@ -53,13 +53,13 @@ double median(std::vector<double> v) {
   return n % 2 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
 }
 
-trel::Pose_refine_options fit_options(trel::Loss loss) {
+trel::Pose_refine_options fit_options(trel::Loss loss, double scale = k_loss_scale) {
   trel::Pose_refine_options o;
   o.rotation_code = 0;
   o.max_iters = 100;
   o.min_x_step = 1e-10f;
   o.loss = loss;
-  o.loss_scale = k_loss_scale;
+  o.loss_scale = scale;
   o.covariance = false;
   return o;
 }
@@ -75,7 +75,7 @@ struct Cell {
   int converged = 0;
 };
 
-Cell run_cell(const Method& m, double fraction) {
+Cell run_cell(const Method& m, double fraction, double scale = k_loss_scale) {
   std::vector<double> rotation, position;
   int converged = 0;
   for (int s = 0; s < k_scenes; ++s) {
@@ -87,7 +87,7 @@ Cell run_cell(const Method& m, double fraction) {
       trel_bench::true_inliers(p, points, observations);
       x = trel::refine_pose(p.K, points, observations, p.start, fit_options(trel::Loss::squared)).x;
     } else {
-      x = trel::refine_pose(p.K, p.points, p.observations, p.start, fit_options(m.loss)).x;
+      x = trel::refine_pose(p.K, p.points, p.observations, p.start, fit_options(m.loss, scale)).x;
     }
     rotation.push_back(trel_bench::rotation_error_deg(p.truth, x));
     position.push_back(trel_bench::position_error(p.truth, x));
@@ -119,6 +119,32 @@ void accuracy_table() {
                   methods[k].name.c_str(), cells[k].rotation, cells[k].rotation / ref.rotation, cells[k].position,
                   cells[k].position / ref.position, cells[k].converged, k_scenes);
     std::fflush(stdout);
+  }
+  std::printf("\n");
+}
+
+// The same study over the loss scale: median errors as ratios to the inlier-only fit.
+void scale_table() {
+  const std::vector<double> scales = {0.5, 1.0, 2.0, 4.0, 8.0};
+  std::printf("### Robust losses over the loss scale\n\n");
+  std::printf("As above; each cell: median rotation error / inlier-only, median position error / inlier-only.\n\n");
+  std::printf("| outliers | loss |");
+  for (double c : scales) std::printf(" %.1f px |", c);
+  std::printf("\n|---|---|");
+  for (std::size_t k = 0; k < scales.size(); ++k) std::printf("---|");
+  std::printf("\n");
+  const Method reference{"inliers only", trel::Loss::squared, true};
+  for (double fraction : {0.2, 0.4}) {
+    const Cell ref = run_cell(reference, fraction);
+    for (trel::Loss loss : {trel::Loss::huber, trel::Loss::cauchy, trel::Loss::soft_l1, trel::Loss::truncated}) {
+      std::printf("| %2.0f %% | %s |", fraction * 100.0, trel::loss_name(loss));
+      for (double c : scales) {
+        const Cell cell = run_cell({trel::loss_name(loss), loss, false}, fraction, c);
+        std::printf(" %.2f, %.2f |", cell.rotation / ref.rotation, cell.position / ref.position);
+      }
+      std::printf("\n");
+      std::fflush(stdout);
+    }
   }
   std::printf("\n");
 }
@@ -207,6 +233,7 @@ int main() {
   int failures = 0;
   try {
     accuracy_table();
+    scale_table();
     covariance_table(failures);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "bench_robust_accuracy: %s\n", e.what());

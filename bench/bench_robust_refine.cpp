@@ -9,7 +9,7 @@
 // min_y_step -1e4, so no stopping rule ends a run early (checked before timing:
 // a run that stops early skips its benchmark and the program exits with 1).
 //
-// At the end a table gives per N the median wall time over the repetitions
+// At the end a table gives per N the median CPU time over the repetitions
 // (--benchmark_repetitions) of each loss and its ratio to least squares, then
 // the covariance's cost as a fraction of a refinement without it.
 #include <benchmark/benchmark.h>
@@ -79,7 +79,9 @@ void bm_refine(benchmark::State& state, trel::Loss loss, bool covariance) {
   state.counters["N"] = static_cast<double>(state.range(0));
 }
 
-// Median wall time per benchmark (the single run without repetitions).
+// Median CPU time per benchmark (the single run without repetitions). CPU time,
+// not wall time: the program is single-threaded, and on a shared machine its
+// wall time mostly measures the other processes.
 class Table_reporter : public benchmark::ConsoleReporter {
 public:
   Table_reporter() : ConsoleReporter(isatty(fileno(stdout)) ? OO_ColorTabular : OO_Tabular) {}
@@ -89,9 +91,9 @@ public:
       if (run.error_occurred) continue;
       const std::pair<std::string, std::string> key{run.run_name.function_name, run.run_name.args};
       if (run.run_type == Run::RT_Iteration) {
-        if (!medians_.count(key)) single_[key] = run.GetAdjustedRealTime();
+        if (!medians_.count(key)) single_[key] = run.GetAdjustedCPUTime();
       } else if (run.aggregate_name == "median") {
-        medians_[key] = run.GetAdjustedRealTime();
+        medians_[key] = run.GetAdjustedCPUTime();
       }
     }
   }
@@ -108,7 +110,7 @@ private:
 };
 
 void print_tables(const Table_reporter& r) {
-  std::printf("\nrefine_pose, %d steps, 20 %% outliers, wall time per call (us); ratio = loss / least squares\n\n",
+  std::printf("\nrefine_pose, %d steps, 20 %% outliers, CPU time per call (us); ratio = loss / least squares\n\n",
               k_iters);
   std::printf("| N |");
   for (trel::Loss loss : k_losses) std::printf(" %s |", trel::loss_name(loss));
