@@ -1,6 +1,7 @@
 #ifndef TREL_OPT_LINEAR_TAYLOR_SOLVER_H
 #define TREL_OPT_LINEAR_TAYLOR_SOLVER_H
 
+#include <cstddef>
 #include <vector>
 
 #include <opencv2/core.hpp>
@@ -69,6 +70,29 @@ protected:
 private:
   // Weighted values of all functions at x, in equation order.
   void evaluate(const std::vector<double>& x, std::vector<double>& weighted) const;
+
+  // The parts of one step. `signature` is the function text their errors carry
+  // (that of inner_optimise, whose frame wraps them).
+  void run_step(const char* signature, const std::vector<double>& x, const std::vector<double>& target,
+                std::vector<double>& x_out, double& error, int iteration);
+  // Weighted values at x and weighted target, filled from empty.
+  void fill_start_values(const char* signature, const std::vector<double>& x, const std::vector<double>& target,
+                         std::vector<double>& values, std::vector<double>& weighted_target) const;
+  // residual_ = weighted target - weighted values, after checking their counts.
+  void fill_residuals(const char* signature, const std::vector<double>& cached,
+                      const std::vector<double>& weighted_target, int iteration);
+  // jacobian_ (weighted rows) and error_gram_ at x.
+  void fill_jacobian(const char* signature, const std::vector<double>& x, int iteration);
+  // The gradient functions' rows from row 0; returns the row after them.
+  int fill_analytic_rows(const char* signature, const std::vector<double>& x);
+  // Objective function i's rows from `row` by finite differences; returns their number.
+  int fill_finite_difference_rows(const char* signature, std::size_t i, const std::vector<double>& x, int row);
+  void fill_finite_difference_column(const char* signature, std::size_t i, const std::vector<double>& x, int row,
+                                     int d, std::size_t& count);
+  // x plus the (damped) least-squares update.
+  std::vector<double> take_step(const std::vector<double>& x, int iteration);
+  // The weighted squared error at x_new; leaves the weighted values in next_values_.
+  double error_at(const std::vector<double>& x_new, const std::vector<double>& weighted_target);
 
   // Weighted values at the current point; empty until the first evaluation.
   std::vector<double> cached_values_;
