@@ -209,29 +209,28 @@ void Min_norm_least_squares<T>::solve_wide(const T* a, int rows, int cols, int l
 
 namespace {
 
-// One-sided Jacobi: plane rotations applied to the columns of the n x n
-// column-major M until they are mutually orthogonal, M V = U S, accumulating V
-// (n x n, column-major). Column j then holds sigma_j u_j, so
-// pinv(M) c = sum over kept j of v_j (m_j . c) / sigma_j^2, written to x.
-// N > 0 fixes n at compile time, so that the short loops unroll; N = 0 takes n.
-// sigma and acc hold n values of scratch. Singular values at or below
-// 2 eps sum(sigma) or tolerance * max(sigma) count as zero, and, when gram
-// (n x n, symmetric: E^T E for the error E of M) is given, so does sigma_j
-// when sigma_j^2 <= v_j^T gram v_j.
+// c0[i], c1[i] = cs c0[i] - sn c1[i], sn c0[i] + cs c1[i] for i < n.
+template <typename T>
+void rotate_pair(T* c0, T* c1, T cs, T sn, int n) {
+  for (int i = 0; i < n; ++i) {
+    const T a = c0[i], b = c1[i];
+    c0[i] = cs * a - sn * b;
+    c1[i] = sn * a + cs * b;
+  }
+}
+
+// The sweeps of one-sided Jacobi: plane rotations applied to the columns of
+// the n x n column-major M until they are mutually orthogonal, M V = U S,
+// accumulating V (n x n, column-major) from the identity. norms holds n values
+// of scratch. N as for jacobi_min_norm_solve below.
 template <typename T, int N>
-void jacobi_min_norm_solve(T* m, T* v, T* sigma, T* acc, int size, const T* c, T* x, T tolerance,
-                           const T* gram) {
+void jacobi_orthogonalise(T* m, T* v, T* norms, int size) {
   const int n = N > 0 ? N : size;
   const std::size_t nn = static_cast<std::size_t>(n) * n;
-  // Power-of-two scaling keeps squared norms in range and changes no digit.
-  const T down = power_of_two_scale(max_abs(m, nn));
-  for (std::size_t i = 0; i < nn; ++i) m[i] *= down;
-
   std::fill(v, v + nn, T(0));
   for (int j = 0; j < n; ++j) v[static_cast<std::size_t>(j) * n + j] = 1;
 
   // Squared column norms, recomputed every sweep and updated after each rotation.
-  T* norms = sigma;
   const T eps = std::numeric_limits<T>::epsilon();
   for (int sweep = 0; sweep < kMaxSweeps; ++sweep) {
     for (int j = 0; j < n; ++j) norms[j] = dot(m + static_cast<std::size_t>(j) * n, m + static_cast<std::size_t>(j) * n, n);
@@ -252,24 +251,35 @@ void jacobi_min_norm_solve(T* m, T* v, T* sigma, T* acc, int size, const T* c, T
         const T t = std::copysign(T(1), zeta) / (abs_zeta + root);
         const T cs = T(1) / std::sqrt(T(1) + t * t);
         const T sn = cs * t;
-        for (int i = 0; i < n; ++i) {
-          const T a = mp[i], b = mq[i];
-          mp[i] = cs * a - sn * b;
-          mq[i] = sn * a + cs * b;
-        }
-        T* vq = v + static_cast<std::size_t>(q) * n;
-        for (int i = 0; i < n; ++i) {
-          const T a = vp[i], b = vq[i];
-          vp[i] = cs * a - sn * b;
-          vq[i] = sn * a + cs * b;
-        }
+        rotate_pair(mp, mq, cs, sn, n);
+        rotate_pair(vp, v + static_cast<std::size_t>(q) * n, cs, sn, n);
         norms[p] = alpha - t * gamma;
         norms[q] = beta + t * gamma;
       }
     }
     if (!rotated) break;
   }
+}
 
+// One-sided Jacobi SVD of the n x n column-major M (destroyed), M V = U S:
+// column j of M then holds sigma_j u_j, so
+// pinv(M) c = sum over kept j of v_j (m_j . c) / sigma_j^2, written to x.
+// N > 0 fixes n at compile time, so that the short loops unroll; N = 0 takes n.
+// v holds n x n, sigma and acc n values of scratch. Singular values at or below
+// 2 eps sum(sigma) or tolerance * max(sigma) count as zero, and, when gram
+// (n x n, symmetric: E^T E for the error E of M) is given, so does sigma_j
+// when sigma_j^2 <= v_j^T gram v_j.
+template <typename T, int N>
+void jacobi_min_norm_solve(T* m, T* v, T* sigma, T* acc, int size, const T* c, T* x, T tolerance,
+                           const T* gram) {
+  const int n = N > 0 ? N : size;
+  const std::size_t nn = static_cast<std::size_t>(n) * n;
+  // Power-of-two scaling keeps squared norms in range and changes no digit.
+  const T down = power_of_two_scale(max_abs(m, nn));
+  for (std::size_t i = 0; i < nn; ++i) m[i] *= down;
+  jacobi_orthogonalise<T, N>(m, v, sigma, n);
+
+  const T eps = std::numeric_limits<T>::epsilon();
   // Singular values of the scaled matrix; the threshold scales with them.
   T sum = 0, largest = 0;
   for (int j = 0; j < n; ++j) {
