@@ -1,18 +1,16 @@
 #include "trel_opt/grad_func.h"
 
-
 #include "trel_tools/exception_l.h"
 
 namespace trel {
 
-Grad_func::~Grad_func() { delete base_function_; }
+Grad_func::~Grad_func() = default;
 
 const Opt_func* Grad_func::base_function() const {
   if (base_function_ == nullptr)
     TREL_THROW("Tried to access base function for a Grad_func, but none has been set");
-  return base_function_;
+  return base_function_.get();
 }
-
 
 void Grad_func::set_weight(int i, double w) {
   detail::set_weight_at(weights_, i, w, "Grad_func");

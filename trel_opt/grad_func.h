@@ -1,6 +1,7 @@
 #ifndef TREL_OPT_GRAD_FUNC_H
 #define TREL_OPT_GRAD_FUNC_H
 
+#include <memory>
 #include <vector>
 
 #include <opencv2/core.hpp>
@@ -46,7 +47,7 @@ public:
   void set_weights(const std::vector<double>& w);
 
 private:
-  Opt_func* base_function_ = nullptr;
+  std::unique_ptr<Opt_func> base_function_;
   std::vector<double> weights_;
 };
 

@@ -12,98 +12,6 @@ namespace trel {
 
 namespace {
 
-// Rows of A taken per block of the tall QR: with 7 columns the stacked block
-// holds about 7 KB, well inside the first-level cache.
-constexpr int k_block_rows = 128;
-
-// Sweeps of the Jacobi SVD; a few suffice for the sizes met here, and the
-// bound keeps NaN input from looping.
-constexpr int k_max_sweeps = 60;
-
-template <typename T>
-T dot(const T* a, const T* b, int n) {
-  T s0 = 0, s1 = 0, s2 = 0, s3 = 0;
-  int i = 0;
-  for (; i + 4 <= n; i += 4) {
-    s0 += a[i] * b[i];
-    s1 += a[i + 1] * b[i + 1];
-    s2 += a[i + 2] * b[i + 2];
-    s3 += a[i + 3] * b[i + 3];
-  }
-  for (; i < n; ++i) s0 += a[i] * b[i];
-  return (s0 + s1) + (s2 + s3);
-}
-
-// Euclidean norm, rescaled when the plain sum of squares would overflow or
-// lose its value to underflow.
-template <typename T>
-T norm2(const T* a, int n) {
-  const T ss = dot(a, a, n);
-  const T tiny = std::numeric_limits<T>::min() / std::numeric_limits<T>::epsilon();
-  if (std::isfinite(ss) && ss > tiny) return std::sqrt(ss);
-  T scale = 0;
-  for (int i = 0; i < n; ++i) scale = std::max(scale, std::fabs(a[i]));
-  if (!(scale > T(0)) || !std::isfinite(scale)) return std::sqrt(ss);  // NaN or infinity stays so
-  T s = 0;
-  for (int i = 0; i < n; ++i) {
-    const T t = a[i] / scale;
-    s += t * t;
-  }
-  return scale * std::sqrt(s);
-}
-
-// c[0 .. len] = (I - tau v v^T) c[0 .. len] with v = (1, v_below[0 .. len - 1]).
-template <typename T>
-void apply_reflector(const T* v_below, T tau, T* c, int len) {
-  const T f = tau * (c[0] + dot(v_below, c + 1, len));
-  c[0] -= f;
-  for (int i = 0; i < len; ++i) c[i + 1] -= f * v_below[i];
-}
-
-// Largest |a[i]| (NaN entries are passed over).
-template <typename T>
-T max_abs(const T* a, std::size_t count) {
-  T largest = 0;
-  for (std::size_t i = 0; i < count; ++i) largest = std::max(largest, std::fabs(a[i]));
-  return largest;
-}
-
-// The power of two 2^-e that brings `largest` into [0.5, 1): an exact scaling
-// that keeps squared norms in range. 1 for zero or non-finite `largest`.
-template <typename T>
-T power_of_two_scale(T largest) {
-  int exponent = 0;
-  if (largest > T(0) && std::isfinite(largest)) std::frexp(largest, &exponent);
-  return std::ldexp(T(1), -exponent);
-}
-
-// Householder QR of the m x n column-major matrix w (leading dimension ld):
-// reduces columns 0 .. nred - 1 (nred <= m) and applies each reflector to all
-// n columns. Afterwards the upper triangle of the first nred columns is R,
-// reflector k is H_k = I - tau[k] v v^T with v[k] = 1 and v[k+1 ..] stored
-// below the diagonal of column k, and H_{nred-1} ... H_0 times the input is
-// the matrix held now.
-template <typename T>
-void householder_qr(T* w, int m, int n, int ld, int nred, T* tau) {
-  for (int k = 0; k < nred; ++k) {
-    T* col = w + static_cast<std::size_t>(k) * ld;
-    const int len = m - k - 1;
-    const T below = norm2(col + k + 1, len);
-    if (below == T(0)) {
-      tau[k] = 0;
-      continue;
-    }
-    const T alpha = col[k];
-    const T beta = -std::copysign(std::hypot(alpha, below), alpha);
-    tau[k] = (beta - alpha) / beta;
-    const T scale = T(1) / (alpha - beta);
-    for (int i = k + 1; i < m; ++i) col[i] *= scale;
-    col[k] = beta;
-    for (int j = k + 1; j < n; ++j)
-      apply_reflector(col + k + 1, tau[k], w + static_cast<std::size_t>(j) * ld + k, len);
-  }
-}
-
 // True when every value is finite: x * 0 is 0 for finite x and NaN otherwise,
 // so one sum over four accumulators tells.
 bool all_finite(const double* a, std::size_t count) {
@@ -127,274 +35,6 @@ std::size_t first_non_finite(const double* a, std::size_t count) {
 
 }  // namespace
 
-template <typename T>
-void Min_norm_least_squares<T>::solve(const T* a, int rows, int cols, int lda, const T* b, T* x,
-                                      T relative_tolerance, const T* error_gram) {
-  tolerance_ = relative_tolerance > T(0) ? relative_tolerance : T(0);
-  if (cols <= 0) return;
-  if (rows <= 0) {
-    std::fill(x, x + cols, T(0));
-    return;
-  }
-  error_gram_ = error_gram;
-  if (rows >= cols)
-    solve_tall(a, rows, cols, lda, b, x);
-  else
-    solve_wide(a, rows, cols, lda, b, x);
-  error_gram_ = nullptr;
-}
-
-// A (rows >= cols) is reduced block by block: the stack [R c; next rows of A b]
-// is triangularised again for every block, which gives the R and c = Q^T b of
-// the rows seen so far. The rest of Q^T b only adds a constant to the residual.
-template <typename T>
-void Min_norm_least_squares<T>::solve_tall(const T* a, int rows, int cols, int lda, const T* b, T* x) {
-  const int n = cols + 1;  // A's columns and b
-  const int ld = cols + k_block_rows;
-  block_.resize(static_cast<std::size_t>(ld) * n);
-  tau_.resize(cols);
-  T* w = block_.data();
-
-  int next = 0;  // first row of A not yet in R
-  int top = 0;   // rows of the stack taken by R
-  while (next < rows) {
-    const int take = std::min(rows - next, ld - top);
-    for (int i = 0; i < take; ++i) {
-      const T* arow = a + static_cast<std::size_t>(next + i) * lda;
-      T* dst = w + top + i;
-      for (int j = 0; j < cols; ++j) dst[static_cast<std::size_t>(j) * ld] = arow[j];
-      dst[static_cast<std::size_t>(cols) * ld] = b[next + i];
-    }
-    const int m = top + take;
-    householder_qr(w, m, n, ld, cols, tau_.data());
-    // Keep R and c; clear the reflectors stored under R's diagonal.
-    for (int j = 0; j < cols; ++j)
-      for (int i = j + 1; i < cols; ++i) w[static_cast<std::size_t>(j) * ld + i] = 0;
-    next += take;
-    top = cols;
-  }
-
-  square_.resize(static_cast<std::size_t>(cols) * cols);
-  for (int j = 0; j < cols; ++j)
-    std::copy(w + static_cast<std::size_t>(j) * ld, w + static_cast<std::size_t>(j) * ld + cols,
-              square_.begin() + static_cast<std::size_t>(j) * cols);
-  c_.assign(w + static_cast<std::size_t>(cols) * ld, w + static_cast<std::size_t>(cols) * ld + cols);
-  if (!solve_full_rank(cols, c_.data(), x)) solve_square(cols, c_.data(), x);
-}
-
-// A (rows < cols): A^T = Q R with Q cols x rows, so A = R^T Q^T and
-// pinv(A) b = Q pinv(R^T) b.
-template <typename T>
-void Min_norm_least_squares<T>::solve_wide(const T* a, int rows, int cols, int lda, const T* b, T* x) {
-  const int ld = cols;
-  block_.resize(static_cast<std::size_t>(cols) * rows);
-  tau_.resize(rows);
-  T* w = block_.data();
-  for (int i = 0; i < rows; ++i)
-    for (int j = 0; j < cols; ++j)
-      w[static_cast<std::size_t>(i) * ld + j] = a[static_cast<std::size_t>(i) * lda + j];
-  householder_qr(w, cols, rows, ld, rows, tau_.data());
-
-  square_.assign(static_cast<std::size_t>(rows) * rows, T(0));
-  for (int j = 0; j < rows; ++j)  // R^T, column-major
-    for (int i = 0; i <= j; ++i) square_[static_cast<std::size_t>(i) * rows + j] = w[static_cast<std::size_t>(j) * ld + i];
-  if (error_gram_ != nullptr) {
-    // The right singular vectors of A are Q w for those w of R^T: the error
-    // Gram matrix in that basis is Q^T G Q, of which the leading rows x rows
-    // block is kept (G symmetric: the reflectors go down the columns twice,
-    // with a transpose between).
-    gram_.assign(error_gram_, error_gram_ + static_cast<std::size_t>(cols) * cols);
-    for (int pass = 0; pass < 2; ++pass) {
-      for (int j = 0; j < cols; ++j) {
-        T* column = gram_.data() + static_cast<std::size_t>(j) * cols;
-        for (int k = 0; k < rows; ++k)
-          if (tau_[k] != T(0)) apply_reflector(w + static_cast<std::size_t>(k) * ld + k + 1, tau_[k], column + k, cols - k - 1);
-      }
-      for (int i = 0; i < cols; ++i)
-        for (int j = i + 1; j < cols; ++j)
-          std::swap(gram_[static_cast<std::size_t>(i) * cols + j], gram_[static_cast<std::size_t>(j) * cols + i]);
-    }
-    for (int j = 0; j < rows; ++j)
-      for (int i = 0; i < rows; ++i) gram_[static_cast<std::size_t>(j) * rows + i] = gram_[static_cast<std::size_t>(j) * cols + i];
-    gram_.resize(static_cast<std::size_t>(rows) * rows);
-    error_gram_ = gram_.data();
-  }
-  y_.resize(rows);
-  solve_square(rows, b, y_.data());
-
-  // x = H_0 ... H_{rows-1} [y; 0], applied from the last reflector on.
-  acc_.assign(cols, T(0));
-  std::copy(y_.begin(), y_.end(), acc_.begin());
-  for (int k = rows - 1; k >= 0; --k)
-    if (tau_[k] != T(0))
-      apply_reflector(w + static_cast<std::size_t>(k) * ld + k + 1, tau_[k], acc_.data() + k, cols - k - 1);
-  std::copy(acc_.begin(), acc_.end(), x);
-}
-
-namespace {
-
-// One-sided Jacobi: plane rotations applied to the columns of the n x n
-// column-major M until they are mutually orthogonal, M V = U S, accumulating V
-// (n x n, column-major). Column j then holds sigma_j u_j, so
-// pinv(M) c = sum over kept j of v_j (m_j . c) / sigma_j^2, written to x.
-// N > 0 fixes n at compile time, so that the short loops unroll; N = 0 takes n.
-// sigma and acc hold n values of scratch. Singular values at or below
-// 2 eps sum(sigma) or tolerance * max(sigma) count as zero, and, when gram
-// (n x n, symmetric: E^T E for the error E of M) is given, so does sigma_j
-// when sigma_j^2 <= v_j^T gram v_j.
-template <typename T, int N>
-void jacobi_min_norm_solve(T* m, T* v, T* sigma, T* acc, int size, const T* c, T* x, T tolerance,
-                           const T* gram) {
-  const int n = N > 0 ? N : size;
-  const std::size_t nn = static_cast<std::size_t>(n) * n;
-  // Power-of-two scaling keeps squared norms in range and changes no digit.
-  const T down = power_of_two_scale(max_abs(m, nn));
-  for (std::size_t i = 0; i < nn; ++i) m[i] *= down;
-
-  std::fill(v, v + nn, T(0));
-  for (int j = 0; j < n; ++j) v[static_cast<std::size_t>(j) * n + j] = 1;
-
-  // Squared column norms, recomputed every sweep and updated after each rotation.
-  T* norms = sigma;
-  const T eps = std::numeric_limits<T>::epsilon();
-  for (int sweep = 0; sweep < k_max_sweeps; ++sweep) {
-    for (int j = 0; j < n; ++j) norms[j] = dot(m + static_cast<std::size_t>(j) * n, m + static_cast<std::size_t>(j) * n, n);
-    bool rotated = false;
-    for (int p = 0; p < n - 1; ++p) {
-      T* mp = m + static_cast<std::size_t>(p) * n;
-      T* vp = v + static_cast<std::size_t>(p) * n;
-      for (int q = p + 1; q < n; ++q) {
-        T* mq = m + static_cast<std::size_t>(q) * n;
-        const T alpha = norms[p], beta = norms[q];
-        const T gamma = dot(mp, mq, n);
-        if (!(std::fabs(gamma) > eps * std::sqrt(alpha) * std::sqrt(beta))) continue;
-        rotated = true;
-        // Rotation angle from cot(2 theta) = zeta; |t| <= 1, so 1 + t^2 cannot overflow.
-        const T zeta = (beta - alpha) / (T(2) * gamma);
-        const T abs_zeta = std::fabs(zeta);
-        const T root = abs_zeta < T(1e150) ? std::sqrt(T(1) + zeta * zeta) : abs_zeta;
-        const T t = std::copysign(T(1), zeta) / (abs_zeta + root);
-        const T cs = T(1) / std::sqrt(T(1) + t * t);
-        const T sn = cs * t;
-        for (int i = 0; i < n; ++i) {
-          const T a = mp[i], b = mq[i];
-          mp[i] = cs * a - sn * b;
-          mq[i] = sn * a + cs * b;
-        }
-        T* vq = v + static_cast<std::size_t>(q) * n;
-        for (int i = 0; i < n; ++i) {
-          const T a = vp[i], b = vq[i];
-          vp[i] = cs * a - sn * b;
-          vq[i] = sn * a + cs * b;
-        }
-        norms[p] = alpha - t * gamma;
-        norms[q] = beta + t * gamma;
-      }
-    }
-    if (!rotated) break;
-  }
-
-  // Singular values of the scaled matrix; the threshold scales with them.
-  T sum = 0, largest = 0;
-  for (int j = 0; j < n; ++j) {
-    sigma[j] = norm2(m + static_cast<std::size_t>(j) * n, n);
-    sum += sigma[j];
-    largest = std::max(largest, sigma[j]);
-  }
-  const T threshold = std::max(T(2) * eps * sum, tolerance * largest);
-  std::fill(acc, acc + n, T(0));
-  for (int j = 0; j < n; ++j) {
-    if (std::fabs(sigma[j]) <= threshold) continue;
-    const T* vj = v + static_cast<std::size_t>(j) * n;
-    if (gram != nullptr) {
-      // |E v_j|^2, compared on the scale of the scaled matrix.
-      T error2 = 0;
-      for (int i = 0; i < n; ++i) error2 += vj[i] * dot(gram + static_cast<std::size_t>(i) * n, vj, n);
-      if (sigma[j] * sigma[j] <= error2 * down * down) continue;
-    }
-    const T* mj = m + static_cast<std::size_t>(j) * n;
-    // m_j . c / sigma_j^2 on the scaled matrix; pinv(M) = pinv(M 2^-e) 2^-e.
-    const T coef = dot(mj, c, n) / (sigma[j] * sigma[j]) * down;
-    for (int i = 0; i < n; ++i) acc[i] += coef * vj[i];
-  }
-  std::copy(acc, acc + n, x);
-}
-
-}  // namespace
-
-template <typename T>
-void Min_norm_least_squares<T>::solve_square(int n, const T* c, T* x) {
-  const std::size_t nn = static_cast<std::size_t>(n) * n;
-  v_.resize(nn);
-  sigma_.resize(n);
-  acc_.resize(n);
-  T* m = square_.data();
-  switch (n) {  // the sizes of the pose problems
-    case 6: jacobi_min_norm_solve<T, 6>(m, v_.data(), sigma_.data(), acc_.data(), n, c, x, tolerance_, error_gram_); break;
-    case 7: jacobi_min_norm_solve<T, 7>(m, v_.data(), sigma_.data(), acc_.data(), n, c, x, tolerance_, error_gram_); break;
-    default: jacobi_min_norm_solve<T, 0>(m, v_.data(), sigma_.data(), acc_.data(), n, c, x, tolerance_, error_gram_); break;
-  }
-}
-
-// When a bound on R's singular values shows that none can reach the rank
-// threshold, the SVD would keep all of them and its solution is R^-1 c: then
-// back substitution gives it at a fraction of the cost. The bound uses
-// sigma_min >= 1 / |R^-1|_F and sum(sigma) <= sqrt(n) |R|_F; the margin covers
-// the rounding in the computed inverse many times over.
-template <typename T>
-bool Min_norm_least_squares<T>::solve_full_rank(int n, const T* c, T* x) {
-  const T* r = square_.data();  // upper triangular, column-major
-  auto at = [n](int i, int j) { return static_cast<std::size_t>(j) * n + i; };
-  // R's strict lower triangle holds zeros, so its largest entry is R's.
-  const T largest = max_abs(r, static_cast<std::size_t>(n) * n);
-  if (!(largest > T(0)) || !std::isfinite(largest)) return false;
-  const T down = power_of_two_scale(largest);
-
-  // Inverse of the scaled R, column by column.
-  inverse_.assign(static_cast<std::size_t>(n) * n, T(0));
-  T* inv = inverse_.data();
-  T r_norm2 = 0, inv_norm2 = 0;
-  for (int j = 0; j < n; ++j) {
-    inv[at(j, j)] = T(1) / (r[at(j, j)] * down);
-    for (int i = j - 1; i >= 0; --i) {
-      T s = 0;
-      for (int k = i + 1; k <= j; ++k) s += r[at(i, k)] * down * inv[at(k, j)];
-      inv[at(i, j)] = -s / (r[at(i, i)] * down);
-    }
-    for (int i = 0; i <= j; ++i) {
-      const T e = r[at(i, j)] * down;
-      r_norm2 += e * e;
-      inv_norm2 += inv[at(i, j)] * inv[at(i, j)];
-    }
-  }
-  const T eps = std::numeric_limits<T>::epsilon();
-  const T margin = 1000;
-  T limit = T(1) / (T(2) * eps * std::sqrt(static_cast<T>(n)) * margin);
-  // sigma_min > tolerance * sigma_max follows from |R|_F |R^-1|_F < 1 / tolerance.
-  if (tolerance_ > T(0)) limit = std::min(limit, T(1) / (T(10) * tolerance_));
-  if (!(std::sqrt(r_norm2) * std::sqrt(inv_norm2) < limit)) return false;
-  if (error_gram_ != nullptr) {
-    // |E v| <= |E|_F = sqrt(trace), and sigma_min >= 1 / |R^-1|_F on R's scale:
-    // nothing is cut when the bound clears the error twice over.
-    T trace = 0;
-    for (int i = 0; i < n; ++i) trace += error_gram_[static_cast<std::size_t>(i) * n + i];
-    if (!(T(2) * std::sqrt(trace) * down * std::sqrt(inv_norm2) < T(1))) return false;
-  }
-
-  // R' y = c by back substitution, then x = y * down.
-  acc_.resize(n);
-  T* y = acc_.data();
-  for (int i = n - 1; i >= 0; --i) {
-    T s = c[i];
-    for (int k = i + 1; k < n; ++k) s -= r[at(i, k)] * down * y[k];
-    y[i] = s / (r[at(i, i)] * down);
-  }
-  for (int i = 0; i < n; ++i) x[i] = y[i] * down;
-  return true;
-}
-
-template class Min_norm_least_squares<double>;
-
 void Linear_taylor_solver::reset() { cached_values_.clear(); }
 
 void Linear_taylor_solver::solve_linear_system(const cv::Mat& jacobian, const std::vector<double>& residual,
@@ -414,164 +54,37 @@ void Linear_taylor_solver::evaluate(const std::vector<double>& x, std::vector<do
     weighted.resize(off + v.size());
     for (std::size_t j = 0; j < v.size(); ++j) weighted[off + j] = v[j] * func.get_weight(static_cast<int>(j));
   };
-  for (const Grad_func* g : grad_funcs_) append((*g->base_function())(x), *g);
-  for (const Opt_func* f : funcs_) append((*f)(x), *f);
+  for (const Grad_func* g : get_grad_funcs()) append((*g->base_function())(x), *g);
+  for (const Opt_func* f : get_funcs()) append((*f)(x), *f);
 }
 
 void Linear_taylor_solver::inner_optimise(const std::vector<double>& x, const std::vector<double>& target,
                                           std::vector<double>& x_out, double& error, int iteration) {
-  TREL_GUARD_BEGIN
-  const int num_eqs = num_equations_;
+  const Frame frame = TREL_FRAME;
+  guarded(frame, [&] { run_step(frame.signature, x, target, x_out, error, iteration); });
+}
+
+// Checks in the step name `signature`, the function whose frame they belong to.
+void Linear_taylor_solver::run_step(const char* signature, const std::vector<double>& x,
+                                    const std::vector<double>& target, std::vector<double>& x_out, double& error,
+                                    int iteration) {
   const int num_dims = num_dimensions_;
   if (num_dims < 0 || x.size() != static_cast<std::size_t>(num_dims))
-    TREL_THROW("search vector had size " << x.size() << " but num dimensions is " << num_dims);
+    TREL_THROW_AS(signature, "search vector had size " << x.size() << " but num dimensions is " << num_dims);
 
   // A first step fills local lists; members change only once the step has
   // succeeded, so a failing step leaves the cache as it was.
   std::vector<double> filled_values;
   std::vector<double> filled_target;
   const bool filling = cached_values_.empty();
-  if (filling) {
-    filled_target.resize(target.size(), 0.0);
-    const std::size_t target_size = filled_target.size();
-    std::size_t off = 0;
-    for (std::size_t i = 0; i < grad_funcs_.size(); ++i) {
-      const Grad_func* g = grad_funcs_[i];
-      const std::vector<double> v = (*g->base_function())(x);
-      for (std::size_t j = 0; j < v.size(); ++j) filled_values.push_back(v[j] * g->get_weight(static_cast<int>(j)));
-      if (off + v.size() > target_size)
-        TREL_THROW("Mismatch in number of equations. From target size, expected at most "
-                   << target_size << " equations, however base_function " << i << " is returned " << v.size()
-                   << " equations to be inserted starting from index " << off);
-      for (std::size_t j = 0; j < v.size(); ++j)
-        filled_target[off + j] = g->get_weight(static_cast<int>(j)) * target[off + j];
-      off += v.size();
-    }
-    for (std::size_t i = 0; i < funcs_.size(); ++i) {
-      const Opt_func* f = funcs_[i];
-      const std::vector<double> v = (*f)(x);
-      for (std::size_t j = 0; j < v.size(); ++j) filled_values.push_back(v[j] * f->get_weight(static_cast<int>(j)));
-      if (off + v.size() > target_size)
-        TREL_THROW("Mismatch in number of equations. From target size, expected at most "
-                   << target_size << " equations, however function " << i << " returned " << v.size()
-                   << " equations to be inserted starting from index " << off);
-      for (std::size_t j = 0; j < v.size(); ++j)
-        filled_target[off + j] = f->get_weight(static_cast<int>(j)) * target[off + j];
-      off += v.size();
-    }
-  }
+  if (filling) fill_start_values(signature, x, target, filled_values, filled_target);
   const std::vector<double>& cached = filling ? filled_values : cached_values_;
   const std::vector<double>& weighted_target = filling ? filled_target : weighted_target_;
-  if (num_eqs < 0 || static_cast<std::size_t>(num_eqs) != cached.size())
-    TREL_THROW("number of equations was set to " << num_eqs << " but functions only returned a total of"
-                                                 << cached.size() << " equations");
-  if (static_cast<std::size_t>(num_eqs) != weighted_target.size())
-    TREL_THROW("number of equations was set to " << num_eqs << " but target has a total of"
-                                                 << weighted_target.size() << " equations");
+  fill_residuals(signature, cached, weighted_target, iteration);
+  fill_jacobian(signature, x, iteration);
 
-  residual_.resize(static_cast<std::size_t>(num_eqs));
-  for (int k = 0; k < num_eqs; ++k) residual_[k] = weighted_target[k] - cached[k];
-  if (!all_finite(residual_.data(), residual_.size())) {
-    const std::size_t k = first_non_finite(residual_.data(), residual_.size());
-    TREL_THROW("iteration " << iteration << ": the weighted residual of equation " << k << " is "
-                            << residual_[k] << ", not a finite number");
-  }
-
-  // The Jacobian is reused between steps of the same size; it is cleared so
-  // that every step starts from the same zero matrix.
-  jacobian_.create(num_eqs, num_dims, CV_64F);
-  if (!jacobian_.empty()) std::fill(jacobian_.ptr<double>(0), jacobian_.ptr<double>(0) + jacobian_.total(), 0.0);
-  int row = 0;
-  for (std::size_t i = 0; i < grad_funcs_.size(); ++i) {
-    const Grad_func* g = grad_funcs_[i];
-    const int n = (*g)(x, jacobian_, row);
-    if (n < 0 || n > num_eqs - row)
-      TREL_THROW("gradient function " << i << " reported " << n << " rows from row " << row << " of a "
-                                      << num_eqs << " row Jacobian");
-    for (int j = 0; j < n; ++j) {
-      const double w = g->get_weight(j);
-      if (w == 1.0) continue;
-      double* jacobian_row = jacobian_.ptr<double>(row + j);
-      for (int d = 0; d < num_dims; ++d) jacobian_row[d] *= w;
-    }
-    row += n;
-  }
-  error_gram_.assign(funcs_.empty() ? 0 : static_cast<std::size_t>(num_dims) * num_dims, 0.0);
-  for (std::size_t i = 0; i < funcs_.size(); ++i) {
-    const Opt_func* f = funcs_[i];
-    const std::vector<double>& steps = finite_difference_steps_[i];
-    if (steps.size() != static_cast<std::size_t>(num_dims))
-      TREL_THROW("for function " << i << " finite difference step had " << steps.size()
-                                 << " elements, but num dimensions should be " << num_dims);
-    shifted_x_ = x;
-    std::size_t count = 0;
-    for (int d = 0; d < num_dims; ++d) {
-      const double h = steps[d];
-      if (h == 0.0) TREL_THROW("for function " << i << " finite difference step " << d << " is 0");
-      // Central differences at h and h / 2: D(s) = D' + c s^2 + O(s^4), so
-      // (4 D(h/2) - D(h)) / 3 is accurate to O(h^4), and (D(h/2) - D(h)) / 3,
-      // the error of D(h/2), bounds what is left.
-      std::vector<double> values[4];
-      const double offsets[4] = {h, -h, 0.5 * h, -0.5 * h};
-      for (int k = 0; k < 4; ++k) {
-        shifted_x_[d] = x[d] + offsets[k];
-        values[k] = (*f)(shifted_x_);
-      }
-      shifted_x_[d] = x[d];
-      if (d == 0) {
-        count = values[0].size();
-        if (row + count > static_cast<std::size_t>(num_eqs))
-          TREL_THROW("function " << i << " returned " << count << " values for rows from " << row << " of a "
-                                 << num_eqs << " row Jacobian");
-        fd_error_.create(static_cast<int>(count), num_dims, CV_64F);
-      }
-      for (int k = 1; k < 4; ++k)
-        if (values[k].size() != count)
-          TREL_THROW("function " << i << " returned " << values[0].size() << " and " << values[k].size()
-                                 << " values about parameter " << d << " but " << count << " about the first");
-      const double inv_span = 1.0 / ((x[d] + h) - (x[d] - h));
-      const double inv_half_span = 1.0 / ((x[d] + 0.5 * h) - (x[d] - 0.5 * h));
-      for (std::size_t j = 0; j < count; ++j) {
-        const double w = f->get_weight(static_cast<int>(j));
-        const double wide = (values[0][j] - values[1][j]) * w * inv_span;
-        const double narrow = (values[2][j] - values[3][j]) * w * inv_half_span;
-        const double error = (narrow - wide) / 3.0;
-        jacobian_.at<double>(row + static_cast<int>(j), d) = narrow + error;
-        fd_error_.at<double>(static_cast<int>(j), d) = error;
-      }
-    }
-    // E^T E of this function's rows, added to that of the earlier ones.
-    for (int p = 0; p < num_dims; ++p)
-      for (int q = 0; q < num_dims; ++q) {
-        double sum = 0.0;
-        for (int j = 0; j < static_cast<int>(count); ++j) sum += fd_error_.at<double>(j, p) * fd_error_.at<double>(j, q);
-        error_gram_[static_cast<std::size_t>(p) * num_dims + q] += sum;
-      }
-    row += static_cast<int>(count);
-  }
-
-  if (!jacobian_.empty() && !all_finite(jacobian_.ptr<double>(0), jacobian_.total())) {
-    const std::size_t k = first_non_finite(jacobian_.ptr<double>(0), jacobian_.total());
-    TREL_THROW("iteration " << iteration << ": the Jacobian entry at row " << k / num_dims << ", column "
-                            << k % num_dims << " is " << jacobian_.ptr<double>(0)[k]
-                            << ", not a finite number");
-  }
-
-  dx_.resize(static_cast<std::size_t>(num_dims));
-  solve_linear_system(jacobian_, residual_, dx_, funcs_.empty() ? 0.0 : k_finite_difference_rank_tolerance);
-
-  const double factor =
-      (decreasing_step_size_ && iteration > 0) ? 2.0 / (static_cast<double>(iteration) + 2.0) : 1.0;
-  std::vector<double> x_new = x;
-  for (int d = 0; d < num_dims; ++d) x_new[d] += factor * dx_[d];
-
-  evaluate(x_new, next_values_);
-  if (next_values_.size() != weighted_target.size()) (void)(next_values_ - weighted_target);  // throws the size mismatch
-  double sum_sq = 0.0;
-  for (std::size_t k = 0; k < weighted_target.size(); ++k) {
-    const double e = next_values_[k] - weighted_target[k];
-    sum_sq += e * e;
-  }
+  std::vector<double> x_new = take_step(x, iteration);
+  const double sum_sq = error_at(x_new, weighted_target);
 
   if (filling) {
     double start_error = 0.0;
@@ -582,7 +95,185 @@ void Linear_taylor_solver::inner_optimise(const std::vector<double>& x, const st
   if (filling) weighted_target_ = std::move(filled_target);
   x_out = std::move(x_new);
   error = sum_sq;
-  TREL_GUARD_END("")
+}
+
+void Linear_taylor_solver::fill_start_values(const char* signature, const std::vector<double>& x,
+                                             const std::vector<double>& target, std::vector<double>& values,
+                                             std::vector<double>& weighted_target) const {
+  weighted_target.resize(target.size(), 0.0);
+  const std::size_t target_size = weighted_target.size();
+  std::size_t off = 0;
+  // Appends the weighted values v of `func`, then its weighted target entries;
+  // too_many(n) reports values that run past the target.
+  const auto append = [&](const std::vector<double>& v, const auto& func, const auto& too_many) {
+    for (std::size_t j = 0; j < v.size(); ++j) values.push_back(v[j] * func.get_weight(static_cast<int>(j)));
+    if (off + v.size() > target_size) too_many(v.size(), off);
+    for (std::size_t j = 0; j < v.size(); ++j)
+      weighted_target[off + j] = func.get_weight(static_cast<int>(j)) * target[off + j];
+    off += v.size();
+  };
+  const std::vector<Grad_func*>& grad_funcs = get_grad_funcs();
+  for (std::size_t i = 0; i < grad_funcs.size(); ++i) {
+    const Grad_func* g = grad_funcs[i];
+    append((*g->base_function())(x), *g, [&](std::size_t n, std::size_t at) {
+      TREL_THROW_AS(signature, "Mismatch in number of equations. From target size, expected at most "
+                                   << target_size << " equations, however base_function " << i << " is returned "
+                                   << n << " equations to be inserted starting from index " << at);
+    });
+  }
+  const std::vector<Opt_func*>& funcs = get_funcs();
+  for (std::size_t i = 0; i < funcs.size(); ++i) {
+    append((*funcs[i])(x), *funcs[i], [&](std::size_t n, std::size_t at) {
+      TREL_THROW_AS(signature, "Mismatch in number of equations. From target size, expected at most "
+                                   << target_size << " equations, however function " << i << " returned " << n
+                                   << " equations to be inserted starting from index " << at);
+    });
+  }
+}
+
+void Linear_taylor_solver::fill_residuals(const char* signature, const std::vector<double>& cached,
+                                          const std::vector<double>& weighted_target, int iteration) {
+  const int num_eqs = num_equations_;
+  if (num_eqs < 0 || static_cast<std::size_t>(num_eqs) != cached.size())
+    TREL_THROW_AS(signature, "number of equations was set to " << num_eqs << " but functions only returned a total of"
+                                                               << cached.size() << " equations");
+  if (static_cast<std::size_t>(num_eqs) != weighted_target.size())
+    TREL_THROW_AS(signature, "number of equations was set to " << num_eqs << " but target has a total of"
+                                                               << weighted_target.size() << " equations");
+
+  residual_.resize(static_cast<std::size_t>(num_eqs));
+  for (int k = 0; k < num_eqs; ++k) residual_[k] = weighted_target[k] - cached[k];
+  if (!all_finite(residual_.data(), residual_.size())) {
+    const std::size_t k = first_non_finite(residual_.data(), residual_.size());
+    TREL_THROW_AS(signature, "iteration " << iteration << ": the weighted residual of equation " << k << " is "
+                                          << residual_[k] << ", not a finite number");
+  }
+}
+
+void Linear_taylor_solver::fill_jacobian(const char* signature, const std::vector<double>& x, int iteration) {
+  const int num_dims = num_dimensions_;
+  // The Jacobian is reused between steps of the same size; it is cleared so
+  // that every step starts from the same zero matrix.
+  jacobian_.create(num_equations_, num_dims, CV_64F);
+  if (!jacobian_.empty()) std::fill(jacobian_.ptr<double>(0), jacobian_.ptr<double>(0) + jacobian_.total(), 0.0);
+  int row = fill_analytic_rows(signature, x);
+  const std::vector<Opt_func*>& funcs = get_funcs();
+  error_gram_.assign(funcs.empty() ? 0 : static_cast<std::size_t>(num_dims) * num_dims, 0.0);
+  for (std::size_t i = 0; i < funcs.size(); ++i) row += fill_finite_difference_rows(signature, i, x, row);
+
+  if (!jacobian_.empty() && !all_finite(jacobian_.ptr<double>(0), jacobian_.total())) {
+    const std::size_t k = first_non_finite(jacobian_.ptr<double>(0), jacobian_.total());
+    TREL_THROW_AS(signature, "iteration " << iteration << ": the Jacobian entry at row " << k / num_dims
+                                          << ", column " << k % num_dims << " is " << jacobian_.ptr<double>(0)[k]
+                                          << ", not a finite number");
+  }
+}
+
+int Linear_taylor_solver::fill_analytic_rows(const char* signature, const std::vector<double>& x) {
+  const int num_eqs = num_equations_;
+  const int num_dims = num_dimensions_;
+  const std::vector<Grad_func*>& grad_funcs = get_grad_funcs();
+  int row = 0;
+  for (std::size_t i = 0; i < grad_funcs.size(); ++i) {
+    const Grad_func* g = grad_funcs[i];
+    const int n = (*g)(x, jacobian_, row);
+    if (n < 0 || n > num_eqs - row)
+      TREL_THROW_AS(signature, "gradient function " << i << " reported " << n << " rows from row " << row
+                                                    << " of a " << num_eqs << " row Jacobian");
+    for (int j = 0; j < n; ++j) {
+      const double w = g->get_weight(j);
+      if (w == 1.0) continue;
+      double* jacobian_row = jacobian_.ptr<double>(row + j);
+      for (int d = 0; d < num_dims; ++d) jacobian_row[d] *= w;
+    }
+    row += n;
+  }
+  return row;
+}
+
+int Linear_taylor_solver::fill_finite_difference_rows(const char* signature, std::size_t i,
+                                                      const std::vector<double>& x, int row) {
+  const int num_dims = num_dimensions_;
+  const std::vector<double>& steps = get_finite_difference_steps()[i];
+  if (steps.size() != static_cast<std::size_t>(num_dims))
+    TREL_THROW_AS(signature, "for function " << i << " finite difference step had " << steps.size()
+                                             << " elements, but num dimensions should be " << num_dims);
+  shifted_x_ = x;
+  std::size_t count = 0;
+  for (int d = 0; d < num_dims; ++d) fill_finite_difference_column(signature, i, x, row, d, count);
+  // E^T E of this function's rows, added to that of the earlier ones.
+  for (int p = 0; p < num_dims; ++p)
+    for (int q = 0; q < num_dims; ++q) {
+      double sum = 0.0;
+      for (int j = 0; j < static_cast<int>(count); ++j) sum += fd_error_.at<double>(j, p) * fd_error_.at<double>(j, q);
+      error_gram_[static_cast<std::size_t>(p) * num_dims + q] += sum;
+    }
+  return static_cast<int>(count);
+}
+
+// Column d of function i's rows; the first column sets `count`, the number of
+// values every later column must have.
+void Linear_taylor_solver::fill_finite_difference_column(const char* signature, std::size_t i,
+                                                         const std::vector<double>& x, int row, int d,
+                                                         std::size_t& count) {
+  const Opt_func* f = get_funcs()[i];
+  const double h = get_finite_difference_steps()[i][static_cast<std::size_t>(d)];
+  if (h == 0.0) TREL_THROW_AS(signature, "for function " << i << " finite difference step " << d << " is 0");
+  // Central differences at h and h / 2: D(s) = D' + c s^2 + O(s^4), so
+  // (4 D(h/2) - D(h)) / 3 is accurate to O(h^4), and (D(h/2) - D(h)) / 3,
+  // the error of D(h/2), bounds what is left.
+  std::vector<double> values[4];
+  const double offsets[4] = {h, -h, 0.5 * h, -0.5 * h};
+  for (int k = 0; k < 4; ++k) {
+    shifted_x_[d] = x[d] + offsets[k];
+    values[k] = (*f)(shifted_x_);
+  }
+  shifted_x_[d] = x[d];
+  if (d == 0) {
+    count = values[0].size();
+    if (row + count > static_cast<std::size_t>(num_equations_))
+      TREL_THROW_AS(signature, "function " << i << " returned " << count << " values for rows from " << row
+                                           << " of a " << num_equations_ << " row Jacobian");
+    fd_error_.create(static_cast<int>(count), num_dimensions_, CV_64F);
+  }
+  for (int k = 1; k < 4; ++k)
+    if (values[k].size() != count)
+      TREL_THROW_AS(signature, "function " << i << " returned " << values[0].size() << " and " << values[k].size()
+                                           << " values about parameter " << d << " but " << count
+                                           << " about the first");
+  const double inv_span = 1.0 / ((x[d] + h) - (x[d] - h));
+  const double inv_half_span = 1.0 / ((x[d] + 0.5 * h) - (x[d] - 0.5 * h));
+  for (std::size_t j = 0; j < count; ++j) {
+    const double w = f->get_weight(static_cast<int>(j));
+    const double wide = (values[0][j] - values[1][j]) * w * inv_span;
+    const double narrow = (values[2][j] - values[3][j]) * w * inv_half_span;
+    const double error = (narrow - wide) / 3.0;
+    jacobian_.at<double>(row + static_cast<int>(j), d) = narrow + error;
+    fd_error_.at<double>(static_cast<int>(j), d) = error;
+  }
+}
+
+std::vector<double> Linear_taylor_solver::take_step(const std::vector<double>& x, int iteration) {
+  const int num_dims = num_dimensions_;
+  dx_.resize(static_cast<std::size_t>(num_dims));
+  solve_linear_system(jacobian_, residual_, dx_, get_funcs().empty() ? 0.0 : kFiniteDifferenceRankTolerance);
+
+  const double factor =
+      (decreasing_step_size_ && iteration > 0) ? 2.0 / (static_cast<double>(iteration) + 2.0) : 1.0;
+  std::vector<double> x_new = x;
+  for (int d = 0; d < num_dims; ++d) x_new[d] += factor * dx_[d];
+  return x_new;
+}
+
+double Linear_taylor_solver::error_at(const std::vector<double>& x_new, const std::vector<double>& weighted_target) {
+  evaluate(x_new, next_values_);
+  if (next_values_.size() != weighted_target.size()) (void)(next_values_ - weighted_target);  // throws the size mismatch
+  double sum_sq = 0.0;
+  for (std::size_t k = 0; k < weighted_target.size(); ++k) {
+    const double e = next_values_[k] - weighted_target[k];
+    sum_sq += e * e;
+  }
+  return sum_sq;
 }
 
 }  // namespace trel

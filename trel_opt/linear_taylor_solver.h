@@ -1,67 +1,15 @@
 #ifndef TREL_OPT_LINEAR_TAYLOR_SOLVER_H
 #define TREL_OPT_LINEAR_TAYLOR_SOLVER_H
 
+#include <cstddef>
 #include <vector>
 
 #include <opencv2/core.hpp>
 
+#include "trel_opt/min_norm_least_squares.h"
 #include "trel_opt/solver.h"
 
 namespace trel {
-
-// Least-squares solution of minimum norm of A x = b, A dense rows x cols.
-//
-// The singular value decomposition of A comes from a thin Householder QR of A
-// (A = Q R, taken over blocks of rows so that the work stays in cache) and a
-// one-sided Jacobi SVD of the small cols x cols factor R = U S V^T, so that
-// A = (Q U) S V^T has the singular values of R. When A has fewer rows than
-// columns the same is done with A^T. Singular values at or below
-// 2 * epsilon * (their sum) count as zero, epsilon being the type's machine
-// epsilon, so the result is the pseudo-inverse solution with the rank rule of
-// cv::solve(..., DECOMP_SVD). When a bound on R's singular values proves that
-// none of them can reach that threshold, the SVD would keep them all and the
-// solution is R^-1 Q^T b, which back substitution gives directly. A^T A is
-// never formed: its condition number would be the square of A's.
-//
-// The object keeps its scratch storage, so repeated solves of the same size
-// allocate nothing.
-template <typename T>
-class Min_norm_least_squares {
-public:
-  // a: row-major, element (i, j) at a[i * lda + j], lda >= cols. b: rows values.
-  // x: cols values, written last (it may not alias a or b). rows or cols 0
-  // gives x = 0. NaN or infinite input gives a non-finite x.
-  // error_gram, when given: cols x cols, E^T E for an estimate E of the error
-  // in A. A singular value sigma_j with right singular vector v_j counts as
-  // zero too when sigma_j <= |E v_j|: along v_j, A is no larger than its error.
-  void solve(const T* a, int rows, int cols, int lda, const T* b, T* x, T relative_tolerance = T(0),
-             const T* error_gram = nullptr);
-
-private:
-  void solve_tall(const T* a, int rows, int cols, int lda, const T* b, T* x);
-  void solve_wide(const T* a, int rows, int cols, int lda, const T* b, T* x);
-  T tolerance_ = T(0);
-  const T* error_gram_ = nullptr;  // as passed to solve, for the length of the call
-  // x = pinv(M) c for the n x n column-major matrix in square_ (destroyed).
-  void solve_square(int n, const T* c, T* x);
-  // x = R^-1 c for the upper-triangular R in square_ when R is provably far
-  // from the rank threshold (then equal to pinv(R) c); false otherwise, with
-  // square_ unchanged.
-  bool solve_full_rank(int n, const T* c, T* x);
-
-  std::vector<T> block_;   // column-major stack of R and the next rows, with b's column
-  std::vector<T> tau_;     // Householder scalars
-  std::vector<T> square_;  // the square factor handed to the SVD
-  std::vector<T> v_;       // right singular vectors, column-major
-  std::vector<T> c_;       // right-hand side of the square problem
-  std::vector<T> sigma_;   // singular values
-  std::vector<T> acc_;     // solution being accumulated
-  std::vector<T> y_;       // solution of the square problem (wide case)
-  std::vector<T> inverse_; // inverse of R for the conditioning bound
-  std::vector<T> gram_;    // the error Gram matrix in the square problem's basis (wide case)
-};
-
-extern template class Min_norm_least_squares<double>;
 
 // Gauss-Newton: each step linearises every registered function at the current
 // point (analytic rows from the gradient functions, central finite differences
@@ -77,7 +25,7 @@ extern template class Min_norm_least_squares<double>;
 // whose error is of order h^4 rather than h^2; E = (D(h_d / 2) - D(h_d)) / 3,
 // the error of D(h_d / 2), bounds what is left of it. When objective functions
 // are registered, a singular value sigma_j of J (right singular vector v_j)
-// counts as zero when it is at or below k_finite_difference_rank_tolerance of
+// counts as zero when it is at or below kFiniteDifferenceRankTolerance of
 // the largest or at or below |E v_j|, so that a direction the functions do not
 // depend on is not stepped along, whether the differences give it as rounding
 // noise (small steps) or as truncation error (steps of a few hundredths, which
@@ -90,7 +38,7 @@ extern template class Min_norm_least_squares<double>;
 // multiplied by the weight of their equation in the function they belong to.
 class Linear_taylor_solver : public Solver {
 public:
-  static constexpr double k_finite_difference_rank_tolerance = 1e-8;
+  static constexpr double kFiniteDifferenceRankTolerance = 1e-8;
 
   Linear_taylor_solver() = default;
   ~Linear_taylor_solver() override = default;
@@ -122,6 +70,29 @@ protected:
 private:
   // Weighted values of all functions at x, in equation order.
   void evaluate(const std::vector<double>& x, std::vector<double>& weighted) const;
+
+  // The parts of one step. `signature` is the function text their errors carry
+  // (that of inner_optimise, whose frame wraps them).
+  void run_step(const char* signature, const std::vector<double>& x, const std::vector<double>& target,
+                std::vector<double>& x_out, double& error, int iteration);
+  // Weighted values at x and weighted target, filled from empty.
+  void fill_start_values(const char* signature, const std::vector<double>& x, const std::vector<double>& target,
+                         std::vector<double>& values, std::vector<double>& weighted_target) const;
+  // residual_ = weighted target - weighted values, after checking their counts.
+  void fill_residuals(const char* signature, const std::vector<double>& cached,
+                      const std::vector<double>& weighted_target, int iteration);
+  // jacobian_ (weighted rows) and error_gram_ at x.
+  void fill_jacobian(const char* signature, const std::vector<double>& x, int iteration);
+  // The gradient functions' rows from row 0; returns the row after them.
+  int fill_analytic_rows(const char* signature, const std::vector<double>& x);
+  // Objective function i's rows from `row` by finite differences; returns their number.
+  int fill_finite_difference_rows(const char* signature, std::size_t i, const std::vector<double>& x, int row);
+  void fill_finite_difference_column(const char* signature, std::size_t i, const std::vector<double>& x, int row,
+                                     int d, std::size_t& count);
+  // x plus the (damped) least-squares update.
+  std::vector<double> take_step(const std::vector<double>& x, int iteration);
+  // The weighted squared error at x_new; leaves the weighted values in next_values_.
+  double error_at(const std::vector<double>& x_new, const std::vector<double>& weighted_target);
 
   // Weighted values at the current point; empty until the first evaluation.
   std::vector<double> cached_values_;

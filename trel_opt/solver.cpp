@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstddef>
 #include <limits>
+#include <memory>
 #include <set>
 
 #include "trel_tools/exception_l.h"
@@ -20,6 +21,20 @@ std::set<const Opt_func*> base_functions_of(const std::vector<Grad_func*>& grad_
   return bases;
 }
 
+// Adopts the objects of `raw` and hands those held before back without
+// deleting them (an object in both lists stays owned). Nothing changes when
+// the allocation fails.
+template <class T>
+void replace_owned(std::vector<std::unique_ptr<T>>& owned, std::vector<T*>& view, const std::vector<T*>& raw) {
+  std::vector<T*> new_view = raw;
+  std::vector<std::unique_ptr<T>> adopted;
+  adopted.reserve(raw.size());
+  for (T* p : raw) adopted.emplace_back(p);
+  for (std::unique_ptr<T>& p : owned) (void)p.release();
+  owned.swap(adopted);
+  view.swap(new_view);
+}
+
 }  // namespace
 
 const char* stop_reason_name(Stop_reason reason) {
@@ -32,8 +47,8 @@ const char* stop_reason_name(Stop_reason reason) {
 }
 
 Solver::~Solver() {
-  for (Opt_func* f : funcs_) delete f;
-  for (Grad_func* g : grad_funcs_) delete g;
+  for (std::unique_ptr<Opt_func>& f : owned_funcs_) f.reset();
+  for (std::unique_ptr<Grad_func>& g : owned_grad_funcs_) g.reset();
 }
 
 void Solver::set_funcs(const std::vector<Opt_func*>& funcs) {
@@ -46,7 +61,7 @@ void Solver::set_funcs(const std::vector<Opt_func*>& funcs) {
     if (bases.count(funcs[i]) != 0)
       TREL_THROW("function " << i << " is already the base function of a registered gradient function");
   }
-  funcs_ = funcs;
+  replace_owned(owned_funcs_, funcs_, funcs);
 }
 
 void Solver::set_grad_funcs(const std::vector<Grad_func*>& grad_funcs) {
@@ -65,7 +80,7 @@ void Solver::set_grad_funcs(const std::vector<Grad_func*>& grad_funcs) {
     if (registered.count(base) != 0)
       TREL_THROW("the base function of gradient function " << i << " is also a registered function");
   }
-  grad_funcs_ = grad_funcs;
+  replace_owned(owned_grad_funcs_, grad_funcs_, grad_funcs);
 }
 
 std::vector<double> Solver::optimise() {
@@ -73,21 +88,27 @@ std::vector<double> Solver::optimise() {
 }
 
 std::vector<double> Solver::optimise(const std::vector<double>& x0) {
-  TREL_GUARD_BEGIN
-  return optimise(x0, std::vector<double>(num_equations_ > 0 ? num_equations_ : 0, 0.0));
-  TREL_GUARD_END("")
+  return guarded(TREL_FRAME, [&] {
+    return optimise(x0, std::vector<double>(num_equations_ > 0 ? num_equations_ : 0, 0.0));
+  });
 }
 
 std::vector<double> Solver::optimise(const std::vector<double>& x0, const std::vector<double>& target) {
-  TREL_GUARD_BEGIN
+  const Frame frame = TREL_FRAME;
+  return guarded(frame, [&] { return run(frame.signature, x0, target); },
+                 [&](std::ostream& os) { os << "num_eqs=" << num_equations_; });
+}
+
+std::vector<double> Solver::run(const char* signature, const std::vector<double>& x0,
+                                const std::vector<double>& target) {
   std::vector<double> result = x0;
   summary_ = Solve_summary();
   reset();
   if (funcs_.size() != finite_difference_steps_.size())
-    TREL_THROW("function vector had size " << funcs_.size() << " but finite difference vector had size "
-                                           << finite_difference_steps_.size());
+    TREL_THROW_AS(signature, "function vector had size " << funcs_.size() << " but finite difference vector had size "
+                                                         << finite_difference_steps_.size());
   if (num_equations_ < 0 || static_cast<std::size_t>(num_equations_) != target.size())
-    TREL_THROW("Passed target was " << target << " but expected " << num_equations_ << " equations");
+    TREL_THROW_AS(signature, "Passed target was " << target << " but expected " << num_equations_ << " equations");
 
   std::vector<double> x = x0;
   double error = std::numeric_limits<double>::max();
@@ -96,20 +117,7 @@ std::vector<double> Solver::optimise(const std::vector<double>& x0, const std::v
     const double previous_error = error;
     inner_optimise(x, target, x, error, i);
     summary_.iterations = i + 1;
-    if (max_iters_ >= 2) {
-      // L1 norm of the change from the best point so far, without a temporary.
-      if (result.size() != x.size()) (void)(result - x);  // throws the size mismatch
-      double l1 = 0.0;
-      for (std::size_t k = 0; k < x.size(); ++k) l1 += std::fabs(result[k] - x[k]);
-      if (l1 < static_cast<double>(min_x_step_)) {
-        summary_.stop_reason = Stop_reason::min_x_step;
-        break;
-      }
-      if (i > 0 && previous_error - error < static_cast<double>(min_y_step_)) {
-        summary_.stop_reason = Stop_reason::min_y_step;
-        break;
-      }
-    }
+    if (max_iters_ >= 2 && stops_after(result, x, i, previous_error - error)) break;
     if (error <= best) {
       result = x;
       best = error;
@@ -118,7 +126,23 @@ std::vector<double> Solver::optimise(const std::vector<double>& x0, const std::v
   }
   summary_.final_error = summary_.returned_iteration > 0 ? best : summary_.initial_error;
   return result;
-  TREL_GUARD_END("num_eqs=" << num_equations_)
+}
+
+bool Solver::stops_after(const std::vector<double>& best_point, const std::vector<double>& x, int iteration,
+                         double decrease) {
+  // L1 norm of the change from the best point so far, without a temporary.
+  if (best_point.size() != x.size()) (void)(best_point - x);  // throws the size mismatch
+  double l1 = 0.0;
+  for (std::size_t k = 0; k < x.size(); ++k) l1 += std::fabs(best_point[k] - x[k]);
+  if (l1 < static_cast<double>(min_x_step_)) {
+    summary_.stop_reason = Stop_reason::min_x_step;
+    return true;
+  }
+  if (iteration > 0 && decrease < static_cast<double>(min_y_step_)) {
+    summary_.stop_reason = Stop_reason::min_y_step;
+    return true;
+  }
+  return false;
 }
 
 }  // namespace trel

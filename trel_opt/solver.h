@@ -2,6 +2,7 @@
 #define TREL_OPT_SOLVER_H
 
 #include <limits>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -125,14 +126,25 @@ protected:
   std::vector<std::vector<double>> finite_difference_steps_;
   int num_dimensions_ = 0;
   int num_equations_ = 0;
-  std::vector<Opt_func*> funcs_;
-  std::vector<Grad_func*> grad_funcs_;
   int max_iters_ = 1;
   float min_x_step_ = 0.0f;
   float min_y_step_ = -100000.0f;
   bool decreasing_step_size_ = false;
 
 private:
+  // The outer iteration of optimise(x0, target); its checks name `signature`.
+  std::vector<double> run(const char* signature, const std::vector<double>& x0, const std::vector<double>& target);
+  // Whether the run ends after step `iteration`, which moved from best_point to
+  // x and lowered the error by `decrease` (records the stop reason).
+  bool stops_after(const std::vector<double>& best_point, const std::vector<double>& x, int iteration,
+                   double decrease);
+
+  // The registered objects (null entries allowed), and the same pointers as the
+  // plain list the getters hand out.
+  std::vector<std::unique_ptr<Opt_func>> owned_funcs_;
+  std::vector<std::unique_ptr<Grad_func>> owned_grad_funcs_;
+  std::vector<Opt_func*> funcs_;
+  std::vector<Grad_func*> grad_funcs_;
   Solve_summary summary_;
 };
 
