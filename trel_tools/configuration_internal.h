@@ -3,8 +3,8 @@
 
 // What the pieces of the configuration share: the catalogue row with its
 // builders, the parsers of the structured parameters, and the number and text
-// helpers of the assignments. Not installed; included by
-// trel_tools/configuration_*.cpp only.
+// helpers of the assignments. Not part of the library's interface: included by
+// trel_tools/configuration*.cpp only.
 
 #include <climits>
 #include <cstdlib>
