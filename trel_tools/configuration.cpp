@@ -282,6 +282,17 @@ void configuration::apply_row(const catalogue_row& row, parameter& record, const
       std::cerr << value;
     std::cerr << std::endl;
   };
+  // The number read (an int or a double), stored when the row accepts it.
+  const auto store_number = [&](auto number) {
+    if (const char* warning = row.number_failure(number)) {
+      if (row.show_number)
+        std::cerr << warning << number << std::endl;
+      else
+        print_value(warning);
+      return;
+    }
+    record.value = number;
+  };
   switch (record.type) {
     case param_bool: {
       if (value == "0" || value == "false") {
@@ -304,30 +315,12 @@ void configuration::apply_row(const catalogue_row& row, parameter& record, const
       record.value = value;
       return;
     }
-    case param_int: {
-      const int number = text_to_int(value);
-      if (const char* warning = row.number_failure(number)) {
-        if (row.show_number)
-          std::cerr << warning << number << std::endl;
-        else
-          print_value(warning);
-        return;
-      }
-      record.value = number;
+    case param_int:
+      store_number(text_to_int(value));
       return;
-    }
-    case param_double: {
-      const double number = text_to_double(value);
-      if (const char* warning = row.number_failure(number)) {
-        if (row.show_number)
-          std::cerr << warning << number << std::endl;
-        else
-          print_value(warning);
-        return;
-      }
-      record.value = number;
+    case param_double:
+      store_number(text_to_double(value));
       return;
-    }
     default:
       return;
   }
