@@ -493,6 +493,26 @@ TEST(ConfigurationStore, SpecialParameterWithoutReleaseRuleIsReportedAndLeftToIt
   EXPECT_EQ(owned_by_test, 5);
 }
 
+TEST(ConfigurationStore, StructuredCellsReleaseWhatTheyOwnOnceAndNothingLent) {
+  using structured = trel::configuration::structured;
+  int released = 0;
+  int lent = 1;
+  int owned = 2;
+  {
+    const structured borrowing(&lent);
+    structured owning(std::shared_ptr<int>(&owned, [&released](int*) { ++released; }));
+    const structured copy = owning;
+    EXPECT_TRUE(copy == owning);
+    EXPECT_TRUE(copy != borrowing);
+    EXPECT_EQ(copy.get(), &owned);
+    EXPECT_EQ(borrowing.get(), &lent);
+    EXPECT_EQ(copy.type(), typeid(int*));
+    owning = borrowing;  // the copy still holds the object
+    EXPECT_EQ(released, 0);
+  }
+  EXPECT_EQ(released, 1);
+}
+
 TEST(ConfigurationStore, ConstructorThrowingPartWayLeavesNothingBehind) {
   // Run under the sanitizer build, a leak of the records or texts read before
   // the bad line fails this test.

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <type_traits>
 #include <typeinfo>
@@ -95,14 +96,14 @@ namespace trel {
 //   std::vector<trel::sample>*                   sample (its values go to class_vector)
 //   cv::Rect*                  classifier_detector_roi
 //   IplConvKernel*             closing_kernel (its iteration count is closing_iterations);
-//                              at most max_closing_kernel_size columns and rows, a
+//                              at most kMaxClosingKernelSize columns and rows, a
 //                              larger kernel is refused with a warning
 //
 // Not copyable. Meant for one thread at a time.
 class TREL_TOOLS_EXPORT configuration {
 public:
   // The largest closing_kernel accepted, in columns and in rows (1025 x 1025).
-  static constexpr int max_closing_kernel_size = 1025;
+  static constexpr int kMaxClosingKernelSize = 1025;
 
   // The object of each camera key: one entry of doubles per camera.
   using camera_list = std::vector<std::vector<double>>;
@@ -149,23 +150,31 @@ public:
     param_string = 3
   };
 
-  // The cell of a structured parameter: a pointer to its object together with
-  // the pointer type it was created as. Cells compare equal when they point to
-  // the same object, so an existing object counts as "already set".
+  // The cell of a structured parameter: its object together with the pointer
+  // type it was created as. Cells compare equal when they point to the same
+  // object, so an existing object counts as "already set".
   class structured {
   public:
     structured() = default;
+    // Points to `object` without owning it: a default given to add_param stays
+    // with whoever registered it.
     template <class T>
     explicit structured(T* object)
-        : object_(const_cast<void*>(static_cast<const void*>(object))), type_(&typeid(std::remove_const_t<T>*)) {}
-    void* get() const { return object_; }
+        : object_(std::shared_ptr<void>(), const_cast<void*>(static_cast<const void*>(object))),
+          type_(&typeid(std::remove_const_t<T>*)) {}
+    // Owns `object`: its deleter runs when the last cell holding it goes.
+    template <class T>
+    explicit structured(std::shared_ptr<T> object)
+        : object_(std::const_pointer_cast<std::remove_const_t<T>>(std::move(object))),
+          type_(&typeid(std::remove_const_t<T>*)) {}
+    void* get() const { return object_.get(); }
     // The pointer type, e.g. typeid(std::vector<double>*).
     const std::type_info& type() const { return *type_; }
-    bool operator==(const structured& other) const { return object_ == other.object_; }
-    bool operator!=(const structured& other) const { return object_ != other.object_; }
+    bool operator==(const structured& other) const { return get() == other.get(); }
+    bool operator!=(const structured& other) const { return get() != other.get(); }
 
   private:
-    void* object_ = nullptr;
+    std::shared_ptr<void> object_;
     const std::type_info* type_ = &typeid(void*);
   };
 
@@ -220,9 +229,11 @@ protected:
   // Registers `name` with `default_value`; `type` must be the param_type code of
   // T's kind (throws exception_l otherwise). A pointer type registers a
   // structured parameter of that type: the catalogue's rules apply to it when
-  // the name and type are the catalogue's, and the store releases its object
-  // only then. A name registered already prints "Matching parameter named ..."
-  // and keeps the first record.
+  // the name and type are the catalogue's, and only then does the store create
+  // (and release) its object; the default object stays its registrant's, and
+  // any other structured parameter is named with a warning when the store goes.
+  // A name registered already prints "Matching parameter named ..." and keeps
+  // the first record.
   template <class T>
   void add_param(const std::string& name, T default_value, int type);
 
