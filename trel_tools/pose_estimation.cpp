@@ -7,8 +7,10 @@
 #include <random>
 #include <utility>
 
+#include <Eigen/Cholesky>
 #include <Eigen/Core>
 #include <Eigen/Eigenvalues>
+#include <Eigen/Geometry>
 #include <opengv/absolute_pose/CentralAbsoluteAdapter.hpp>
 #include <opengv/absolute_pose/methods.hpp>
 
@@ -25,7 +27,9 @@ constexpr double k_collinear_tolerance = 1e-6;    // second against first princi
 constexpr double k_sample_collinear_tolerance = 1e-6;  // sine of the angle at the sample's first point
 constexpr double k_parallel_rays_tolerance = 1e-9;     // sine of the angle between two rays
 constexpr double k_rotation_tolerance = 1e-6;          // largest element of R^T R - I
-constexpr int k_local_optimisation_rounds = 2;
+constexpr int k_local_optimisation_rounds = 1;
+constexpr int k_gauss_newton_steps = 2;
+constexpr double k_gauss_newton_min_step = 1e-8;  // of the update's norm, relative
 constexpr std::size_t k_local_optimisation_min_inliers = 6;
 
 template <typename T>
@@ -145,6 +149,51 @@ bool refit(const Problem<T>& p, const opengv::absolute_pose::CentralAbsoluteAdap
   return improved;
 }
 
+// Least squares of the reprojection errors of the given correspondences by
+// Gauss-Newton from m: R = exp([delta]x) R_m and the centre moved by dt. The
+// result replaces m when it costs less than cost.
+template <typename T>
+bool gauss_newton_refit(const Problem<T>& p, const std::vector<int>& inliers, Model<T>& m, T& cost) {
+  Model<T> x = m;
+  for (int step = 0; step < k_gauss_newton_steps; ++step) {
+    Eigen::Matrix<T, 6, 6> N = Eigen::Matrix<T, 6, 6>::Zero();
+    Eigen::Matrix<T, 6, 1> g = Eigen::Matrix<T, 6, 1>::Zero();
+    const Eigen::Matrix<T, 3, 3> Rt = x.R.transpose(), KRt = p.K * Rt;
+    for (int i : inliers) {
+      const Eigen::Matrix<T, 3, 1> d = p.points[i] - x.t;
+      const Eigen::Matrix<T, 3, 1> h = KRt * d;
+      if (!(h.z() > 0)) continue;
+      const T iz = 1 / h.z();
+      const Eigen::Matrix<T, 2, 1> r(h.x() * iz - p.observed[i].x(), h.y() * iz - p.observed[i].y());
+      Eigen::Matrix<T, 2, 3> dproj;
+      dproj << iz, 0, -h.x() * iz * iz, 0, iz, -h.y() * iz * iz;
+      Eigen::Matrix<T, 3, 3> skew;
+      skew << 0, -d.z(), d.y(), d.z(), 0, -d.x(), -d.y(), d.x(), 0;
+      const Eigen::Matrix<T, 2, 3> A = dproj * KRt;
+      Eigen::Matrix<T, 2, 6> J;
+      J.template leftCols<3>() = A * skew;
+      J.template rightCols<3>() = -A;
+      N.noalias() += J.transpose() * J;
+      g.noalias() += J.transpose() * r;
+    }
+    const Eigen::LDLT<Eigen::Matrix<T, 6, 6>> ldlt(N);
+    if (ldlt.info() != Eigen::Success) break;
+    const Eigen::Matrix<T, 6, 1> delta = -ldlt.solve(g);
+    if (!delta.allFinite()) break;
+    const Eigen::Matrix<T, 3, 1> w = delta.template head<3>();
+    const T angle = w.norm();
+    if (angle > 0) x.R = Eigen::AngleAxis<T>(angle, w / angle).toRotationMatrix() * x.R;
+    x.t += delta.template tail<3>();
+    if (delta.norm() < k_gauss_newton_min_step * (1 + x.t.norm())) break;
+  }
+  if (!is_valid_model(x)) return false;
+  const T c = model_cost(p, x, cost);
+  if (!(c < cost)) return false;
+  cost = c;
+  m = x;
+  return true;
+}
+
 template <typename T>
 void check_input(const matrix<T>& K, const std::vector<std::vector<T>>& points,
                  const std::vector<std::vector<T>>& observations, const Pose_estimate_options& o) {
@@ -247,6 +296,7 @@ Pose_estimate_result estimate_pose_impl(const matrix<T>& K, const std::vector<st
   Model<T> best{Eigen::Matrix<T, 3, 3>::Identity(), Eigen::Matrix<T, 3, 1>::Zero()};
   T best_cost = std::numeric_limits<T>::infinity();
   std::size_t best_inliers = 0;
+  bool best_fitted = false;  // best comes from a least-squares fit on its inliers
   int bound = o.max_iterations;
   int iterations = 0;
   while (iterations < std::max(bound, o.min_iterations)) {
@@ -270,10 +320,12 @@ Pose_estimate_result estimate_pose_impl(const matrix<T>& K, const std::vector<st
       }
     }
     if (!improved) continue;
+    best_fitted = false;
     std::vector<int> inliers = model_inliers(p, best);
     for (int round = 0; round < k_local_optimisation_rounds && inliers.size() >= k_local_optimisation_min_inliers;
          ++round) {
-      if (!refit(p, adapter, inliers, best, best_cost)) break;
+      if (!gauss_newton_refit(p, inliers, best, best_cost)) break;
+      best_fitted = true;
       inliers = model_inliers(p, best);
     }
     if (inliers.size() > best_inliers) {
@@ -288,9 +340,11 @@ Pose_estimate_result estimate_pose_impl(const matrix<T>& K, const std::vector<st
                                                           << (o.bearing ? "" : " px") << ", " << p.min_inliers
                                                           << " needed");
 
-  // UPnP on the final inliers, then the robust refinement from that pose.
+  // The least-squares fit on the final inliers (UPnP when Gauss-Newton never
+  // improved on the sample's pose), then the robust refinement from it.
   std::vector<int> inliers = model_inliers(p, best);
-  if (inliers.size() >= k_local_optimisation_min_inliers && refit(p, adapter, inliers, best, best_cost))
+  if (inliers.size() >= k_local_optimisation_min_inliers && !best_fitted &&
+      (gauss_newton_refit(p, inliers, best, best_cost) || refit(p, adapter, inliers, best, best_cost)))
     inliers = model_inliers(p, best);
 
   std::vector<std::vector<double>> fit_points;
@@ -314,7 +368,7 @@ Pose_estimate_result estimate_pose_impl(const matrix<T>& K, const std::vector<st
   Pose_refine_options refine;
   refine.rotation_code = 0;
   refine.max_iters = o.refine_iterations;
-  refine.min_x_step = 1e-12f;
+  refine.min_x_step = 1e-9f;
   refine.loss = o.loss;
   refine.loss_scale = o.loss_scale > 0 ? o.loss_scale : o.threshold;
   Pose_refine_result refined = guarded(
