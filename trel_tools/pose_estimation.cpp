@@ -1,0 +1,408 @@
+#include "trel_tools/pose_estimation.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <limits>
+#include <random>
+#include <utility>
+
+#include <Eigen/Cholesky>
+#include <Eigen/Core>
+#include <Eigen/Eigenvalues>
+#include <Eigen/Geometry>
+#include <opengv/absolute_pose/CentralAbsoluteAdapter.hpp>
+#include <opengv/absolute_pose/methods.hpp>
+
+#include "trel_tools/exception_l.h"
+#include "trel_tools/pose_refinement.h"
+#include "trel_tools/rotation.h"
+
+namespace trel {
+namespace {
+
+// Relative tolerances of the degeneracy tests.
+constexpr double k_coincident_tolerance = 1e-10;  // spread of the world points against their distance from 0
+constexpr double k_collinear_tolerance = 1e-6;    // second against first principal spread
+constexpr double k_sample_collinear_tolerance = 1e-6;  // sine of the angle at the sample's first point
+constexpr double k_parallel_rays_tolerance = 1e-9;     // sine of the angle between two rays
+constexpr double k_rotation_tolerance = 1e-6;          // largest element of R^T R - I
+constexpr int k_local_optimisation_rounds = 1;
+constexpr int k_gauss_newton_steps = 2;
+constexpr double k_gauss_newton_min_step = 1e-8;  // of the update's norm, relative
+constexpr std::size_t k_local_optimisation_min_inliers = 6;
+
+template <typename T>
+struct Model {
+  Eigen::Matrix<T, 3, 3> R;  // camera to world
+  Eigen::Matrix<T, 3, 1> t;  // camera centre
+};
+
+template <typename T>
+bool all_finite(const std::vector<T>& v) {
+  return std::all_of(v.begin(), v.end(), [](T x) { return std::isfinite(x); });
+}
+
+// The correspondences as the search uses them: world points, observations in
+// the error's units (pixels, or normalised image coordinates) with the matrix
+// that projects camera-frame points into those units, and the unit rays.
+template <typename T>
+struct Problem {
+  Eigen::Matrix<T, 3, 3> K;  // the identity for bearing vectors
+  opengv::points_t points;
+  opengv::bearingVectors_t rays;
+  std::vector<Eigen::Matrix<T, 2, 1>> observed;
+  T threshold2 = 0;
+  int min_inliers = 0;
+};
+
+template <typename T>
+bool is_valid_model(const Model<T>& m) {
+  if (!m.R.allFinite() || !m.t.allFinite()) return false;
+  const Eigen::Matrix<T, 3, 3> e = m.R.transpose() * m.R - Eigen::Matrix<T, 3, 3>::Identity();
+  return e.cwiseAbs().maxCoeff() < k_rotation_tolerance && m.R.determinant() > 0;
+}
+
+// Truncated squared error summed over every correspondence (a point at or
+// behind the camera costs the threshold); stops early, returning infinity, once
+// the sum exceeds cutoff.
+template <typename T>
+T model_cost(const Problem<T>& p, const Model<T>& m, T cutoff) {
+  const Eigen::Matrix<T, 3, 3> A = p.K * m.R.transpose();
+  const Eigen::Matrix<T, 3, 1> b = -(A * m.t);
+  T cost = 0;
+  for (std::size_t i = 0; i < p.points.size(); ++i) {
+    const Eigen::Matrix<T, 3, 1> h = A * p.points[i] + b;
+    T e2 = p.threshold2;
+    if (h.z() > 0) {
+      const T du = h.x() / h.z() - p.observed[i].x(), dv = h.y() / h.z() - p.observed[i].y();
+      e2 = std::min(du * du + dv * dv, p.threshold2);
+    }
+    cost += e2;
+    if (cost > cutoff) return std::numeric_limits<T>::infinity();
+  }
+  return cost;
+}
+
+template <typename T>
+std::vector<int> model_inliers(const Problem<T>& p, const Model<T>& m) {
+  const Eigen::Matrix<T, 3, 3> A = p.K * m.R.transpose();
+  const Eigen::Matrix<T, 3, 1> b = -(A * m.t);
+  std::vector<int> inliers;
+  for (std::size_t i = 0; i < p.points.size(); ++i) {
+    const Eigen::Matrix<T, 3, 1> h = A * p.points[i] + b;
+    if (!(h.z() > 0)) continue;
+    const T du = h.x() / h.z() - p.observed[i].x(), dv = h.y() / h.z() - p.observed[i].y();
+    if (du * du + dv * dv < p.threshold2) inliers.push_back(static_cast<int>(i));
+  }
+  return inliers;
+}
+
+template <typename T>
+Model<T> to_model(const opengv::transformation_t& transformation) {
+  return {transformation.template block<3, 3>(0, 0), transformation.col(3)};
+}
+
+// Samples whose points are (nearly) on one line or whose rays (nearly) coincide
+// have no unique pose.
+template <typename T>
+bool is_degenerate_sample(const Problem<T>& p, const int idx[3]) {
+  const Eigen::Matrix<T, 3, 1> a = p.points[idx[1]] - p.points[idx[0]], b = p.points[idx[2]] - p.points[idx[0]];
+  if (!(a.cross(b).norm() > k_sample_collinear_tolerance * a.norm() * b.norm())) return true;
+  for (int i = 0; i < 3; ++i)
+    if (!(p.rays[idx[i]].cross(p.rays[idx[(i + 1) % 3]]).norm() > k_parallel_rays_tolerance)) return true;
+  return false;
+}
+
+template <typename T>
+bool in_front_of(const Model<T>& m, const Problem<T>& p, const int idx[3]) {
+  for (int i = 0; i < 3; ++i)
+    if (!((m.R.transpose() * (p.points[idx[i]] - m.t)).z() > 0)) return false;
+  return true;
+}
+
+// Samples still needed for the confidence with the given inlier share.
+int needed_iterations(double confidence, double inlier_share, int max_iterations) {
+  const double all_good = inlier_share * inlier_share * inlier_share;
+  if (all_good >= 1.0) return 0;
+  if (all_good <= 0.0) return max_iterations;
+  const double k = std::log(1.0 - confidence) / std::log1p(-all_good);
+  return k >= max_iterations ? max_iterations : static_cast<int>(std::ceil(k));
+}
+
+// UPnP on the given correspondences; the best valid candidate replaces m when
+// it costs less than cost.
+template <typename T>
+bool refit(const Problem<T>& p, const opengv::absolute_pose::CentralAbsoluteAdapter& adapter,
+           const std::vector<int>& inliers, Model<T>& m, T& cost) {
+  bool improved = false;
+  for (const opengv::transformation_t& tr : opengv::absolute_pose::upnp(adapter, inliers)) {
+    const Model<T> candidate = to_model<T>(tr);
+    if (!is_valid_model(candidate)) continue;
+    const T c = model_cost(p, candidate, cost);
+    if (c < cost) {
+      cost = c;
+      m = candidate;
+      improved = true;
+    }
+  }
+  return improved;
+}
+
+// Least squares of the reprojection errors of the given correspondences by
+// Gauss-Newton from m: R = exp([delta]x) R_m and the centre moved by dt. The
+// result replaces m when it costs less than cost.
+template <typename T>
+bool gauss_newton_refit(const Problem<T>& p, const std::vector<int>& inliers, Model<T>& m, T& cost) {
+  Model<T> x = m;
+  for (int step = 0; step < k_gauss_newton_steps; ++step) {
+    Eigen::Matrix<T, 6, 6> N = Eigen::Matrix<T, 6, 6>::Zero();
+    Eigen::Matrix<T, 6, 1> g = Eigen::Matrix<T, 6, 1>::Zero();
+    const Eigen::Matrix<T, 3, 3> Rt = x.R.transpose(), KRt = p.K * Rt;
+    for (int i : inliers) {
+      const Eigen::Matrix<T, 3, 1> d = p.points[i] - x.t;
+      const Eigen::Matrix<T, 3, 1> h = KRt * d;
+      if (!(h.z() > 0)) continue;
+      const T iz = 1 / h.z();
+      const Eigen::Matrix<T, 2, 1> r(h.x() * iz - p.observed[i].x(), h.y() * iz - p.observed[i].y());
+      Eigen::Matrix<T, 2, 3> dproj;
+      dproj << iz, 0, -h.x() * iz * iz, 0, iz, -h.y() * iz * iz;
+      Eigen::Matrix<T, 3, 3> skew;
+      skew << 0, -d.z(), d.y(), d.z(), 0, -d.x(), -d.y(), d.x(), 0;
+      const Eigen::Matrix<T, 2, 3> A = dproj * KRt;
+      Eigen::Matrix<T, 2, 6> J;
+      J.template leftCols<3>() = A * skew;
+      J.template rightCols<3>() = -A;
+      N.noalias() += J.transpose() * J;
+      g.noalias() += J.transpose() * r;
+    }
+    const Eigen::LDLT<Eigen::Matrix<T, 6, 6>> ldlt(N);
+    if (ldlt.info() != Eigen::Success) break;
+    const Eigen::Matrix<T, 6, 1> delta = -ldlt.solve(g);
+    if (!delta.allFinite()) break;
+    const Eigen::Matrix<T, 3, 1> w = delta.template head<3>();
+    const T angle = w.norm();
+    if (angle > 0) x.R = Eigen::AngleAxis<T>(angle, w / angle).toRotationMatrix() * x.R;
+    x.t += delta.template tail<3>();
+    if (delta.norm() < k_gauss_newton_min_step * (1 + x.t.norm())) break;
+  }
+  if (!is_valid_model(x)) return false;
+  const T c = model_cost(p, x, cost);
+  if (!(c < cost)) return false;
+  cost = c;
+  m = x;
+  return true;
+}
+
+template <typename T>
+void check_input(const matrix<T>& K, const std::vector<std::vector<T>>& points,
+                 const std::vector<std::vector<T>>& observations, const Pose_estimate_options& o) {
+  const std::size_t n = points.size();
+  TREL_CHECK(n == observations.size(), "estimate_pose needs one observation per 3D point, got "
+                                           << n << " points and " << observations.size() << " observations");
+  TREL_CHECK(n >= static_cast<std::size_t>(k_pose_estimate_min_points),
+             "estimate_pose needs at least " << k_pose_estimate_min_points << " correspondences, got " << n);
+  const std::size_t obs_size = o.bearing ? 3 : 2;
+  for (std::size_t i = 0; i < n; ++i) {
+    TREL_CHECK(points[i].size() == 3, "point " << i << " should hold 3 values, instead it holds " << points[i].size());
+    TREL_CHECK(observations[i].size() == obs_size, "observation " << i << " should hold " << obs_size
+                                                                  << " values, instead it holds "
+                                                                  << observations[i].size());
+    TREL_CHECK(all_finite(points[i]), "point " << i << " should hold finite numbers only");
+    TREL_CHECK(all_finite(observations[i]), "observation " << i << " should hold finite numbers only");
+    if (o.bearing)
+      TREL_CHECK(observations[i][2] > 0, "bearing vector " << i << " should point in front of the camera (z > 0), "
+                                                           << "instead z = " << observations[i][2]);
+  }
+  if (!o.bearing) {
+    TREL_CHECK(K.get_dim1() == 3 && K.get_dim2() == 3,
+               "K should be 3 x 3, instead it is " << K.get_dim1() << " x " << K.get_dim2());
+    for (int r = 0; r < 3; ++r)
+      for (int c = 0; c < 3; ++c)
+        TREL_CHECK(std::isfinite(K[r][c]), "K should hold finite numbers only, instead element (" << r << "," << c
+                                                                                               << ") is " << K[r][c]);
+  }
+  TREL_CHECK(std::isfinite(o.threshold) && o.threshold > 0,
+             "the threshold should be finite and positive, got " << o.threshold);
+  TREL_CHECK(o.confidence > 0 && o.confidence < 1, "the confidence should lie in (0, 1), got " << o.confidence);
+  TREL_CHECK(o.min_iterations >= 0 && o.max_iterations >= 1 && o.min_iterations <= o.max_iterations,
+             "the iterations should satisfy 0 <= min_iterations <= max_iterations and max_iterations >= 1, got "
+                 << o.min_iterations << " and " << o.max_iterations);
+  TREL_CHECK(std::isfinite(o.loss_scale) && o.loss_scale >= 0,
+             "the loss scale should be finite and not negative (0: the threshold), got " << o.loss_scale);
+  TREL_CHECK(o.refine_iterations >= 1, "refine_iterations should be at least 1, got " << o.refine_iterations);
+}
+
+template <typename T>
+void check_spread(const Problem<T>& p) {
+  Eigen::Matrix<T, 3, 1> mean = Eigen::Matrix<T, 3, 1>::Zero();
+  for (const auto& X : p.points) mean += X;
+  mean /= static_cast<T>(p.points.size());
+  Eigen::Matrix<T, 3, 3> scatter = Eigen::Matrix<T, 3, 3>::Zero();
+  for (const auto& X : p.points) scatter += (X - mean) * (X - mean).transpose();
+  scatter /= static_cast<T>(p.points.size());
+  const Eigen::SelfAdjointEigenSolver<Eigen::Matrix<T, 3, 3>> eigen(scatter, Eigen::EigenvaluesOnly);
+  const T first = std::sqrt(std::max<T>(eigen.eigenvalues()[2], 0));
+  const T second = std::sqrt(std::max<T>(eigen.eigenvalues()[1], 0));
+  TREL_CHECK(first > k_coincident_tolerance * (1 + mean.norm()),
+             "the 3D points all coincide: no pose can be estimated from them");
+  TREL_CHECK(second > k_collinear_tolerance * first, "the 3D points all lie on one line: the pose is not unique");
+  bool spread = false;
+  for (std::size_t i = 1; i < p.rays.size() && !spread; ++i)
+    spread = p.rays[i].cross(p.rays[0]).norm() > k_parallel_rays_tolerance;
+  TREL_CHECK(spread, "the observations all lie along one ray: no pose can be estimated from them");
+}
+
+template <typename T>
+Pose_estimate_result estimate_pose_impl(const matrix<T>& K, const std::vector<std::vector<T>>& points,
+                                        const std::vector<std::vector<T>>& observations,
+                                        const Pose_estimate_options& o) {
+  check_input(K, points, observations, o);
+  const std::size_t n = points.size();
+  Problem<T> p;
+  p.K.setIdentity();
+  if (!o.bearing)
+    for (int r = 0; r < 3; ++r)
+      for (int c = 0; c < 3; ++c) p.K(r, c) = K[r][c];
+  const T det = p.K.determinant();
+  TREL_CHECK(std::isfinite(det) && std::abs(det) > std::numeric_limits<T>::min(),
+             "K should be invertible, instead its determinant is " << det);
+  const Eigen::Matrix<T, 3, 3> K_inv = p.K.inverse();
+  TREL_CHECK(K_inv.allFinite(), "K should be invertible, instead its inverse is not finite");
+  p.threshold2 = static_cast<T>(o.threshold * o.threshold);
+  p.min_inliers = std::max(std::min(static_cast<int>(n), k_pose_estimate_min_inliers),
+                           static_cast<int>(std::ceil(k_pose_estimate_min_inlier_share * static_cast<double>(n))));
+  p.points.reserve(n);
+  p.rays.reserve(n);
+  p.observed.reserve(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    p.points.emplace_back(points[i][0], points[i][1], points[i][2]);
+    const Eigen::Matrix<T, 3, 1> ray = o.bearing ? Eigen::Matrix<T, 3, 1>(observations[i][0], observations[i][1],
+                                                                           observations[i][2])
+                                                 : K_inv * Eigen::Matrix<T, 3, 1>(observations[i][0],
+                                                                                  observations[i][1], 1);
+    TREL_CHECK(ray.allFinite() && ray.z() > 0,
+               "observation " << i << " does not give a ray in front of the camera through K^-1");
+    p.rays.push_back(ray.normalized());
+    p.observed.emplace_back(o.bearing ? Eigen::Matrix<T, 2, 1>(ray.x() / ray.z(), ray.y() / ray.z())
+                                      : Eigen::Matrix<T, 2, 1>(observations[i][0], observations[i][1]));
+  }
+  check_spread(p);
+
+  // The random search.
+  const opengv::absolute_pose::CentralAbsoluteAdapter adapter(p.rays, p.points);
+  std::mt19937 random(o.seed);
+  std::uniform_int_distribution<int> pick(0, static_cast<int>(n) - 1);
+  Model<T> best{Eigen::Matrix<T, 3, 3>::Identity(), Eigen::Matrix<T, 3, 1>::Zero()};
+  T best_cost = std::numeric_limits<T>::infinity();
+  std::size_t best_inliers = 0;
+  bool best_fitted = false;  // best comes from a least-squares fit on its inliers
+  int bound = o.max_iterations;
+  int iterations = 0;
+  while (iterations < std::max(bound, o.min_iterations)) {
+    ++iterations;
+    int idx[3];
+    idx[0] = pick(random);
+    do idx[1] = pick(random); while (idx[1] == idx[0]);
+    do idx[2] = pick(random); while (idx[2] == idx[0] || idx[2] == idx[1]);
+    if (is_degenerate_sample(p, idx)) continue;
+    bool improved = false;
+    for (const opengv::transformation_t& tr :
+         opengv::absolute_pose::p3p_kneip(adapter, static_cast<std::size_t>(idx[0]), static_cast<std::size_t>(idx[1]),
+                                          static_cast<std::size_t>(idx[2]))) {
+      const Model<T> candidate = to_model<T>(tr);
+      if (!is_valid_model(candidate) || !in_front_of(candidate, p, idx)) continue;
+      const T cost = model_cost(p, candidate, best_cost);
+      if (cost < best_cost) {
+        best_cost = cost;
+        best = candidate;
+        improved = true;
+      }
+    }
+    if (!improved) continue;
+    best_fitted = false;
+    std::vector<int> inliers = model_inliers(p, best);
+    for (int round = 0; round < k_local_optimisation_rounds && inliers.size() >= k_local_optimisation_min_inliers;
+         ++round) {
+      if (!gauss_newton_refit(p, inliers, best, best_cost)) break;
+      best_fitted = true;
+      inliers = model_inliers(p, best);
+    }
+    if (inliers.size() > best_inliers) {
+      best_inliers = inliers.size();
+      bound = needed_iterations(o.confidence, static_cast<double>(best_inliers) / static_cast<double>(n),
+                                o.max_iterations);
+    }
+  }
+  TREL_CHECK(std::isfinite(best_cost) && best_inliers >= static_cast<std::size_t>(p.min_inliers),
+             "no model with enough inliers: the best of " << iterations << " samples has " << best_inliers << " of "
+                                                          << n << " correspondences within " << o.threshold
+                                                          << (o.bearing ? "" : " px") << ", " << p.min_inliers
+                                                          << " needed");
+
+  // The least-squares fit on the final inliers (UPnP when Gauss-Newton never
+  // improved on the sample's pose), then the robust refinement from it.
+  std::vector<int> inliers = model_inliers(p, best);
+  if (inliers.size() >= k_local_optimisation_min_inliers && !best_fitted &&
+      (gauss_newton_refit(p, inliers, best, best_cost) || refit(p, adapter, inliers, best, best_cost)))
+    inliers = model_inliers(p, best);
+
+  std::vector<std::vector<double>> fit_points;
+  std::vector<double> fit_observations;
+  fit_points.reserve(inliers.size());
+  fit_observations.reserve(2 * inliers.size());
+  for (int i : inliers) {
+    fit_points.push_back({p.points[i].x(), p.points[i].y(), p.points[i].z()});
+    fit_observations.push_back(p.observed[i].x());
+    fit_observations.push_back(p.observed[i].y());
+  }
+  matrix<double> K_fit(3, 3);
+  for (int r = 0; r < 3; ++r)
+    for (int c = 0; c < 3; ++c) K_fit[r][c] = p.K(r, c);
+  matrix<double> R_start(3, 3);
+  for (int r = 0; r < 3; ++r)
+    for (int c = 0; c < 3; ++c) R_start[r][c] = best.R(r, c);
+  std::vector<double> start = rot_mat_to_rot_vec_rad(R_start);
+  start.insert(start.end(), {best.t.x(), best.t.y(), best.t.z()});
+
+  Pose_refine_options refine;
+  refine.rotation_code = 0;
+  refine.max_iters = o.refine_iterations;
+  refine.min_x_step = 1e-9f;
+  refine.loss = o.loss;
+  refine.loss_scale = o.loss_scale > 0 ? o.loss_scale : o.threshold;
+  Pose_refine_result refined = guarded(
+      TREL_FRAME, [&] { return refine_pose(K_fit, fit_points, fit_observations, start, refine); },
+      [&](std::ostream& os) { os << "refining the pose on " << inliers.size() << " inliers"; });
+
+  Pose_estimate_result result;
+  result.x = all_finite(refined.x) ? refined.x : start;
+  result.R = rot_vec_rad_to_rot_mat(std::vector<double>(result.x.begin(), result.x.begin() + 3));
+  result.centre.assign(result.x.begin() + 3, result.x.end());
+  Model<T> final_model;
+  for (int r = 0; r < 3; ++r) {
+    for (int c = 0; c < 3; ++c) final_model.R(r, c) = result.R[r][c];
+    final_model.t[r] = result.centre[r];
+  }
+  result.inliers.assign(n, 0);
+  for (int i : model_inliers(p, final_model)) result.inliers[i] = 1;
+  result.num_inliers = static_cast<int>(std::count(result.inliers.begin(), result.inliers.end(), 1));
+  TREL_CHECK(result.num_inliers >= p.min_inliers,
+             "no model with enough inliers: the refined pose keeps " << result.num_inliers << " of " << n
+                                                                     << " correspondences, " << p.min_inliers
+                                                                     << " needed");
+  result.iterations = iterations;
+  result.summary = std::move(refined.summary);
+  result.summary.inliers = result.inliers;
+  return result;
+}
+
+}  // namespace
+
+Pose_estimate_result estimate_pose(const matrix<double>& K, const std::vector<std::vector<double>>& points,
+                                   const std::vector<std::vector<double>>& observations,
+                                   const Pose_estimate_options& options) {
+  return estimate_pose_impl(K, points, observations, options);
+}
+
+}  // namespace trel
