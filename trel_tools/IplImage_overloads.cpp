@@ -72,9 +72,9 @@ double catmull_rom(double p0, double p1, double p2, double p3, double f) {
 }
 
 // Largest magnitude for which truncation to a 64-bit integer is defined.
-constexpr double int64_limit = 9223372036854775808.0;  // 2^63
+constexpr double kInt64Limit = 9223372036854775808.0;  // 2^63
 
-bool fits_int64(double v) { return v >= -int64_limit && v < int64_limit; }
+bool fits_int64(double v) { return v >= -kInt64Limit && v < kInt64Limit; }
 
 // Truncates toward zero and keeps the low bits of T's width (wraps, no
 // saturation).

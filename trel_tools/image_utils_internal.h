@@ -58,7 +58,8 @@ inline unsigned char* first_channel_row(IplImage* image, int y) {
 // 8 bits per channel, named as `role` in the message. Raised in `frame`, the
 // caller's: TREL_FRAME at the call site.
 inline void check_8u_image(const Frame& frame, const IplImage* image, const char* role) {
-  if (image == nullptr) detail::throw_origin(frame.file, frame.line, frame.signature, std::string(role) + " image is null");
+  if (image == nullptr)
+    detail::throw_origin(frame.file, frame.line, frame.signature, std::string(role) + " image is null");
   if (image->depth != IPL_DEPTH_8U) {
     std::stringstream text;
     using trel::operator<<;
