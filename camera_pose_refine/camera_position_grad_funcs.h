@@ -9,6 +9,7 @@
 
 #include "trel_opt/grad_func.h"
 #include "trel_tools/matrix.h"
+#include "trel_tools/small_angle.h"
 
 // Analytic Jacobians of Camera_position_opt_func, one class per rotation
 // parameterisation, in the row layout of Grad_func: point i fills the
@@ -40,15 +41,6 @@ struct Rotation_with_derivatives {
   Mat3<T> dR[NROT];
 };
 
-// Below this angle (radians) the rotation-vector coefficients sin(θ)/θ,
-// (1 - cos θ)/θ² and their derivatives come from their Taylor series, whose
-// first omitted terms are below 1e-18 there; above it the closed forms lose
-// at most a few parts in 1e9 to cancellation.
-template <typename T>
-constexpr T small_angle() {
-  return T(1e-3);
-}
-
 template <typename T>
 void set_cross(Mat3<T>& out, T scale, T v0, T v1, T v2) {
   out.m[0][0] = 0;            out.m[0][1] = -scale * v2;  out.m[0][2] = scale * v1;
@@ -64,7 +56,7 @@ Rotation_with_derivatives<T, 3> rot_vec_rotation(const T* r) {
   const T theta = std::sqrt(s);
   T alpha, beta, alpha_p, beta_p;  // alpha_p = (dα/dθ) / θ, beta_p = (dβ/dθ) / θ
   T cos_theta;
-  if (theta < small_angle<T>()) {
+  if (theta < kRotVecSeriesAngle<T>) {
     cos_theta = T(1) - s / T(2) + s * s / T(24);
     alpha = T(1) - s / T(6) + s * s / T(120);
     beta = T(0.5) - s / T(24) + s * s / T(720);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tests/synthetic_scene.h"
+#include "tests/test_support.h"
 #include "tests/trel_matchers.h"
 #include "trel_tools/configuration.h"
 
@@ -63,14 +64,9 @@ values in_camera(const Camera& camera, values p) {
 
 // Sets the extrinsics in one form and returns what was printed on standard error.
 std::string set_extrinsics(Camera& camera, values params, bool quaternion) {
-  testing::internal::CaptureStderr();
-  try {
-    quaternion ? camera.set_extrinsics_quaternion(params) : camera.set_extrinsics(params);
-  } catch (...) {
-    testing::internal::GetCapturedStderr();
-    throw;
-  }
-  return testing::internal::GetCapturedStderr();
+  const trel_test::Captured_streams streams;
+  quaternion ? camera.set_extrinsics_quaternion(params) : camera.set_extrinsics(params);
+  return streams.err();
 }
 
 TEST(Camera, ProjectsInsideTheImageAndInFrontOnlyAndBack) {

@@ -1,5 +1,5 @@
 #include "trel_tools/IO_helpers.h"
-#include "tests/exception_text.h"
+#include "tests/test_support.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 #include "trel_tools/IplImage_overloads.h"
-#include "tests/exception_text.h"
+#include "tests/test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -19,21 +19,8 @@ namespace {
 // Interpolation results are sums of a few products of small integers.
 constexpr double kInterpTolerance = 1e-9;
 
-using trel_test::detail_of;
-
-std::string detail_thrown_by(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const trel::exception_l& e) {
-    return detail_of(e);
-  }
-  return "<nothing thrown>";
-}
-
-struct Ipl_deleter {
-  void operator()(IplImage* img) const { cvReleaseImage(&img); }
-};
-using Ipl_ptr = std::unique_ptr<IplImage, Ipl_deleter>;
+using trel_test::detail_thrown;
+using trel_test::Ipl_ptr;
 
 Ipl_ptr make_ipl(int width, int height, int depth, int channels) {
   Ipl_ptr img(cvCreateImage(cvSize(width, height), depth, channels));
@@ -188,7 +175,7 @@ TEST(GetPixTyped, ReportsEachFailureWithItsText) {
       {"double reader passes typed errors", [&] { trel::get_pix(*img8u, 0, 3, 0); },
        "get_pix(): Pixel lookup at (0,3) but image dimensions are (4,3)"},
   };
-  for (const Error_case& c : cases) EXPECT_EQ(detail_thrown_by(c.call), c.detail) << c.name;
+  for (const Error_case& c : cases) EXPECT_EQ(detail_thrown(c.call), c.detail) << c.name;
 }
 
 TEST(GetPixDouble, UnknownDepthThrowsLogicErrorWithBareText) {
@@ -249,18 +236,18 @@ TEST(SetPix, RefusesBadInputWithoutWriting) {
   cv::Mat m8(2, 3, CV_8UC2, cv::Scalar(7, 7));
   cv::Mat m5 = filled_bytes(2, 3, CV_8UC(5), 7);
   cv::Mat m16f(2, 3, CV_16FC1);
-  EXPECT_EQ(detail_thrown_by([&] { trel::set_pix(m8, 3, 0, cv::Scalar(1, 1)); }),
+  EXPECT_EQ(detail_thrown([&] { trel::set_pix(m8, 3, 0, cv::Scalar(1, 1)); }),
             "requested position 3,0 was outside image 3,2");
-  EXPECT_EQ(detail_thrown_by([&] { trel::set_pix(m8, 0, -1, cv::Scalar(1, 1)); }),
+  EXPECT_EQ(detail_thrown([&] { trel::set_pix(m8, 0, -1, cv::Scalar(1, 1)); }),
             "requested position 0,-1 was outside image 3,2");
-  EXPECT_EQ(detail_thrown_by([&] { trel::set_pix(m16f, 0, 0, cv::Scalar(1)); }), "Unrecognised cv::Mat depth 7");
-  EXPECT_EQ(detail_thrown_by([&] { trel::set_pix(m5, 0, 0, cv::Scalar(1, 1, 1, 1)); }),
+  EXPECT_EQ(detail_thrown([&] { trel::set_pix(m16f, 0, 0, cv::Scalar(1)); }), "Unrecognised cv::Mat depth 7");
+  EXPECT_EQ(detail_thrown([&] { trel::set_pix(m5, 0, 0, cv::Scalar(1, 1, 1, 1)); }),
             "get_pix<template> : number of image channels was not 1-4, value was : 5");
   EXPECT_EQ(m5.data[0], 7);
 
   // A value that has no integer meaning must not be half-written.
-  EXPECT_NE(detail_thrown_by([&] { trel::set_pix(m8, 1, 1, cv::Scalar(1, std::nan(""))); }), "<nothing thrown>");
-  EXPECT_NE(detail_thrown_by([&] { trel::set_pix(m8, 1, 1, cv::Scalar(1, 1e300)); }), "<nothing thrown>");
+  EXPECT_NE(detail_thrown([&] { trel::set_pix(m8, 1, 1, cv::Scalar(1, std::nan(""))); }), "<nothing thrown>");
+  EXPECT_NE(detail_thrown([&] { trel::set_pix(m8, 1, 1, cv::Scalar(1, 1e300)); }), "<nothing thrown>");
   EXPECT_EQ(m8.at<cv::Vec2b>(1, 1), cv::Vec2b(7, 7));
 }
 
@@ -326,16 +313,16 @@ TEST(InterpPixLinear, HandComputedValuesAtBordersAndInterior) {
 
 TEST(InterpPix, RefusesPositionsOutsideTheImage) {
   const cv::Mat m(3, 4, CV_8UC1, cv::Scalar(1));
-  EXPECT_EQ(detail_thrown_by([&] { trel::interp_pix(m, -0.5, 1.0, 0); }),
+  EXPECT_EQ(detail_thrown([&] { trel::interp_pix(m, -0.5, 1.0, 0); }),
             "interp_pix() : the requested position -0.5,1 rounded down to position -1,1 outside image 4,3");
-  EXPECT_EQ(detail_thrown_by([&] { trel::interp_pix(m, 1.0, 3.0, 0); }),
+  EXPECT_EQ(detail_thrown([&] { trel::interp_pix(m, 1.0, 3.0, 0); }),
             "interp_pix() : the requested position 1,3 rounded down to position 1,3 outside image 4,3");
-  EXPECT_EQ(detail_thrown_by([&] { trel::interp_pix_linear(m, -1.5, 0.0, 0); }),
+  EXPECT_EQ(detail_thrown([&] { trel::interp_pix_linear(m, -1.5, 0.0, 0); }),
             "interp_pix() : the requested position -1.5,0 rounded down to position -1,0 outside image 4,3");
-  EXPECT_EQ(detail_thrown_by([&] { trel::interp_pix_linear(m, 1e20, 0.0, 0); }),
+  EXPECT_EQ(detail_thrown([&] { trel::interp_pix_linear(m, 1e20, 0.0, 0); }),
             "interp_pix() : the requested position 1e+20,0 rounded down to position 1e+20,0 outside image 4,3");
-  EXPECT_NE(detail_thrown_by([&] { trel::interp_pix(m, std::nan(""), 0.0, 0); }), "<nothing thrown>");
-  EXPECT_EQ(detail_thrown_by([&] { trel::interp_pix(m, 0.5, 0.5, 1); }),
+  EXPECT_NE(detail_thrown([&] { trel::interp_pix(m, std::nan(""), 0.0, 0); }), "<nothing thrown>");
+  EXPECT_EQ(detail_thrown([&] { trel::interp_pix(m, 0.5, 0.5, 1); }),
             "get_pix(): Pixel lookup from channel 1 but image only has 1 channels.");
 }
 
@@ -386,7 +373,7 @@ TEST(GetRows, IplImageOverloadWritesTheCallersImage) {
   Ipl_ptr dst = make_ipl(3, 2, IPL_DEPTH_8U, 3);
   trel::get_rows(src.get(), dst.get(), 1, 2, true);
   EXPECT_EQ(row_tags(cv::cvarrToMat(dst.get())), (std::vector<int>{2, 4}));
-  EXPECT_NE(detail_thrown_by([&] { trel::get_rows(nullptr, dst.get(), 1, 2, true); }), "<nothing thrown>");
+  EXPECT_NE(detail_thrown([&] { trel::get_rows(nullptr, dst.get(), 1, 2, true); }), "<nothing thrown>");
 }
 
 TEST(GetRows, RefusesMismatchedSizesAndScalesBeforeCopying) {
@@ -394,21 +381,21 @@ TEST(GetRows, RefusesMismatchedSizesAndScalesBeforeCopying) {
   cv::Mat dst(3, 6, CV_8UC3, cv::Scalar::all(0));
   cv::Mat half_wide(2, 3, CV_8UC3, cv::Scalar::all(0));
   cv::Mat one_channel(2, 6, CV_8UC1, cv::Scalar::all(0));
-  EXPECT_EQ(detail_thrown_by([&] { trel::get_rows(src, dst, 1, 2, false); }),
+  EXPECT_EQ(detail_thrown([&] { trel::get_rows(src, dst, 1, 2, false); }),
             "framework_utils::get_rows() : yScale : 2 and sizes don't align.4 3");
-  EXPECT_EQ(detail_thrown_by([&] { trel::get_rows(src, half_wide, 1, 2, false); }),
+  EXPECT_EQ(detail_thrown([&] { trel::get_rows(src, half_wide, 1, 2, false); }),
             "framework_utils::get_rows() : xScale : 1 and sizes don't align.6 3");
-  EXPECT_EQ(detail_thrown_by([&] { trel::get_rows(src, one_channel, 1, 2, false); }),
+  EXPECT_EQ(detail_thrown([&] { trel::get_rows(src, one_channel, 1, 2, false); }),
             "framework_utils::get_rows() : Src and Dest are different element sizes.");
-  EXPECT_EQ(detail_thrown_by([&] { trel::get_rows(src, half_wide, 2, 2, false); }),
+  EXPECT_EQ(detail_thrown([&] { trel::get_rows(src, half_wide, 2, 2, false); }),
             "framework_utils::get_rows() : Haven't implemented this yet!");
   const cv::Mat src1 = numbered_rows(1, 6);
   cv::Mat dst1(1, 6, CV_8UC3, cv::Scalar::all(0));
-  EXPECT_EQ(detail_thrown_by([&] { trel::get_rows(src1, dst1, 1, 1, false); }), "<nothing thrown>");
+  EXPECT_EQ(detail_thrown([&] { trel::get_rows(src1, dst1, 1, 1, false); }), "<nothing thrown>");
   cv::Mat empty;
   // One row or fewer with odd rows: returns before the y scale is examined.
-  EXPECT_EQ(detail_thrown_by([&] { trel::get_rows(cv::Mat(), empty, 1, 0, true); }), "<nothing thrown>");
-  EXPECT_EQ(detail_thrown_by([&] { trel::get_rows(cv::Mat(), empty, 1, 0, false); }),
+  EXPECT_EQ(detail_thrown([&] { trel::get_rows(cv::Mat(), empty, 1, 0, true); }), "<nothing thrown>");
+  EXPECT_EQ(detail_thrown([&] { trel::get_rows(cv::Mat(), empty, 1, 0, false); }),
             "framework_utils::get_rows() : Haven't implemented this yet!");
   EXPECT_EQ(row_tags(dst), (std::vector<int>{0, 0, 0}));
   EXPECT_EQ(row_tags(half_wide), (std::vector<int>{0, 0}));

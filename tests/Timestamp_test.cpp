@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "tests/exception_text.h"
+#include "tests/test_support.h"
 
 namespace {
 

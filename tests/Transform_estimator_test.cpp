@@ -11,6 +11,7 @@
 
 #include <opencv2/core.hpp>
 
+#include "tests/test_support.h"
 #include "tests/trel_matchers.h"
 
 namespace {
@@ -102,14 +103,7 @@ TEST(TransformEstimator, UnderdeterminedFitIsThePseudoInverseSolution) {
 }
 
 // The origin detail of the exception_l that `call` throws at depth 0.
-std::string thrown_detail(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const trel::exception_l& e) {
-    return e.depth() == 0 ? origin_detail(e) : "<thrown at depth " + std::to_string(e.depth()) + ">";
-  }
-  return "<no exception>";
-}
+std::string thrown_detail(const std::function<void()>& call) { return trel_test::origin_detail_thrown(call, 0); }
 
 TEST(TransformEstimator, BadInputThrowsWithItsText) {
   const std::string prefix = "Transform_estimator::estimate_transform() : ";

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/exception_text.h"
+#include "tests/test_support.h"
 
 namespace {
 

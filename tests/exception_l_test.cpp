@@ -1,5 +1,5 @@
 #include "trel_tools/exception_l.h"
-#include "tests/exception_text.h"
+#include "tests/test_support.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,5 @@
 #include "trel_tools/image_utils.h"
+#include "tests/test_support.h"
 #include "tests/trel_matchers.h"
 
 #include <gtest/gtest.h>
@@ -24,10 +25,8 @@ namespace {
 using testing::internal::CaptureStderr;
 using testing::internal::GetCapturedStderr;
 
-struct Ipl_deleter {
-  void operator()(IplImage* img) const { cvReleaseImage(&img); }
-};
-using Ipl_ptr = std::unique_ptr<IplImage, Ipl_deleter>;
+using trel_test::Ipl_ptr;
+using trel_test::origin_detail_thrown;
 
 Ipl_ptr make_ipl(int width, int height, int channels = 1, int depth = IPL_DEPTH_8U) {
   Ipl_ptr img(cvCreateImage(cvSize(width, height), depth, channels));
@@ -54,17 +53,6 @@ CvRect roi(const IplImage* img) {
   if (r.x == x && r.y == y && r.width == w && r.height == h) return ::testing::AssertionSuccess();
   return ::testing::AssertionFailure() << "(" << r.x << "," << r.y << "," << r.width << "," << r.height
                                        << ") expected (" << x << "," << y << "," << w << "," << h << ")";
-}
-
-std::string thrown_by(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const trel::exception_l& e) {
-    return trel_test::origin_detail(e);
-  } catch (const std::exception& e) {
-    return std::string("std: ") + e.what();
-  }
-  return "<nothing thrown>";
 }
 
 // ---- rectangles and polygons --------------------------------------------------
@@ -123,13 +111,15 @@ TEST(IntersectionArea, AgreesWithIndependentAreas) {
     EXPECT_NEAR(std::fabs(area), c.expected, 1e-6 * (1.0 + c.expected)) << c.name;
     if (c.a.size() >= 3) {
       // Symmetric in the two polygons.
-      const double swapped = intersectionArea(static_cast<int>(b.size()), b.data(), static_cast<int>(a.size()), a.data());
+      const double swapped =
+          intersectionArea(static_cast<int>(b.size()), b.data(), static_cast<int>(a.size()), a.data());
       EXPECT_NEAR(std::fabs(swapped), c.expected, 1e-6 * (1.0 + c.expected)) << c.name << " swapped";
     }
   }
   std::vector<point> frame = {{-10, -10}, {10, -10}, {10, 10}, {-10, 10}};
   point bad[3] = {{0, 0}, {NAN, 0}, {0, 1}};
-  EXPECT_NE(thrown_by([&] { intersectionArea(3, bad, 4, frame.data()); }).find("must be finite"), std::string::npos);
+  EXPECT_NE(origin_detail_thrown([&] { intersectionArea(3, bad, 4, frame.data()); }).find("must be finite"),
+            std::string::npos);
 }
 
 // ---- binarising, integral image, median -----------------------------------------
@@ -152,7 +142,8 @@ TEST(BinaryImageConvert, SplitsEveryChannelAtTheThreshold) {
             "Image input to binary_image_convert was not 8 bit colour depth. (won't take long to code if necesary)\n");
   EXPECT_EQ(reinterpret_cast<unsigned short*>(deep->imageData)[0], 1000);
   IplImage* null_image = nullptr;
-  EXPECT_NE(thrown_by([&] { trel::binary_image_convert(null_image, 1); }).find("image is null"), std::string::npos);
+  EXPECT_NE(origin_detail_thrown([&] { trel::binary_image_convert(null_image, 1); }).find("image is null"),
+            std::string::npos);
 }
 
 TEST(IntegralImage, IsIndexedByColumnThenRowWithInclusiveSums) {
@@ -177,7 +168,8 @@ TEST(IntegralImage, IsIndexedByColumnThenRowWithInclusiveSums) {
   Ipl_ptr colour = make_ipl(4, 4, 3);
   CaptureStderr();
   EXPECT_EQ(trel::create_integral_image(colour.get()), nullptr);
-  EXPECT_EQ(GetCapturedStderr(), "Error image input to integral image creator has 3 channels and should only have 1.\n");
+  EXPECT_EQ(GetCapturedStderr(),
+            "Error image input to integral image creator has 3 channels and should only have 1.\n");
   Ipl_ptr deep = make_ipl(4, 4, 1, IPL_DEPTH_32F);
   CaptureStderr();
   EXPECT_EQ(trel::create_integral_image(deep.get()), nullptr);
@@ -212,7 +204,8 @@ TEST(ImageMedian, WithAndWithoutExtremes) {
   cvSetImageROI(img.get(), cvRect(1, 1, 2, 2));
   EXPECT_EQ(trel::image_median(img.get(), true), 50);
   Ipl_ptr deep = make_ipl(3, 3, 1, IPL_DEPTH_16U);
-  EXPECT_NE(thrown_by([&] { trel::image_median(deep.get(), false); }).find("must have depth 8"), std::string::npos);
+  EXPECT_NE(origin_detail_thrown([&] { trel::image_median(deep.get(), false); }).find("must have depth 8"),
+            std::string::npos);
 }
 
 // ---- object centre, re-centring, segmentation ------------------------------------
@@ -306,7 +299,7 @@ TEST(ThresholdImagePair, ZeroesOutsideTheDepthBandInBothImages) {
   EXPECT_EQ(px(d, 0, 0), 250);
   Ipl_ptr small_depth = make_ipl(2, 2);
   d = small_depth.get();
-  EXPECT_NE(thrown_by([&] { trel::threshold_image_pair(100, 50, a, d, nullptr, 1); }).find("differ in size"),
+  EXPECT_NE(origin_detail_thrown([&] { trel::threshold_image_pair(100, 50, a, d, nullptr, 1); }).find("differ in size"),
             std::string::npos);
 }
 
@@ -331,7 +324,9 @@ TEST(SegmentAndRecentre, CentresBothImagesOnTheObject) {
   EXPECT_EQ(px(depth, 22 + 30, 12 + 20), 0);
   EXPECT_EQ(px(app, 22 + 5, 12 + 5, 1), 9);
   EXPECT_EQ(px(app, 22 + 30, 12 + 20, 1), 0);
-  EXPECT_NE(thrown_by([&] { trel::segment_and_recentre(app, depth, 0.2, 0.0, 1.0, nullptr, 1, 0); }).find("positive"),
+  EXPECT_NE(origin_detail_thrown([&] {
+              trel::segment_and_recentre(app, depth, 0.2, 0.0, 1.0, nullptr, 1, 0);
+            }).find("positive"),
             std::string::npos);
 }
 
@@ -361,7 +356,7 @@ TEST(SegmentAndRecentre, ArgumentsBeyondIntChangeNothing) {
     fill_rect(app_owner.get(), 0, 0, 40, 30, 9);
     IplImage* depth = depth_owner.get();
     IplImage* app = app_owner.get();
-    EXPECT_EQ(thrown_by([&] {
+    EXPECT_EQ(origin_detail_thrown([&] {
                 trel::segment_and_recentre(app, depth, c.tolerance, c.scale_x, c.scale_y, nullptr, 1, c.threshold);
               }),
               c.detail);
@@ -392,7 +387,8 @@ TEST(CentreSurroundCheck, FindsTheBrightBoxAndStaysInsideTheImage) {
   // Flat boxes: the inner box would reach below the outer one.
   trel::centre_surround_check(p, 0.3, w, x, y, 10, 1.5);
   EXPECT_GT(w, 0);
-  EXPECT_NE(thrown_by([&] { trel::centre_surround_check(p, 1.0, w, x, y, 12, 1.0); }).find("step"), std::string::npos);
+  EXPECT_NE(origin_detail_thrown([&] { trel::centre_surround_check(p, 1.0, w, x, y, 12, 1.0); }).find("step"),
+            std::string::npos);
 }
 
 TEST(CentreSurroundCheck, StepsJustAboveOneGiveTheResultOfEveryWidthOnce) {
@@ -505,7 +501,7 @@ TEST(ImageRegionCopy, ClipsOnEverySide) {
   fill_rect(dst.get(), 0, 0, 50, 30, 5);
   s = cvRect(61, 0, 5, 5);
   d = cvRect(0, 0, 5, 5);
-  EXPECT_EQ(thrown_by([&] { trel::image_region_copy(src.get(), dst.get(), s, d); }),
+  EXPECT_EQ(origin_detail_thrown([&] { trel::image_region_copy(src.get(), dst.get(), s, d); }),
             "std: image_region_copy() : Region  (61,0,5,5)  is completely outside input image (60,40,8,1)\n");
   EXPECT_EQ(px(dst.get(), 0, 0), 5);
   // Clipping would move a rectangle beyond the range of int.
@@ -513,13 +509,14 @@ TEST(ImageRegionCopy, ClipsOnEverySide) {
     CvRect src, dst;
     std::string regions;
   };
-  const Bad beyond_int[] = {
-      {cvRect(INT_MIN, 0, 50, 50), cvRect(1, 1, 50, 50), " (-2147483648,0,50,50)  and destination region  (1,1,50,50) "},
-      {cvRect(1, 0, 50, 50), cvRect(INT_MIN, 0, 50, 50), " (1,0,50,50)  and destination region  (-2147483648,0,50,50) "}};
+  const Bad beyond_int[] = {{cvRect(INT_MIN, 0, 50, 50), cvRect(1, 1, 50, 50),
+                             " (-2147483648,0,50,50)  and destination region  (1,1,50,50) "},
+                            {cvRect(1, 0, 50, 50), cvRect(INT_MIN, 0, 50, 50),
+                             " (1,0,50,50)  and destination region  (-2147483648,0,50,50) "}};
   for (const Bad& bad : beyond_int) {
     s = bad.src;
     d = bad.dst;
-    EXPECT_EQ(thrown_by([&] { trel::image_region_copy(src.get(), dst.get(), s, d); }),
+    EXPECT_EQ(origin_detail_thrown([&] { trel::image_region_copy(src.get(), dst.get(), s, d); }),
               "std: image_region_copy() : Region " + bad.regions + " cannot be clipped within the range of int\n");
     EXPECT_TRUE(rect_is(s, bad.src.x, bad.src.y, bad.src.width, bad.src.height));
     EXPECT_TRUE(rect_is(d, bad.dst.x, bad.dst.y, bad.dst.width, bad.dst.height));
@@ -559,8 +556,9 @@ TEST(CreateImagePyramid, LevelsUseTheStandardDeviationsOfThePowersOfSigma) {
   }
   std::vector<IplImage*> with_null = {impulse.get(), nullptr};
   levels.clear();
-  EXPECT_NE(thrown_by([&] { trel::create_image_pyramid(&with_null, &levels, 1, 2.0); }).find("image 1 is null"),
-            std::string::npos);
+  EXPECT_NE(
+      origin_detail_thrown([&] { trel::create_image_pyramid(&with_null, &levels, 1, 2.0); }).find("image 1 is null"),
+      std::string::npos);
   EXPECT_TRUE(levels.empty());
 }
 
@@ -639,7 +637,7 @@ TEST(Frame43, ArithmeticAndPadding) {
   EXPECT_EQ(scaled.size(), cv::Size(400, 300));
   EXPECT_EQ(scaled.type(), CV_8UC3);
   cv::Mat grey(4, 4, CV_8U);
-  EXPECT_NE(thrown_by([&] { trel::convert_res(grey, 4, 3); }).find("type 0"), std::string::npos);
+  EXPECT_NE(origin_detail_thrown([&] { trel::convert_res(grey, 4, 3); }).find("type 0"), std::string::npos);
 }
 
 TEST(JoinImages, LayoutsAndChoices) {

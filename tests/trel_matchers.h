@@ -15,6 +15,7 @@
 
 #include <opencv2/core.hpp>
 
+#include "tests/test_support.h"
 #include "trel_tools/exception_l.h"
 #include "trel_tools/matrix.h"
 
@@ -112,18 +113,6 @@ inline ::testing::AssertionResult cv_mat_near(const cv::Mat_<double>& actual, co
                                              << actual(i, j) << " vs expected " << expected(i, j) << " (tolerance "
                                              << tolerance << ")";
   return ::testing::AssertionSuccess();
-}
-
-// The detail text of the innermost frame of an exception_l message: what
-// follows the last "Details: " up to its line break.
-inline std::string origin_detail(const trel::exception_l& e) {
-  const std::string text = e.what();
-  const std::string marker = "Details: ";
-  const std::string::size_type start = text.rfind(marker);
-  if (start == std::string::npos) return std::string();
-  const std::string::size_type begin = start + marker.size();
-  const std::string::size_type end = text.find('\n', begin);
-  return text.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
 }
 
 }  // namespace trel_test

@@ -72,9 +72,9 @@ double catmull_rom(double p0, double p1, double p2, double p3, double f) {
 }
 
 // Largest magnitude for which truncation to a 64-bit integer is defined.
-constexpr double int64_limit = 9223372036854775808.0;  // 2^63
+constexpr double kInt64Limit = 9223372036854775808.0;  // 2^63
 
-bool fits_int64(double v) { return v >= -int64_limit && v < int64_limit; }
+bool fits_int64(double v) { return v >= -kInt64Limit && v < kInt64Limit; }
 
 // Truncates toward zero and keeps the low bits of T's width (wraps, no
 // saturation).
@@ -133,13 +133,24 @@ void set_pix(cv::Mat& m, int x, int y, const cv::Scalar& value) {
   }
 }
 
+namespace {
+
+// The check of both interpolators, raised in the caller's frame: the pixel
+// (ix, iy) that the position (x, y) was rounded to must lie inside m.
+void check_interp_position(const Frame& frame, const cv::Mat& m, double x, double y, double ix, double iy) {
+  if (inside(ix, iy, m)) return;
+  std::stringstream text;
+  text << "interp_pix() : the requested position " << x << "," << y << " rounded down to position "
+       << Int_position{ix} << "," << Int_position{iy} << " outside image " << m.cols << "," << m.rows;
+  detail::throw_origin(frame.file, frame.line, frame.signature, text.str());
+}
+
+}  // namespace
+
 double interp_pix(const cv::Mat& m, double x, double y, int channel) {
   const double fx_floor = std::floor(x);
   const double fy_floor = std::floor(y);
-  if (!inside(fx_floor, fy_floor, m))
-    TREL_THROW("interp_pix() : the requested position " << x << "," << y << " rounded down to position "
-                                                        << Int_position{fx_floor} << "," << Int_position{fy_floor}
-                                                        << " outside image " << m.cols << "," << m.rows);
+  check_interp_position(TREL_FRAME, m, x, y, fx_floor, fy_floor);
   const int ix = static_cast<int>(fx_floor);
   const int iy = static_cast<int>(fy_floor);
   const double fx = x - ix;
@@ -167,10 +178,7 @@ double interp_pix(const cv::Mat& m, double x, double y, int channel) {
 double interp_pix_linear(const cv::Mat& m, double x, double y, int channel) {
   const double tx = std::trunc(x);
   const double ty = std::trunc(y);
-  if (!inside(tx, ty, m))
-    TREL_THROW("interp_pix() : the requested position " << x << "," << y << " rounded down to position "
-                                                        << Int_position{tx} << "," << Int_position{ty}
-                                                        << " outside image " << m.cols << "," << m.rows);
+  check_interp_position(TREL_FRAME, m, x, y, tx, ty);
   const int ix = static_cast<int>(tx);
   const int iy = static_cast<int>(ty);
   const bool last_col = ix == m.cols - 1;

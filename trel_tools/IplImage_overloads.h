@@ -105,8 +105,8 @@ namespace detail {
 // Element size in bytes of a cv::Mat depth code 0-6 (8U, 8S, 16U, 16S, 32S,
 // 32F, 64F); 0 for code 7.
 inline std::size_t mat_depth_size(int depth_code) {
-  static const std::size_t sizes[8] = {1, 1, 2, 2, 4, 4, 8, 0};
-  return sizes[depth_code & 7];
+  static const std::size_t kDepthSizes[8] = {1, 1, 2, 2, 4, 4, 8, 0};
+  return kDepthSizes[depth_code & 7];
 }
 
 // Writes the message and an end of line to standard error, then throws

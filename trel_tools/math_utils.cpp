@@ -78,8 +78,8 @@ namespace detail {
 double gamma_function(double x) {
   if (x <= 0.0 || std::isnan(x)) invalid_gamma_argument(x);
 
-  const double euler_gamma = 0.5772156649015329;
-  if (x < 0.001) return 1.0 / (x * (1.0 + euler_gamma * x));
+  constexpr double kEulerGamma = 0.5772156649015329;
+  if (x < 0.001) return 1.0 / (x * (1.0 + kEulerGamma * x));
 
   if (x < 12.0) {
     // Shift into [1, 2), evaluate there, then undo the shift.
@@ -92,18 +92,18 @@ double gamma_function(double x) {
       n = static_cast<int>(std::floor(y)) - 1;
       y -= n;
     }
-    static const double p[8] = {-1.716185138865495, 24.76565080557592,  -379.80425647094563,
-                                629.3311553128184, 866.9662027904133,
-                                -31451.272968848367, -36144.413418691176, 66456.14382024054};
-    static const double q[8] = {-30.840230011973897, 315.35062697960416, -1015.1563674902192,
-                                -3107.771671572311,  22538.11842098015,  4755.846277527881,
-                                -134659.9598649693,  -115132.25967555349};
+    static const double kNumerator[8] = {-1.716185138865495, 24.76565080557592,  -379.80425647094563,
+                                        629.3311553128184, 866.9662027904133,
+                                        -31451.272968848367, -36144.413418691176, 66456.14382024054};
+    static const double kDenominator[8] = {-30.840230011973897, 315.35062697960416, -1015.1563674902192,
+                                          -3107.771671572311,  22538.11842098015,  4755.846277527881,
+                                          -134659.9598649693,  -115132.25967555349};
     double num = 0.0;
     double den = 1.0;
     const double z = y - 1.0;
     for (int k = 0; k < 8; ++k) {
-      num = (num + p[k]) * z;
-      den = den * z + q[k];
+      num = (num + kNumerator[k]) * z;
+      den = den * z + kDenominator[k];
     }
     double result = num / den + 1.0;
     if (below_one) {
@@ -124,14 +124,14 @@ double log_gamma_function(double x) {
 
   // Stirling series in 1/x^2 with the Bernoulli-number coefficients
   // 1/12, -1/360, 1/1260, -1/1680, 1/1188, -691/360360, 1/156, -3617/122400.
-  static const double c[8] = {1.0 / 12.0,   -1.0 / 360.0,         1.0 / 1260.0, -1.0 / 1680.0,
-                              1.0 / 1188.0, -691.0 / 360360.0,    1.0 / 156.0,  -3617.0 / 122400.0};
+  static const double kStirling[8] = {1.0 / 12.0,   -1.0 / 360.0,         1.0 / 1260.0, -1.0 / 1680.0,
+                                      1.0 / 1188.0, -691.0 / 360360.0,    1.0 / 156.0,  -3617.0 / 122400.0};
   const double z = 1.0 / (x * x);
-  double sum = c[7];
-  for (int i = 6; i >= 0; --i) sum = sum * z + c[i];
+  double sum = kStirling[7];
+  for (int i = 6; i >= 0; --i) sum = sum * z + kStirling[i];
   const double series = sum / x;
-  const double half_log_two_pi = 0.91893853320467274178032973640562;
-  return (x - 0.5) * std::log(x) - x + half_log_two_pi + series;
+  constexpr double kHalfLogTwoPi = 0.91893853320467274178032973640562;
+  return (x - 0.5) * std::log(x) - x + kHalfLogTwoPi + series;
 }
 
 }  // namespace detail

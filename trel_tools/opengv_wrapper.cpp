@@ -183,16 +183,16 @@ void upnp(const matrix<double>& points_2d, const matrix<double>& points_3d, cons
 
 void upnp(const matrix<double>& points_2d, const matrix<double>& points_3d, const matrix<double>& K,
           matrix<double>& R, std::vector<double>& t) {
-  TREL_GUARD_BEGIN
-  std::vector<matrix<double>> rotations;
-  std::vector<std::vector<double>> translations;
-  if (R.get_dim1() == 3 && R.get_dim2() == 3 && t.size() == 3) {
-    rotations.push_back(R);
-    translations.push_back(t);
-  }
-  upnp(points_2d, points_3d, K, rotations, translations);
-  detail::select_best_candidate(points_2d, points_3d, K, rotations, translations, R, t);
-  TREL_GUARD_END("")
+  guarded(TREL_FRAME, [&] {
+    std::vector<matrix<double>> rotations;
+    std::vector<std::vector<double>> translations;
+    if (R.get_dim1() == 3 && R.get_dim2() == 3 && t.size() == 3) {
+      rotations.push_back(R);
+      translations.push_back(t);
+    }
+    upnp(points_2d, points_3d, K, rotations, translations);
+    detail::select_best_candidate(points_2d, points_3d, K, rotations, translations, R, t);
+  });
 }
 
 namespace detail {

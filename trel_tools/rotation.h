@@ -7,6 +7,7 @@
 #include "trel_tools/exception_l.h"
 #include "trel_tools/export.h"
 #include "trel_tools/matrix.h"
+#include "trel_tools/small_angle.h"
 #include "trel_tools/std_vector_overloads.h"
 
 // Conversions between rotation forms. All angles are in radians.
@@ -24,20 +25,6 @@
 // half turn (axis sign); the matrix readers resolve both as documented below.
 // No function modifies its input unless it says so; results are new values.
 namespace trel {
-
-// Below this the trace of a matrix counts as exactly 3 (zero rotation) or -1
-// (half turn), and an off-diagonal element of a half turn counts as zero.
-template <class T>
-constexpr T rotation_singularity_tolerance() {
-  return static_cast<T>(1e-12);
-}
-
-// An axis whose squared length is at most this is degenerate: it is shrunk to
-// practically zero instead of being blown up to unit length.
-template <class T>
-constexpr T degenerate_axis_tolerance() {
-  return static_cast<T>(1e-16);
-}
 
 // Ry(a2) Rx(a1) Rz(a0) for angles (a0 about z, a1 about x, a2 about y).
 // Throws exception_l unless there are exactly 3 angles.
@@ -65,7 +52,7 @@ template <class T>
 const std::vector<T> rot_vec_to_ang_axis(const std::vector<T>& rot_vec);
 
 // In place: scales every value but the last (the angle) to unit length. An axis
-// of squared length at most degenerate_axis_tolerance() is multiplied by that
+// of squared length at most kDegenerateAxisSquaredLength is multiplied by that
 // tolerance instead. Vectors of fewer than 2 values are left alone.
 template <class T>
 void enforce_ang_axis(std::vector<T>& ang_axis);
@@ -206,68 +193,71 @@ void enforce_ang_axis(std::vector<T>& ang_axis) {
   if (ang_axis.size() < 2) return;
   T squared = 0;
   for (typename std::vector<T>::size_type i = 0; i + 1 < ang_axis.size(); ++i) squared += ang_axis[i] * ang_axis[i];
-  const T factor = squared > degenerate_axis_tolerance<T>() ? 1 / std::sqrt(squared) : degenerate_axis_tolerance<T>();
+  const T factor =
+      squared > kDegenerateAxisSquaredLength<T> ? 1 / std::sqrt(squared) : kDegenerateAxisSquaredLength<T>;
   for (typename std::vector<T>::size_type i = 0; i + 1 < ang_axis.size(); ++i) ang_axis[i] *= factor;
 }
 
 template <class T>
 const std::vector<T> ang_axis_to_rot_vec(const std::vector<T>& ang_axis) {
-  TREL_GUARD_BEGIN
-  if (ang_axis.size() < 2)
-    TREL_THROW("input std::vector had size " << ang_axis.size()
-                                             << " doesn't seem to be a normalised angle axis std::vector");
-  std::vector<T> normalised(ang_axis);
-  enforce_ang_axis(normalised);
-  const T angle = normalised.back();
-  std::vector<T> rot_vec(normalised.size() - 1);
-  for (typename std::vector<T>::size_type i = 0; i < rot_vec.size(); ++i) rot_vec[i] = normalised[i] * angle;
-  return rot_vec;
-  TREL_GUARD_END("")
+  const Frame frame = TREL_FRAME;
+  return guarded(frame, [&] {
+    if (ang_axis.size() < 2)
+      TREL_THROW_AS(frame.signature, "input std::vector had size "
+                                         << ang_axis.size()
+                                         << " doesn't seem to be a normalised angle axis std::vector");
+    std::vector<T> normalised(ang_axis);
+    enforce_ang_axis(normalised);
+    const T angle = normalised.back();
+    std::vector<T> rot_vec(normalised.size() - 1);
+    for (typename std::vector<T>::size_type i = 0; i < rot_vec.size(); ++i) rot_vec[i] = normalised[i] * angle;
+    return rot_vec;
+  });
 }
 
 template <class T>
 const std::vector<T> rot_mat_to_ang_axis_rad(const matrix<T>& r) {
-  TREL_GUARD_BEGIN
-  if (r.get_dim1() != 3 || r.get_dim2() != 3)
-    TREL_THROW("rot_mat_to_ang_axis_rad : only defined for 3d rotations, but matrix had size " << r.get_dim1()
-                                                                                                << " by "
-                                                                                                << r.get_dim2());
-  const T tolerance = rotation_singularity_tolerance<T>();
-  const T t = static_cast<T>(r.trace());
-  if (std::abs(t - 3) <= tolerance) return std::vector<T>{0, 1, 0, 0};
-  if (std::abs(t + 1) > tolerance) {
-    const T angle = std::acos((t - 1) / 2);
-    const T d = 2 * std::sin(angle);
-    return std::vector<T>{(r[2][1] - r[1][2]) / d, (r[0][2] - r[2][0]) / d, (r[1][0] - r[0][1]) / d, angle};
-  }
-  // Half turn: R = 2 a a^T - I is symmetric, so the axis magnitudes come from
-  // the diagonal and their relative signs from the off-diagonal products
-  // R(1,2) = 2 a1 a2, R(0,2) = 2 a0 a2, R(0,1) = 2 a0 a1.
-  std::vector<T> axis(3);
-  for (unsigned i = 0; i < 3; ++i) {
-    axis[i] = std::sqrt(max_portable<T>((r[i][i] + 1) * static_cast<T>(0.5), T(0)));
-    if (axis[i] <= tolerance) axis[i] = 0;
-  }
-  const T off_diagonal[3] = {r[1][2], r[0][2], r[0][1]};
-  std::vector<int> signs(3);
-  for (unsigned k = 0; k < 3; ++k)
-    signs[k] = std::abs(off_diagonal[k]) > tolerance ? (off_diagonal[k] > 0 ? 1 : -1) : 0;
-  int flip[3] = {1, 1, 1};
-  if (sum(signs) < 0) {
-    if (signs[0] != 0 && signs[1] != 0 && signs[2] != 0) {
-      for (unsigned k = 0; k < 3; ++k) flip[k] = -signs[k];
-    } else if (signs[0] == -1) {
-      flip[1] = -1;
-    } else if (signs[1] == -1) {
-      flip[2] = -1;
-    } else {
-      flip[0] = -1;
+  const Frame frame = TREL_FRAME;
+  return guarded(frame, [&] {
+    if (r.get_dim1() != 3 || r.get_dim2() != 3)
+      TREL_THROW_AS(frame.signature, "rot_mat_to_ang_axis_rad : only defined for 3d rotations, but matrix had size "
+                                         << r.get_dim1() << " by " << r.get_dim2());
+    const T tolerance = kRotationSingularityTolerance<T>;
+    const T t = static_cast<T>(r.trace());
+    if (std::abs(t - 3) <= tolerance) return std::vector<T>{0, 1, 0, 0};
+    if (std::abs(t + 1) > tolerance) {
+      const T angle = std::acos((t - 1) / 2);
+      const T d = 2 * std::sin(angle);
+      return std::vector<T>{(r[2][1] - r[1][2]) / d, (r[0][2] - r[2][0]) / d, (r[1][0] - r[0][1]) / d, angle};
     }
-  }
-  for (unsigned k = 0; k < 3; ++k)
-    if (flip[k] == -1) axis[k] = -axis[k];
-  return std::vector<T>{axis[0], axis[1], axis[2], static_cast<T>(3.14159265358979323846)};
-  TREL_GUARD_END("")
+    // Half turn: R = 2 a a^T - I is symmetric, so the axis magnitudes come from
+    // the diagonal and their relative signs from the off-diagonal products
+    // R(1,2) = 2 a1 a2, R(0,2) = 2 a0 a2, R(0,1) = 2 a0 a1.
+    std::vector<T> axis(3);
+    for (unsigned i = 0; i < 3; ++i) {
+      axis[i] = std::sqrt(max_portable<T>((r[i][i] + 1) * static_cast<T>(0.5), T(0)));
+      if (axis[i] <= tolerance) axis[i] = 0;
+    }
+    const T off_diagonal[3] = {r[1][2], r[0][2], r[0][1]};
+    std::vector<int> signs(3);
+    for (unsigned k = 0; k < 3; ++k)
+      signs[k] = std::abs(off_diagonal[k]) > tolerance ? (off_diagonal[k] > 0 ? 1 : -1) : 0;
+    int flip[3] = {1, 1, 1};
+    if (sum(signs) < 0) {
+      if (signs[0] != 0 && signs[1] != 0 && signs[2] != 0) {
+        for (unsigned k = 0; k < 3; ++k) flip[k] = -signs[k];
+      } else if (signs[0] == -1) {
+        flip[1] = -1;
+      } else if (signs[1] == -1) {
+        flip[2] = -1;
+      } else {
+        flip[0] = -1;
+      }
+    }
+    for (unsigned k = 0; k < 3; ++k)
+      if (flip[k] == -1) axis[k] = -axis[k];
+    return std::vector<T>{axis[0], axis[1], axis[2], static_cast<T>(3.14159265358979323846)};
+  });
 }
 
 template <class T>
@@ -277,27 +267,29 @@ const std::vector<T> rot_mat_to_rot_vec_rad(const matrix<T>& rot_mat) {
 
 template <class T>
 const matrix<T> ang_axis_rad_to_rot_mat(const std::vector<T>& ang_axis) {
-  TREL_GUARD_BEGIN
-  if (ang_axis.size() != 4)
-    TREL_THROW("Conversion only implemented for 3d rotations. input had size " << ang_axis.size());
-  std::vector<T> normalised(ang_axis);
-  enforce_ang_axis(normalised);
-  const T x = normalised[0], y = normalised[1], z = normalised[2];
-  const T c = std::cos(normalised[3]);
-  const T s = std::sin(normalised[3]);
-  const T t = 1 - c;
-  matrix<T> r(3, 3);
-  r[0][0] = t * x * x + c;
-  r[0][1] = t * x * y - s * z;
-  r[0][2] = t * x * z + s * y;
-  r[1][0] = t * x * y + s * z;
-  r[1][1] = t * y * y + c;
-  r[1][2] = t * y * z - s * x;
-  r[2][0] = t * x * z - s * y;
-  r[2][1] = t * y * z + s * x;
-  r[2][2] = t * z * z + c;
-  return r;
-  TREL_GUARD_END("")
+  const Frame frame = TREL_FRAME;
+  return guarded(frame, [&] {
+    if (ang_axis.size() != 4)
+      TREL_THROW_AS(frame.signature,
+                    "Conversion only implemented for 3d rotations. input had size " << ang_axis.size());
+    std::vector<T> normalised(ang_axis);
+    enforce_ang_axis(normalised);
+    const T x = normalised[0], y = normalised[1], z = normalised[2];
+    const T c = std::cos(normalised[3]);
+    const T s = std::sin(normalised[3]);
+    const T t = 1 - c;
+    matrix<T> r(3, 3);
+    r[0][0] = t * x * x + c;
+    r[0][1] = t * x * y - s * z;
+    r[0][2] = t * x * z + s * y;
+    r[1][0] = t * x * y + s * z;
+    r[1][1] = t * y * y + c;
+    r[1][2] = t * y * z - s * x;
+    r[2][0] = t * x * z - s * y;
+    r[2][1] = t * y * z + s * x;
+    r[2][2] = t * z * z + c;
+    return r;
+  });
 }
 
 template <class T>

@@ -8,6 +8,7 @@
 #include <opencv2/core.hpp>
 
 #include "trel_tools/exception_l.h"
+#include "trel_tools/small_angle.h"
 
 // Closed-form Jacobians of the maps between the compact rotation forms, for
 // carrying a Jacobian from one parameterisation to another by the chain rule.
@@ -76,20 +77,12 @@ void check_rotation_parameter_count(const std::vector<T>& values, std::size_t ne
     TREL_THROW(function << " : needs " << needed << " rotation parameters but input had size " << values.size());
 }
 
-// Below this ratio (n / w, or the angle) the series are used; their first
-// omitted terms are then below 1e-16 relative, and above it the closed forms
-// lose at most a few units in 1e14 to cancellation.
-template <class T>
-constexpr T series_limit() {
-  return T(0.1);
-}
-
 // With t = n / w, w > 0: psi = atan2(n, w) / n = (1 / w) atan(t) / t and
 // kappa = (d psi / dn) / n = (1 / w^3) sum_{k>=1} (-1)^k 2k / (2k + 1) t^(2k - 2).
 template <class T>
 void quaternion_angle_factors(T n, T w, T& psi, T& kappa) {
   const T n2 = n * n;
-  if (w > 0 && n < series_limit<T>() * w) {
+  if (w > 0 && n < kJacobianSeriesLimit<T> * w) {
     const T t2 = n2 / (w * w);
     T atan_series = 0, kappa_series = 0;
     T atan_power = 1;   // (-t^2)^k
@@ -114,7 +107,7 @@ void quaternion_angle_factors(T n, T w, T& psi, T& kappa) {
 template <class T>
 void half_angle_factors(T theta, T& f, T& g) {
   const T theta2 = theta * theta;
-  if (theta < series_limit<T>()) {
+  if (theta < kJacobianSeriesLimit<T>) {
     // With x = theta^2 / 4: f = (1/2) sum_k (-x)^k / (2k + 1)! and
     // g = sum_{k>=1} k (-1)^k x^(k-1) / (4 (2k + 1)!).
     const T x = theta2 / 4;

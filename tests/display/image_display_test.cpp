@@ -2,6 +2,7 @@
 // program through xvfb-run when it is installed); skipped without a display.
 
 #include "trel_tools/image_utils.h"
+#include "tests/test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -65,10 +66,9 @@ TEST_F(Display, CheckImageShowsAnAutoSizedWindowWaitsWithoutLimitAndCloses) {
   EXPECT_FALSE(window_exists("Image check"));
 
   // The IplImage overload shows the same pixels without a copy.
-  IplImage* img = cvCreateImage(cvSize(300, 200), IPL_DEPTH_8U, 3);
-  cvZero(img);
-  trel::check_image(img);
-  cvReleaseImage(&img);
+  const trel_test::Ipl_ptr img(cvCreateImage(cvSize(300, 200), IPL_DEPTH_8U, 3));
+  cvZero(img.get());
+  trel::check_image(img.get());
   EXPECT_EQ(record.calls, 2);
   EXPECT_EQ(record.shown, cv::Size(300, 200));
 
