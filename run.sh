@@ -29,13 +29,23 @@ Missing Debian packages are installed with apt-get first (needs root).
 USAGE
 }
 
+# The Debian packages each command needs; missing ones are installed with apt-get.
 BASE_PACKAGES=(cmake g++ make pkg-config libgtest-dev libgmock-dev libopencv-dev libopengv-dev libeigen3-dev octave liboctave-dev xvfb xauth)
-BENCH_PACKAGES=(libbenchmark-dev libceres-dev)
-FUZZ_PACKAGES=(clang libclang-rt-14-dev)
+TEST_PACKAGES=("${BASE_PACKAGES[@]}" dpkg-dev)
+DEMO_PACKAGES=("${BASE_PACKAGES[@]}")
+BENCH_PACKAGES=("${BASE_PACKAGES[@]}" libbenchmark-dev libceres-dev)
+FUZZ_PACKAGES=("${BASE_PACKAGES[@]}" clang libclang-rt-14-dev)
 
-install_missing() {
+install_packages() {  # command
+  local wanted=()
+  case "$1" in
+    test) wanted=("${TEST_PACKAGES[@]}") ;;
+    demo) wanted=("${DEMO_PACKAGES[@]}") ;;
+    bench) wanted=("${BENCH_PACKAGES[@]}") ;;
+    fuzz) wanted=("${FUZZ_PACKAGES[@]}") ;;
+  esac
   local missing=()
-  for p in "$@"; do
+  for p in "${wanted[@]}"; do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
       missing+=("$p")
     fi
@@ -46,7 +56,7 @@ install_missing() {
     apt-get update
     apt-get install -y --no-install-recommends "${missing[@]}"
   else
-    echo "== Debian packages present: $*"
+    echo "== Debian packages present: ${wanted[*]}"
   fi
 }
 
@@ -63,34 +73,6 @@ run_ctest() {  # dir, label
   (cd "$1" && ctest --output-on-failure -j"$JOBS")
 }
 
-# Runs every fuzz target for the given seconds, one after the other at low
-# priority, and prints its executions and findings. A finding is any input that
-# crashed, leaked, tripped a sanitizer, ran over 10 s or took over 2 GB.
-run_fuzzers() {  # build-dir, seconds
-  local dir=$1 seconds=$2 status=0 summary=""
-  local targets=${FUZZ_TARGETS:-$(cd "$ROOT/fuzz" && ls fuzz_*.cpp | sed 's/^fuzz_//; s/\.cpp$//')}
-  for t in $targets; do
-    local corpus=$ROOT/$dir/corpus/$t findings=$ROOT/$dir/findings/$t log=$ROOT/$dir/fuzz_$t.log
-    mkdir -p "$corpus" "$findings"
-    local dict=()
-    [ -f "$ROOT/fuzz/$t.dict" ] && dict=(-dict="$ROOT/fuzz/$t.dict")
-    echo "== Fuzzing $t for $seconds s (log: $log)"
-    local rc=0
-    nice -n 19 "$ROOT/$dir/fuzz/fuzz_$t" "${dict[@]}" -max_total_time="$seconds" -timeout=10 \
-      -rss_limit_mb=2048 -malloc_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$findings/" \
-      "$corpus" "$ROOT/fuzz/corpus/$t" >"$log" 2>&1 || rc=$?
-    local runs found
-    runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
-    found=$(find "$findings" -type f | wc -l)
-    grep -E "^(==[0-9]+==ERROR|SUMMARY|FINDING|Done)" "$log" | head -5 || true
-    summary+=$(printf '%-16s %12s executions  %3s findings  (exit %s)' "$t" "${runs:-?}" "$found" "$rc")$'\n'
-    if [ "$rc" -ne 0 ] || [ "$found" -ne 0 ]; then status=1; fi
-  done
-  echo "== Fuzzing summary ($seconds s per target; findings in $dir/findings)"
-  printf '%s' "$summary"
-  return $status
-}
-
 cmd=${1:-}
 case "$cmd" in
   help | -h | --help)
@@ -98,7 +80,7 @@ case "$cmd" in
     exit 0
     ;;
   test)
-    install_missing "${BASE_PACKAGES[@]}"
+    install_packages test
     configure_build build/release
     configure_build build/asan -DTREL_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
     status=0
@@ -108,7 +90,7 @@ case "$cmd" in
     exit $status
     ;;
   demo)
-    install_missing "${BASE_PACKAGES[@]}"
+    install_packages demo
     configure_build build/release
     shift || true
     for demo in "$ROOT"/examples/demo_*.sh; do
@@ -116,7 +98,7 @@ case "$cmd" in
     done
     ;;
   bench)
-    install_missing "${BASE_PACKAGES[@]}" "${BENCH_PACKAGES[@]}"
+    install_packages bench
     configure_build build/bench -DTREL_BUILD_BENCH=ON -DTREL_BUILD_TESTS=OFF
     for b in build/bench/bench/bench_*; do
       [ -x "$b" ] && echo "== Benchmark $b" && "$b" --benchmark_repetitions=${BENCH_REPS:-5} --benchmark_report_aggregates_only=true
@@ -128,13 +110,13 @@ case "$cmd" in
       usage >&2
       exit 2
     fi
-    install_missing "${BASE_PACKAGES[@]}" "${FUZZ_PACKAGES[@]}"
+    install_packages fuzz
     echo "== Configuring build/fuzz (clang, libFuzzer, ASan+UBSan)"
     CC=clang CXX=clang++ cmake -S "$ROOT" -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTREL_BUILD_FUZZ=ON \
       -DTREL_BUILD_TESTS=OFF -DTREL_BUILD_MEX=OFF
     echo "== Building the fuzz targets"
     cmake --build build/fuzz --target fuzz_targets -j"$JOBS"
-    run_fuzzers build/fuzz "${2:-60}"
+    "$ROOT/fuzz/run_fuzzers.sh" build/fuzz "${2:-60}"
     ;;
   *)
     usage >&2

@@ -1,6 +1,7 @@
 # cmake -P script: stages and packs the Octave package tarball.
 #   -DSOURCE_DIR=<repo> -DSTAGE=<folder> -DTARBALL=<file.tar.gz>
 #   -DCORE_SOURCES=<trel_tools/*.cpp files separated by |> -DDESCRIPTION=<generated file>
+#   -DEXPORT_HEADER=<the generated trel_tools/export.h>
 set(pkg ${STAGE}/camera_pose_refine)
 string(REPLACE "|" ";" CORE_SOURCES "${CORE_SOURCES}")
 file(REMOVE_RECURSE ${STAGE})
@@ -14,7 +15,7 @@ file(COPY ${SOURCE_DIR}/packaging/octave/Makefile DESTINATION ${pkg}/src)
 file(WRITE ${pkg}/src/mex_exports.map "{ global: mexFunction; local: *; };\n")
 file(COPY ${CORE_SOURCES} DESTINATION ${pkg}/src/trel_tools)
 file(GLOB headers ${SOURCE_DIR}/trel_tools/*.h)
-file(COPY ${headers} DESTINATION ${pkg}/src/trel_tools)
+file(COPY ${headers} ${EXPORT_HEADER} DESTINATION ${pkg}/src/trel_tools)
 file(COPY ${SOURCE_DIR}/trel_opt ${SOURCE_DIR}/camera_pose_refine DESTINATION ${pkg}/src
   FILES_MATCHING PATTERN "*.h" PATTERN "*.cpp")
 execute_process(COMMAND ${CMAKE_COMMAND} -E tar czf ${TARBALL} camera_pose_refine

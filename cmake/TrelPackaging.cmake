@@ -1,17 +1,33 @@
-# Installation beyond the library and its CMake package: the plug-in core for C++
-# users, the pkg-config file, the Debian package and the Octave package.
-# Included by the top-level CMakeLists.txt before the tests, which use its targets.
+# Every install rule of trel: the library and its CMake package, the plug-in core for
+# C++ users, the headers, the MEX plug-in, pkg-config; the Debian package and the
+# Octave package. Included by the top-level CMakeLists.txt before the tests, which
+# use its targets.
 include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
 
-# ---- trel::camera_pose_refine_core --------------------------------------------
-# A static library with its own copy of the core (matrix, rotation, I/O): linking
-# it and trel_tools into one binary would give two definitions of the same symbols.
-install(TARGETS camera_pose_refine_core EXPORT trelTargets
-  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
-foreach(dir trel_opt camera_pose_refine)
+# ---- trel::trel_tools and trel::camera_pose_refine_core ----------------------------
+# The plug-in core is a static library with its own copy of the core (matrix,
+# rotation, I/O): linking it and trel_tools into one binary would give two
+# definitions of the same symbols.
+install(TARGETS trel_tools camera_pose_refine_core EXPORT trelTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+foreach(dir trel_tools trel_opt camera_pose_refine)
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/${dir} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
-    FILES_MATCHING PATTERN "*.h")
+    FILES_MATCHING PATTERN "*.h" PATTERN "*_internal.h" EXCLUDE)
 endforeach()
+install(FILES ${TREL_EXPORT_HEADER} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/trel_tools)
+
+# ---- find_package(trel) from another project ---------------------------------------
+install(EXPORT trelTargets NAMESPACE trel:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/trel)
+configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/trelConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/trelConfig.cmake
+  INSTALL_DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/trel)
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/trelConfigVersion.cmake
+  COMPATIBILITY SameMajorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/trelConfig.cmake ${PROJECT_BINARY_DIR}/trelConfigVersion.cmake
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/trel)
 
 # ---- the MEX plug-in and its help text, where Octave looks for them ---------------
 # Octave puts its site directory for compiled functions on every user's path. It is
@@ -79,11 +95,7 @@ if(TREL_IS_TOP_LEVEL)
   # named here are only the packages that building against the installed headers
   # and CMake package needs (trelConfig.cmake looks for OpenCV, OpenGV and Eigen).
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  set(TREL_DEB_DEV_DEPENDS libopencv-dev libopengv-dev)
-  if(TARGET Eigen3::Eigen)
-    list(APPEND TREL_DEB_DEV_DEPENDS libeigen3-dev)
-  endif()
-  string(REPLACE ";" ", " CPACK_DEBIAN_PACKAGE_DEPENDS "${TREL_DEB_DEV_DEPENDS}")
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libopencv-dev, libopengv-dev, libeigen3-dev")
   include(CPack)
 endif()
 
@@ -94,16 +106,28 @@ string(TIMESTAMP TREL_PACKAGE_DATE "%Y-%m-%d" UTC)
 configure_file(${PROJECT_SOURCE_DIR}/packaging/octave/DESCRIPTION.in
   ${PROJECT_BINARY_DIR}/octave_package/DESCRIPTION @ONLY)
 set(TREL_OCTAVE_PACKAGE ${PROJECT_BINARY_DIR}/camera_pose_refine-${PROJECT_VERSION}.tar.gz)
-file(GLOB TREL_OCTAVE_PACKAGE_INPUTS CONFIGURE_DEPENDS
-  ${PROJECT_SOURCE_DIR}/packaging/octave/* ${PROJECT_SOURCE_DIR}/trel_tools/*.h
-  ${PROJECT_SOURCE_DIR}/trel_opt/* ${PROJECT_SOURCE_DIR}/camera_pose_refine/*)
-string(REPLACE ";" "|" TREL_CORE_SOURCE_BAR_LIST "${TREL_PLUGIN_CORE_SOURCES}")
+# The package's sources: the plug-in's copy of the core, the framework, the cost
+# functions, the entry and its Octave adapter, with every header beside them.
+set(TREL_OCTAVE_PACKAGE_SOURCES ${TREL_CORE_SOURCES} ${TREL_OPT_SOURCES} ${TREL_POSE_COST_SOURCES}
+  ${TREL_PLUGIN_ENTRY_SOURCES} camera_pose_refine/mex_octave.cpp)
+list(TRANSFORM TREL_OCTAVE_PACKAGE_SOURCES PREPEND ${PROJECT_SOURCE_DIR}/)
+# Those of them under trel_tools/ are copied one by one; trel_opt/ and
+# camera_pose_refine/ are copied whole.
+set(TREL_CORE_SOURCE_PATHS ${TREL_CORE_SOURCES} ${TREL_POSE_COST_SOURCES})
+list(FILTER TREL_CORE_SOURCE_PATHS INCLUDE REGEX "^trel_tools/")
+list(TRANSFORM TREL_CORE_SOURCE_PATHS PREPEND ${PROJECT_SOURCE_DIR}/)
+string(REPLACE ";" "|" TREL_CORE_SOURCE_BAR_LIST "${TREL_CORE_SOURCE_PATHS}")
+set(TREL_OCTAVE_PACKAGE_FILES DESCRIPTION.in INDEX Makefile post_install.m)
+list(TRANSFORM TREL_OCTAVE_PACKAGE_FILES PREPEND ${PROJECT_SOURCE_DIR}/packaging/octave/)
 add_custom_command(OUTPUT ${TREL_OCTAVE_PACKAGE}
   COMMAND ${CMAKE_COMMAND} -DSOURCE_DIR=${PROJECT_SOURCE_DIR} -DSTAGE=${PROJECT_BINARY_DIR}/octave_package/stage
     -DTARBALL=${TREL_OCTAVE_PACKAGE} -DCORE_SOURCES=${TREL_CORE_SOURCE_BAR_LIST}
+    -DEXPORT_HEADER=${TREL_EXPORT_HEADER}
     -DDESCRIPTION=${PROJECT_BINARY_DIR}/octave_package/DESCRIPTION
     -P ${PROJECT_SOURCE_DIR}/cmake/TrelOctavePackage.cmake
-  DEPENDS ${TREL_OCTAVE_PACKAGE_INPUTS} ${TREL_PLUGIN_CORE_SOURCES} ${PROJECT_SOURCE_DIR}/LICENSE
+  DEPENDS ${TREL_OCTAVE_PACKAGE_FILES} ${TREL_OCTAVE_PACKAGE_SOURCES} ${TREL_EXPORT_HEADER}
+    ${PROJECT_SOURCE_DIR}/camera_pose_refine/camera_pose_refine.m ${PROJECT_SOURCE_DIR}/LICENSE
     ${PROJECT_SOURCE_DIR}/cmake/TrelOctavePackage.cmake
+  IMPLICIT_DEPENDS CXX ${TREL_OCTAVE_PACKAGE_SOURCES}
   COMMENT "Packing ${TREL_OCTAVE_PACKAGE}" VERBATIM)
 add_custom_target(octave_package DEPENDS ${TREL_OCTAVE_PACKAGE})
