@@ -240,6 +240,7 @@ void solve_and_output(Mex_host& host, const Pose_refine_arguments& args, bool wa
   options.finite_differences = args.use_finite_difference;
   options.weights = args.weights;
   options.covariance = false;  // the summary struct does not carry it
+  options.use_framework = true;
   // The target repeats the observations once per repetition; refine_pose takes them once.
   const std::vector<double> observations(
       args.target.begin(), args.target.begin() + static_cast<std::ptrdiff_t>(args.observation_rows * args.npts));
