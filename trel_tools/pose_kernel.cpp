@@ -38,74 +38,157 @@ struct Pose_kernel<T>::Problem {
   const Pose_kernel_settings<T>* settings;
 };
 
+namespace {
+
+// rho(s) and rho'(s) of trel_opt/robust_loss.h for one loss, inline.
+template <Loss L, typename T>
+inline void loss_and_weight(T s, T c, T c2, T& rho, T& weight) {
+  if constexpr (L == Loss::huber) {
+    if (s <= c2) {
+      rho = s;
+      weight = T(1);
+    } else {
+      const T e = std::sqrt(s);
+      rho = T(2) * c * e - c2;
+      weight = c / e;
+    }
+  } else if constexpr (L == Loss::cauchy) {
+    const T x = s / c2;
+    rho = c2 * std::log1p(x);
+    weight = T(1) / (T(1) + x);
+  } else if constexpr (L == Loss::soft_l1) {
+    const T q = std::sqrt(T(1) + s / c2);
+    rho = T(2) * c2 * (q - T(1));
+    weight = T(1) / q;
+  } else if constexpr (L == Loss::truncated) {
+    rho = s <= c2 ? s : c2;
+    weight = s <= c2 ? T(1) : T(0);
+  } else {
+    (void)c;
+    (void)c2;
+    rho = s;
+    weight = T(1);
+  }
+}
+
+}  // namespace
+
 // One pass over the points at (R, t): e_i^2 into squared_, the cost returned
 // and, when Accumulate, the weighted normal matrix (upper triangle) and
-// gradient J^T W r.
+// gradient J^T W r. With M = K R^T (R^T for the camera-frame rows) and
+// v = X - t, row k of p = M v has the derivatives m_k x v (delta) and -m_k (t);
+// a pixel row u = p_r / p_2 has them for a = (m_r - u m_2) / p_2.
 template <typename T>
-template <int Rows, bool Accumulate, bool Robust>
+template <int Rows, bool Accumulate, Loss L>
 T Pose_kernel<T>::pass(const Problem& p, const T* R, const T* t) {
   const std::vector<std::vector<T>>& points = *p.points;
   const std::size_t n = points.size();
-  const Loss loss = p.settings->loss;
-  const T scale = p.settings->loss_scale;
+  const T c = p.settings->loss_scale;
+  const T c2 = c * c;
+  T M[9];
+  for (int r = 0; r < 3; ++r)
+    for (int k = 0; k < 3; ++k) {
+      if constexpr (Rows == 3) M[3 * r + k] = R[3 * k + r];
+      else M[3 * r + k] = p.K[3 * r] * R[3 * k] + p.K[3 * r + 1] * R[3 * k + 1] + p.K[3 * r + 2] * R[3 * k + 2];
+    }
   T normal[21] = {};  // upper triangle, row by row
   T gradient[6] = {};
   T cost = T(0);
+  T product = T(1);  // Cauchy loss, unit point weights: prod (1 + x_i) = product 2^exponent
+  long exponent = 0;
   for (std::size_t i = 0; i < n; ++i) {
-    T predicted[Rows];
-    T J[Rows][6];
-    pose_point_prediction<T, Rows>(p.K, R, t, points[i].data(), predicted, J);
+    const T* X = points[i].data();
+    const T v0 = X[0] - t[0], v1 = X[1] - t[1], v2 = X[2] - t[2];
+    T q[3];
+    for (int k = 0; k < 3; ++k) q[k] = M[3 * k] * v0 + M[3 * k + 1] * v1 + M[3 * k + 2] * v2;
     const T* observed = p.observations + i * Rows;
     T residual[Rows];
-    T s = T(0);
-    for (int r = 0; r < Rows; ++r) {
-      residual[r] = predicted[r] - observed[r];
-      s += residual[r] * residual[r];
+    T a[Rows][3];  // derivative of the row with respect to -t
+    if constexpr (Rows == 3) {
+      for (int r = 0; r < 3; ++r) {
+        residual[r] = q[r] - observed[r];
+        for (int k = 0; k < 3; ++k) a[r][k] = M[3 * r + k];
+      }
+    } else {
+      const T inverse_depth = T(1) / q[2];
+      for (int r = 0; r < 2; ++r) {
+        const T u = q[r] * inverse_depth;
+        residual[r] = u - observed[r];
+        for (int k = 0; k < 3; ++k) a[r][k] = (M[3 * r + k] - u * M[6 + k]) * inverse_depth;
+      }
     }
+    T s = T(0);
+    for (int r = 0; r < Rows; ++r) s += residual[r] * residual[r];
     squared_[i] = s;
     T w[Rows];
     const T* row_w = p.row_weights ? p.row_weights + i * Rows : nullptr;
     for (int r = 0; r < Rows; ++r) w[r] = row_w ? row_w[r] : T(1);
-    if constexpr (Robust) {
-      const T point_w = p.point_weights ? p.point_weights[i] : T(1);
-      if (point_w != T(0)) cost += point_w * robust_loss_value(loss, s, scale);
-      if constexpr (Accumulate) {
-        const T robust = robust_loss_weight(loss, s, scale);
-        for (int r = 0; r < Rows; ++r) w[r] *= robust;
+    if constexpr (L == Loss::cauchy) {
+      // Unit point weights: sum log(1 + x_i) = log(prod (1 + x_i)), one log per pass.
+      const T x = s / c2;
+      const T robust = T(1) / (T(1) + x);
+      if (p.point_weights) {
+        if (p.point_weights[i] != T(0)) cost += p.point_weights[i] * c2 * std::log1p(x);
+      } else {
+        product *= T(1) + x;
+        if (product > T(1e100)) {
+          int e;
+          product = std::frexp(product, &e);
+          exponent += e;
+        }
       }
+      for (int r = 0; r < Rows; ++r) w[r] *= robust;
+    } else if constexpr (L != Loss::squared) {
+      T rho, robust;
+      loss_and_weight<L>(s, c, c2, rho, robust);
+      const T point_w = p.point_weights ? p.point_weights[i] : T(1);
+      if (point_w != T(0)) cost += point_w * rho;
+      for (int r = 0; r < Rows; ++r) w[r] *= robust;
     } else {
       for (int r = 0; r < Rows; ++r) cost += w[r] * residual[r] * residual[r];
     }
     if constexpr (Accumulate) {
       for (int r = 0; r < Rows; ++r) {
+        const T j[6] = {a[r][1] * v2 - a[r][2] * v1, a[r][2] * v0 - a[r][0] * v2, a[r][0] * v1 - a[r][1] * v0,
+                        -a[r][0], -a[r][1], -a[r][2]};
         T wj[6];
-        for (int a = 0; a < 6; ++a) wj[a] = w[r] * J[r][a];
-        for (int a = 0; a < 6; ++a) gradient[a] += wj[a] * residual[r];
-        int k = 0;
-        for (int a = 0; a < 6; ++a)
-          for (int b = a; b < 6; ++b) normal[k++] += wj[a] * J[r][b];
+        for (int k = 0; k < 6; ++k) wj[k] = w[r] * j[k];
+        for (int k = 0; k < 6; ++k) gradient[k] += wj[k] * residual[r];
+        int e = 0;
+        for (int k = 0; k < 6; ++k)
+          for (int l = k; l < 6; ++l) normal[e++] += wj[k] * j[l];
       }
     }
   }
   if constexpr (Accumulate) {
-    int k = 0;
-    for (int a = 0; a < 6; ++a) {
-      gradient_[a] = gradient[a];
-      for (int b = a; b < 6; ++b) normal_[a][b] = normal_[b][a] = normal[k++];
+    int e = 0;
+    for (int k = 0; k < 6; ++k) {
+      gradient_[k] = gradient[k];
+      for (int l = k; l < 6; ++l) normal_[k][l] = normal_[l][k] = normal[e++];
     }
   }
+  if constexpr (L == Loss::cauchy)
+    if (!p.point_weights) cost = c2 * (std::log(product) + static_cast<T>(exponent) * T(0.69314718055994530942));
   return cost;
 }
 
 template <typename T>
-T Pose_kernel<T>::evaluate(const Problem& p, const T* R, const T* t, bool accumulate) {
-  const bool robust = p.settings->loss != Loss::squared;
-  if (p.settings->bearing) {
-    if (accumulate) return robust ? pass<3, true, true>(p, R, t) : pass<3, true, false>(p, R, t);
-    return robust ? pass<3, false, true>(p, R, t) : pass<3, false, false>(p, R, t);
+template <int Rows, bool Accumulate>
+T Pose_kernel<T>::pass_for_loss(const Problem& p, const T* R, const T* t) {
+  switch (p.settings->loss) {
+    case Loss::huber: return pass<Rows, Accumulate, Loss::huber>(p, R, t);
+    case Loss::cauchy: return pass<Rows, Accumulate, Loss::cauchy>(p, R, t);
+    case Loss::soft_l1: return pass<Rows, Accumulate, Loss::soft_l1>(p, R, t);
+    case Loss::truncated: return pass<Rows, Accumulate, Loss::truncated>(p, R, t);
+    case Loss::squared: break;
   }
-  if (accumulate) return robust ? pass<2, true, true>(p, R, t) : pass<2, true, false>(p, R, t);
-  return robust ? pass<2, false, true>(p, R, t) : pass<2, false, false>(p, R, t);
+  return pass<Rows, Accumulate, Loss::squared>(p, R, t);
+}
+
+template <typename T>
+T Pose_kernel<T>::evaluate(const Problem& p, const T* R, const T* t, bool accumulate) {
+  if (p.settings->bearing) return accumulate ? pass_for_loss<3, true>(p, R, t) : pass_for_loss<3, false>(p, R, t);
+  return accumulate ? pass_for_loss<2, true>(p, R, t) : pass_for_loss<2, false>(p, R, t);
 }
 
 // LDLT of the normal matrix scaled to a unit diagonal, N = S A S. The

@@ -132,8 +132,10 @@ public:
 
 private:
   struct Problem;
-  template <int Rows, bool Accumulate, bool Robust>
+  template <int Rows, bool Accumulate, Loss L>
   T pass(const Problem& p, const T* R, const T* t);
+  template <int Rows, bool Accumulate>
+  T pass_for_loss(const Problem& p, const T* R, const T* t);
   T evaluate(const Problem& p, const T* R, const T* t, bool accumulate);
   // dx from the normal equations; false when they are too ill-conditioned.
   bool solve_normal(T dx[6]) const;
