@@ -75,9 +75,7 @@ inline void loss_and_weight(T s, T c, T c2, T& rho, T& weight) {
 
 // One pass over the points at (R, t): e_i^2 into squared_, the cost returned
 // and, when Accumulate, the weighted normal matrix (upper triangle) and
-// gradient J^T W r. With M = K R^T (R^T for the camera-frame rows) and
-// v = X - t, row k of p = M v has the derivatives m_k x v (delta) and -m_k (t);
-// a pixel row u = p_r / p_2 has them for a = (m_r - u m_2) / p_2.
+// gradient J^T W r (rows of pose_point_rows).
 template <typename T>
 template <int Rows, bool Accumulate, Loss L>
 T Pose_kernel<T>::pass(const Problem& p, const T* R, const T* t) {
@@ -86,37 +84,18 @@ T Pose_kernel<T>::pass(const Problem& p, const T* R, const T* t) {
   const T c = p.settings->loss_scale;
   const T c2 = c * c;
   T M[9];
-  for (int r = 0; r < 3; ++r)
-    for (int k = 0; k < 3; ++k) {
-      if constexpr (Rows == 3) M[3 * r + k] = R[3 * k + r];
-      else M[3 * r + k] = p.K[3 * r] * R[3 * k] + p.K[3 * r + 1] * R[3 * k + 1] + p.K[3 * r + 2] * R[3 * k + 2];
-    }
+  pose_projection_matrix<T, Rows>(p.K, R, M);
   T normal[21] = {};  // upper triangle, row by row
   T gradient[6] = {};
   T cost = T(0);
   T product = T(1);  // Cauchy loss, unit point weights: prod (1 + x_i) = product 2^exponent
   long exponent = 0;
   for (std::size_t i = 0; i < n; ++i) {
-    const T* X = points[i].data();
-    const T v0 = X[0] - t[0], v1 = X[1] - t[1], v2 = X[2] - t[2];
-    T q[3];
-    for (int k = 0; k < 3; ++k) q[k] = M[3 * k] * v0 + M[3 * k + 1] * v1 + M[3 * k + 2] * v2;
+    T v[3], predicted[Rows], a[Rows][3];
+    pose_point_rows<T, Rows>(M, points[i].data(), t, v, predicted, a);
     const T* observed = p.observations + i * Rows;
     T residual[Rows];
-    T a[Rows][3];  // derivative of the row with respect to -t
-    if constexpr (Rows == 3) {
-      for (int r = 0; r < 3; ++r) {
-        residual[r] = q[r] - observed[r];
-        for (int k = 0; k < 3; ++k) a[r][k] = M[3 * r + k];
-      }
-    } else {
-      const T inverse_depth = T(1) / q[2];
-      for (int r = 0; r < 2; ++r) {
-        const T u = q[r] * inverse_depth;
-        residual[r] = u - observed[r];
-        for (int k = 0; k < 3; ++k) a[r][k] = (M[3 * r + k] - u * M[6 + k]) * inverse_depth;
-      }
-    }
+    for (int r = 0; r < Rows; ++r) residual[r] = predicted[r] - observed[r];
     T s = T(0);
     for (int r = 0; r < Rows; ++r) s += residual[r] * residual[r];
     squared_[i] = s;
@@ -149,8 +128,8 @@ T Pose_kernel<T>::pass(const Problem& p, const T* R, const T* t) {
     }
     if constexpr (Accumulate) {
       for (int r = 0; r < Rows; ++r) {
-        const T j[6] = {a[r][1] * v2 - a[r][2] * v1, a[r][2] * v0 - a[r][0] * v2, a[r][0] * v1 - a[r][1] * v0,
-                        -a[r][0], -a[r][1], -a[r][2]};
+        T j[6];
+        pose_jacobian_row(a[r], v, j);
         T wj[6];
         for (int k = 0; k < 6; ++k) wj[k] = w[r] * j[k];
         for (int k = 0; k < 6; ++k) gradient[k] += wj[k] * residual[r];
@@ -260,10 +239,13 @@ void Pose_kernel<T>::solve_stacked(const Problem& p, const T* R, const T* t, T d
   const bool robust = p.settings->loss != Loss::squared;
   stacked_.resize(n * Rows * 6);
   stacked_rhs_.resize(n * Rows);
+  T M[9];
+  pose_projection_matrix<T, Rows>(p.K, R, M);
   for (std::size_t i = 0; i < n; ++i) {
-    T predicted[Rows];
+    T v[3], predicted[Rows], a[Rows][3];
+    pose_point_rows<T, Rows>(M, points[i].data(), t, v, predicted, a);
     T J[Rows][6];
-    pose_point_prediction<T, Rows>(p.K, R, t, points[i].data(), predicted, J);
+    for (int r = 0; r < Rows; ++r) pose_jacobian_row(a[r], v, J[r]);
     const T robust_w = robust ? robust_loss_weight(p.settings->loss, squared_[i], p.settings->loss_scale) : T(1);
     for (int r = 0; r < Rows; ++r) {
       const std::size_t row = i * Rows + static_cast<std::size_t>(r);

@@ -31,46 +31,63 @@ constexpr double k_pose_kernel_cost_tolerance = 1e-10;
 // which never squares the condition number.
 constexpr double k_pose_kernel_max_condition = 1e8;
 
-// Predicted observation of world point X at the pose (R, t), R camera to world
-// (row-major 3 x 3) and t the camera centre, and its Jacobian with respect to
-// (delta, t), R perturbed as exp([delta]x) R: with c = R^T (X - t), the pixel
-// (K c)_0,1 / (K c)_2 (Rows = 2, K row-major 3 x 3) or c itself (Rows = 3, K
-// unused).
+// M = K R^T for the pixel rows (Rows = 2), R^T for the camera-frame rows
+// (Rows = 3, K unused); R camera to world, row-major 3 x 3.
+template <typename T, int Rows>
+inline void pose_projection_matrix(const T* K, const T* R, T M[9]) {
+  for (int r = 0; r < 3; ++r)
+    for (int k = 0; k < 3; ++k) {
+      if constexpr (Rows == 3) M[3 * r + k] = R[3 * k + r];
+      else M[3 * r + k] = K[3 * r] * R[3 * k] + K[3 * r + 1] * R[3 * k + 1] + K[3 * r + 2] * R[3 * k + 2];
+    }
+}
+
+// Predicted rows of world point X at the camera centre t, M from
+// pose_projection_matrix: with v = X - t and q = M v, the pixel q_0,1 / q_2 or
+// q itself. The Jacobian of row r with respect to (delta, t), R perturbed as
+// exp([delta]x) R, is (a_r x v, -a_r): q_k has the derivatives m_k x v and
+// -m_k, and u = q_r / q_2 those of a_r = (m_r - u m_2) / q_2.
+template <typename T, int Rows>
+inline void pose_point_rows(const T* M, const T* X, const T* t, T v[3], T predicted[Rows], T a[Rows][3]) {
+  v[0] = X[0] - t[0];
+  v[1] = X[1] - t[1];
+  v[2] = X[2] - t[2];
+  T q[3];
+  for (int k = 0; k < 3; ++k) q[k] = M[3 * k] * v[0] + M[3 * k + 1] * v[1] + M[3 * k + 2] * v[2];
+  if constexpr (Rows == 3) {
+    for (int r = 0; r < 3; ++r) {
+      predicted[r] = q[r];
+      for (int k = 0; k < 3; ++k) a[r][k] = M[3 * r + k];
+    }
+  } else {
+    const T inverse_depth = T(1) / q[2];
+    for (int r = 0; r < 2; ++r) {
+      predicted[r] = q[r] * inverse_depth;
+      for (int k = 0; k < 3; ++k) a[r][k] = (M[3 * r + k] - predicted[r] * M[6 + k]) * inverse_depth;
+    }
+  }
+}
+
+// The Jacobian row (a x v, -a) of pose_point_rows.
+template <typename T>
+inline void pose_jacobian_row(const T a[3], const T v[3], T row[6]) {
+  row[0] = a[1] * v[2] - a[2] * v[1];
+  row[1] = a[2] * v[0] - a[0] * v[2];
+  row[2] = a[0] * v[1] - a[1] * v[0];
+  row[3] = -a[0];
+  row[4] = -a[1];
+  row[5] = -a[2];
+}
+
+// Predicted observation of world point X at the pose (R, t) and its Jacobian
+// with respect to (delta, t): pose_point_rows for one point.
 template <typename T, int Rows>
 inline void pose_point_prediction(const T* K, const T* R, const T* t, const T* X, T predicted[Rows],
                                   T jacobian[Rows][6]) {
-  const T v[3] = {X[0] - t[0], X[1] - t[1], X[2] - t[2]};
-  // c = R^T v; dc/ddelta = R^T [v]x, dc/dt = -R^T.
-  T c[3];
-  T jc[3][6];
-  for (int k = 0; k < 3; ++k) {
-    const T a0 = R[k], a1 = R[3 + k], a2 = R[6 + k];  // row k of R^T
-    c[k] = a0 * v[0] + a1 * v[1] + a2 * v[2];
-    jc[k][0] = a1 * v[2] - a2 * v[1];
-    jc[k][1] = a2 * v[0] - a0 * v[2];
-    jc[k][2] = a0 * v[1] - a1 * v[0];
-    jc[k][3] = -a0;
-    jc[k][4] = -a1;
-    jc[k][5] = -a2;
-  }
-  if constexpr (Rows == 3) {
-    (void)K;
-    for (int k = 0; k < 3; ++k) {
-      predicted[k] = c[k];
-      for (int d = 0; d < 6; ++d) jacobian[k][d] = jc[k][d];
-    }
-  } else {
-    // p = K c, u = p0 / p2: du/dc = (K_0 - u K_2) / p2.
-    T p[3];
-    for (int k = 0; k < 3; ++k) p[k] = K[3 * k] * c[0] + K[3 * k + 1] * c[1] + K[3 * k + 2] * c[2];
-    const T inverse_depth = T(1) / p[2];
-    for (int r = 0; r < 2; ++r) {
-      predicted[r] = p[r] * inverse_depth;
-      T dpix[3];
-      for (int k = 0; k < 3; ++k) dpix[k] = (K[3 * r + k] - predicted[r] * K[6 + k]) * inverse_depth;
-      for (int d = 0; d < 6; ++d) jacobian[r][d] = dpix[0] * jc[0][d] + dpix[1] * jc[1][d] + dpix[2] * jc[2][d];
-    }
-  }
+  T M[9], v[3], a[Rows][3];
+  pose_projection_matrix<T, Rows>(K, R, M);
+  pose_point_rows<T, Rows>(M, X, t, v, predicted, a);
+  for (int r = 0; r < Rows; ++r) pose_jacobian_row(a[r], v, jacobian[r]);
 }
 
 // R = exp([delta]x) R, R row-major 3 x 3 (Rodrigues' formula, series near 0).
