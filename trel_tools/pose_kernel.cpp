@@ -295,13 +295,34 @@ Pose_kernel_outcome<T> Pose_kernel<T>::refine(const T* K, const std::vector<std:
     bool finite = true;
     for (T d : dx) finite = finite && std::isfinite(d);
     if (!finite) break;
-    rotate_by_vector(dx, R);
-    for (int k = 0; k < 3; ++k) t[k] += dx[3 + k];
+    // The decrease of the cost the linearised model predicts for dx: g^T N^-1 g.
+    T predicted = T(0);
+    for (int k = 0; k < 6; ++k) predicted -= gradient_[k] * dx[k];
+    if (predicted < settings.cost_tolerance * cost) {
+      out.stop_reason = Stop_reason::min_y_step;
+      break;
+    }
     out.iterations = it + 1;
     const T step = std::sqrt(dx[0] * dx[0] + dx[1] * dx[1] + dx[2] * dx[2] +
                              (dx[3] * dx[3] + dx[4] * dx[4] + dx[5] * dx[5]) * inverse_spread_squared);
     const bool small_step = step < settings.step_tolerance;
-    const T next = evaluate(p, R, t, !small_step && it + 1 < settings.max_iters);
+    const bool accumulate = !small_step && it + 1 < settings.max_iters;
+    // A step that raises the cost (a reweighted step far from the minimum can)
+    // is halved until it lowers it, k_pose_kernel_halvings times at most.
+    const T R_from[9] = {R[0], R[1], R[2], R[3], R[4], R[5], R[6], R[7], R[8]};
+    const T t_from[3] = {t[0], t[1], t[2]};
+    T next = cost;
+    for (int halving = 0; halving <= k_pose_kernel_halvings; ++halving) {
+      if (halving > 0) {
+        for (T& d : dx) d *= T(0.5);
+        std::copy(R_from, R_from + 9, R);
+        std::copy(t_from, t_from + 3, t);
+      }
+      rotate_by_vector(dx, R);
+      for (int k = 0; k < 3; ++k) t[k] += dx[3 + k];
+      next = evaluate(p, R, t, accumulate);
+      if (next < cost || small_step) break;
+    }
     if (next <= out.final_cost) {
       std::copy(R, R + 9, out.R);
       std::copy(t, t + 3, out.centre);
@@ -313,7 +334,7 @@ Pose_kernel_outcome<T> Pose_kernel<T>::refine(const T* K, const std::vector<std:
       out.stop_reason = Stop_reason::min_x_step;
       break;
     }
-    if (!(cost - next > settings.cost_tolerance * cost)) {
+    if (!(next < cost)) {
       out.stop_reason = Stop_reason::min_y_step;
       break;
     }

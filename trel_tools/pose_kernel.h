@@ -17,13 +17,18 @@ namespace trel {
 // Default stop rule of the pose kernel. A step whose size, sqrt(|delta|^2 +
 // |dt|^2 / s^2) with delta in radians and s the root mean square distance of
 // the points from the start centre, is below k_pose_kernel_step_tolerance ends
-// the run after it is applied; so does a step that lowers the cost by less than
-// k_pose_kernel_cost_tolerance of the cost before it (or raises it). Gauss-Newton
-// converges quadratically near the minimum, so from a start a few degrees off
-// the cost rule stops on the 3rd or 4th step, the step before having already
-// reached the minimum to about 1e-8 radians.
+// the run after it is applied. A step whose decrease of the cost, as the
+// linearised model predicts it (g^T N^-1 g for the gradient g = J^T W r and the
+// normal matrix N), is below k_pose_kernel_cost_tolerance times the cost is not
+// taken: the run ends at the pose it would start from. A step that raises the
+// cost is halved, k_pose_kernel_halvings times at most; one that still does not
+// lower it ends the run. Gauss-Newton converges quadratically near a
+// minimum of small residuals, so from a start a few degrees off the run ends
+// after the 3rd or 4th step; with large residuals (gross outliers under the
+// squared loss) convergence is linear and the run takes more steps.
 constexpr double k_pose_kernel_step_tolerance = 1e-10;
-constexpr double k_pose_kernel_cost_tolerance = 1e-10;
+constexpr double k_pose_kernel_cost_tolerance = 1e-14;
+constexpr int k_pose_kernel_halvings = 8;
 // Upper bound of the condition number of the normal matrix, after scaling it
 // to a unit diagonal, up to which a step is solved by LDLT of the 6 x 6 normal
 // equations. Above it (or when a pivot is not positive) the step is the

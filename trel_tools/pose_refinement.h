@@ -21,7 +21,7 @@ struct Pose_refine_options {
   float min_x_step = 0.0f;
   float min_y_step = -10000.0f;
   // Stop rule of the kernel path (see trel_tools/pose_kernel.h): a step below
-  // step_tolerance, or a relative cost decrease below cost_tolerance.
+  // step_tolerance, or a predicted relative cost decrease below cost_tolerance.
   double step_tolerance = k_pose_kernel_step_tolerance;
   double cost_tolerance = k_pose_kernel_cost_tolerance;
   // true: the framework (Linear_taylor_solver over Camera_position_opt_func), as
