@@ -287,6 +287,7 @@ void solve_and_output(Mex_host& host, const Pose_refine_arguments& args, const P
   options.weights = args.weights;
   // Only the summary carries the covariance: a call without it costs no more than the solve.
   options.covariance = want_summary && robust.covariance;
+  options.use_framework = true;
   // The target repeats the observations once per repetition; refine_pose takes them once.
   const std::vector<double> observations(
       args.target.begin(), args.target.begin() + static_cast<std::ptrdiff_t>(args.observation_rows * args.npts));

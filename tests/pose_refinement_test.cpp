@@ -140,6 +140,7 @@ TEST(RefinePose, SquaredLossIsTheFrameworkSetUpByHandForEveryCode) {
       const std::vector<double> by_hand = solver.optimise(start, target);
 
       Pose_refine_options options;
+      options.use_framework = true;
       options.rotation_code = code;
       options.max_iters = 15;
       options.min_x_step = 1e-10f;

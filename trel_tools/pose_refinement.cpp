@@ -165,51 +165,31 @@ matrix<double> rotation_of(const std::vector<double>& x, int code) {
   }
 }
 
-// Predicted observation of world point X at pose (R, t) and its Jacobian with
-// respect to (delta, t), R perturbed as exp([delta]x) R: 2 rows for pixels,
-// 3 for the camera-frame point.
-template <typename T>
-void point_jacobian(const matrix<T>& K, const T* X, const matrix<T>& R, const T* t, bool bearing, T predicted[3],
-                    T jacobian[3][6]) {
-  const T v[3] = {X[0] - t[0], X[1] - t[1], X[2] - t[2]};
-  // c = R^T v; dc/ddelta = R^T [v]x, dc/dt = -R^T.
-  T c[3];
-  T jc[3][6];
-  for (int k = 0; k < 3; ++k) {
-    const T a0 = R[0][k], a1 = R[1][k], a2 = R[2][k];  // row k of R^T
-    c[k] = a0 * v[0] + a1 * v[1] + a2 * v[2];
-    jc[k][0] = a1 * v[2] - a2 * v[1];
-    jc[k][1] = a2 * v[0] - a0 * v[2];
-    jc[k][2] = a0 * v[1] - a1 * v[0];
-    jc[k][3] = -a0;
-    jc[k][4] = -a1;
-    jc[k][5] = -a2;
-  }
+void to_array(const matrix<double>& m, double out[9]) {
+  for (int r = 0; r < 3; ++r)
+    for (int c = 0; c < 3; ++c) out[3 * r + c] = m[static_cast<unsigned>(r)][static_cast<unsigned>(c)];
+}
+
+// Predicted observation of X and its (delta, t) Jacobian, 2 or 3 rows.
+void point_jacobian(const double* K, const double* X, const double* R, const double* t, bool bearing,
+                    double predicted[3], double jacobian[3][6]) {
   if (bearing) {
-    for (int k = 0; k < 3; ++k) {
-      predicted[k] = c[k];
-      std::copy(jc[k], jc[k] + 6, jacobian[k]);
+    pose_point_prediction<double, 3>(K, R, t, X, predicted, jacobian);
+  } else {
+    double p2[2], j2[2][6];
+    pose_point_prediction<double, 2>(K, R, t, X, p2, j2);
+    for (int r = 0; r < 2; ++r) {
+      predicted[r] = p2[r];
+      std::copy(j2[r], j2[r] + 6, jacobian[r]);
     }
-    return;
-  }
-  // p = K c, u = p0 / p2, v = p1 / p2: du/dc = (K_0 - u K_2) / p2.
-  T p[3];
-  for (int k = 0; k < 3; ++k) p[k] = K[k][0] * c[0] + K[k][1] * c[1] + K[k][2] * c[2];
-  for (int r = 0; r < 2; ++r) {
-    predicted[r] = p[r] / p[2];
-    T dpix[3];
-    for (int k = 0; k < 3; ++k) dpix[k] = (K[r][k] - predicted[r] * K[2][k]) / p[2];
-    for (int d = 0; d < 6; ++d) jacobian[r][d] = dpix[0] * jc[0][d] + dpix[1] * jc[1][d] + dpix[2] * jc[2][d];
   }
 }
 
-// Normal matrix, rank, condition number and covariance at x (see refine_pose).
-void fill_covariance(const matrix<double>& K, const std::vector<std::vector<double>>& points,
-                     const std::vector<double>& observations, const std::vector<double>& x, const Layout& l,
+// Normal matrix, rank, condition number and covariance at the pose (R, t) (see refine_pose).
+void fill_covariance(const double* K, const std::vector<std::vector<double>>& points,
+                     const std::vector<double>& observations, const double* R, const double* t, const Layout& l,
                      const Pose_refine_options& options, const std::vector<double>& robust_weight,
                      Solve_summary& summary) {
-  const matrix<double> R = rotation_of(x, options.rotation_code);
-  const double* t = &x[static_cast<std::size_t>(l.nrot)];
   const bool bearing = l.rows == 3;
   Eigen::Matrix<double, 6, 6> normal = Eigen::Matrix<double, 6, 6>::Zero();
   double weighted_squares = 0.0;
@@ -267,19 +247,58 @@ std::vector<double> pose_point_jacobian(const matrix<double>& K, const std::vect
   TREL_CHECK(point.size() == 3 && centre.size() == 3, "the point and the centre should hold 3 values each");
   TREL_CHECK(K.get_dim1() == 3 && K.get_dim2() == 3 && R.get_dim1() == 3 && R.get_dim2() == 3,
              "K and R should be 3 by 3");
+  double k[9], r9[9];
+  to_array(K, k);
+  to_array(R, r9);
   double predicted[3];
   double jacobian[3][6];
-  point_jacobian(K, point.data(), R, centre.data(), bearing, predicted, jacobian);
+  point_jacobian(k, point.data(), r9, centre.data(), bearing, predicted, jacobian);
   const int rows = bearing ? 3 : 2;
   std::vector<double> out;
   for (int r = 0; r < rows; ++r) out.insert(out.end(), jacobian[r], jacobian[r] + 6);
   return out;
 }
 
-Pose_refine_result refine_pose(const matrix<double>& K, const std::vector<std::vector<double>>& points,
-                               const std::vector<double>& observations, const std::vector<double>& start,
-                               const Pose_refine_options& options) {
-  const Layout l = check_inputs(K, points, observations, start, options);
+namespace {
+
+// W_i: the squared user weights of the point's equations over the rows per point.
+std::vector<double> point_weights(const Pose_refine_options& options, const Layout& l) {
+  std::vector<double> point_weight(l.npts, 0.0);
+  for (std::size_t j = 0; j < l.reps; ++j)
+    for (std::size_t i = 0; i < l.npts; ++i)
+      for (std::size_t r = 0; r < l.rows; ++r) {
+        const double u = user_weight(options.weights, j * l.block + i * l.rows + r);
+        point_weight[i] += u * u / static_cast<double>(l.rows);
+      }
+  return point_weight;
+}
+
+// rms, loss, inliers and covariance at the result (R, t), from the points'
+// squared errors and robust weights there.
+void finish_summary(const matrix<double>& K, const std::vector<std::vector<double>>& points,
+                    const std::vector<double>& observations, const double* R, const double* t, const Layout& l,
+                    const Pose_refine_options& options, const std::vector<double>& squared,
+                    const std::vector<double>& robust, const std::vector<double>& point_weight,
+                    Solve_summary& summary) {
+  summary.final_rms = rms_of(squared);
+  summary.loss = loss_name(options.loss);
+  summary.loss_scale = options.loss_scale;
+  summary.inliers.assign(l.npts, 0);
+  for (std::size_t i = 0; i < l.npts; ++i) {
+    const bool weighted = point_weight[i] != 0.0;
+    const bool close = options.loss == Loss::squared || std::sqrt(squared[i]) < options.loss_scale;
+    summary.inliers[i] = weighted && close ? 1 : 0;
+  }
+  if (options.covariance) {
+    double k[9];
+    to_array(K, k);
+    fill_covariance(k, points, observations, R, t, l, options, robust, summary);
+  }
+}
+
+Pose_refine_result refine_by_framework(const matrix<double>& K, const std::vector<std::vector<double>>& points,
+                                       const std::vector<double>& observations, const std::vector<double>& start,
+                                       const Pose_refine_options& options, const Layout& l) {
   const int code = options.rotation_code;
 
   std::vector<double> target(l.num_eqs);
@@ -317,14 +336,7 @@ Pose_refine_result refine_pose(const matrix<double>& K, const std::vector<std::v
   std::vector<double> squared;           // per-point squared errors at the point last evaluated
   std::vector<double> robust(l.npts, 1.0);  // per-point robust weights at the result
 
-  // W_i: the squared user weights of the point's equations over the rows per point.
-  std::vector<double> point_weight(l.npts, 0.0);
-  for (std::size_t j = 0; j < l.reps; ++j)
-    for (std::size_t i = 0; i < l.npts; ++i)
-      for (std::size_t r = 0; r < l.rows; ++r) {
-        const double u = user_weight(options.weights, j * l.block + i * l.rows + r);
-        point_weight[i] += u * u / static_cast<double>(l.rows);
-      }
+  const std::vector<double> point_weight = point_weights(options, l);
 
   if (options.loss == Loss::squared) {
     result.x = solver.optimise(start, target);
@@ -392,18 +404,149 @@ Pose_refine_result refine_pose(const matrix<double>& K, const std::vector<std::v
     for (std::size_t p = 0; p < l.npts; ++p) robust[p] = robust_loss_weight(options.loss, squared[p], scale);
   }
 
-  summary.final_rms = rms_of(squared);
-  summary.loss = loss_name(options.loss);
-  summary.loss_scale = options.loss_scale;
-  summary.inliers.assign(l.npts, 0);
-  for (std::size_t i = 0; i < l.npts; ++i) {
-    const bool weighted = point_weight[i] != 0.0;
-    const bool close = options.loss == Loss::squared || std::sqrt(squared[i]) < options.loss_scale;
-    summary.inliers[i] = weighted && close ? 1 : 0;
-  }
-  if (options.covariance)
-    fill_covariance(K, points, observations, result.x, l, options, robust, summary);
+  double r9[9];
+  to_array(rotation_of(result.x, code), r9);
+  finish_summary(K, points, observations, r9, &result.x[static_cast<std::size_t>(l.nrot)], l, options, squared,
+                 robust, point_weight, summary);
   return result;
+}
+
+constexpr double k_pi = 3.14159265358979323846;
+
+// The rotation values of the code for R, the representation nearest the start's.
+std::vector<double> rotation_values_near(const double* R9, int code, const std::vector<double>& start) {
+  matrix<double> R(3, 3);
+  for (unsigned r = 0; r < 3; ++r)
+    for (unsigned c = 0; c < 3; ++c) R[r][c] = R9[3 * r + c];
+  const std::size_t nrot = static_cast<std::size_t>(camera_rotation_type::num_rotation_values(code));
+  const std::vector<double> r0(start.begin(), start.begin() + static_cast<std::ptrdiff_t>(nrot));
+  switch (code) {
+    case 2: case 3: case 12: case -1: {  // quaternion: the start's sign and length
+      std::vector<double> q = rot_mat_to_quaternion(R);
+      double norm = 0.0, dot = 0.0, norm0 = 0.0;
+      for (std::size_t k = 0; k < 4; ++k) {
+        norm += q[k] * q[k];
+        dot += q[k] * r0[k];
+        norm0 += r0[k] * r0[k];
+      }
+      const double factor = (dot < 0.0 ? -1.0 : 1.0) * std::sqrt(norm0 / norm);
+      for (double& v : q) v *= factor;
+      return q;
+    }
+    case 1: case 11: case -3: {  // angle-axis: the start's axis length, sign and turn
+      std::vector<double> aa = rot_mat_to_ang_axis_rad(R);
+      double length0 = std::sqrt(r0[0] * r0[0] + r0[1] * r0[1] + r0[2] * r0[2]);
+      if (!(length0 * length0 > kDegenerateAxisSquaredLength<double>)) length0 = 1.0;
+      if (aa[3] == 0.0) {
+        if (length0 != 1.0 || r0[0] != 0.0 || r0[1] != 0.0 || r0[2] != 0.0)
+          for (std::size_t k = 0; k < 3; ++k) aa[k] = r0[k] / length0;
+      } else if (aa[0] * r0[0] + aa[1] * r0[1] + aa[2] * r0[2] < 0.0) {
+        for (double& v : aa) v = -v;
+      }
+      aa[3] += 2.0 * k_pi * std::round((r0[3] - aa[3]) / (2.0 * k_pi));
+      for (std::size_t k = 0; k < 3; ++k) aa[k] *= length0;
+      return aa;
+    }
+    default: {  // rotation vector: the turn nearest the start
+      const std::vector<double> r = rot_mat_to_rot_vec_rad(R);
+      const double angle = std::sqrt(r[0] * r[0] + r[1] * r[1] + r[2] * r[2]);
+      if (angle == 0.0) return r;
+      std::vector<double> best = r, candidate(3);
+      double best_distance = std::numeric_limits<double>::infinity();
+      for (int turn = -1; turn <= 1; ++turn) {
+        const double scale = (angle + 2.0 * k_pi * turn) / angle;
+        double distance = 0.0;
+        for (std::size_t k = 0; k < 3; ++k) {
+          candidate[k] = r[k] * scale;
+          distance += (candidate[k] - r0[k]) * (candidate[k] - r0[k]);
+        }
+        if (distance < best_distance) {
+          best_distance = distance;
+          best = candidate;
+        }
+      }
+      return best;
+    }
+  }
+}
+
+Pose_refine_result refine_by_kernel(const matrix<double>& K, const std::vector<std::vector<double>>& points,
+                                    const std::vector<double>& observations, const std::vector<double>& start,
+                                    const Pose_refine_options& options, const Layout& l, Pose_kernel<double>& kernel) {
+  const int code = options.rotation_code;
+  const bool bearing = l.rows == 3;
+  // The bearing-vector codes predict the camera-frame point itself, as the cost function does.
+  if (bearing)
+    TREL_CHECK(std::fabs(K[0][0] - 1.0) <= 1e-4 && std::fabs(K[1][1] - 1.0) <= 1e-4 && std::fabs(K[0][2]) <= 1e-4 &&
+                   std::fabs(K[1][2]) <= 1e-4,
+               "For bearing vectors, expected k to be identity, instead got " << K);
+  double k[9], R0[9];
+  to_array(K, k);
+  to_array(rotation_of(start, code), R0);
+  TREL_CHECK(std::all_of(R0, R0 + 9, [](double v) { return std::isfinite(v); }),
+             "the start's rotation values should describe a rotation (a quaternion of length 0 does not)");
+  const std::vector<double> point_weight = point_weights(options, l);
+  // Row weight: the squared user weights of the row's repetitions, summed.
+  std::vector<double> row_weight;
+  if (!options.weights.empty() || l.reps > 1) {
+    row_weight.assign(l.block, 0.0);
+    for (std::size_t j = 0; j < l.reps; ++j)
+      for (std::size_t e = 0; e < l.block; ++e) {
+        const double u = user_weight(options.weights, j * l.block + e);
+        row_weight[e] += u * u;
+      }
+  }
+  Pose_kernel_settings<double> settings;
+  settings.max_iters = options.max_iters;
+  settings.step_tolerance = options.step_tolerance;
+  settings.cost_tolerance = options.cost_tolerance;
+  settings.loss = options.loss;
+  settings.loss_scale = options.loss_scale;
+  settings.bearing = bearing;
+  const bool unit_points = options.weights.empty() && l.reps == 1;
+  const Pose_kernel_outcome<double> outcome =
+      kernel.refine(k, points, observations.data(), row_weight.empty() ? nullptr : row_weight.data(),
+                    unit_points ? nullptr : point_weight.data(), R0, &start[static_cast<std::size_t>(l.nrot)],
+                    settings);
+
+  Pose_refine_result result;
+  result.x = rotation_values_near(outcome.R, code, start);
+  result.x.insert(result.x.end(), outcome.centre, outcome.centre + 3);
+  Solve_summary& summary = result.summary;
+  summary.iterations = outcome.iterations;
+  summary.initial_error = outcome.initial_cost;
+  summary.final_error = outcome.final_cost;
+  summary.stop_reason = outcome.stop_reason;
+  summary.returned_iteration = outcome.returned_iteration;
+  summary.initial_rms = std::sqrt(outcome.initial_squared_sum / static_cast<double>(l.npts));
+  const std::vector<double>& squared = kernel.squared_errors();
+  std::vector<double> robust(l.npts, 1.0);
+  if (options.loss != Loss::squared)
+    for (std::size_t p = 0; p < l.npts; ++p) robust[p] = robust_loss_weight(options.loss, squared[p], options.loss_scale);
+  finish_summary(K, points, observations, outcome.R, outcome.centre, l, options, squared, robust, point_weight,
+                 summary);
+  return result;
+}
+
+}  // namespace
+
+Pose_refine_result refine_pose(const matrix<double>& K, const std::vector<std::vector<double>>& points,
+                               const std::vector<double>& observations, const std::vector<double>& start,
+                               const Pose_refine_options& options, Pose_kernel<double>& workspace) {
+  const Layout l = check_inputs(K, points, observations, start, options);
+  if (options.use_framework || options.finite_differences)
+    return refine_by_framework(K, points, observations, start, options, l);
+  return refine_by_kernel(K, points, observations, start, options, l, workspace);
+}
+
+Pose_refine_result refine_pose(const matrix<double>& K, const std::vector<std::vector<double>>& points,
+                               const std::vector<double>& observations, const std::vector<double>& start,
+                               const Pose_refine_options& options) {
+  const Layout l = check_inputs(K, points, observations, start, options);
+  if (options.use_framework || options.finite_differences)
+    return refine_by_framework(K, points, observations, start, options, l);
+  Pose_kernel<double> kernel;
+  return refine_by_kernel(K, points, observations, start, options, l, kernel);
 }
 
 }  // namespace trel

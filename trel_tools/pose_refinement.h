@@ -7,6 +7,7 @@
 #include "trel_opt/robust_loss.h"
 #include "trel_opt/solver.h"
 #include "trel_tools/matrix.h"
+#include "trel_tools/pose_kernel.h"
 
 namespace trel {
 
@@ -16,9 +17,18 @@ namespace trel {
 struct Pose_refine_options {
   int rotation_code = 0;
   int max_iters = 10;
+  // Stop rule of the framework path (Solver::optimise).
   float min_x_step = 0.0f;
   float min_y_step = -10000.0f;
-  bool finite_differences = false;  // central differences instead of the analytic Jacobian
+  // Stop rule of the kernel path (see trel_tools/pose_kernel.h): a step below
+  // step_tolerance, or a predicted relative cost decrease below cost_tolerance.
+  double step_tolerance = k_pose_kernel_step_tolerance;
+  double cost_tolerance = k_pose_kernel_cost_tolerance;
+  // true: the framework (Linear_taylor_solver over Camera_position_opt_func), as
+  // the plug-in runs it; false: the Gauss-Newton kernel of pose_kernel.h.
+  bool use_framework = false;
+  // Central differences instead of the analytic Jacobian; implies the framework.
+  bool finite_differences = false;
   // One weight per equation (observation rows x points x repetitions, in the
   // cost function's order); empty: every equation weighs 1. The robust weights
   // multiply these.
@@ -51,12 +61,27 @@ constexpr double k_covariance_max_condition = 1e10;
 // points for the bearing-vector codes; the hybrid codes take the N pixel
 // pairs once); start: the search vector. Throws exception_l on bad input.
 //
-// With Loss::squared this is the plug-in's own solve: Linear_taylor_solver over
+// By default (use_framework and finite_differences false) the pose kernel
+// (trel_tools/pose_kernel.h) refines the pose: the start vector of any code is
+// turned into (R, centre), Gauss-Newton runs on R <- exp([delta]x) R and the
+// centre, and the result is turned back into the code's parameterisation, the
+// representation nearest the start's (quaternions: the start's sign and
+// length; angle-axis: the start's axis length, the axis sign and the angle
+// turn nearest the start; rotation vectors: the angle turn nearest the start).
+// Row weights are the squared user weights summed over a point row's
+// repetitions; the robust weights and costs are those below. The summary:
+// iterations = steps, initial_error and final_error = the kernel's cost (the
+// weighted sum of squares with the squared loss, the robust cost below
+// otherwise), stop_reason min_x_step for the step rule and min_y_step for the
+// cost rule, returned_iteration, and the fields below. min_x_step and
+// min_y_step are not used.
+//
+// With use_framework and Loss::squared this is the plug-in's own solve: Linear_taylor_solver over
 // Camera_position_opt_func with the analytic gradient function of the code (or
 // central differences with pose_finite_difference_steps), the weights set on it
 // and one optimise run; the summary is the solver's.
 //
-// With a robust loss: iteratively reweighted Gauss-Newton. Point i's error e_i
+// With use_framework and a robust loss: iteratively reweighted Gauss-Newton. Point i's error e_i
 // is the norm of its unweighted residual (first repetition for the hybrids);
 // each step sets the weight of every equation of point i (all rows, all
 // repetitions) to user weight * sqrt(rho'(e_i^2)) at the current point and runs
@@ -84,6 +109,11 @@ constexpr double k_covariance_max_condition = 1e10;
 Pose_refine_result refine_pose(const matrix<double>& K, const std::vector<std::vector<double>>& points,
                                const std::vector<double>& observations, const std::vector<double>& start,
                                const Pose_refine_options& options = Pose_refine_options());
+// The same, the kernel path keeping its storage in `workspace`, so that
+// repeated calls of the same size allocate nothing in the kernel.
+Pose_refine_result refine_pose(const matrix<double>& K, const std::vector<std::vector<double>>& points,
+                               const std::vector<double>& observations, const std::vector<double>& start,
+                               const Pose_refine_options& options, Pose_kernel<double>& workspace);
 
 // The Jacobian (row-major, 2 x 6 for pixels, 3 x 6 for the camera-frame point
 // when bearing) of world point X's predicted observation at the pose (R, centre)

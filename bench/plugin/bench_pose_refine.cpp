@@ -11,7 +11,12 @@
 //   - the same Linear_taylor_solver with its linear solve done by Eigen instead
 //     (HouseholderQR of J, then a JacobiSVD of R with the same rank rule), both
 //     criteria: the library candidate for the hand-written QR and SVD;
-//   - camera_pose_refine_entry through the fake host at N = 1000, default criteria.
+//   - camera_pose_refine_entry through the fake host at N = 1000, default criteria;
+//   - refine_pose on its default path (the Gauss-Newton kernel, its default stop
+//     rule, a workspace reused across calls, no covariance) and with use_framework
+//     (10 steps, as the plug-in runs it);
+//   - the kernel with the Cauchy loss (scale 2 px) against the plain kernel, both
+//     running exactly 4 steps, so that the two rows differ only by the loss.
 //
 // Scene: pinhole camera, k11 = 800, principal point (320, 240), points in front of the
 // camera, pixel noise sigma 0.5 px. Start pose: the true rotation turned by 3 degrees
@@ -53,6 +58,7 @@
 #include "tests/plugin/fake_mex_host.h"
 #include "tests/synthetic_scene.h"
 #include "trel_opt/linear_taylor_solver.h"
+#include "trel_tools/pose_refinement.h"
 
 namespace {
 
@@ -523,6 +529,50 @@ void BM_PoseRefineEntry(benchmark::State& state) {
   }
 }
 
+// Timed: one refine_pose call (argument checks, conversions, summary).
+trel::Pose_refine_options refine_pose_options(bool framework) {
+  trel::Pose_refine_options options;
+  options.use_framework = framework;
+  options.covariance = false;
+  return options;
+}
+
+void refine_pose_benchmark(benchmark::State& state, const trel::Pose_refine_options& options, const char* method,
+                           bool check) {
+  const Problem_data& d = problem(static_cast<int>(state.range(0)));
+  trel::Pose_kernel<double> workspace;
+  trel::Pose_refine_result r = trel::refine_pose(d.K, d.points, d.target, d.x0, options, workspace);
+  if (check && !agrees_with_reference(state, method, d, from_search_vector(r.x))) return;
+  for (auto _ : state) {
+    r = trel::refine_pose(d.K, d.points, d.target, d.x0, options, workspace);
+    benchmark::DoNotOptimize(r.x.data());
+    benchmark::ClobberMemory();
+  }
+  state.counters["iterations"] = r.summary.iterations;
+}
+void BM_RefinePoseKernel(benchmark::State& state) {
+  refine_pose_benchmark(state, refine_pose_options(false), "refine_pose, kernel", true);
+}
+void BM_RefinePoseFramework(benchmark::State& state) {
+  refine_pose_benchmark(state, refine_pose_options(true), "refine_pose, framework, 10 iters", true);
+}
+trel::Pose_refine_options four_steps(trel::Loss loss) {
+  trel::Pose_refine_options options = refine_pose_options(false);
+  options.max_iters = 4;
+  options.step_tolerance = 0.0;
+  options.cost_tolerance = -std::numeric_limits<double>::infinity();
+  options.loss = loss;
+  options.loss_scale = 2.0;
+  return options;
+}
+void BM_KernelPlain4(benchmark::State& state) {
+  refine_pose_benchmark(state, four_steps(trel::Loss::squared), "refine_pose, kernel, 4 steps", true);
+}
+// The Cauchy fit is a different minimum from the least-squares reference: not compared.
+void BM_KernelCauchy4(benchmark::State& state) {
+  refine_pose_benchmark(state, four_steps(trel::Loss::cauchy), "refine_pose, kernel, cauchy, 4 steps", false);
+}
+
 // ---- results table --------------------------------------------------------------
 
 // Collects wall times per benchmark: the median, min and max aggregates when
@@ -576,6 +626,10 @@ const Method k_methods[] = {
     {"BM_EigenStepDefault", "Eigen QR + SVD step, 10 iters"},
     {"BM_EigenStepTight", "Eigen QR + SVD step, x step 1e-8"},
     {"BM_PoseRefineEntry", "camera_pose_refine_entry"},
+    {"BM_RefinePoseKernel", "refine_pose, kernel"},
+    {"BM_RefinePoseFramework", "refine_pose, framework, 10 iters"},
+    {"BM_KernelPlain4", "kernel, squared, 4 steps"},
+    {"BM_KernelCauchy4", "kernel, cauchy, 4 steps"},
 };
 
 const int k_sizes[] = {10, 100, 1000, 10000};
@@ -667,6 +721,10 @@ void register_benchmarks() {
   with_stats(benchmark::RegisterBenchmark("BM_EigenStepDefault", BM_EigenStepDefault)->Apply(sizes));
   with_stats(benchmark::RegisterBenchmark("BM_EigenStepTight", BM_EigenStepTight)->Apply(sizes));
   with_stats(benchmark::RegisterBenchmark("BM_PoseRefineEntry", BM_PoseRefineEntry)->Arg(1000));
+  with_stats(benchmark::RegisterBenchmark("BM_RefinePoseKernel", BM_RefinePoseKernel)->Apply(sizes));
+  with_stats(benchmark::RegisterBenchmark("BM_RefinePoseFramework", BM_RefinePoseFramework)->Apply(sizes));
+  with_stats(benchmark::RegisterBenchmark("BM_KernelPlain4", BM_KernelPlain4)->Apply(sizes));
+  with_stats(benchmark::RegisterBenchmark("BM_KernelCauchy4", BM_KernelCauchy4)->Apply(sizes));
 }
 
 // The reference itself must have moved from the start to near the truth, or every

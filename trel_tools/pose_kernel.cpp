@@ -1,0 +1,349 @@
+#include "trel_tools/pose_kernel.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace trel {
+
+template <typename T>
+void rotate_by_vector(const T delta[3], T R[9]) {
+  const T squared = delta[0] * delta[0] + delta[1] * delta[1] + delta[2] * delta[2];
+  T a, b;  // sin(theta) / theta, (1 - cos(theta)) / theta^2
+  if (squared < T(1e-8)) {
+    a = T(1) - squared / T(6) + squared * squared / T(120);
+    b = T(0.5) - squared / T(24) + squared * squared / T(720);
+  } else {
+    const T theta = std::sqrt(squared);
+    a = std::sin(theta) / theta;
+    b = (T(1) - std::cos(theta)) / squared;
+  }
+  const T x = delta[0], y = delta[1], z = delta[2];
+  // exp([d]x) = I + a [d]x + b [d]x^2.
+  const T E[9] = {T(1) - b * (y * y + z * z), -a * z + b * x * y,          a * y + b * x * z,
+                  a * z + b * x * y,          T(1) - b * (x * x + z * z), -a * x + b * y * z,
+                  -a * y + b * x * z,         a * x + b * y * z,          T(1) - b * (x * x + y * y)};
+  T out[9];
+  for (int r = 0; r < 3; ++r)
+    for (int c = 0; c < 3; ++c) out[3 * r + c] = E[3 * r] * R[c] + E[3 * r + 1] * R[3 + c] + E[3 * r + 2] * R[6 + c];
+  std::copy(out, out + 9, R);
+}
+
+template <typename T>
+struct Pose_kernel<T>::Problem {
+  const T* K;
+  const std::vector<std::vector<T>>* points;
+  const T* observations;
+  const T* row_weights;
+  const T* point_weights;
+  const Pose_kernel_settings<T>* settings;
+};
+
+namespace {
+
+// rho(s) and rho'(s) of trel_opt/robust_loss.h for one loss, inline.
+template <Loss L, typename T>
+inline void loss_and_weight(T s, T c, T c2, T& rho, T& weight) {
+  if constexpr (L == Loss::huber) {
+    if (s <= c2) {
+      rho = s;
+      weight = T(1);
+    } else {
+      const T e = std::sqrt(s);
+      rho = T(2) * c * e - c2;
+      weight = c / e;
+    }
+  } else if constexpr (L == Loss::cauchy) {
+    const T x = s / c2;
+    rho = c2 * std::log1p(x);
+    weight = T(1) / (T(1) + x);
+  } else if constexpr (L == Loss::soft_l1) {
+    const T q = std::sqrt(T(1) + s / c2);
+    rho = T(2) * c2 * (q - T(1));
+    weight = T(1) / q;
+  } else if constexpr (L == Loss::truncated) {
+    rho = s <= c2 ? s : c2;
+    weight = s <= c2 ? T(1) : T(0);
+  } else {
+    (void)c;
+    (void)c2;
+    rho = s;
+    weight = T(1);
+  }
+}
+
+}  // namespace
+
+// One pass over the points at (R, t): e_i^2 into squared_, the cost returned
+// and, when Accumulate, the weighted normal matrix (upper triangle) and
+// gradient J^T W r (rows of pose_point_rows).
+template <typename T>
+template <int Rows, bool Accumulate, Loss L>
+T Pose_kernel<T>::pass(const Problem& p, const T* R, const T* t) {
+  const std::vector<std::vector<T>>& points = *p.points;
+  const std::size_t n = points.size();
+  const T c = p.settings->loss_scale;
+  const T c2 = c * c;
+  T M[9];
+  pose_projection_matrix<T, Rows>(p.K, R, M);
+  T normal[21] = {};  // upper triangle, row by row
+  T gradient[6] = {};
+  T cost = T(0);
+  T product = T(1);  // Cauchy loss, unit point weights: prod (1 + x_i) = product 2^exponent
+  long exponent = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    T v[3], predicted[Rows], a[Rows][3];
+    pose_point_rows<T, Rows>(M, points[i].data(), t, v, predicted, a);
+    const T* observed = p.observations + i * Rows;
+    T residual[Rows];
+    for (int r = 0; r < Rows; ++r) residual[r] = predicted[r] - observed[r];
+    T s = T(0);
+    for (int r = 0; r < Rows; ++r) s += residual[r] * residual[r];
+    squared_[i] = s;
+    T w[Rows];
+    const T* row_w = p.row_weights ? p.row_weights + i * Rows : nullptr;
+    for (int r = 0; r < Rows; ++r) w[r] = row_w ? row_w[r] : T(1);
+    if constexpr (L == Loss::cauchy) {
+      // Unit point weights: sum log(1 + x_i) = log(prod (1 + x_i)), one log per pass.
+      const T x = s / c2;
+      const T robust = T(1) / (T(1) + x);
+      if (p.point_weights) {
+        if (p.point_weights[i] != T(0)) cost += p.point_weights[i] * c2 * std::log1p(x);
+      } else {
+        product *= T(1) + x;
+        if (product > T(1e100)) {
+          int e;
+          product = std::frexp(product, &e);
+          exponent += e;
+        }
+      }
+      for (int r = 0; r < Rows; ++r) w[r] *= robust;
+    } else if constexpr (L != Loss::squared) {
+      T rho, robust;
+      loss_and_weight<L>(s, c, c2, rho, robust);
+      const T point_w = p.point_weights ? p.point_weights[i] : T(1);
+      if (point_w != T(0)) cost += point_w * rho;
+      for (int r = 0; r < Rows; ++r) w[r] *= robust;
+    } else {
+      for (int r = 0; r < Rows; ++r) cost += w[r] * residual[r] * residual[r];
+    }
+    if constexpr (Accumulate) {
+      for (int r = 0; r < Rows; ++r) {
+        T j[6];
+        pose_jacobian_row(a[r], v, j);
+        T wj[6];
+        for (int k = 0; k < 6; ++k) wj[k] = w[r] * j[k];
+        for (int k = 0; k < 6; ++k) gradient[k] += wj[k] * residual[r];
+        int e = 0;
+        for (int k = 0; k < 6; ++k)
+          for (int l = k; l < 6; ++l) normal[e++] += wj[k] * j[l];
+      }
+    }
+  }
+  if constexpr (Accumulate) {
+    int e = 0;
+    for (int k = 0; k < 6; ++k) {
+      gradient_[k] = gradient[k];
+      for (int l = k; l < 6; ++l) normal_[k][l] = normal_[l][k] = normal[e++];
+    }
+  }
+  if constexpr (L == Loss::cauchy)
+    if (!p.point_weights) cost = c2 * (std::log(product) + static_cast<T>(exponent) * T(0.69314718055994530942));
+  return cost;
+}
+
+template <typename T>
+template <int Rows, bool Accumulate>
+T Pose_kernel<T>::pass_for_loss(const Problem& p, const T* R, const T* t) {
+  switch (p.settings->loss) {
+    case Loss::huber: return pass<Rows, Accumulate, Loss::huber>(p, R, t);
+    case Loss::cauchy: return pass<Rows, Accumulate, Loss::cauchy>(p, R, t);
+    case Loss::soft_l1: return pass<Rows, Accumulate, Loss::soft_l1>(p, R, t);
+    case Loss::truncated: return pass<Rows, Accumulate, Loss::truncated>(p, R, t);
+    case Loss::squared: break;
+  }
+  return pass<Rows, Accumulate, Loss::squared>(p, R, t);
+}
+
+template <typename T>
+T Pose_kernel<T>::evaluate(const Problem& p, const T* R, const T* t, bool accumulate) {
+  if (p.settings->bearing) return accumulate ? pass_for_loss<3, true>(p, R, t) : pass_for_loss<3, false>(p, R, t);
+  return accumulate ? pass_for_loss<2, true>(p, R, t) : pass_for_loss<2, false>(p, R, t);
+}
+
+// LDLT of the normal matrix scaled to a unit diagonal, N = S A S. The
+// condition number of A lies within a factor 6 of trace(A^-1) (its largest
+// eigenvalue is between 1 and 6, trace(A^-1) between 1 / lambda_min and 6
+// times that), which the factors give cheaply.
+template <typename T>
+bool Pose_kernel<T>::solve_normal(T dx[6]) const {
+  T s[6];
+  for (int a = 0; a < 6; ++a) {
+    if (!(normal_[a][a] > T(0)) || !std::isfinite(normal_[a][a])) return false;
+    s[a] = T(1) / std::sqrt(normal_[a][a]);
+  }
+  T L[6][6] = {};
+  T D[6];
+  for (int j = 0; j < 6; ++j) {
+    T d = normal_[j][j] * s[j] * s[j];
+    for (int k = 0; k < j; ++k) d -= L[j][k] * L[j][k] * D[k];
+    if (!(d > T(0))) return false;
+    D[j] = d;
+    L[j][j] = T(1);
+    for (int i = j + 1; i < 6; ++i) {
+      T v = normal_[i][j] * s[i] * s[j];
+      for (int k = 0; k < j; ++k) v -= L[i][k] * L[j][k] * D[k];
+      L[i][j] = v / d;
+    }
+  }
+  // trace(A^-1) = sum_i ||row i of L^-1||^2 / D_i.
+  T inverse[6][6] = {};
+  for (int j = 0; j < 6; ++j) {
+    inverse[j][j] = T(1);
+    for (int i = j + 1; i < 6; ++i) {
+      T v = T(0);
+      for (int k = j; k < i; ++k) v -= L[i][k] * inverse[k][j];
+      inverse[i][j] = v;
+    }
+  }
+  T trace = T(0);
+  for (int i = 0; i < 6; ++i) {
+    T row = T(0);
+    for (int k = 0; k <= i; ++k) row += inverse[i][k] * inverse[i][k];
+    trace += row / D[i];
+  }
+  if (!(trace <= T(k_pose_kernel_max_condition))) return false;
+  // A y = -S g, dx = S y.
+  T y[6];
+  for (int i = 0; i < 6; ++i) {
+    T v = -gradient_[i] * s[i];
+    for (int k = 0; k < i; ++k) v -= L[i][k] * y[k];
+    y[i] = v;
+  }
+  for (int i = 0; i < 6; ++i) y[i] /= D[i];
+  for (int i = 5; i >= 0; --i) {
+    T v = y[i];
+    for (int k = i + 1; k < 6; ++k) v -= L[k][i] * y[k];
+    y[i] = v;
+  }
+  for (int i = 0; i < 6; ++i) dx[i] = y[i] * s[i];
+  return true;
+}
+
+// The minimum-norm least-squares step of the stacked rows sqrt(w) J dx = -sqrt(w) r
+// at (R, t), the weights those of the last accumulating pass.
+template <typename T>
+template <int Rows>
+void Pose_kernel<T>::solve_stacked(const Problem& p, const T* R, const T* t, T dx[6]) {
+  const std::vector<std::vector<T>>& points = *p.points;
+  const std::size_t n = points.size();
+  const bool robust = p.settings->loss != Loss::squared;
+  stacked_.resize(n * Rows * 6);
+  stacked_rhs_.resize(n * Rows);
+  T M[9];
+  pose_projection_matrix<T, Rows>(p.K, R, M);
+  for (std::size_t i = 0; i < n; ++i) {
+    T v[3], predicted[Rows], a[Rows][3];
+    pose_point_rows<T, Rows>(M, points[i].data(), t, v, predicted, a);
+    T J[Rows][6];
+    for (int r = 0; r < Rows; ++r) pose_jacobian_row(a[r], v, J[r]);
+    const T robust_w = robust ? robust_loss_weight(p.settings->loss, squared_[i], p.settings->loss_scale) : T(1);
+    for (int r = 0; r < Rows; ++r) {
+      const std::size_t row = i * Rows + static_cast<std::size_t>(r);
+      const T w = (p.row_weights ? p.row_weights[row] : T(1)) * robust_w;
+      const T root = std::sqrt(std::max(w, T(0)));
+      for (int a = 0; a < 6; ++a) stacked_[row * 6 + static_cast<std::size_t>(a)] = root * J[r][a];
+      stacked_rhs_[row] = -root * (predicted[r] - p.observations[row]);
+    }
+  }
+  least_squares_.solve(stacked_.data(), static_cast<int>(n * Rows), 6, 6, stacked_rhs_.data(), dx);
+}
+
+template <typename T>
+Pose_kernel_outcome<T> Pose_kernel<T>::refine(const T* K, const std::vector<std::vector<T>>& points,
+                                              const T* observations, const T* row_weights, const T* point_weights,
+                                              const T* R0, const T* c0, const Pose_kernel_settings<T>& settings) {
+  const Problem p{K, &points, observations, row_weights, point_weights, &settings};
+  const std::size_t n = points.size();
+  squared_.resize(n);
+  best_squared_.resize(n);
+
+  // Scale of the centre's step: the root mean square distance of the points from the start.
+  T spread = T(0);
+  for (const std::vector<T>& X : points)
+    spread += (X[0] - c0[0]) * (X[0] - c0[0]) + (X[1] - c0[1]) * (X[1] - c0[1]) + (X[2] - c0[2]) * (X[2] - c0[2]);
+  spread = n > 0 ? std::sqrt(spread / static_cast<T>(n)) : T(0);
+  const T inverse_spread_squared = spread > T(0) ? T(1) / (spread * spread) : T(1);
+
+  Pose_kernel_outcome<T> out;
+  std::copy(R0, R0 + 9, out.R);
+  std::copy(c0, c0 + 3, out.centre);
+  T R[9], t[3];
+  std::copy(R0, R0 + 9, R);
+  std::copy(c0, c0 + 3, t);
+
+  T cost = evaluate(p, R, t, settings.max_iters > 0);
+  out.initial_cost = out.final_cost = cost;
+  for (T e : squared_) out.initial_squared_sum += e;
+  best_squared_ = squared_;
+  for (int it = 0; it < settings.max_iters; ++it) {
+    T dx[6];
+    if (!solve_normal(dx)) {
+      if (settings.bearing) solve_stacked<3>(p, R, t, dx);
+      else solve_stacked<2>(p, R, t, dx);
+      ++out.min_norm_steps;
+    }
+    bool finite = true;
+    for (T d : dx) finite = finite && std::isfinite(d);
+    if (!finite) break;
+    // The decrease of the cost the linearised model predicts for dx: g^T N^-1 g.
+    T predicted = T(0);
+    for (int k = 0; k < 6; ++k) predicted -= gradient_[k] * dx[k];
+    if (predicted < settings.cost_tolerance * cost) {
+      out.stop_reason = Stop_reason::min_y_step;
+      break;
+    }
+    out.iterations = it + 1;
+    const T step = std::sqrt(dx[0] * dx[0] + dx[1] * dx[1] + dx[2] * dx[2] +
+                             (dx[3] * dx[3] + dx[4] * dx[4] + dx[5] * dx[5]) * inverse_spread_squared);
+    const bool small_step = step < settings.step_tolerance;
+    const bool accumulate = !small_step && it + 1 < settings.max_iters;
+    // A step that raises the cost (a reweighted step far from the minimum can)
+    // is halved until it lowers it, k_pose_kernel_halvings times at most.
+    const T R_from[9] = {R[0], R[1], R[2], R[3], R[4], R[5], R[6], R[7], R[8]};
+    const T t_from[3] = {t[0], t[1], t[2]};
+    T next = cost;
+    for (int halving = 0; halving <= k_pose_kernel_halvings; ++halving) {
+      if (halving > 0) {
+        for (T& d : dx) d *= T(0.5);
+        std::copy(R_from, R_from + 9, R);
+        std::copy(t_from, t_from + 3, t);
+      }
+      rotate_by_vector(dx, R);
+      for (int k = 0; k < 3; ++k) t[k] += dx[3 + k];
+      next = evaluate(p, R, t, accumulate);
+      if (next < cost || small_step) break;
+    }
+    if (next <= out.final_cost) {
+      std::copy(R, R + 9, out.R);
+      std::copy(t, t + 3, out.centre);
+      out.final_cost = next;
+      out.returned_iteration = it + 1;
+      best_squared_ = squared_;
+    }
+    if (small_step) {
+      out.stop_reason = Stop_reason::min_x_step;
+      break;
+    }
+    if (!(next < cost)) {
+      out.stop_reason = Stop_reason::min_y_step;
+      break;
+    }
+    cost = next;
+  }
+  return out;
+}
+
+template class Pose_kernel<double>;
+template void rotate_by_vector<double>(const double*, double*);
+
+}  // namespace trel
