@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <iomanip>
 #include <string>
 #include <vector>
 
@@ -49,8 +50,9 @@ void check_double_matrix(const Mex_host& host, const Mex_array* a, int input, co
 double whole_number(const Mex_options& read, const char* name, double otherwise, double lowest, double highest) {
   const double v = read.number(name, otherwise);
   CPE_CHECK(v == std::floor(v) && v >= lowest && v <= highest,
-            "Input 4 field '" << name << "' should be a whole number from " << lowest << " to " << highest
-                              << ", instead got " << v);
+            "Input 4 field '" << name << "' should be a whole number from " << static_cast<long long>(lowest)
+                              << " to " << static_cast<long long>(highest) << ", instead got "
+                              << std::setprecision(17) << v);
   return v;
 }
 
