@@ -58,6 +58,15 @@ if(TARGET camera_pose_refine)
   install(FILES ${PROJECT_SOURCE_DIR}/camera_pose_refine/camera_pose_refine.m
     DESTINATION ${TREL_INSTALL_OCTDIR})
 endif()
+# camera_pose_estimate.mex beside it; it finds the installed libtrel_tools.so
+# through an RPATH relative to its own folder, so it works under any prefix.
+if(TARGET camera_pose_estimate)
+  file(RELATIVE_PATH TREL_OCT_TO_LIB /root/${TREL_INSTALL_OCTDIR} /root/${CMAKE_INSTALL_LIBDIR})
+  set_target_properties(camera_pose_estimate PROPERTIES INSTALL_RPATH "$ORIGIN/${TREL_OCT_TO_LIB}")
+  install(TARGETS camera_pose_estimate LIBRARY DESTINATION ${TREL_INSTALL_OCTDIR})
+  install(FILES ${PROJECT_SOURCE_DIR}/camera_pose_refine/camera_pose_estimate.m
+    DESTINATION ${TREL_INSTALL_OCTDIR})
+endif()
 
 # ---- pkg-config: trel_tools.pc -------------------------------------------------
 # Paths are relative to the file itself, so the same file serves every prefix

@@ -1,9 +1,18 @@
 function post_install (desc)
   % Octave reads the help of a MEX function from the .m file beside it, but pkg
-  % installs .m files and compiled files into different folders: move the help
-  % file next to camera_pose_refine.mex.
-  mex = dir (fullfile (desc.dir, "*", "camera_pose_refine.mex"));
-  if (! isempty (mex))
-    movefile (fullfile (desc.dir, "camera_pose_refine.m"), mex(1).folder);
+  % installs .m files and compiled files into different folders: move each help
+  % file next to its .mex. A help file without its .mex (camera_pose_estimate
+  % when OpenGV was missing at build time) is removed.
+  for name = {"camera_pose_refine", "camera_pose_estimate"}
+    help_file = fullfile (desc.dir, [name{1} ".m"]);
+    if (! exist (help_file, "file"))
+      continue;
+    end
+    mex = dir (fullfile (desc.dir, "*", [name{1} ".mex"]));
+    if (! isempty (mex))
+      movefile (help_file, mex(1).folder);
+    else
+      delete (help_file);
+    end
   end
 end

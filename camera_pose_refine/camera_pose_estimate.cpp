@@ -1,0 +1,177 @@
+#include "camera_pose_refine/camera_pose_estimate.h"
+
+#include <cmath>
+#include <cstdint>
+#include <iomanip>
+#include <string>
+#include <vector>
+
+#include "camera_pose_refine/camera_pose_refine.h"
+#include "camera_pose_refine/plugin_options.h"
+#include "trel_tools/exception_l.h"
+#include "trel_tools/matrix.h"
+
+namespace trel {
+namespace {
+
+// Every frame of the entry carries the host entry point's signature, whichever
+// function of this file detects the problem.
+const char* const k_entry_signature = "void mexFunction(int, mxArray**, int, const mxArray**)";
+
+#define CPE_CHECK(condition, message_parts) TREL_CHECK_AS(k_entry_signature, condition, message_parts)
+
+const char* const k_usage =
+    "[x, inliers, info] = camera_pose_estimate(K, points, pixels, options): "
+    "K a 3 by 3 intrinsic matrix, points 3 by N world points, pixels 2 by N pixels, "
+    "options a struct (threshold, confidence, min_iterations, max_iterations, seed, loss, loss_scale) optional";
+
+// Refuses the first element of a double array that is NaN or infinite, naming
+// the input and the element (1-based row and column, as the host indexes).
+void check_finite(const Mex_host& host, const Mex_array* a, int input) {
+  const std::size_t m = host.get_m(a), n = host.get_n(a);
+  for (std::size_t col = 0; col < n; ++col)
+    for (std::size_t row = 0; row < m; ++row) {
+      const double v = mex_matrix_access(host, a, row, col);
+      CPE_CHECK(std::isfinite(v), "Input " << input << " should hold finite numbers only, instead element ("
+                                           << row + 1 << "," << col + 1 << ") is " << v);
+    }
+}
+
+// A real double array of `rows` rows and, unless cols is 0, `cols` columns.
+void check_double_matrix(const Mex_host& host, const Mex_array* a, int input, const char* what, std::size_t rows,
+                         std::size_t cols) {
+  const bool fits = host.is_double(a) && host.get_m(a) == rows && (cols == 0 || host.get_n(a) == cols);
+  CPE_CHECK(fits, "Input " << input << " should be " << what << ", a " << rows << " by " << (cols == 0 ? "N" : "")
+                           << (cols == 0 ? std::string() : std::to_string(cols)) << " real double matrix, instead got "
+                           << host.get_m(a) << " by " << host.get_n(a) << " of " << host.get_class_name(a));
+}
+
+// A number option that must be a whole number within [lowest, highest].
+double whole_number(const Mex_options& read, const char* name, double otherwise, double lowest, double highest) {
+  const double v = read.number(name, otherwise);
+  CPE_CHECK(v == std::floor(v) && v >= lowest && v <= highest,
+            "Input 4 field '" << name << "' should be a whole number from " << static_cast<long long>(lowest)
+                              << " to " << static_cast<long long>(highest) << ", instead got "
+                              << std::setprecision(17) << v);
+  return v;
+}
+
+Mex_array* scalar(Mex_host& host, double v) {
+  Mex_array* a = host.create_double_matrix(1, 1);
+  mex_matrix_access(host, a, 0, 0) = v;
+  return a;
+}
+
+Mex_array* logical_row(Mex_host& host, const std::vector<unsigned char>& flags) {
+  Mex_array* a = host.create_logical_matrix(1, flags.size());
+  for (std::size_t k = 0; k < flags.size(); ++k) host.set_logical(a, k, flags[k] != 0);
+  return a;
+}
+
+// n by n matrix of a row-major square, or [] when there is none.
+Mex_array* square_matrix(Mex_host& host, const std::vector<double>& row_major, std::size_t n) {
+  if (row_major.size() != n * n) return host.create_double_matrix(0, 0);
+  Mex_array* a = host.create_double_matrix(n, n);
+  for (std::size_t r = 0; r < n; ++r)
+    for (std::size_t c = 0; c < n; ++c) mex_matrix_access(host, a, r, c) = row_major[r * n + c];
+  return a;
+}
+
+Mex_array* info_struct(Mex_host& host, const Pose_estimate_result& result) {
+  const Solve_summary& summary = result.summary;
+  const char* const* f = pose_estimate_info_fields;
+  Mex_array* s = host.create_struct(f, 11);
+  host.set_field(s, f[0], scalar(host, result.iterations));
+  host.set_field(s, f[1], scalar(host, result.num_inliers));
+  host.set_field(s, f[2], scalar(host, summary.iterations));
+  host.set_field(s, f[3], host.create_string(stop_reason_name(summary.stop_reason)));
+  host.set_field(s, f[4], scalar(host, summary.initial_rms));
+  host.set_field(s, f[5], scalar(host, summary.final_rms));
+  host.set_field(s, f[6], host.create_string(summary.loss.c_str()));
+  host.set_field(s, f[7], scalar(host, summary.loss_scale));
+  host.set_field(s, f[8], square_matrix(host, summary.covariance, 6));
+  host.set_field(s, f[9], scalar(host, summary.covariance_rank));
+  host.set_field(s, f[10], scalar(host, summary.condition_number));
+  return s;
+}
+
+}  // namespace
+
+const char* const pose_estimate_info_fields[11] = {
+    "iterations", "num_inliers", "refine_iterations", "stop_reason",     "initial_rms",     "final_rms",
+    "loss",       "loss_scale",  "covariance",        "covariance_rank", "condition_number"};
+
+Pose_estimate_options read_estimate_options(const Mex_host& host, const Mex_array* a) {
+  const std::vector<Mex_option_field> fields = {
+      {"threshold", Mex_option_kind::positive_number, {}},
+      {"confidence", Mex_option_kind::positive_number, {}},
+      {"min_iterations", Mex_option_kind::non_negative_number, {}},
+      {"max_iterations", Mex_option_kind::positive_number, {}},
+      {"seed", Mex_option_kind::non_negative_number, {}},
+      {"loss", Mex_option_kind::text, {"squared", "huber", "cauchy", "soft_l1", "truncated"}},
+      {"loss_scale", Mex_option_kind::non_negative_number, {}},
+  };
+  const Mex_options read = read_mex_options(host, a, 4, fields);
+  CPE_CHECK(read.refusal.empty(), read.refusal);
+  Pose_estimate_options options;
+  options.threshold = read.number("threshold", options.threshold);
+  options.confidence = read.number("confidence", options.confidence);
+  CPE_CHECK(options.confidence < 1.0,
+            "Input 4 field 'confidence' should lie between 0 and 1 (both excluded), instead got " << options.confidence);
+  const double most = 2147483647.0;
+  options.max_iterations = static_cast<int>(whole_number(read, "max_iterations", options.max_iterations, 1, most));
+  options.min_iterations = static_cast<int>(whole_number(read, "min_iterations", options.min_iterations, 0, most));
+  CPE_CHECK(options.min_iterations <= options.max_iterations,
+            "Input 4 field 'min_iterations' should not exceed max_iterations (" << options.max_iterations
+                                                                               << "), instead got "
+                                                                               << options.min_iterations);
+  options.seed = static_cast<std::uint32_t>(whole_number(read, "seed", options.seed, 0, 4294967295.0));
+  // The choices above are exactly the loss names, so the conversion cannot fail.
+  loss_from_name(read.text("loss", loss_name(options.loss)), options.loss);
+  options.loss_scale = read.number("loss_scale", options.loss_scale);
+  return options;
+}
+
+void camera_pose_estimate_entry(Mex_host& host, int nlhs, Mex_array* plhs[], int nrhs,
+                                const Mex_array* const prhs[]) {
+  // The host's error call may unwind or jump out of this function: it is made only
+  // after the handler has finished, with the text held here.
+  std::string error_text;
+  try {
+    CPE_CHECK(nrhs >= 3 && nrhs <= 4, "3 or 4 inputs required, got " << nrhs << ". Usage: " << k_usage);
+    CPE_CHECK(nlhs >= 0 && nlhs <= 3, "At most 3 outputs (x, inliers, info), got " << nlhs);
+
+    check_double_matrix(host, prhs[0], 1, "the intrinsic matrix K", 3, 3);
+    check_finite(host, prhs[0], 1);
+    matrix<double> K(3, 3);
+    for (std::size_t r = 0; r < 3; ++r)
+      for (std::size_t c = 0; c < 3; ++c) K.set(r, c, mex_matrix_access(host, prhs[0], r, c));
+
+    check_double_matrix(host, prhs[1], 2, "the world points", 3, 0);
+    const std::size_t n = host.get_n(prhs[1]);
+    check_double_matrix(host, prhs[2], 3, "the pixels of the points", 2, n);
+    check_finite(host, prhs[1], 2);
+    check_finite(host, prhs[2], 3);
+    std::vector<std::vector<double>> points(n, std::vector<double>(3));
+    std::vector<std::vector<double>> pixels(n, std::vector<double>(2));
+    for (std::size_t i = 0; i < n; ++i) {
+      for (std::size_t r = 0; r < 3; ++r) points[i][r] = mex_matrix_access(host, prhs[1], r, i);
+      for (std::size_t r = 0; r < 2; ++r) pixels[i][r] = mex_matrix_access(host, prhs[2], r, i);
+    }
+
+    const Pose_estimate_options options = nrhs == 4 ? read_estimate_options(host, prhs[3]) : Pose_estimate_options();
+    const Pose_estimate_result result = estimate_pose(K, points, pixels, options);
+
+    Mex_array* x = host.create_double_matrix(1, result.x.size());
+    for (std::size_t k = 0; k < result.x.size(); ++k) mex_matrix_access(host, x, 0, k) = result.x[k];
+    plhs[0] = x;
+    if (nlhs >= 2) plhs[1] = logical_row(host, result.inliers);
+    if (nlhs >= 3) plhs[2] = info_struct(host, result);
+    return;
+  } catch (const std::exception& e) {
+    error_text = e.what();
+  }
+  host.err_msg_id_and_txt(k_mex_error_id, error_text.c_str());
+}
+
+}  // namespace trel
