@@ -29,7 +29,7 @@ Missing Debian packages are installed with apt-get first (needs root).
 USAGE
 }
 
-BASE_PACKAGES=(cmake g++ make pkg-config libgtest-dev libgmock-dev libopencv-dev libopengv-dev libeigen3-dev octave liboctave-dev xvfb xauth)
+BASE_PACKAGES=(cmake g++ make pkg-config libgtest-dev libgmock-dev libopencv-dev libopengv-dev libeigen3-dev octave liboctave-dev xvfb xauth pybind11-dev python3-dev python3-numpy python3-pytest)
 BENCH_PACKAGES=(libbenchmark-dev libceres-dev)
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 
