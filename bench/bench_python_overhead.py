@@ -6,14 +6,17 @@ usage: bench_python_overhead.py BENCH_PROGRAM [REPETITIONS]
 BENCH_PROGRAM is the build's bench_python_overhead (Google Benchmark, the C++
 call); the module trel must be importable (PYTHONPATH=<build>/python). Both
 sides refine the scene of bench/python_overhead_scene.h, built here with the
-same formulas, and report the median wall time per call over REPETITIONS
-(default 5); the table gives the ratio Python / C++ per N.
+same formulas, and report the median CPU time of the process per call over
+REPETITIONS (default 5): CPU time, not wall time, so that other load on the
+machine does not count; the call runs on the calling thread only. The table
+gives the ratio Python / C++ per N.
 """
 
 import json
 import statistics
 import subprocess
 import sys
+import time
 import timeit
 
 import numpy as np
@@ -42,7 +45,7 @@ def python_times(repetitions):
         def call():
             trel.refine_pose(K, points, pixels, start, max_iters=10, min_x_step=0.0, min_y_step=-10000.0)
 
-        timer = timeit.Timer(call)
+        timer = timeit.Timer(call, timer=time.process_time)
         number, _ = timer.autorange()
         runs = timer.repeat(repeat=repetitions, number=max(number, 1))
         out[n] = statistics.median(runs) / max(number, 1) * 1e6
@@ -58,7 +61,7 @@ def cpp_times(program, repetitions):
     for row in json.loads(result.stdout)["benchmarks"]:
         if row.get("aggregate_name") == "median":
             n = int(row["run_name"].split("/")[1])
-            out[n] = row["real_time"]  # microseconds, the program's unit
+            out[n] = row["cpu_time"]  # microseconds, the program's unit
     return out
 
 
