@@ -182,7 +182,7 @@ void bind_configuration(py::module_& m) {
                                "warnings: every line the store wrote to standard error, in order.")
       .def(py::init([](const py::object& location) {
              if (location.is_none()) return std::make_unique<Py_configuration>(std::string(), false);
-             const std::string path = py::str(py::module_::import("os").attr("fspath")(location));
+             const std::string path = py::str(py::module_::import("os").attr("fsdecode")(location));
              return std::make_unique<Py_configuration>(path, true);
            }),
            py::arg("location") = py::none(),
