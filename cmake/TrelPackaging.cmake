@@ -35,6 +35,12 @@ install(FILES ${PROJECT_BINARY_DIR}/trelConfig.cmake ${PROJECT_BINARY_DIR}/trelC
 # Debian package (under /usr) lands exactly there and `cmake --install --prefix`
 # puts the same tree below its prefix. Without octave-config the files go to a
 # folder of their own, for addpath().
+# ---- the Python module and its stubs, where the system Python finds them ----------
+if(TARGET trel_python)
+  install(TARGETS trel_python LIBRARY DESTINATION ${TREL_INSTALL_PYTHONDIR})
+  install(FILES ${PROJECT_SOURCE_DIR}/python/trel.pyi DESTINATION ${TREL_INSTALL_PYTHONDIR})
+endif()
+
 if(TARGET camera_pose_refine)
   find_program(TREL_OCTAVE_CONFIG NAMES octave-config)
   set(TREL_OCTAVE_SITE_DIR "")
@@ -105,6 +111,10 @@ if(TREL_IS_TOP_LEVEL)
   # and CMake package needs (trelConfig.cmake looks for OpenCV, OpenGV and Eigen).
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "libopencv-dev, libopengv-dev, libeigen3-dev")
+  if(TARGET trel_python)
+    # The module imports numpy; the interpreter itself is not a shared library it links.
+    string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", python3, python3-numpy")
+  endif()
   include(CPack)
 endif()
 

@@ -1,0 +1,22 @@
+// The C++ side of the Python call-overhead comparison: trel::refine_pose on
+// the scene of bench/python_overhead_scene.h, N = 10, 100, 1000.
+// bench/bench_python_overhead.py runs this program and times the same call
+// through the Python module, then prints the ratio.
+#include <benchmark/benchmark.h>
+
+#include "bench/python_overhead_scene.h"
+
+namespace {
+
+void refine_pose_cpp(benchmark::State& state) {
+  const trel_bench::Overhead_scene s = trel_bench::make_overhead_scene(static_cast<int>(state.range(0)));
+  for (auto _ : state) {
+    trel::Pose_refine_result r = trel::refine_pose(s.K, s.points, s.pixels, s.start, s.options);
+    benchmark::DoNotOptimize(r);
+  }
+}
+BENCHMARK(refine_pose_cpp)->Arg(10)->Arg(100)->Arg(1000)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
