@@ -323,16 +323,9 @@ public:
   Camera_position_grad_func_single(Opt_func* base, std::vector<std::vector<double>> points, matrix<double> K)
       : Camera_position_grad_func_common(base, std::move(points), std::move(K)) {}
   ~Camera_position_grad_func_single() override = default;
+  // Instantiated for the seven classes below, in camera_position_grad_funcs.cpp.
   int operator()(const std::vector<double>& x, cv::Mat& jacobian, int row0) const override;
 };
-
-extern template class Camera_position_grad_func_single<camera_position_jacobian::Rot_vec_at, false>;
-extern template class Camera_position_grad_func_single<camera_position_jacobian::Ang_axis_at, false>;
-extern template class Camera_position_grad_func_single<camera_position_jacobian::Quaternion_at, false>;
-extern template class Camera_position_grad_func_single<camera_position_jacobian::Unit_quaternion_at, false>;
-extern template class Camera_position_grad_func_single<camera_position_jacobian::Rot_vec_at, true>;
-extern template class Camera_position_grad_func_single<camera_position_jacobian::Ang_axis_at, true>;
-extern template class Camera_position_grad_func_single<camera_position_jacobian::Quaternion_at, true>;
 
 // Rotation vector r (3 values, radians). At r = 0 each value is taken as 1e-9.
 class Camera_position_grad_func_aau
