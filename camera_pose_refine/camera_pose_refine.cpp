@@ -11,6 +11,7 @@
 #include "camera_pose_refine/camera_position_grad_funcs.h"
 #include "camera_pose_refine/camera_position_hybrid_grad_funcs.h"
 #include "camera_pose_refine/camera_position_opt_func.h"
+#include "camera_pose_refine/camera_position_rotation_codes.h"
 #include "camera_pose_refine/plugin_options.h"
 #include "trel_tools/exception_l.h"
 #include "trel_tools/matrix.h"
@@ -21,30 +22,21 @@ namespace {
 
 // Every frame of the entry carries the host entry point's signature, whichever
 // function of this file detects the problem.
-const char* const k_entry_signature = "void mexFunction(int, mxArray**, int, const mxArray**)";
+const char* const kEntrySignature = "void mexFunction(int, mxArray**, int, const mxArray**)";
 
-#define CPR_CHECK(condition, message_parts) TREL_CHECK_AS(k_entry_signature, condition, message_parts)
-#define CPR_GUARD_BEGIN TREL_GUARD_BEGIN
-#define CPR_GUARD_END(own_text) TREL_GUARD_END_AS(k_entry_signature, own_text)
+// The codes of rotation_codes() as the help text and the refusal of a code list them.
+#define TREL_ROTATION_CODE_LIST \
+  "(0=aau, 1=aan, 2=qu, 3=qn,   10=aau-bv, 11=aan-bv, 12=qu-bv,   -1=qu,aau,aan, -2=aau,qu,aan,  -3=aan,qu,aau)"
+const char* const kRotationCodeList = TREL_ROTATION_CODE_LIST;
 
-// The codes the entry accepts; their sizes come from camera_rotation_type.
-const int k_rotation_types[] = {0, 1, 2, 3, 10, 11, 12, -1, -2, -3};
-
-const int* find_rotation_type(int code) {
-  for (const int& known : k_rotation_types)
-    if (known == code) return &known;
-  return nullptr;
-}
-
-const char* const k_help_lines =
+const char* const kHelpLines =
     "(1) a vector of 9/10 camera parameters (r1,r2,r3(,r4),t1,t2,t3, k11,k13,k23). The first "
     "6/7 constitute the search vector x, ther others are constant intrinsics\n"
     "(2) a matrix of 3d points\n"
     "(3) a matrix of 2d points\n"
     "(4) a vector of stopping criteria (max_iters, min_x_step, min_y_step, use_finite_difference) "
     "optional"
-    "(5) a flag indicating rotation type (0=aau, 1=aan, 2=qu, 3=qn,   10=aau-bv, 11=aan-bv, "
-    "12=qu-bv,   -1=qu,aau,aan, -2=aau,qu,aan,  -3=aan,qu,aau) optional, default=0\n"
+    "(5) a flag indicating rotation type " TREL_ROTATION_CODE_LIST " optional, default=0\n"
     "(6) a vector of weights for the various equations (most useful for hybrid representation, or "
     "confidence of points) optional\n"
     "(7) a struct of options (loss, loss_scale, sigma, covariance) optional\n";
@@ -65,7 +57,7 @@ void check_finite(const Mex_host& host, const Mex_array* a, int input) {
   for (std::size_t col = 0; col < n; ++col)
     for (std::size_t row = 0; row < m; ++row) {
       const double v = mex_matrix_access(host, a, row, col);
-      CPR_CHECK(std::isfinite(v), "Input " << input << " should hold finite numbers only, instead element ("
+      TREL_CHECK_AS(kEntrySignature, std::isfinite(v), "Input " << input << " should hold finite numbers only, instead element ("
                                            << row + 1 << "," << col + 1 << ") is " << v);
     }
 }
@@ -91,7 +83,7 @@ Pose_refine_options read_refine_options(const Mex_host& host, const Mex_array* a
       {"covariance", Mex_option_kind::flag, {}},
   };
   const Mex_options read = read_mex_options(host, a, 7, fields);
-  CPR_CHECK(read.refusal.empty(), read.refusal);
+  TREL_CHECK_AS(kEntrySignature, read.refusal.empty(), read.refusal);
   Pose_refine_options options;
   // The choices above are exactly the loss names, so the conversion cannot fail.
   loss_from_name(read.text("loss", loss_name(options.loss)), options.loss);
@@ -105,47 +97,45 @@ std::vector<double> Pose_refine_arguments::finite_difference_steps() const {
   return pose_finite_difference_steps(x, nrot, points);
 }
 
-Pose_refine_arguments read_pose_refine_arguments(const Mex_host& host, int nlhs, int nrhs,
-                                                 const Mex_array* const prhs[]) {
-  Pose_refine_arguments args;
+namespace {
 
-  CPR_CHECK(nrhs >= 3 && nrhs <= 7,
-            "3 to 7 inputs required. Got " << nrhs << " Arguments should be: \n" << k_help_lines);
+void check_counts(int nlhs, int nrhs) {
+  TREL_CHECK_AS(kEntrySignature, nrhs >= 3 && nrhs <= 7,
+                "3 to 7 inputs required. Got " << nrhs << " Arguments should be: \n" << kHelpLines);
   // 0 outputs still give one value (the host's `ans`); a second is the summary.
-  CPR_CHECK(nlhs >= 0 && nlhs <= 2, "1 output required. Got " << nlhs);
+  TREL_CHECK_AS(kEntrySignature, nlhs >= 0 && nlhs <= 2, "1 output required. Got " << nlhs);
+}
 
-  if (nrhs >= 5) {
-    const Mex_array* in5 = prhs[4];
-    CPR_CHECK(host.is_double(in5) && host.get_m(in5) == 1 && host.get_n(in5) >= 1,
-              "Double scalar expected as rotation type, got " << host.get_m(in5) << " by "
-                                                              << host.get_n(in5) << " of "
-                                                              << host.get_class_name(in5));
-    const double value = host.get_scalar(in5);
-    // Every valid code lies in (-4, 13); testing the range first keeps NaN, infinities
-    // and huge values away from the truncating conversion, where they are undefined.
-    const int* info = nullptr;
-    if (value > -4.0 && value < 13.0) info = find_rotation_type(static_cast<int>(value));
-    CPR_CHECK(info != nullptr,
-              "Rotation type must be from: (0=aau, 1=aan, 2=qu, 3=qn,   10=aau-bv, 11=aan-bv, "
-              "12=qu-bv,   -1=qu,aau,aan, -2=aau,qu,aan,  -3=aan,qu,aau), got an invalid value of "
-                  << value);
-    args.rotation_type = *info;
+// Input 5: the rotation code, truncated toward zero.
+const Rotation_code& read_rotation_code(const Mex_host& host, const Mex_array* in5) {
+  TREL_CHECK_AS(kEntrySignature, host.is_double(in5) && host.get_m(in5) == 1 && host.get_n(in5) >= 1,
+                "Double scalar expected as rotation type, got " << host.get_m(in5) << " by " << host.get_n(in5)
+                                                                << " of " << host.get_class_name(in5));
+  const double value = host.get_scalar(in5);
+  // Testing the range of the codes first keeps NaN, infinities and huge values away
+  // from the truncating conversion, where they are undefined.
+  int lowest = 0, highest = 0;
+  for (const Rotation_code& entry : rotation_codes()) {
+    lowest = std::min(lowest, entry.code);
+    highest = std::max(highest, entry.code);
   }
-  args.nrot = camera_rotation_type::num_rotation_values(args.rotation_type);
-  args.observation_rows = camera_rotation_type::observation_rows(args.rotation_type);
-  args.repetitions = camera_rotation_type::repetitions(args.rotation_type);
-  args.ndims = args.nrot + 3;
+  const Rotation_code* entry = nullptr;
+  if (value > lowest - 1.0 && value < highest + 1.0) entry = find_rotation_code(static_cast<int>(value));
+  TREL_CHECK_AS(kEntrySignature, entry != nullptr,
+                "Rotation type must be from: " << kRotationCodeList << ", got an invalid value of " << value);
+  return *entry;
+}
 
-  const Mex_array* in1 = prhs[0];
-  CPR_CHECK(host.is_double(in1), "Input 1 should be an double vector");
-  CPR_CHECK(is_vector(host, in1), "Input 1 should be a vector, instead found sizes of "
-                                      << host.get_m(in1) << " by " << host.get_n(in1));
+// Input 1: the search vector, then k11, k13, k23.
+void read_camera(const Mex_host& host, const Mex_array* in1, Pose_refine_arguments& args) {
+  TREL_CHECK_AS(kEntrySignature, host.is_double(in1), "Input 1 should be an double vector");
+  TREL_CHECK_AS(kEntrySignature, is_vector(host, in1),
+                "Input 1 should be a vector, instead found sizes of " << host.get_m(in1) << " by " << host.get_n(in1));
   const std::size_t num_params = static_cast<std::size_t>(args.nrot) + 6;
-  CPR_CHECK(host.get_m(in1) * host.get_n(in1) == num_params,
-            "Input 1 should be a vector of "
-                << num_params
-                << " camera parameters (r1,r2,r3(,r4),t1,t2,t3, k11,k13,k23), instead it had "
-                << host.get_m(in1) * host.get_n(in1));
+  TREL_CHECK_AS(kEntrySignature, host.get_m(in1) * host.get_n(in1) == num_params,
+                "Input 1 should be a vector of "
+                    << num_params << " camera parameters (r1,r2,r3(,r4),t1,t2,t3, k11,k13,k23), instead it had "
+                    << host.get_m(in1) * host.get_n(in1));
   check_finite(host, in1, 1);
   const std::size_t ndims = static_cast<std::size_t>(args.ndims);
   args.x.resize(ndims);
@@ -153,69 +143,92 @@ Pose_refine_arguments read_pose_refine_arguments(const Mex_host& host, int nlhs,
   args.k11 = vector_element(host, in1, ndims);
   args.k13 = vector_element(host, in1, ndims + 1);
   args.k23 = vector_element(host, in1, ndims + 2);
+}
 
-  const Mex_array* in2 = prhs[1];
-  CPR_CHECK(host.is_double(in2), "Input 2 should be an double matrix");
-  CPR_CHECK(host.get_m(in2) == 3,
-            "Input 2 should be a matrix of 3D points, with size N by 3. instead size of "
-                << host.get_m(in2) << " by " << host.get_n(in2) << " was passed");
+// Input 2: 3 by npts world points.
+void read_points(const Mex_host& host, const Mex_array* in2, Pose_refine_arguments& args) {
+  TREL_CHECK_AS(kEntrySignature, host.is_double(in2), "Input 2 should be an double matrix");
+  TREL_CHECK_AS(kEntrySignature, host.get_m(in2) == 3,
+                "Input 2 should be a matrix of 3D points, with size N by 3. instead size of "
+                    << host.get_m(in2) << " by " << host.get_n(in2) << " was passed");
   const std::size_t npts = host.get_n(in2);
-  CPR_CHECK(npts > 0, "Input 2 should hold at least one 3D point, instead size of " << host.get_m(in2) << " by "
-                                                                                    << npts << " was passed");
+  TREL_CHECK_AS(kEntrySignature, npts > 0,
+                "Input 2 should hold at least one 3D point, instead size of " << host.get_m(in2) << " by " << npts
+                                                                              << " was passed");
   check_finite(host, in2, 2);
   args.points.assign(npts, std::vector<double>(3));
   for (std::size_t i = 0; i < npts; ++i)
     for (std::size_t r = 0; r < 3; ++r) args.points[i][r] = mex_matrix_access(host, in2, r, i);
   args.npts = static_cast<int>(npts);
+}
 
-  const Mex_array* in3 = prhs[2];
+// Input 3: observation_rows by npts observations, repeated into the target.
+void read_observations(const Mex_host& host, const Mex_array* in3, Pose_refine_arguments& args) {
+  const std::size_t npts = args.points.size();
   const std::size_t rows = static_cast<std::size_t>(args.observation_rows);
-  CPR_CHECK(host.is_double(in3), "Input 3 should be an double matrix");
-  CPR_CHECK(host.get_n(in3) == npts && host.get_m(in3) == rows,
-            "Input 3 should be a matrix of observations (pixel/bearing vecs), with size "
-                << npts << " by " << rows << ". instead size of " << host.get_n(in3) << " by "
-                << host.get_m(in3) << " was passed");
+  TREL_CHECK_AS(kEntrySignature, host.is_double(in3), "Input 3 should be an double matrix");
+  TREL_CHECK_AS(kEntrySignature, host.get_n(in3) == npts && host.get_m(in3) == rows,
+                "Input 3 should be a matrix of observations (pixel/bearing vecs), with size "
+                    << npts << " by " << rows << ". instead size of " << host.get_n(in3) << " by "
+                    << host.get_m(in3) << " was passed");
   check_finite(host, in3, 3);
   const std::size_t block = rows * npts;
-  args.num_eqs = static_cast<int>(block) * args.repetitions;
-  args.target.assign(block * static_cast<std::size_t>(args.repetitions), 0.0);
-  for (std::size_t j = 0; j < static_cast<std::size_t>(args.repetitions); ++j)
+  const std::size_t reps = static_cast<std::size_t>(args.repetitions);
+  args.num_eqs = static_cast<int>(block * reps);
+  args.target.assign(block * reps, 0.0);
+  for (std::size_t j = 0; j < reps; ++j)
     for (std::size_t i = 0; i < npts; ++i)
       for (std::size_t r = 0; r < rows; ++r)
         args.target[j * block + i * rows + r] = mex_matrix_access(host, in3, r, i);
+}
 
-  if (nrhs >= 4) {
-    const Mex_array* in4 = prhs[3];
-    CPR_CHECK(host.is_double(in4), "Input 4 should be an double vector");
-    CPR_CHECK(is_vector(host, in4) && host.get_number_of_elements(in4) == 4,
-              "Input 4 should be a vector of stopping criteria, with 4 elements. instead size of "
-                  << host.get_m(in4) << " by " << host.get_n(in4) << " was passed");
-    const double max_iters = vector_element(host, in4, 0);
-    // Truncation toward zero is defined only for values that fit an int.
-    CPR_CHECK(max_iters > static_cast<double>(INT_MIN) - 1.0 &&
-                  max_iters < static_cast<double>(INT_MAX) + 1.0,
-              "Input 4 should hold max_iters as a finite number within the int range, instead got "
-                  << max_iters);
-    args.max_iters = static_cast<int>(max_iters);
-    check_finite(host, in4, 4);
-    args.min_x_step = narrow_to_float(vector_element(host, in4, 1));
-    args.min_y_step = narrow_to_float(vector_element(host, in4, 2));
-    args.use_finite_difference = vector_element(host, in4, 3) != 0.0;
-  }
+// Input 4: max_iters, min_x_step, min_y_step, use_finite_difference.
+void read_criteria(const Mex_host& host, const Mex_array* in4, Pose_refine_arguments& args) {
+  TREL_CHECK_AS(kEntrySignature, host.is_double(in4), "Input 4 should be an double vector");
+  TREL_CHECK_AS(kEntrySignature, is_vector(host, in4) && host.get_number_of_elements(in4) == 4,
+                "Input 4 should be a vector of stopping criteria, with 4 elements. instead size of "
+                    << host.get_m(in4) << " by " << host.get_n(in4) << " was passed");
+  const double max_iters = vector_element(host, in4, 0);
+  // Truncation toward zero is defined only for values that fit an int.
+  TREL_CHECK_AS(kEntrySignature,
+                max_iters > static_cast<double>(INT_MIN) - 1.0 && max_iters < static_cast<double>(INT_MAX) + 1.0,
+                "Input 4 should hold max_iters as a finite number within the int range, instead got " << max_iters);
+  args.max_iters = static_cast<int>(max_iters);
+  check_finite(host, in4, 4);
+  args.min_x_step = narrow_to_float(vector_element(host, in4, 1));
+  args.min_y_step = narrow_to_float(vector_element(host, in4, 2));
+  args.use_finite_difference = vector_element(host, in4, 3) != 0.0;
+}
 
-  if (nrhs == 6) {
-    const Mex_array* in6 = prhs[5];
-    const std::size_t num_eqs = static_cast<std::size_t>(args.num_eqs);
-    CPR_CHECK(host.is_double(in6) && is_vector(host, in6) &&
-                  host.get_m(in6) * host.get_n(in6) == num_eqs,
-              "Double vector of length " << num_eqs << " expected as weightings, got "
-                                         << host.get_m(in6) << " by " << host.get_n(in6)
-                                         << " of " << host.get_class_name(in6));
-    check_finite(host, in6, 6);
-    args.weights.resize(num_eqs);
-    for (std::size_t k = 0; k < num_eqs; ++k) args.weights[k] = vector_element(host, in6, k);
-  }
+// Input 6: one weight per equation.
+void read_weights(const Mex_host& host, const Mex_array* in6, Pose_refine_arguments& args) {
+  const std::size_t num_eqs = static_cast<std::size_t>(args.num_eqs);
+  TREL_CHECK_AS(kEntrySignature,
+                host.is_double(in6) && is_vector(host, in6) && host.get_m(in6) * host.get_n(in6) == num_eqs,
+                "Double vector of length " << num_eqs << " expected as weightings, got " << host.get_m(in6)
+                                           << " by " << host.get_n(in6) << " of " << host.get_class_name(in6));
+  check_finite(host, in6, 6);
+  args.weights.resize(num_eqs);
+  for (std::size_t k = 0; k < num_eqs; ++k) args.weights[k] = vector_element(host, in6, k);
+}
 
+}  // namespace
+
+Pose_refine_arguments read_pose_refine_arguments(const Mex_host& host, int nlhs, int nrhs,
+                                                 const Mex_array* const prhs[]) {
+  check_counts(nlhs, nrhs);
+  Pose_refine_arguments args;
+  const Rotation_code& code = nrhs >= 5 ? read_rotation_code(host, prhs[4]) : *find_rotation_code(0);
+  args.rotation_type = code.code;
+  args.nrot = code.rotation_values;
+  args.observation_rows = code.observation_rows;
+  args.repetitions = code.repetitions;
+  args.ndims = code.search_values();
+  read_camera(host, prhs[0], args);
+  read_points(host, prhs[1], args);
+  read_observations(host, prhs[2], args);
+  if (nrhs >= 4) read_criteria(host, prhs[3], args);
+  if (nrhs == 6) read_weights(host, prhs[5], args);
   return args;
 }
 
@@ -277,7 +290,7 @@ Mex_array* summary_struct(Mex_host& host, const Solve_summary& summary) {
 
 void solve_and_output(Mex_host& host, const Pose_refine_arguments& args, const Pose_refine_options& robust,
                       bool want_summary, Mex_array* plhs[]) {
-  CPR_GUARD_BEGIN
+  guarded(Frame{__FILE__, __LINE__, kEntrySignature}, [&] {
   Pose_refine_options options = robust;
   options.rotation_code = args.rotation_type;
   options.max_iters = args.max_iters;
@@ -300,8 +313,9 @@ void solve_and_output(Mex_host& host, const Pose_refine_arguments& args, const P
   Mex_array* summary = want_summary ? summary_struct(host, refined.summary) : nullptr;
   plhs[0] = out;
   if (want_summary) plhs[1] = summary;
-  CPR_GUARD_END("Num points=" << args.npts << " num_eqs=" << args.num_eqs
-                              << " (vals of -1 mean not initialised)")
+  }, [&](std::ostream& os) {
+    os << "Num points=" << args.npts << " num_eqs=" << args.num_eqs << " (vals of -1 mean not initialised)";
+  });
 }
 
 }  // namespace
@@ -319,7 +333,7 @@ void camera_pose_refine_entry(Mex_host& host, int nlhs, Mex_array* plhs[], int n
   } catch (const std::exception& e) {
     error_text = e.what();
   }
-  host.err_msg_id_and_txt(k_mex_error_id, error_text.c_str());
+  host.err_msg_id_and_txt(kMexErrorId, error_text.c_str());
 }
 
 }  // namespace trel

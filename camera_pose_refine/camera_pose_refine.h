@@ -10,22 +10,11 @@
 namespace trel {
 
 // Error identifier of every failure raised through the host.
-constexpr const char* k_mex_error_id = "Mex:exception";
+constexpr const char* kMexErrorId = "Mex:exception";
 
-// One validated call, in the system's own types. Rotation codes and their sizes:
-//   code  type         nrot  observation rows  repetitions
-//    0    aau           3      2                 1
-//    1    aan           4      2                 1
-//    2    qu            4      2                 1
-//    3    qn            4      2                 1
-//   10    aau-bv        3      3                 1
-//   11    aan-bv        4      3                 1
-//   12    qu-bv         4      3                 1
-//   -1    qu,aau,aan    4      2                 3
-//   -2    aau,qu,aan    3      2                 3
-//   -3    aan,qu,aau    4      2                 3
-// aau = rotation vector (axis times angle, radians), aan = unit axis x, y, z then the
-// angle, qu/qn = quaternion x, y, z, w (scalar last); -bv = the observations are the
+// One validated call, in the system's own types. The rotation code fixes nrot,
+// observation_rows and repetitions (rotation_codes() in
+// camera_position_rotation_codes.h). For the -bv codes the observations are the
 // points in the camera frame, R^T (X - t): a bearing vector scaled by the point's
 // depth, not a unit vector (K must be the identity). A hybrid searches in its first
 // parameterisation and repeats the pixel equations once per parameterisation.

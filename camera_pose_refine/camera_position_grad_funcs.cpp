@@ -41,59 +41,43 @@ double* Camera_position_grad_func_common::checked_rows(const std::vector<double>
   return jacobian.rows == 0 ? nullptr : jacobian.ptr<double>(0) + static_cast<std::ptrdiff_t>(row0) * ndims;
 }
 
-int Camera_position_grad_func_aau::operator()(const std::vector<double>& x, cv::Mat& jacobian, int row0) const {
-  double* out = checked_rows(x, jacobian, row0, 3, 2);
+namespace camera_position_jacobian {
+
+Rotation_with_derivatives<double, 3> Rot_vec_at::at(const double* x) {
   double r[3] = {x[0], x[1], x[2]};
   guard_zero_triple(r);
-  if (points_.empty()) return 0;
-  return fill_rows<double, 3, false>(camera_position_jacobian::rot_vec_rotation(r), &x[3], points_, K_[0][0], out);
+  return rot_vec_rotation(r);
 }
 
-int Camera_position_grad_func_aan::operator()(const std::vector<double>& x, cv::Mat& jacobian, int row0) const {
-  double* out = checked_rows(x, jacobian, row0, 4, 2);
-  if (points_.empty()) return 0;
-  return fill_rows<double, 4, false>(camera_position_jacobian::ang_axis_rotation(x.data(), true), &x[4], points_,
-                                     K_[0][0], out);
-}
+Rotation_with_derivatives<double, 4> Ang_axis_at::at(const double* x) { return ang_axis_rotation(x, true); }
 
-int Camera_position_grad_func_qu::operator()(const std::vector<double>& x, cv::Mat& jacobian, int row0) const {
-  double* out = checked_rows(x, jacobian, row0, 4, 2);
+Rotation_with_derivatives<double, 4> Quaternion_at::at(const double* x) {
   double q[4] = {x[0], x[1], x[2], x[3]};
   guard_zero_triple(q);
-  if (points_.empty()) return 0;
-  return fill_rows<double, 4, false>(camera_position_jacobian::quaternion_rotation(q, true), &x[4], points_,
-                                     K_[0][0], out);
+  return quaternion_rotation(q, true);
 }
 
-int Camera_position_grad_func_qn::operator()(const std::vector<double>& x, cv::Mat& jacobian, int row0) const {
-  double* out = checked_rows(x, jacobian, row0, 4, 2);
-  if (points_.empty()) return 0;
-  return fill_rows<double, 4, false>(camera_position_jacobian::normalised_quaternion_rotation(x.data()), &x[4],
-                                     points_, K_[0][0], out);
+Rotation_with_derivatives<double, 4> Unit_quaternion_at::at(const double* x) {
+  return normalised_quaternion_rotation(x);
 }
 
-int Camera_position_grad_func_aau_bv::operator()(const std::vector<double>& x, cv::Mat& jacobian, int row0) const {
-  double* out = checked_rows(x, jacobian, row0, 3, 3);
-  double r[3] = {x[0], x[1], x[2]};
-  guard_zero_triple(r);
+}  // namespace camera_position_jacobian
+
+template <class Rotation, bool kBearing>
+int Camera_position_grad_func_single<Rotation, kBearing>::operator()(const std::vector<double>& x, cv::Mat& jacobian,
+                                                                     int row0) const {
+  constexpr int kValues = Rotation::kValues;
+  double* out = checked_rows(x, jacobian, row0, kValues, kBearing ? 3 : 2);
   if (points_.empty()) return 0;
-  return fill_rows<double, 3, true>(camera_position_jacobian::rot_vec_rotation(r), &x[3], points_, K_[0][0], out);
+  return fill_rows<double, kValues, kBearing>(Rotation::at(x.data()), &x[kValues], points_, K_[0][0], out);
 }
 
-int Camera_position_grad_func_aan_bv::operator()(const std::vector<double>& x, cv::Mat& jacobian, int row0) const {
-  double* out = checked_rows(x, jacobian, row0, 4, 3);
-  if (points_.empty()) return 0;
-  return fill_rows<double, 4, true>(camera_position_jacobian::ang_axis_rotation(x.data(), true), &x[4], points_,
-                                    K_[0][0], out);
-}
-
-int Camera_position_grad_func_qu_bv::operator()(const std::vector<double>& x, cv::Mat& jacobian, int row0) const {
-  double* out = checked_rows(x, jacobian, row0, 4, 3);
-  double q[4] = {x[0], x[1], x[2], x[3]};
-  guard_zero_triple(q);
-  if (points_.empty()) return 0;
-  return fill_rows<double, 4, true>(camera_position_jacobian::quaternion_rotation(q, true), &x[4], points_,
-                                    K_[0][0], out);
-}
+template class Camera_position_grad_func_single<camera_position_jacobian::Rot_vec_at, false>;
+template class Camera_position_grad_func_single<camera_position_jacobian::Ang_axis_at, false>;
+template class Camera_position_grad_func_single<camera_position_jacobian::Quaternion_at, false>;
+template class Camera_position_grad_func_single<camera_position_jacobian::Unit_quaternion_at, false>;
+template class Camera_position_grad_func_single<camera_position_jacobian::Rot_vec_at, true>;
+template class Camera_position_grad_func_single<camera_position_jacobian::Ang_axis_at, true>;
+template class Camera_position_grad_func_single<camera_position_jacobian::Quaternion_at, true>;
 
 }  // namespace trel

@@ -283,34 +283,93 @@ protected:
   matrix<double> K_;
 };
 
-#define CAMERA_POSITION_GRAD_FUNC(name)                                                                 \
-  class name : public Camera_position_grad_func_common {                                                \
-  public:                                                                                               \
-    name(Opt_func* base, std::vector<std::vector<double>> points, matrix<double> K)         \
-        : Camera_position_grad_func_common(base, std::move(points), std::move(K)) {}                    \
-    ~name() override = default;                                                                         \
-    int operator()(const std::vector<double>& x, cv::Mat& jacobian, int row0) const override;           \
-  }
+namespace camera_position_jacobian {
+
+// The rotation of a search vector's first kValues values, with its derivatives,
+// one struct per parameterisation of the gradient classes below.
+struct Rot_vec_at {  // rotation vector; at r = 0 each value is taken as 1e-9
+  static constexpr int kValues = 3;
+  static Rotation_with_derivatives<double, 3> at(const double* x);
+};
+struct Ang_axis_at {  // angle-axis, the axis normalised
+  static constexpr int kValues = 4;
+  static Rotation_with_derivatives<double, 4> at(const double* x);
+};
+struct Quaternion_at {  // Q(q) / |q|²; at a zero vector part each of x, y, z is 1e-9
+  static constexpr int kValues = 4;
+  static Rotation_with_derivatives<double, 4> at(const double* x);
+};
+struct Unit_quaternion_at {  // the unit-quaternion matrix at q / |q|
+  static constexpr int kValues = 4;
+  static Rotation_with_derivatives<double, 4> at(const double* x);
+};
+
+}  // namespace camera_position_jacobian
+
+// The Jacobian of one parameterisation: Rotation (one of the *_at structs above)
+// gives the rotation values, kBearing selects the camera-frame rows (3 per
+// point) instead of the pixel rows (2 per point).
+template <class Rotation, bool kBearing>
+class Camera_position_grad_func_single : public Camera_position_grad_func_common {
+public:
+  Camera_position_grad_func_single(Opt_func* base, std::vector<std::vector<double>> points, matrix<double> K)
+      : Camera_position_grad_func_common(base, std::move(points), std::move(K)) {}
+  ~Camera_position_grad_func_single() override = default;
+  // Instantiated for the seven classes below, in camera_position_grad_funcs.cpp.
+  int operator()(const std::vector<double>& x, cv::Mat& jacobian, int row0) const override;
+};
 
 // Rotation vector r (3 values, radians). At r = 0 each value is taken as 1e-9.
-CAMERA_POSITION_GRAD_FUNC(Camera_position_grad_func_aau);
+class Camera_position_grad_func_aau
+    : public Camera_position_grad_func_single<camera_position_jacobian::Rot_vec_at, false> {
+public:
+  using Camera_position_grad_func_single::Camera_position_grad_func_single;
+};
+
 // Angle-axis (axis, angle): exact derivative including the axis normalisation.
-CAMERA_POSITION_GRAD_FUNC(Camera_position_grad_func_aan);
+class Camera_position_grad_func_aan
+    : public Camera_position_grad_func_single<camera_position_jacobian::Ang_axis_at, false> {
+public:
+  using Camera_position_grad_func_single::Camera_position_grad_func_single;
+};
+
 // Quaternion (x, y, z, w), any length; at a zero vector part each of x, y, z is 1e-9.
-CAMERA_POSITION_GRAD_FUNC(Camera_position_grad_func_qu);
+class Camera_position_grad_func_qu
+    : public Camera_position_grad_func_single<camera_position_jacobian::Quaternion_at, false> {
+public:
+  using Camera_position_grad_func_single::Camera_position_grad_func_single;
+};
+
 // Quaternion (x, y, z, w), any length: the unit-quaternion matrix at q / |q|
 // with the chain rule of the normalisation, so the rows are the exact
 // derivatives of the cost (no component along q).
-CAMERA_POSITION_GRAD_FUNC(Camera_position_grad_func_qn);
+class Camera_position_grad_func_qn
+    : public Camera_position_grad_func_single<camera_position_jacobian::Unit_quaternion_at, false> {
+public:
+  using Camera_position_grad_func_single::Camera_position_grad_func_single;
+};
+
 // As aau, bearing-vector rows (c0, c1, c2).
-CAMERA_POSITION_GRAD_FUNC(Camera_position_grad_func_aau_bv);
+class Camera_position_grad_func_aau_bv
+    : public Camera_position_grad_func_single<camera_position_jacobian::Rot_vec_at, true> {
+public:
+  using Camera_position_grad_func_single::Camera_position_grad_func_single;
+};
+
 // Angle-axis, exact derivative including the axis normalisation, as aan.
 // Bearing-vector rows.
-CAMERA_POSITION_GRAD_FUNC(Camera_position_grad_func_aan_bv);
-// As qu, bearing-vector rows.
-CAMERA_POSITION_GRAD_FUNC(Camera_position_grad_func_qu_bv);
+class Camera_position_grad_func_aan_bv
+    : public Camera_position_grad_func_single<camera_position_jacobian::Ang_axis_at, true> {
+public:
+  using Camera_position_grad_func_single::Camera_position_grad_func_single;
+};
 
-#undef CAMERA_POSITION_GRAD_FUNC
+// As qu, bearing-vector rows.
+class Camera_position_grad_func_qu_bv
+    : public Camera_position_grad_func_single<camera_position_jacobian::Quaternion_at, true> {
+public:
+  using Camera_position_grad_func_single::Camera_position_grad_func_single;
+};
 
 }  // namespace trel
 

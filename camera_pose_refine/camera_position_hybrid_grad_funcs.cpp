@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstddef>
+#include <sstream>
 #include <utility>
 
 #include "trel_tools/exception_l.h"
@@ -35,16 +36,22 @@ Camera_position_hybrid_grad_func_base::Camera_position_hybrid_grad_func_base(std
       aan_(nullptr, points_, K_),
       qu_(nullptr, points_, K_) {}
 
-#define TREL_COPY_BLOCK(block, jacobian, first_row, name)                                              \
-  do {                                                                                                 \
-    cv::Mat roi_ = (jacobian).rowRange((first_row), (first_row) + (block).rows);                      \
-    if (roi_.size() != (block).size())                                                                 \
-      TREL_THROW("Size mismatch for " name " grads. output roi was (" << roi_.cols << "," << roi_.rows \
-                                                                      << ") but input was ("            \
-                                                                      << (block).cols << ","             \
-                                                                      << (block).rows << ")");           \
-    (block).copyTo(roi_);                                                                              \
-  } while (0)
+namespace {
+
+// Copies a chained block into its rows of the Jacobian; a size mismatch is
+// reported in `frame`, the operator() that asked for the copy.
+void copy_block(const Frame& frame, const cv::Mat& block, cv::Mat& jacobian, int first_row, const char* name) {
+  cv::Mat roi = jacobian.rowRange(first_row, first_row + block.rows);
+  if (roi.size() != block.size()) {
+    std::stringstream text;
+    text << "Size mismatch for " << name << " grads. output roi was (" << roi.cols << "," << roi.rows
+         << ") but input was (" << block.cols << "," << block.rows << ")";
+    detail::throw_origin(frame.file, frame.line, frame.signature, text.str());
+  }
+  block.copyTo(roi);
+}
+
+}  // namespace
 
 Camera_position_grad_func_qu_aau_aan::Camera_position_grad_func_qu_aau_aan(std::vector<std::vector<double>> points,
                                                                            matrix<double> K, Opt_func* base)
@@ -52,7 +59,8 @@ Camera_position_grad_func_qu_aau_aan::Camera_position_grad_func_qu_aau_aan(std::
 
 int Camera_position_grad_func_qu_aau_aan::operator()(const std::vector<double>& x, cv::Mat& jacobian,
                                                      int row0) const {
-  TREL_GUARD_BEGIN
+  const Frame frame = TREL_FRAME;
+  return guarded(frame, [&] {
   checked_rows(x, jacobian, row0, 4, 6);
   if (points_.empty()) return 0;
   const int n = qu_(x, jacobian, row0);
@@ -75,10 +83,10 @@ int Camera_position_grad_func_qu_aau_aan::operator()(const std::vector<double>& 
   aau_(xr, aau_rows, 0);
   const cv::Mat block2 = aau_rows * convert_rot_jac_to_full_jac(rot_vec_jac);
   const cv::Mat block3 = aan_rows * convert_rot_jac_to_full_jac(ang_axis_jac);
-  TREL_COPY_BLOCK(block2, jacobian, row0 + n, "aau");
-  TREL_COPY_BLOCK(block3, jacobian, row0 + 2 * n, "aan");
+  copy_block(frame, block2, jacobian, row0 + n, "aau");
+  copy_block(frame, block3, jacobian, row0 + 2 * n, "aan");
   return 3 * n;
-  TREL_GUARD_END("")
+  });
 }
 
 Camera_position_grad_func_aau_qu_aan::Camera_position_grad_func_aau_qu_aan(std::vector<std::vector<double>> points,
@@ -87,7 +95,8 @@ Camera_position_grad_func_aau_qu_aan::Camera_position_grad_func_aau_qu_aan(std::
 
 int Camera_position_grad_func_aau_qu_aan::operator()(const std::vector<double>& x, cv::Mat& jacobian,
                                                      int row0) const {
-  TREL_GUARD_BEGIN
+  const Frame frame = TREL_FRAME;
+  return guarded(frame, [&] {
   checked_rows(x, jacobian, row0, 3, 6);
   if (points_.empty()) return 0;
   const int n = aau_(x, jacobian, row0);
@@ -109,10 +118,10 @@ int Camera_position_grad_func_aau_qu_aan::operator()(const std::vector<double>& 
   aan_(with_centre(ang_axis, x, 3), aan_rows, 0);
   const cv::Mat block2 = qu_rows * convert_rot_jac_to_full_jac(quaternion_jac);
   const cv::Mat block3 = aan_rows * convert_rot_jac_to_full_jac(ang_axis_jac);
-  TREL_COPY_BLOCK(block2, jacobian, row0 + n, "quat");
-  TREL_COPY_BLOCK(block3, jacobian, row0 + 2 * n, "aan");
+  copy_block(frame, block2, jacobian, row0 + n, "quat");
+  copy_block(frame, block3, jacobian, row0 + 2 * n, "aan");
   return 3 * n;
-  TREL_GUARD_END("")
+  });
 }
 
 Camera_position_grad_func_aan_qu_aau::Camera_position_grad_func_aan_qu_aau(std::vector<std::vector<double>> points,
@@ -121,7 +130,8 @@ Camera_position_grad_func_aan_qu_aau::Camera_position_grad_func_aan_qu_aau(std::
 
 int Camera_position_grad_func_aan_qu_aau::operator()(const std::vector<double>& x, cv::Mat& jacobian,
                                                      int row0) const {
-  TREL_GUARD_BEGIN
+  const Frame frame = TREL_FRAME;
+  return guarded(frame, [&] {
   checked_rows(x, jacobian, row0, 4, 6);
   if (points_.empty()) return 0;
   const int n = aan_(x, jacobian, row0);
@@ -136,12 +146,10 @@ int Camera_position_grad_func_aan_qu_aau::operator()(const std::vector<double>& 
   aau_(with_centre(ang_axis_to_rot_vec(a), x, 4), aau_rows, 0);
   const cv::Mat block2 = qu_rows * convert_rot_jac_to_full_jac(quaternion_jac);
   const cv::Mat block3 = aau_rows * convert_rot_jac_to_full_jac(rot_vec_jac);
-  TREL_COPY_BLOCK(block2, jacobian, row0 + n, "quat");
-  TREL_COPY_BLOCK(block3, jacobian, row0 + 2 * n, "aau");
+  copy_block(frame, block2, jacobian, row0 + n, "quat");
+  copy_block(frame, block3, jacobian, row0 + 2 * n, "aau");
   return 3 * n;
-  TREL_GUARD_END("")
+  });
 }
-
-#undef TREL_COPY_BLOCK
 
 }  // namespace trel

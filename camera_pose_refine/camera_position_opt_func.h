@@ -8,14 +8,10 @@
 
 namespace trel {
 
-// Rotation type codes of the camera search vector (rotation values, then the
-// camera centre t1, t2, t3 in world coordinates):
-//   0 aau     rotation vector (3 values, axis times angle, radians)
-//   1 aan     angle-axis (axis x, y, z, then the angle; the axis is normalised)
-//   2 qu, 3 qn quaternion (x, y, z, w; any non-zero length)
-//   10, 11, 12  aau, aan, qu with bearing-vector observations
-//   -1 (qu,aau,aan), -2 (aau,qu,aan), -3 (aan,qu,aau)  hybrids: the first
-//      parameterisation is the search vector's; the residuals are repeated 3 times.
+// Sizes of a rotation code, looked up in rotation_codes()
+// (camera_position_rotation_codes.h). An unknown code has 4 rotation values,
+// 2 rows and 1 repetition, so that a cost function built with it can still size
+// its output before it refuses the code.
 namespace camera_rotation_type {
 // Number of rotation values in the search vector (3 or 4).
 int num_rotation_values(int rotation_type);

@@ -15,6 +15,7 @@
 #include "camera_pose_refine/camera_position_grad_funcs.h"
 #include "camera_pose_refine/camera_position_hybrid_grad_funcs.h"
 #include "camera_pose_refine/camera_position_opt_func.h"
+#include "camera_pose_refine/camera_position_rotation_codes.h"
 #include "trel_opt/linear_taylor_solver.h"
 #include "trel_tools/exception_l.h"
 #include "trel_tools/rotation.h"
@@ -42,29 +43,14 @@ std::vector<double> pose_finite_difference_steps(const std::vector<double>& x, i
 
 namespace {
 
-const int k_rotation_codes[] = {0, 1, 2, 3, 10, 11, 12, -1, -2, -3};
-
-bool is_rotation_code(int code) {
-  return std::find(std::begin(k_rotation_codes), std::end(k_rotation_codes), code) != std::end(k_rotation_codes);
-}
+bool is_rotation_code(int code) { return find_rotation_code(code) != nullptr; }
 
 // The analytic gradient function of a rotation code, taking ownership of `cost`.
 std::unique_ptr<Grad_func> make_grad_func(int code, std::unique_ptr<Camera_position_opt_func> cost,
                                           const std::vector<std::vector<double>>& points,
                                           const matrix<double>& K) {
-  switch (code) {
-    case 0: return std::make_unique<Camera_position_grad_func_aau>(cost.release(), points, K);
-    case 1: return std::make_unique<Camera_position_grad_func_aan>(cost.release(), points, K);
-    case 2: return std::make_unique<Camera_position_grad_func_qu>(cost.release(), points, K);
-    case 3: return std::make_unique<Camera_position_grad_func_qn>(cost.release(), points, K);
-    case 10: return std::make_unique<Camera_position_grad_func_aau_bv>(cost.release(), points, K);
-    case 11: return std::make_unique<Camera_position_grad_func_aan_bv>(cost.release(), points, K);
-    case 12: return std::make_unique<Camera_position_grad_func_qu_bv>(cost.release(), points, K);
-    case -1: return std::make_unique<Camera_position_grad_func_qu_aau_aan>(points, K, cost.release());
-    case -2: return std::make_unique<Camera_position_grad_func_aau_qu_aan>(points, K, cost.release());
-    case -3: return std::make_unique<Camera_position_grad_func_aan_qu_aau>(points, K, cost.release());
-    default: return nullptr;
-  }
+  const Rotation_code* entry = find_rotation_code(code);
+  return entry ? entry->make_grad_func(cost.release(), points, K) : nullptr;
 }
 
 bool all_finite(const std::vector<double>& v) {

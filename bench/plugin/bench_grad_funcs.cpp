@@ -6,9 +6,8 @@
 
 #include <opencv2/core.hpp>
 
-#include "camera_pose_refine/camera_position_grad_funcs.h"
-#include "camera_pose_refine/camera_position_hybrid_grad_funcs.h"
 #include "camera_pose_refine/camera_position_opt_func.h"
+#include "camera_pose_refine/camera_position_rotation_codes.h"
 #include "tests/synthetic_scene.h"
 #include "trel_opt/linear_taylor_solver.h"
 
@@ -23,7 +22,7 @@ struct Data {
   std::vector<double> target;
 };
 
-bool quaternion_code(int code) { return code == 2 || code == 3 || code == 12 || code == -1; }
+bool quaternion_code(int code) { return find_rotation_code(code)->form == Rotation_form::quaternion; }
 
 Data make_data(int code, int num_points) {
   Data d;
@@ -34,12 +33,11 @@ Data make_data(int code, int num_points) {
   d.K[0][2] = rows == 3 ? 0.0 : d.scene.k13;
   d.K[1][2] = rows == 3 ? 0.0 : d.scene.k23;
   d.K[2][2] = 1.0;
-  if (quaternion_code(code))
-    d.x = d.scene.quaternion;
-  else if (code == 1 || code == 11 || code == -3)
-    d.x = d.scene.ang_axis;
-  else
-    d.x = d.scene.rot_vec;
+  switch (find_rotation_code(code)->form) {
+    case Rotation_form::quaternion: d.x = d.scene.quaternion; break;
+    case Rotation_form::ang_axis: d.x = d.scene.ang_axis; break;
+    case Rotation_form::rot_vec: d.x = d.scene.rot_vec; break;
+  }
   d.x[0] += 0.03;  // start a little off the truth
   d.x.insert(d.x.end(), d.scene.centre.begin(), d.scene.centre.end());
   d.x.back() += 0.2;
@@ -51,19 +49,7 @@ Data make_data(int code, int num_points) {
 }
 
 Grad_func* make_grad_func(int code, Opt_func* base, const Data& d) {
-  const auto& p = d.scene.points_world;
-  switch (code) {
-    case 0: return new Camera_position_grad_func_aau(base, p, d.K);
-    case 1: return new Camera_position_grad_func_aan(base, p, d.K);
-    case 2: return new Camera_position_grad_func_qu(base, p, d.K);
-    case 3: return new Camera_position_grad_func_qn(base, p, d.K);
-    case 10: return new Camera_position_grad_func_aau_bv(base, p, d.K);
-    case 11: return new Camera_position_grad_func_aan_bv(base, p, d.K);
-    case 12: return new Camera_position_grad_func_qu_bv(base, p, d.K);
-    case -1: return new Camera_position_grad_func_qu_aau_aan(p, d.K, base);
-    case -2: return new Camera_position_grad_func_aau_qu_aan(p, d.K, base);
-    default: return new Camera_position_grad_func_aan_qu_aau(p, d.K, base);
-  }
+  return find_rotation_code(code)->make_grad_func(base, d.scene.points_world, d.K).release();
 }
 
 // A solver configured as the plug-in does it.
@@ -145,11 +131,11 @@ void BM_RefinementAau(benchmark::State& state) {
 }
 
 void all_codes(benchmark::internal::Benchmark* b) {
-  for (int code : {0, 1, 2, 3, 10, 11, 12, -1, -2, -3}) b->Arg(code);
+  for (const Rotation_code& entry : rotation_codes()) b->Arg(entry.code);
 }
 void all_codes_both_modes(benchmark::internal::Benchmark* b) {
-  for (int code : {0, 1, 2, 3, 10, 11, 12, -1, -2, -3})
-    for (int analytic : {1, 0}) b->Args({code, analytic});
+  for (const Rotation_code& entry : rotation_codes())
+    for (int analytic : {1, 0}) b->Args({entry.code, analytic});
 }
 
 BENCHMARK(BM_AnalyticJacobian)->Apply(all_codes)->Unit(benchmark::kMicrosecond);

@@ -11,6 +11,7 @@
 
 #include "camera_pose_refine/camera_position_opt_func.h"
 #include "tests/plugin/fake_mex_host.h"
+#include "tests/plugin/rotation_code_list.h"
 #include "trel_tools/exception_l.h"
 #include "trel_tools/matrix.h"
 #include "tests/exception_text.h"
@@ -40,9 +41,9 @@ const std::string kInvalidCode =
     "Rotation type must be from: (0=aau, 1=aan, 2=qu, 3=qn,   10=aau-bv, 11=aan-bv, 12=qu-bv,   "
     "-1=qu,aau,aan, -2=aau,qu,aan,  -3=aan,qu,aau), got an invalid value of ";
 
-int nrot_of(int code) { return (code == 0 || code == -2 || code == 10) ? 3 : 4; }
-int rows_of(int code) { return (code >= 10) ? 3 : 2; }
-int reps_of(int code) { return code < 0 ? 3 : 1; }
+int nrot_of(int code) { return trel_test::rotation_code(code).rotation_values; }
+int rows_of(int code) { return trel_test::rotation_code(code).observation_rows; }
+int reps_of(int code) { return trel_test::rotation_code(code).repetitions; }
 
 // Well-formed inputs 1 to 3 for a rotation code and npts points. Values are distinct
 // so that a mixed-up index shows: camera value k is 0.5 + k, point i coordinate r is
@@ -165,7 +166,7 @@ TEST_P(ReadPoseRefineArgumentsByCode, SizesAndTargetFollowTheCode) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryCode, ReadPoseRefineArgumentsByCode,
-                         ::testing::Values(0, 1, 2, 3, 10, 11, 12, -1, -2, -3));
+                         ::testing::ValuesIn(trel_test::all_rotation_codes()));
 
 TEST(ReadPoseRefineArguments, RotationCodeIsTruncatedTowardZero) {
   EXPECT_EQ(Call(2).code(2.9).read().rotation_type, 2);
@@ -375,12 +376,12 @@ Scene make_scene(int code, std::size_t npts) {
   s.code = code;
   s.npts = npts;
   s.rows = static_cast<std::size_t>(rows_of(code));
-  const bool bearing = code >= 10;
+  const bool bearing = trel_test::rotation_code(code).bearing_vectors();
   std::vector<double> rotation;
-  switch (nrot_of(code) == 3 ? 0 : (code == 1 || code == 11 || code == -3) ? 1 : 2) {
-    case 0: rotation = {0.2, -0.3, 0.25}; break;
-    case 1: rotation = {0.48, -0.72, 0.6, 0.4387}; break;  // unit axis, then the angle
-    default: rotation = {0.1043, -0.1565, 0.1304, 0.9761}; break;
+  switch (trel_test::rotation_code(code).form) {
+    case trel::Rotation_form::rot_vec: rotation = {0.2, -0.3, 0.25}; break;
+    case trel::Rotation_form::ang_axis: rotation = {0.48, -0.72, 0.6, 0.4387}; break;  // unit axis, then the angle
+    case trel::Rotation_form::quaternion: rotation = {0.1043, -0.1565, 0.1304, 0.9761}; break;
   }
   s.x_true = rotation;
   s.x_true.insert(s.x_true.end(), {0.4, -0.3, -1.0});
@@ -502,7 +503,7 @@ TEST_P(CameraPoseRefineEntry, RecoversThePoseByFiniteDifferences) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryCode, CameraPoseRefineEntry,
-                         ::testing::Values(0, 1, 2, 3, 10, 11, 12, -1, -2, -3));
+                         ::testing::ValuesIn(trel_test::all_rotation_codes()));
 
 TEST(CameraPoseRefineEntryDefaults, ThreeInputsRunTenAnalyticSteps) {
   const Scene s = make_scene(0, 8);

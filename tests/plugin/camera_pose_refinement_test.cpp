@@ -12,6 +12,7 @@
 #include "camera_pose_refine/camera_position_grad_funcs.h"
 #include "camera_pose_refine/camera_position_hybrid_grad_funcs.h"
 #include "camera_pose_refine/camera_position_opt_func.h"
+#include "tests/plugin/rotation_code_list.h"
 #include "tests/synthetic_scene.h"
 #include "trel_opt/linear_taylor_solver.h"
 
@@ -27,8 +28,8 @@ constexpr int kMaxIters = 40;
 
 using trel_test::intrinsics;
 
-bool is_quaternion_code(int code) { return code == 2 || code == 3 || code == 12 || code == -1; }
-bool is_ang_axis_code(int code) { return code == 1 || code == 11 || code == -3; }
+bool is_quaternion_code(int code) { return trel_test::rotation_code(code).form == trel::Rotation_form::quaternion; }
+bool is_ang_axis_code(int code) { return trel_test::rotation_code(code).form == trel::Rotation_form::ang_axis; }
 
 std::vector<double> rotation_values(const trel_test::Synthetic_scene& s, int code) {
   if (is_quaternion_code(code)) return s.quaternion;
@@ -93,19 +94,7 @@ Problem make_problem(unsigned seed, int code, int num_points = 50, double noise 
 
 Grad_func* make_grad_func(int code, Opt_func* base, const std::vector<std::vector<double>>& points,
                           const matrix<double>& K) {
-  switch (code) {
-    case 0: return new Camera_position_grad_func_aau(base, points, K);
-    case 1: return new Camera_position_grad_func_aan(base, points, K);
-    case 2: return new Camera_position_grad_func_qu(base, points, K);
-    case 3: return new Camera_position_grad_func_qn(base, points, K);
-    case 10: return new Camera_position_grad_func_aau_bv(base, points, K);
-    case 11: return new Camera_position_grad_func_aan_bv(base, points, K);
-    case 12: return new Camera_position_grad_func_qu_bv(base, points, K);
-    case -1: return new Camera_position_grad_func_qu_aau_aan(points, K, base);
-    case -2: return new Camera_position_grad_func_aau_qu_aan(points, K, base);
-    case -3: return new Camera_position_grad_func_aan_qu_aau(points, K, base);
-  }
-  return nullptr;
+  return trel_test::rotation_code(code).make_grad_func(base, points, K).release();
 }
 
 struct Run_options {
@@ -196,7 +185,7 @@ TEST_P(CameraPoseRefinementAnalytic, ConvergesWithinTheDefaultSteps) {
 
 // ---- noisy data: every code finds the same least-squares pose -------------------
 
-const int kAllCodes[] = {0, 1, 2, 3, 10, 11, 12, -1, -2, -3};
+const std::vector<int> kAllCodes = trel_test::all_rotation_codes();
 
 // Angle in degrees between the rotations of two search vectors:
 // |R1 - R2|_F = 2 sqrt(2) sin(angle / 2), accurate for small angles.
@@ -390,11 +379,11 @@ TEST_P(FixedStepRefinement, ReachesThePose) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(AllCodes, FixedStepRefinement, ::testing::Values(0, 1, 2, 3, 10, 11, 12, -1, -2, -3),
+INSTANTIATE_TEST_SUITE_P(AllCodes, FixedStepRefinement, ::testing::ValuesIn(trel_test::all_rotation_codes()),
                          code_name);
-INSTANTIATE_TEST_SUITE_P(AllCodes, CameraPoseRefinement, ::testing::Values(0, 1, 2, 3, 10, 11, 12, -1, -2, -3),
+INSTANTIATE_TEST_SUITE_P(AllCodes, CameraPoseRefinement, ::testing::ValuesIn(trel_test::all_rotation_codes()),
                          code_name);
 INSTANTIATE_TEST_SUITE_P(AllCodes, CameraPoseRefinementAnalytic,
-                         ::testing::Values(0, 1, 2, 3, 10, 11, 12, -1, -2, -3), code_name);
+                         ::testing::ValuesIn(trel_test::all_rotation_codes()), code_name);
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "camera_pose_refine/camera_position_rotation_codes.h"
 #include "tests/synthetic_scene.h"
 #include "trel_tools/exception_l.h"
 
@@ -33,12 +34,13 @@ TEST(CameraPositionOptFunc, ReproducesSyntheticPixelsAtTheTruePoseForEveryCode) 
   const trel_test::Synthetic_scene scene = trel_test::make_scene(7u, 20);
   const trel::matrix<double> K = intrinsics(scene.k11, scene.k13, scene.k23);
   const trel::matrix<double> identity = intrinsics(1.0, 0.0, 0.0);
-  for (int code : {0, 1, 2, 3, 10, 11, 12, -1, -2, -3}) {
-    const int nrot = trel::camera_rotation_type::num_rotation_values(code);
+  for (const trel::Rotation_code& entry : trel::rotation_codes()) {
+    const int code = entry.code;
     const int rows = trel::camera_rotation_type::observation_rows(code);
     const int reps = trel::camera_rotation_type::repetitions(code);
-    const std::vector<double>& rotation =
-        nrot == 3 ? scene.rot_vec : ((code == 1 || code == 11 || code == -3) ? scene.ang_axis : scene.quaternion);
+    const std::vector<double>& rotation = entry.form == trel::Rotation_form::rot_vec    ? scene.rot_vec
+                                          : entry.form == trel::Rotation_form::ang_axis ? scene.ang_axis
+                                                                                        : scene.quaternion;
     const Camera_position_opt_func f(scene.points_world, rows == 3 ? identity : K, code);
     const std::vector<double> values = f(with_centre(rotation, scene.centre));
     ASSERT_EQ(values.size(), static_cast<std::size_t>(reps * rows * 20)) << code;
