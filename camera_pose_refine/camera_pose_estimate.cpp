@@ -171,7 +171,7 @@ void camera_pose_estimate_entry(Mex_host& host, int nlhs, Mex_array* plhs[], int
   } catch (const std::exception& e) {
     error_text = e.what();
   }
-  host.err_msg_id_and_txt(k_mex_error_id, error_text.c_str());
+  host.err_msg_id_and_txt(kMexErrorId, error_text.c_str());
 }
 
 }  // namespace trel
