@@ -97,15 +97,10 @@ auto guarded(const Frame& frame, Body&& body) -> decltype(body()) {
 // The frame of the function this stands in.
 #define TREL_FRAME (::trel::Frame{__FILE__, __LINE__, TREL_FUNCTION_SIGNATURE})
 
-// Guards a function: put TREL_GUARD_BEGIN first in the body and
-// TREL_GUARD_END(own_text) last. Anything thrown in between, including by the
-// body's own checks, is rethrown with this function's frame added.
-#define TREL_GUARD_BEGIN try {
-#define TREL_GUARD_END(own_text) TREL_GUARD_END_AS(TREL_FUNCTION_SIGNATURE, own_text)
-
-// The same three with the frame's function text given explicitly, for code
-// whose frames must name another function than the one running (a host entry
-// point whose work is done by host-independent helpers).
+// TREL_THROW and TREL_CHECK with the frame's function text given explicitly,
+// for code whose frames must name another function than the one running (a
+// host entry point whose work is done by host-independent helpers, a check
+// inside a guarded body that names the guarded function).
 #define TREL_THROW_AS(signature, message_parts)                                            \
   do {                                                                                     \
     std::stringstream trel_detail_stream_;                                                 \
@@ -117,13 +112,5 @@ auto guarded(const Frame& frame, Body&& body) -> decltype(body()) {
   do {                                                           \
     if (!(condition)) TREL_THROW_AS(signature, message_parts);   \
   } while (0)
-
-#define TREL_GUARD_END_AS(signature, own_text)                                               \
-  }                                                                                          \
-  catch (const std::exception&) {                                                            \
-    std::stringstream trel_own_stream_;                                                      \
-    trel_own_stream_ << own_text;                                                            \
-    ::trel::detail::rethrow_wrapped(__FILE__, __LINE__, signature, trel_own_stream_.str());  \
-  }
 
 #endif
