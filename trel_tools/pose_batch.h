@@ -22,8 +22,10 @@ struct Pose_frame {
 };
 
 // Frames done of the total; called from one thread at a time, at most every
-// progress_interval seconds and once at the end.
-using Pose_batch_progress = std::function<void(std::size_t done, std::size_t total)>;
+// progress_interval seconds and once at the end. Returning false cancels the
+// batch: frames not yet started are not refined (ok false, error "cancelled")
+// and refine_poses returns once the running ones are done.
+using Pose_batch_progress = std::function<bool(std::size_t done, std::size_t total)>;
 
 struct Pose_batch_options {
   Pose_refine_options refine;   // one set of options for every frame
