@@ -47,6 +47,9 @@ struct Solve_summary {
   // perturbation of R in world axes, R = exp([delta]x) R_result, and t the
   // camera centre in world. Empty when it was not asked for or not reliable.
   std::vector<double> covariance;
+  // true when every equation had weight 0: nothing was fitted, and the kernel
+  // path returns the start without a step.
+  bool nothing_to_fit = false;
   int covariance_rank = 0;  // numerical rank of the normal matrix; 0 when not computed
   double condition_number = std::numeric_limits<double>::quiet_NaN();  // of the normal matrix
 };
