@@ -117,6 +117,9 @@ std::vector<double> Solver::run(const char* signature, const std::vector<double>
     const double previous_error = error;
     inner_optimise(x, target, x, error, i);
     summary_.iterations = i + 1;
+    // x0 is a candidate too once the step has reported its error: a first
+    // step that raises the error (as round-off does at a minimum) is not taken.
+    if (i == 0 && std::isfinite(summary_.initial_error)) best = summary_.initial_error;
     if (max_iters_ >= 2 && stops_after(result, x, i, previous_error - error)) break;
     if (error <= best) {
       result = x;
