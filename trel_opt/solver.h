@@ -77,7 +77,7 @@ public:
   virtual std::vector<double> optimise(const std::vector<double>& x0);
   // The outer iteration from x0. Returns the best point accepted; when the
   // step reports the error at x0 (set_initial_error), x0 competes as well, so
-  // the point returned is never worse than x0. Throws
+  // the point returned is never worse than x0 (max_iters 1: the step's point). Throws
   // exception_l (wrapped with "num_eqs=" N) when the number of funcs differs
   // from the number of finite-difference step lists, when the target's length
   // is not num_equations, or when a step or a function fails.
