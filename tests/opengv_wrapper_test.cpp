@@ -97,6 +97,16 @@ TEST(Upnp, BadInputThrowsWithItsTextFromBothOverloads) {
   matrix<double> singular_K = good.K, non_finite = good.points_3d, same_pixel(6, 2);
   for (int c = 0; c < 3; ++c) singular_K[2][c] = 2 * singular_K[1][c];
   non_finite[4][2] = nan;
+  // World points on which OpenGV's UPnP crashed the process or cannot work.
+  matrix<double> at_origin(6, 3), tiny = good.points_3d;
+  for (unsigned j = 0; j < 6; ++j)
+    for (unsigned c = 0; c < 3; ++c) {
+      at_origin[j][c] = 0.0;
+      tiny[j][c] *= 1e-200;
+    }
+  const Scene_matrices five = to_matrices(trel_test::make_scene(7, 5));
+  matrix<double> four_of_five = five.points_3d;
+  for (unsigned j = 1; j < 4; ++j) four_of_five.set_row(j, {five.points_3d[0][0], five.points_3d[0][1], five.points_3d[0][2]});
   struct Case {
     std::string detail;
     matrix<double> points_2d, points_3d, K;
@@ -117,6 +127,9 @@ TEST(Upnp, BadInputThrowsWithItsTextFromBothOverloads) {
       {"start rotation had size 2 by 3 and start translation 3 elements (should be 3 by 3 and 3)", good.points_2d,
        good.points_3d, good.K, {matrix<double>(2, 3)}, {{0, 0, 0}}},
       {"all 6 bearing vectors are parallel: the pose is undetermined", same_pixel, good.points_3d, good.K, {}, {}},
+      {"the 6 3d points coincide (extent 0 about", good.points_2d, at_origin, good.K, {}, {}},
+      {"the 3d points have an extent of ", good.points_2d, tiny, good.K, {}, {}},
+      {"the 5 3d points are (nearly) collinear or all but one coincide", five.points_2d, four_of_five, five.K, {}, {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.detail);

@@ -275,6 +275,94 @@ INSTANTIATE_TEST_SUITE_P(Losses, RobustRefinement,
                                            Outlier_case{Loss::truncated, 20.0, 0.2, 1.1},
                                            Outlier_case{Loss::truncated, 20.0, 0.4, 1.1}));
 
+// The truncated loss from a start 3 degrees off, where every error exceeds its
+// 2 px scale: both paths leave the start and reach the inlier-only fit.
+struct Far_start_case {
+  bool use_framework;
+  double fraction;
+};
+
+class TruncatedFarStart : public ::testing::TestWithParam<Far_start_case> {};
+
+TEST_P(TruncatedFarStart, ReachesTheInlierOnlyFit) {
+  const Far_start_case c = GetParam();
+  constexpr int draws = 12, npts = 60;
+  std::vector<double> rot[2], pos[2];  // truncated, inliers only
+  for (int d = 0; d < draws; ++d) {
+    trel_test::Scene_options o;
+    o.pixel_noise = 0.5;
+    Synthetic_scene s = trel_test::make_scene(500 + static_cast<unsigned>(d), npts, o);
+    std::mt19937 rng(600 + static_cast<unsigned>(d));
+    std::uniform_real_distribution<double> u(0.0, 640.0), v(0.0, 480.0), unit(-1.0, 1.0);
+    const int outliers = static_cast<int>(std::lround(c.fraction * npts));
+    std::vector<double> inlier_weights(2 * npts, 1.0);
+    for (int i = 0; i < outliers; ++i) {
+      s.pixels[static_cast<std::size_t>(i)] = {u(rng), v(rng)};
+      inlier_weights[static_cast<std::size_t>(2 * i)] = inlier_weights[static_cast<std::size_t>(2 * i + 1)] = 0.0;
+    }
+    cv::Vec3d axis(unit(rng), unit(rng), unit(rng));
+    axis *= 3.0 * M_PI / 180.0 / cv::norm(axis);
+    const matrix<double> turn = rot_vec_rad_to_rot_mat(std::vector<double>{axis[0], axis[1], axis[2]});
+    matrix<double> R0m(3, 3);
+    for (int i = 0; i < 3; ++i)
+      for (int j = 0; j < 3; ++j) {
+        R0m[i][j] = 0.0;
+        for (int k = 0; k < 3; ++k) R0m[i][j] += turn[i][k] * s.rot_mat(k, j);
+      }
+    std::vector<double> start = rot_mat_to_rot_vec_rad(R0m);
+    for (int k = 0; k < 3; ++k) start.push_back(s.centre[static_cast<std::size_t>(k)] + 0.3 * unit(rng));
+
+    const matrix<double> K = scene_K(s, 0);
+    const std::vector<double> obs = scene_observations(s, 0);
+    Pose_refine_options options;
+    options.max_iters = 60;
+    options.min_x_step = 1e-10f;
+    options.covariance = false;
+    options.use_framework = c.use_framework;
+    options.loss = Loss::truncated;
+    options.loss_scale = 2.0;
+    const Pose_refine_result robust = refine_pose(K, s.points_world, obs, start, options);
+    options.loss = Loss::squared;
+    options.weights = inlier_weights;
+    const Pose_refine_result reference = refine_pose(K, s.points_world, obs, start, options);
+    EXPECT_GT(robust.summary.returned_iteration, 0);
+    EXPECT_LT(robust.summary.final_error, robust.summary.initial_error);
+    EXPECT_FALSE(robust.summary.nothing_to_fit);
+    for (int k = 0; k < 2; ++k) {
+      const cv::Vec<double, 6> e = pose_error(k == 0 ? robust.x : reference.x, s, 0);
+      rot[k].push_back(cv::norm(cv::Vec3d(e[0], e[1], e[2])));
+      pos[k].push_back(cv::norm(cv::Vec3d(e[3], e[4], e[5])));
+    }
+  }
+  EXPECT_LE(median(rot[0]), 1.1 * median(rot[1]));
+  EXPECT_LE(median(pos[0]), 1.1 * median(pos[1]));
+}
+
+INSTANTIATE_TEST_SUITE_P(BothPaths, TruncatedFarStart,
+                         ::testing::Values(Far_start_case{false, 0.2}, Far_start_case{false, 0.4},
+                                           Far_start_case{true, 0.2}, Far_start_case{true, 0.4}));
+
+// With every user weight 0 nothing can be fitted, and the summary says so.
+TEST(RefinePose, AllWeightsZeroSaysNothingToFit) {
+  const Synthetic_scene s = trel_test::make_scene(7, 20, trel_test::Scene_options());
+  const std::vector<double> start = perturbed(search_vector(s, 0), 8, 0.01);
+  for (bool framework : {false, true})
+    for (Loss loss : {Loss::squared, Loss::truncated}) {
+      Pose_refine_options options;
+      options.use_framework = framework;
+      options.loss = loss;
+      options.weights.assign(40, 0.0);
+      const Pose_refine_result r = refine_pose(scene_K(s, 0), s.points_world, scene_observations(s, 0), start, options);
+      EXPECT_TRUE(r.summary.nothing_to_fit) << framework << " " << loss_name(loss);
+      if (!framework) {
+        EXPECT_EQ(r.x, start) << loss_name(loss);
+      }
+    }
+  Pose_refine_options options;
+  const Pose_refine_result r = refine_pose(scene_K(s, 0), s.points_world, scene_observations(s, 0), start, options);
+  EXPECT_FALSE(r.summary.nothing_to_fit);
+}
+
 // Every code, analytic and finite-difference Jacobians: the Cauchy loss flags
 // the spoilt points and lands on the pose, both ways alike.
 TEST(RobustRefinementCodes, EveryCodeAndBothJacobiansIgnoreTheOutliers) {

@@ -117,6 +117,11 @@ std::vector<double> Solver::run(const char* signature, const std::vector<double>
     const double previous_error = error;
     inner_optimise(x, target, x, error, i);
     summary_.iterations = i + 1;
+    // x0 is a candidate too once the step has reported its error: a first
+    // step that raises the error (as round-off does at a minimum) is not taken.
+    // A run of one step (max_iters 1, as a caller's own outer loop uses it)
+    // always returns that step, like the stop rules it skips.
+    if (i == 0 && max_iters_ >= 2 && std::isfinite(summary_.initial_error)) best = summary_.initial_error;
     if (max_iters_ >= 2 && stops_after(result, x, i, previous_error - error)) break;
     if (error <= best) {
       result = x;

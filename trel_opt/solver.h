@@ -47,6 +47,9 @@ struct Solve_summary {
   // perturbation of R in world axes, R = exp([delta]x) R_result, and t the
   // camera centre in world. Empty when it was not asked for or not reliable.
   std::vector<double> covariance;
+  // true when every equation had weight 0: nothing was fitted, and the kernel
+  // path returns the start without a step.
+  bool nothing_to_fit = false;
   int covariance_rank = 0;  // numerical rank of the normal matrix; 0 when not computed
   double condition_number = std::numeric_limits<double>::quiet_NaN();  // of the normal matrix
 };
@@ -72,7 +75,9 @@ public:
   virtual std::vector<double> optimise();
   // optimise(x0, target) towards num_equations zeros; errors come wrapped.
   virtual std::vector<double> optimise(const std::vector<double>& x0);
-  // The outer iteration from x0. Returns the best point accepted. Throws
+  // The outer iteration from x0. Returns the best point accepted; when the
+  // step reports the error at x0 (set_initial_error), x0 competes as well, so
+  // the point returned is never worse than x0 (max_iters 1: the step's point). Throws
   // exception_l (wrapped with "num_eqs=" N) when the number of funcs differs
   // from the number of finite-difference step lists, when the target's length
   // is not num_equations, or when a step or a function fails.

@@ -1,14 +1,18 @@
 #include "trel_tools/opengv_wrapper.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <limits>
+#include <sstream>
 #include <string>
 #include <utility>
 
 #include <opengv/absolute_pose/CentralAbsoluteAdapter.hpp>
 #include <opengv/absolute_pose/methods.hpp>
 #include <opengv/types.hpp>
+
+#include <Eigen/Eigenvalues>
 
 #include "trel_tools/exception_l.h"
 
@@ -68,6 +72,10 @@ void check_inputs(const char* signature, const matrix<double>& points_2d, const 
   if (!(sigma[2] > 2 * std::numeric_limits<double>::epsilon() * (sigma[0] + sigma[1] + sigma[2])))
     TREL_THROW_AS(signature, "camera matrix K cannot be inverted (singular values " << sigma[0] << ", " << sigma[1]
                                                                                    << ", " << sigma[2] << ")");
+  std::vector<std::vector<double>> points(points_3d.get_dim1());
+  for (unsigned j = 0; j < points_3d.get_dim1(); ++j) points[j] = {points_3d[j][0], points_3d[j][1], points_3d[j][2]};
+  const std::string degeneracy = detail::upnp_point_degeneracy(points);
+  if (!degeneracy.empty()) TREL_THROW_AS(signature, degeneracy);
   if (!rotations.empty() && !translations.empty() &&
       (rotations[0].get_dim1() != 3 || rotations[0].get_dim2() != 3 || translations[0].size() != 3))
     TREL_THROW_AS(signature, "start rotation had size " << rotations[0].get_dim1() << " by "
@@ -196,6 +204,45 @@ void upnp(const matrix<double>& points_2d, const matrix<double>& points_3d, cons
 }
 
 namespace detail {
+
+std::string upnp_point_degeneracy(const std::vector<std::vector<double>>& points) {
+  const std::size_t n = points.size();
+  if (n == 0) return "no 3d points";
+  Eigen::Vector3d centroid = Eigen::Vector3d::Zero();
+  for (const std::vector<double>& X : points) centroid += Eigen::Vector3d(X[0], X[1], X[2]) / static_cast<double>(n);
+  double extent = 0.0;
+  for (const std::vector<double>& X : points)
+    extent = std::max(extent, (Eigen::Vector3d(X[0], X[1], X[2]) - centroid).cwiseAbs().maxCoeff());
+  std::ostringstream os;
+  if (!(extent > kUpnpCoincidentTolerance * centroid.cwiseAbs().maxCoeff())) {
+    os << "the " << n << " 3d points coincide (extent " << extent << " about " << centroid.transpose()
+       << "): no pose can be estimated from them";
+    return os.str();
+  }
+  // (DBL_MIN)^(1/4) and (DBL_MAX)^(1/4).
+  const double smallest = std::sqrt(std::sqrt(std::numeric_limits<double>::min()));
+  const double largest = std::sqrt(std::sqrt(std::numeric_limits<double>::max()));
+  if (!(extent > smallest && extent < largest)) {
+    os << "the 3d points have an extent of " << extent << ", outside what UPnP can take (" << smallest << " to "
+       << largest << "): rescale them";
+    return os.str();
+  }
+  // Scatter of the centred points scaled by the extent (no under- or overflow).
+  Eigen::Matrix3d scatter = Eigen::Matrix3d::Zero();
+  for (const std::vector<double>& X : points) {
+    const Eigen::Vector3d d = (Eigen::Vector3d(X[0], X[1], X[2]) - centroid) / extent;
+    scatter += d * d.transpose();
+  }
+  const Eigen::SelfAdjointEigenSolver<Eigen::Matrix3d> eigen(scatter, Eigen::EigenvaluesOnly);
+  const double first = std::sqrt(std::max(eigen.eigenvalues()[2], 0.0));
+  const double second = std::sqrt(std::max(eigen.eigenvalues()[1], 0.0));
+  if (!(second > kUpnpCollinearTolerance * first)) {
+    os << "the " << n << " 3d points are (nearly) collinear or all but one coincide (second principal spread "
+       << second / first << " of the first): the pose is not unique";
+    return os.str();
+  }
+  return std::string();
+}
 
 void upnp_probed(const matrix<double>& points_2d, const matrix<double>& points_3d, const matrix<double>& K,
                  std::vector<matrix<double>>& rotations, std::vector<std::vector<double>>& translations,

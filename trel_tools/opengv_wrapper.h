@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "trel_tools/export.h"
@@ -25,8 +26,20 @@ namespace trel {
 // points_3d has 3 columns; points_2d has 2 columns; both have the same number
 // of rows; there are at least kUpnpMinPoints of them; K is 3 x 3; every value
 // of the points and of K is finite; K can be inverted; a given start pose is
-// 3 x 3 and 3 values; the bearing vectors are not all parallel.
+// 3 x 3 and 3 values; the bearing vectors are not all parallel; the 3-D points
+// have an extent UPnP can work with (detail::upnp_point_degeneracy).
 constexpr unsigned kUpnpMinPoints = 3;
+// The 3-D points' extent: the largest coordinate of the points less their
+// centroid. Coincident: the extent is 0 or at most kUpnpCoincidentTolerance
+// times the centroid's largest coordinate. Out of range: the extent's fourth
+// power, formed by the solver's polynomial terms, underflows or overflows a
+// double (an extent below about 1.2e-77 or above about 1.1e77; at 1e-200
+// OpenGV's Gauss-Jordan elimination crashes). Collinear: the second principal
+// spread of the centred points at most kUpnpCollinearTolerance times the first
+// (as with all but one point coincident): the rotation about that line is
+// undetermined and the solver's elimination breaks down.
+constexpr double kUpnpCoincidentTolerance = 1e-12;
+constexpr double kUpnpCollinearTolerance = 1e-6;
 
 // All candidates, in the solver's order: rotation k and translation k form
 // candidate k; both vectors are resized to the candidate count. When both are
@@ -65,6 +78,10 @@ using Upnp_adapter_probe = std::function<void(const Upnp_adapter_contents&)>;
 TREL_TOOLS_EXPORT void upnp_probed(const matrix<double>& points_2d, const matrix<double>& points_3d,
                                    const matrix<double>& K, std::vector<matrix<double>>& rotations,
                                    std::vector<std::vector<double>>& translations, const Upnp_adapter_probe& probe);
+
+// Why UPnP cannot be run on these world points (see kUpnpCoincidentTolerance),
+// as the text of the error; empty when they are fit.
+TREL_TOOLS_EXPORT std::string upnp_point_degeneracy(const std::vector<std::vector<double>>& points);
 
 // The selection of the best-candidate upnp over given candidates (inputs
 // checked by the caller). Sets R and t to the chosen candidate, or empties

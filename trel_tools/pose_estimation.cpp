@@ -15,6 +15,7 @@
 #include <opengv/absolute_pose/methods.hpp>
 
 #include "trel_tools/exception_l.h"
+#include "trel_tools/opengv_wrapper.h"
 #include "trel_tools/pose_refinement.h"
 #include "trel_tools/rotation.h"
 
@@ -135,6 +136,12 @@ int needed_iterations(double confidence, double inlier_share, int max_iterations
 template <typename T>
 bool refit(const Problem<T>& p, const opengv::absolute_pose::CentralAbsoluteAdapter& adapter,
            const std::vector<int>& inliers, Model<T>& m, T& cost) {
+  // UPnP crashes on some degenerate point sets: a subset the checks of the
+  // whole set did not see is left unfitted.
+  std::vector<std::vector<double>> subset;
+  subset.reserve(inliers.size());
+  for (int i : inliers) subset.push_back({p.points[i].x(), p.points[i].y(), p.points[i].z()});
+  if (!detail::upnp_point_degeneracy(subset).empty()) return false;
   bool improved = false;
   for (const opengv::transformation_t& tr : opengv::absolute_pose::upnp(adapter, inliers)) {
     const Model<T> candidate = to_model<T>(tr);

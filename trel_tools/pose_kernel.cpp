@@ -258,6 +258,58 @@ void Pose_kernel<T>::solve_stacked(const Problem& p, const T* R, const T* t, T d
   least_squares_.solve(stacked_.data(), static_cast<int>(n * Rows), 6, 6, stacked_rhs_.data(), dx);
 }
 
+// Rows of non-zero weight whose point lies within the loss scale at the pose
+// last evaluated (squared_).
+template <typename T>
+int Pose_kernel<T>::rows_within_scale(const Problem& p) const {
+  const std::size_t rows = p.settings->bearing ? 3 : 2;
+  const T c2 = p.settings->loss_scale * p.settings->loss_scale;
+  int count = 0;
+  for (std::size_t i = 0; i < squared_.size(); ++i) {
+    if (!(squared_[i] <= c2)) continue;
+    if (p.point_weights && p.point_weights[i] == T(0)) continue;
+    for (std::size_t r = 0; r < rows; ++r)
+      if (!p.row_weights || p.row_weights[i * rows + r] != T(0)) ++count;
+  }
+  return count;
+}
+
+template <typename T>
+bool Pose_kernel<T>::has_weighted_row(const Problem& p) const {
+  const std::size_t rows = p.settings->bearing ? 3 : 2;
+  for (std::size_t i = 0; i < squared_.size(); ++i) {
+    if (p.point_weights && p.point_weights[i] == T(0)) continue;
+    if (!p.row_weights) return true;
+    for (std::size_t r = 0; r < rows; ++r)
+      if (p.row_weights[i * rows + r] != T(0)) return true;
+  }
+  return false;
+}
+
+// The cost of the robust loss of p from squared_ (see the class comment).
+template <typename T>
+T Pose_kernel<T>::cost_of_squared(const Problem& p) const {
+  T sum = T(0);
+  for (std::size_t i = 0; i < squared_.size(); ++i) {
+    const T w = p.point_weights ? p.point_weights[i] : T(1);
+    if (w != T(0)) sum += w * robust_loss_value(p.settings->loss, squared_[i], p.settings->loss_scale);
+  }
+  return sum;
+}
+
+// The scale of the graduated start: the median error over the points of
+// non-zero weight at the pose last evaluated, at least the loss scale.
+template <typename T>
+T Pose_kernel<T>::graduated_scale(const Problem& p) {
+  scratch_.clear();
+  for (std::size_t i = 0; i < squared_.size(); ++i)
+    if (!p.point_weights || p.point_weights[i] != T(0)) scratch_.push_back(squared_[i]);
+  if (scratch_.empty()) return p.settings->loss_scale;
+  const auto middle = scratch_.begin() + static_cast<std::ptrdiff_t>(scratch_.size() / 2);
+  std::nth_element(scratch_.begin(), middle, scratch_.end());
+  return std::max(p.settings->loss_scale, std::sqrt(*middle));
+}
+
 template <typename T>
 Pose_kernel_outcome<T> Pose_kernel<T>::refine(const T* K, const std::vector<std::vector<T>>& points,
                                               const T* observations, const T* row_weights, const T* point_weights,
@@ -281,15 +333,40 @@ Pose_kernel_outcome<T> Pose_kernel<T>::refine(const T* K, const std::vector<std:
   std::copy(R0, R0 + 9, R);
   std::copy(c0, c0 + 3, t);
 
+  // The settings and problem of a graduated step (Cauchy at the graduated scale).
+  Pose_kernel_settings<T> smooth = settings;
+  smooth.loss = Loss::cauchy;
+  Problem smooth_problem = p;
+  smooth_problem.settings = &smooth;
+
+  const bool truncated = settings.loss == Loss::truncated;
   T cost = evaluate(p, R, t, settings.max_iters > 0);
+  bool normal_ready = settings.max_iters > 0;  // normal_ and gradient_ belong to (R, t) under p
   out.initial_cost = out.final_cost = cost;
   for (T e : squared_) out.initial_squared_sum += e;
   best_squared_ = squared_;
+  if (!has_weighted_row(p)) {
+    out.no_weight = true;
+    return out;
+  }
   for (int it = 0; it < settings.max_iters; ++it) {
+    // Truncated loss: while too few rows lie within the scale, the step is
+    // that of the Cauchy loss at the graduated scale.
+    const bool graduated = truncated && rows_within_scale(p) < k_pose_kernel_graduated_rows;
+    const Problem& step_problem = graduated ? smooth_problem : p;
+    T step_cost = cost;
+    if (graduated) {
+      smooth.loss_scale = graduated_scale(p);
+      step_cost = evaluate(smooth_problem, R, t, true);
+      ++out.graduated_steps;
+    } else if (!normal_ready) {
+      evaluate(p, R, t, true);
+    }
+    normal_ready = false;
     T dx[6];
     if (!solve_normal(dx)) {
-      if (settings.bearing) solve_stacked<3>(p, R, t, dx);
-      else solve_stacked<2>(p, R, t, dx);
+      if (settings.bearing) solve_stacked<3>(step_problem, R, t, dx);
+      else solve_stacked<2>(step_problem, R, t, dx);
       ++out.min_norm_steps;
     }
     bool finite = true;
@@ -298,7 +375,7 @@ Pose_kernel_outcome<T> Pose_kernel<T>::refine(const T* K, const std::vector<std:
     // The decrease of the cost the linearised model predicts for dx: g^T N^-1 g.
     T predicted = T(0);
     for (int k = 0; k < 6; ++k) predicted -= gradient_[k] * dx[k];
-    if (predicted < settings.cost_tolerance * cost) {
+    if (predicted < settings.cost_tolerance * step_cost) {
       out.stop_reason = Stop_reason::min_y_step;
       break;
     }
@@ -306,12 +383,12 @@ Pose_kernel_outcome<T> Pose_kernel<T>::refine(const T* K, const std::vector<std:
     const T step = std::sqrt(dx[0] * dx[0] + dx[1] * dx[1] + dx[2] * dx[2] +
                              (dx[3] * dx[3] + dx[4] * dx[4] + dx[5] * dx[5]) * inverse_spread_squared);
     const bool small_step = step < settings.step_tolerance;
-    const bool accumulate = !small_step && it + 1 < settings.max_iters;
+    const bool accumulate = !graduated && !small_step && it + 1 < settings.max_iters;
     // A step that raises the cost (a reweighted step far from the minimum can)
     // is halved until it lowers it, k_pose_kernel_halvings times at most.
     const T R_from[9] = {R[0], R[1], R[2], R[3], R[4], R[5], R[6], R[7], R[8]};
     const T t_from[3] = {t[0], t[1], t[2]};
-    T next = cost;
+    T next = step_cost;
     for (int halving = 0; halving <= k_pose_kernel_halvings; ++halving) {
       if (halving > 0) {
         for (T& d : dx) d *= T(0.5);
@@ -320,13 +397,16 @@ Pose_kernel_outcome<T> Pose_kernel<T>::refine(const T* K, const std::vector<std:
       }
       rotate_by_vector(dx, R);
       for (int k = 0; k < 3; ++k) t[k] += dx[3 + k];
-      next = evaluate(p, R, t, accumulate);
-      if (next < cost || small_step) break;
+      next = evaluate(step_problem, R, t, accumulate);
+      if (next < step_cost || small_step) break;
     }
-    if (next <= out.final_cost) {
+    normal_ready = accumulate;
+    // The cost of the loss asked for at the new pose (squared_ is the loss's own).
+    const T loss_cost = graduated ? cost_of_squared(p) : next;
+    if (loss_cost <= out.final_cost) {
       std::copy(R, R + 9, out.R);
       std::copy(t, t + 3, out.centre);
-      out.final_cost = next;
+      out.final_cost = loss_cost;
       out.returned_iteration = it + 1;
       best_squared_ = squared_;
     }
@@ -334,11 +414,11 @@ Pose_kernel_outcome<T> Pose_kernel<T>::refine(const T* K, const std::vector<std:
       out.stop_reason = Stop_reason::min_x_step;
       break;
     }
-    if (!(next < cost)) {
+    if (!(next < step_cost)) {
       out.stop_reason = Stop_reason::min_y_step;
       break;
     }
-    cost = next;
+    cost = loss_cost;
   }
   return out;
 }

@@ -35,6 +35,17 @@ constexpr int k_pose_kernel_halvings = 8;
 // minimum-norm least-squares solution of the stacked weighted rows instead,
 // which never squares the condition number.
 constexpr double k_pose_kernel_max_condition = 1e8;
+// Graduated start of the truncated loss. Its weight is 0 beyond the scale, so
+// from a start where (nearly) every error exceeds it IRLS has nothing to fit
+// and would never move. While fewer than k_pose_kernel_graduated_rows rows of
+// non-zero weight lie within the scale, a step is instead the Cauchy step at
+// the graduated scale max(loss_scale, median error of the points of non-zero
+// weight), taken with the halving rule on that Cauchy cost: the scale covers
+// the residuals at first and shrinks towards loss_scale as the pose improves
+// (graduated non-convexity). Once enough rows lie within the scale, the steps
+// are truncated IRLS. The pose returned is still the one of the lowest
+// truncated cost seen (ties go to the later pose).
+constexpr int k_pose_kernel_graduated_rows = 6;
 
 // M = K R^T for the pixel rows (Rows = 2), R^T for the camera-frame rows
 // (Rows = 3, K unused); R camera to world, row-major 3 x 3.
@@ -120,6 +131,8 @@ struct Pose_kernel_outcome {
   T initial_squared_sum = T(0);          // sum of the points' e_i^2 at the start
   Stop_reason stop_reason = Stop_reason::max_iters;  // min_x_step: step rule, min_y_step: cost rule
   int min_norm_steps = 0;  // steps solved by the minimum-norm solve of the stacked rows
+  int graduated_steps = 0;  // steps of the truncated loss's graduated start
+  bool no_weight = false;   // every row had weight 0: nothing was fitted, the start is returned
 };
 
 // Gauss-Newton refinement of a camera pose on SO(3) x R^3: each step perturbs
@@ -138,7 +151,9 @@ struct Pose_kernel_outcome {
 //                 weights (nullptr for 1), rho of trel_opt/robust_loss.h.
 // With a robust loss each step is iteratively reweighted: row weight w_ir
 // times rho'(e_i^2) at the pose the step starts from. The pose of the lowest
-// cost seen is returned; a step that raises the cost ends the run.
+// cost seen is returned; a step that raises the cost ends the run. The
+// truncated loss starts graduated (k_pose_kernel_graduated_rows). When every
+// row or point weight is 0 no step is taken and the outcome says no_weight.
 template <typename T>
 class Pose_kernel {
 public:
@@ -159,6 +174,10 @@ private:
   template <int Rows, bool Accumulate>
   T pass_for_loss(const Problem& p, const T* R, const T* t);
   T evaluate(const Problem& p, const T* R, const T* t, bool accumulate);
+  bool has_weighted_row(const Problem& p) const;
+  int rows_within_scale(const Problem& p) const;
+  T graduated_scale(const Problem& p);
+  T cost_of_squared(const Problem& p) const;
   // dx from the normal equations; false when they are too ill-conditioned.
   bool solve_normal(T dx[6]) const;
   template <int Rows>
@@ -168,6 +187,7 @@ private:
   T gradient_[6] = {};
   std::vector<T> squared_;       // e_i^2 at the pose last evaluated
   std::vector<T> best_squared_;  // e_i^2 at the best pose
+  std::vector<T> scratch_;       // squared errors of the graduated scale's median
   std::vector<T> stacked_;       // weighted Jacobian rows of the minimum-norm solve
   std::vector<T> stacked_rhs_;
   Min_norm_least_squares<T> least_squares_;

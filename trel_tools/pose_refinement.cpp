@@ -323,6 +323,8 @@ Pose_refine_result refine_by_framework(const matrix<double>& K, const std::vecto
   std::vector<double> robust(l.npts, 1.0);  // per-point robust weights at the result
 
   const std::vector<double> point_weight = point_weights(options, l);
+  const bool nothing_to_fit =
+      std::all_of(point_weight.begin(), point_weight.end(), [](double w) { return w == 0.0; });
 
   if (options.loss == Loss::squared) {
     result.x = solver.optimise(start, target);
@@ -345,9 +347,28 @@ Pose_refine_result refine_by_framework(const matrix<double>& K, const std::vecto
     int iterations = 0, returned_iteration = 0;
     Stop_reason reason = Stop_reason::max_iters;
     for (int i = 0; i < options.max_iters; ++i) {
+      // The truncated loss's graduated start (trel_tools/pose_kernel.h): Cauchy
+      // weights at the graduated scale while too few rows lie within the scale.
+      Loss step_loss = options.loss;
+      double step_scale = scale;
+      if (options.loss == Loss::truncated) {
+        std::vector<double> weighted;
+        int rows_within = 0;
+        for (std::size_t p = 0; p < l.npts; ++p) {
+          if (point_weight[p] == 0.0) continue;
+          weighted.push_back(squared[p]);
+          if (squared[p] <= scale * scale) rows_within += static_cast<int>(l.rows);
+        }
+        if (rows_within < k_pose_kernel_graduated_rows && !weighted.empty()) {
+          const auto middle = weighted.begin() + static_cast<std::ptrdiff_t>(weighted.size() / 2);
+          std::nth_element(weighted.begin(), middle, weighted.end());
+          step_loss = Loss::cauchy;
+          step_scale = std::max(scale, std::sqrt(*middle));
+        }
+      }
       for (std::size_t j = 0; j < l.reps; ++j)
         for (std::size_t p = 0; p < l.npts; ++p) {
-          const double w = std::sqrt(robust_loss_weight(options.loss, squared[p], scale));
+          const double w = std::sqrt(robust_loss_weight(step_loss, squared[p], step_scale));
           for (std::size_t r = 0; r < l.rows; ++r) {
             const std::size_t k = j * l.block + p * l.rows + r;
             equation_weights[k] = user_weight(options.weights, k) * w;
@@ -390,6 +411,7 @@ Pose_refine_result refine_by_framework(const matrix<double>& K, const std::vecto
     for (std::size_t p = 0; p < l.npts; ++p) robust[p] = robust_loss_weight(options.loss, squared[p], scale);
   }
 
+  summary.nothing_to_fit = nothing_to_fit;
   double r9[9];
   to_array(rotation_of(result.x, code), r9);
   finish_summary(K, points, observations, r9, &result.x[static_cast<std::size_t>(l.nrot)], l, options, squared,
@@ -496,14 +518,19 @@ Pose_refine_result refine_by_kernel(const matrix<double>& K, const std::vector<s
                     settings);
 
   Pose_refine_result result;
-  result.x = rotation_values_near(outcome.R, code, start);
-  result.x.insert(result.x.end(), outcome.centre, outcome.centre + 3);
+  if (outcome.returned_iteration == 0) {
+    result.x = start;  // the start itself, not its round trip through R
+  } else {
+    result.x = rotation_values_near(outcome.R, code, start);
+    result.x.insert(result.x.end(), outcome.centre, outcome.centre + 3);
+  }
   Solve_summary& summary = result.summary;
   summary.iterations = outcome.iterations;
   summary.initial_error = outcome.initial_cost;
   summary.final_error = outcome.final_cost;
   summary.stop_reason = outcome.stop_reason;
   summary.returned_iteration = outcome.returned_iteration;
+  summary.nothing_to_fit = outcome.no_weight;
   summary.initial_rms = std::sqrt(outcome.initial_squared_sum / static_cast<double>(l.npts));
   const std::vector<double>& squared = kernel.squared_errors();
   std::vector<double> robust(l.npts, 1.0);

@@ -93,6 +93,15 @@ constexpr double k_covariance_max_condition = 1e10;
 // stop the run as they stop Solver::optimise. initial_error and final_error
 // are that cost.
 //
+// The truncated loss starts graduated on both paths: while fewer than
+// k_pose_kernel_graduated_rows rows of non-zero user weight have a point error
+// within loss_scale, the step's weights are the Cauchy loss's at the scale
+// max(loss_scale, median error of the points of non-zero weight), so that a
+// start whose every error exceeds the scale still moves; then truncated IRLS.
+// The cost compared and returned stays the truncated one. When every user
+// weight is 0 the summary says nothing_to_fit (the kernel path then takes no
+// step and returns the start).
+//
 // Inliers: a point with a non-zero user weight whose error at the result is
 // below loss_scale; with the squared loss every point of non-zero weight.
 //

@@ -117,6 +117,45 @@ INSTANTIATE_TEST_SUITE_P(
         Stopping_case{"NegativeIterations", -3, 0.0f, 0.0f, {}, {}, {0.0}}),
     [](const ::testing::TestParamInfo<Stopping_case>& info) { return std::string(info.param.name); });
 
+// A solver whose first step also reports the error at x0, as a real step does.
+class Scripted_solver_with_start : public Scripted_solver {
+public:
+  Scripted_solver_with_start(double start_error, std::vector<std::pair<std::vector<double>, double>> script)
+      : Scripted_solver(std::move(script)), start_error_(start_error) {}
+  void inner_optimise(const std::vector<double>& x, const std::vector<double>& target, std::vector<double>& x_out,
+                      double& error, int iteration) override {
+    if (iteration == 0) set_initial_error(start_error_);
+    Scripted_solver::inner_optimise(x, target, x_out, error, iteration);
+  }
+
+private:
+  double start_error_;
+};
+
+// The start competes with the steps' points: steps that never get below its
+// error (round-off at a minimum) return it; a tie goes to the later point.
+TEST(Solver, NeverReturnsAPointWorseThanTheStart) {
+  struct Case {
+    double start_error;
+    std::vector<std::pair<std::vector<double>, double>> script;
+    std::vector<double> expected_point;
+    int returned_iteration;
+  };
+  const Case cases[] = {
+      {1.0, {{{1.0}, 1.0 + 1e-12}, {{2.0}, 1.0 + 2e-12}, {{3.0}, 1.0 + 1e-12}}, {0.0}, 0},
+      {1.0, {{{1.0}, 1.0 + 1e-12}, {{2.0}, 1.0}, {{3.0}, 1.0 + 1e-12}}, {2.0}, 2},
+      {1.0, {{{1.0}, 0.5}, {{2.0}, 0.7}, {{3.0}, 0.6}}, {1.0}, 1},
+  };
+  for (const Case& c : cases) {
+    Scripted_solver_with_start s(c.start_error, c.script);
+    s.set_num_dimensions(1);
+    s.set_max_iters(3);
+    EXPECT_EQ(s.optimise({0.0}, {}), c.expected_point);
+    EXPECT_EQ(s.get_summary().returned_iteration, c.returned_iteration);
+    EXPECT_LE(s.get_summary().final_error, c.start_error);
+  }
+}
+
 TEST(Solver, FunctionAndStepListCountsMustAgree) {
   Scripted_solver s({{{1.0}, 1.0}});
   s.set_num_dimensions(1);
