@@ -16,7 +16,8 @@ file(COPY ${SOURCE_DIR}/packaging/octave/Makefile DESTINATION ${pkg}/src)
 file(WRITE ${pkg}/src/mex_exports.map "{ global: mexFunction; local: *; };\n")
 file(COPY ${CORE_SOURCES} DESTINATION ${pkg}/src/trel_tools)
 # camera_pose_estimate.mex only: estimate_pose, which needs OpenGV.
-file(COPY ${SOURCE_DIR}/trel_tools/pose_estimation.cpp DESTINATION ${pkg}/src/estimate)
+file(COPY ${SOURCE_DIR}/trel_tools/pose_estimation.cpp ${SOURCE_DIR}/trel_tools/opengv_wrapper.cpp
+  DESTINATION ${pkg}/src/estimate)
 file(GLOB headers ${SOURCE_DIR}/trel_tools/*.h)
 file(COPY ${headers} ${EXPORT_HEADER} DESTINATION ${pkg}/src/trel_tools)
 file(COPY ${SOURCE_DIR}/trel_opt ${SOURCE_DIR}/camera_pose_refine DESTINATION ${pkg}/src

@@ -130,7 +130,7 @@ set(TREL_OCTAVE_PACKAGE ${PROJECT_BINARY_DIR}/camera_pose_refine-${PROJECT_VERSI
 set(TREL_OCTAVE_PACKAGE_SOURCES ${TREL_CORE_SOURCES} ${TREL_OPT_SOURCES} ${TREL_POSE_COST_SOURCES}
   ${TREL_PLUGIN_ENTRY_SOURCES} camera_pose_refine/mex_octave.cpp camera_pose_refine/mex_camera_pose_refine.cpp
   camera_pose_refine/camera_pose_estimate.cpp camera_pose_refine/mex_camera_pose_estimate.cpp
-  trel_tools/pose_estimation.cpp)
+  trel_tools/pose_estimation.cpp trel_tools/opengv_wrapper.cpp)
 list(TRANSFORM TREL_OCTAVE_PACKAGE_SOURCES PREPEND ${PROJECT_SOURCE_DIR}/)
 # Those of them under trel_tools/ are copied one by one; trel_opt/ and
 # camera_pose_refine/ are copied whole.
