@@ -12,7 +12,8 @@ usage: ./run.sh COMMAND [ARGS]
 
 commands:
   test            Release and ASan+UBSan builds, then every CTest test in both
-                  (the Octave and packaging tests run in the Release build only)
+                  (the Octave and packaging tests run in the Release build only),
+                  then the concurrency test in a ThreadSanitizer build (build/tsan)
   demo [ARGS]     Release build, then every examples/demo_*.sh (ARGS go to each demo)
   bench           Release build with the benchmarks, then every bench/bench_* program
   fuzz [SECONDS]  clang libFuzzer build, then every fuzz target for SECONDS each
@@ -88,6 +89,12 @@ case "$cmd" in
     run_ctest build/release "Release" || status=1
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
       run_ctest build/asan "AddressSanitizer + UndefinedBehaviorSanitizer" || status=1
+    # ThreadSanitizer: the library and its one concurrency test only.
+    echo "== Configuring build/tsan (-DTREL_TSAN=ON)"
+    cmake -S "$ROOT" -B build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTREL_TSAN=ON
+    cmake --build build/tsan -j"$JOBS" --target test_tools_concurrency
+    echo "== ctest: ThreadSanitizer"
+    (cd build/tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -R '^tools/concurrency$') || status=1
     exit $status
     ;;
   demo)

@@ -1,6 +1,7 @@
 #include "camera_pose_refine/camera_pose_refine.h"
 
 #include <algorithm>
+#include <array>
 #include <cfloat>
 #include <climits>
 #include <cmath>
@@ -75,15 +76,22 @@ const char* const pose_refine_summary_fields[13] = {
     "iterations", "initial_error", "final_error", "stop_reason", "returned_iteration", "initial_rms",  "final_rms",
     "loss",       "loss_scale",    "inliers",     "covariance",  "covariance_rank",    "condition_number"};
 
-Pose_refine_options read_refine_options(const Mex_host& host, const Mex_array* a) {
-  const std::vector<Mex_option_field> fields = {
+std::vector<Mex_option_field> refine_option_fields() {
+  return {
       {"loss", Mex_option_kind::text, {"squared", "huber", "cauchy", "soft_l1", "truncated"}},
       {"loss_scale", Mex_option_kind::positive_number, {}},
       {"sigma", Mex_option_kind::non_negative_number, {}},
       {"covariance", Mex_option_kind::flag, {}},
   };
-  const Mex_options read = read_mex_options(host, a, 7, fields);
+}
+
+Pose_refine_options read_refine_options(const Mex_host& host, const Mex_array* a) {
+  const Mex_options read = read_mex_options(host, a, 7, refine_option_fields());
   TREL_CHECK_AS(kEntrySignature, read.refusal.empty(), read.refusal);
+  return refine_options_from(read);
+}
+
+Pose_refine_options refine_options_from(const Mex_options& read) {
   Pose_refine_options options;
   // The choices above are exactly the loss names, so the conversion cannot fail.
   loss_from_name(read.text("loss", loss_name(options.loss)), options.loss);
@@ -106,6 +114,8 @@ void check_counts(int nlhs, int nrhs) {
   TREL_CHECK_AS(kEntrySignature, nlhs >= 0 && nlhs <= 2, "1 output required. Got " << nlhs);
 }
 
+}  // namespace
+
 // Input 5: the rotation code, truncated toward zero.
 const Rotation_code& read_rotation_code(const Mex_host& host, const Mex_array* in5) {
   TREL_CHECK_AS(kEntrySignature, host.is_double(in5) && host.get_m(in5) == 1 && host.get_n(in5) >= 1,
@@ -125,6 +135,8 @@ const Rotation_code& read_rotation_code(const Mex_host& host, const Mex_array* i
                 "Rotation type must be from: " << kRotationCodeList << ", got an invalid value of " << value);
   return *entry;
 }
+
+namespace {
 
 // Input 1: the search vector, then k11, k13, k23.
 void read_camera(const Mex_host& host, const Mex_array* in1, Pose_refine_arguments& args) {
@@ -182,6 +194,8 @@ void read_observations(const Mex_host& host, const Mex_array* in3, Pose_refine_a
         args.target[j * block + i * rows + r] = mex_matrix_access(host, in3, r, i);
 }
 
+}  // namespace
+
 // Input 4: max_iters, min_x_step, min_y_step, use_finite_difference.
 void read_criteria(const Mex_host& host, const Mex_array* in4, Pose_refine_arguments& args) {
   TREL_CHECK_AS(kEntrySignature, host.is_double(in4), "Input 4 should be an double vector");
@@ -211,8 +225,6 @@ void read_weights(const Mex_host& host, const Mex_array* in6, Pose_refine_argume
   args.weights.resize(num_eqs);
   for (std::size_t k = 0; k < num_eqs; ++k) args.weights[k] = vector_element(host, in6, k);
 }
-
-}  // namespace
 
 Pose_refine_arguments read_pose_refine_arguments(const Mex_host& host, int nlhs, int nrhs,
                                                  const Mex_array* const prhs[]) {
@@ -270,21 +282,30 @@ Mex_array* square_matrix(Mex_host& host, const std::vector<double>& row_major, s
   return a;
 }
 
+}  // namespace
+
+std::array<Mex_array*, 13> pose_refine_summary_values(Mex_host& host, const Solve_summary& summary) {
+  return {scalar(host, summary.iterations),
+          scalar(host, summary.initial_error),
+          scalar(host, summary.final_error),
+          host.create_string(stop_reason_name(summary.stop_reason)),
+          scalar(host, summary.returned_iteration),
+          scalar(host, summary.initial_rms),
+          scalar(host, summary.final_rms),
+          host.create_string(summary.loss.c_str()),
+          scalar(host, summary.loss_scale),
+          logical_row(host, summary.inliers),
+          square_matrix(host, summary.covariance, 6),
+          scalar(host, summary.covariance_rank),
+          scalar(host, summary.condition_number)};
+}
+
+namespace {
+
 Mex_array* summary_struct(Mex_host& host, const Solve_summary& summary) {
   Mex_array* s = host.create_struct(pose_refine_summary_fields, 13);
-  host.set_field(s, pose_refine_summary_fields[0], scalar(host, summary.iterations));
-  host.set_field(s, pose_refine_summary_fields[1], scalar(host, summary.initial_error));
-  host.set_field(s, pose_refine_summary_fields[2], scalar(host, summary.final_error));
-  host.set_field(s, pose_refine_summary_fields[3], host.create_string(stop_reason_name(summary.stop_reason)));
-  host.set_field(s, pose_refine_summary_fields[4], scalar(host, summary.returned_iteration));
-  host.set_field(s, pose_refine_summary_fields[5], scalar(host, summary.initial_rms));
-  host.set_field(s, pose_refine_summary_fields[6], scalar(host, summary.final_rms));
-  host.set_field(s, pose_refine_summary_fields[7], host.create_string(summary.loss.c_str()));
-  host.set_field(s, pose_refine_summary_fields[8], scalar(host, summary.loss_scale));
-  host.set_field(s, pose_refine_summary_fields[9], logical_row(host, summary.inliers));
-  host.set_field(s, pose_refine_summary_fields[10], square_matrix(host, summary.covariance, 6));
-  host.set_field(s, pose_refine_summary_fields[11], scalar(host, summary.covariance_rank));
-  host.set_field(s, pose_refine_summary_fields[12], scalar(host, summary.condition_number));
+  const std::array<Mex_array*, 13> values = pose_refine_summary_values(host, summary);
+  for (int k = 0; k < 13; ++k) host.set_field(s, pose_refine_summary_fields[k], values[static_cast<std::size_t>(k)]);
   return s;
 }
 

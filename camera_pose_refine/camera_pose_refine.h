@@ -1,9 +1,12 @@
 #ifndef CAMERA_POSE_REFINE_CAMERA_POSE_REFINE_H
 #define CAMERA_POSE_REFINE_CAMERA_POSE_REFINE_H
 
+#include <array>
 #include <vector>
 
 #include "camera_pose_refine/mex_host_interface.h"
+#include "camera_pose_refine/plugin_options.h"
+#include "camera_pose_refine/camera_position_rotation_codes.h"
 #include "trel_tools/pose_refinement.h"
 #include "trel_opt/solver.h"
 
@@ -84,6 +87,24 @@ void camera_pose_refine_entry(Mex_host& host, int nlhs, Mex_array* plhs[], int n
 // field, for anything else: not a 1 by 1 struct, an unknown field, a value of the
 // wrong class, size or range.
 Pose_refine_options read_refine_options(const Mex_host& host, const Mex_array* a);
+
+// The readers of single inputs that read_pose_refine_arguments runs, for entries
+// taking the same inputs in another arrangement. Each throws exception_l at depth 0
+// in the entry's frame, as read_pose_refine_arguments does.
+// Input 5: the rotation code (a double scalar, truncated toward zero).
+const Rotation_code& read_rotation_code(const Mex_host& host, const Mex_array* in5);
+// Input 4: max_iters, min_x_step, min_y_step, use_finite_difference into args.
+void read_criteria(const Mex_host& host, const Mex_array* in4, Pose_refine_arguments& args);
+// Input 6: args.num_eqs weights into args.weights.
+void read_weights(const Mex_host& host, const Mex_array* in6, Pose_refine_arguments& args);
+// The fields of the options struct read_refine_options accepts, and the options
+// made of a struct read with them (or with more fields: those are not looked at).
+std::vector<Mex_option_field> refine_option_fields();
+Pose_refine_options refine_options_from(const Mex_options& read);
+
+// The values of the summary struct's fields for one solve, new host arrays in the
+// order of pose_refine_summary_fields; the caller hands each to a struct.
+std::array<Mex_array*, 13> pose_refine_summary_values(Mex_host& host, const Solve_summary& summary);
 
 // Fields of the summary struct, in order: iterations (steps run), initial_error and
 // final_error (weighted sums of squares at the start and at the returned vector; the

@@ -37,6 +37,13 @@ public:
   std::vector<bool> get_logicals(const Mex_array* a) const override;
   Mex_array* create_logical_matrix(std::size_t m, std::size_t n) override;
   void set_logical(Mex_array* a, std::size_t k, bool value) override;
+  bool is_cell(const Mex_array* a) const override;
+  const Mex_array* get_cell(const Mex_array* a, std::size_t k) const override;
+  std::vector<std::size_t> get_dimensions(const Mex_array* a) const override;
+  Mex_array* create_struct_array(std::size_t m, std::size_t n, const char* const* field_names, int count) override;
+  void set_field_at(Mex_array* s, std::size_t k, const char* name, Mex_array* value) override;
+  void print(const char* text) override;
+  bool interrupt_pending() const override;
   void err_msg_id_and_txt(const char* id, const char* text) override;
 };
 

@@ -60,6 +60,23 @@ public:
   virtual Mex_array* create_logical_matrix(std::size_t m, std::size_t n) = 0;
   // Element k (column-major) of a logical array the entry created itself.
   virtual void set_logical(Mex_array* a, std::size_t k, bool value) = 0;
+  // mxIsCell; mxGetCell(a, k): element k (column-major) of a cell array (is_cell),
+  // k below get_number_of_elements(a); null when the element was never set.
+  virtual bool is_cell(const Mex_array* a) const = 0;
+  virtual const Mex_array* get_cell(const Mex_array* a, std::size_t k) const = 0;
+  // mxGetNumberOfDimensions, mxGetDimensions: every dimension, at least two.
+  virtual std::vector<std::size_t> get_dimensions(const Mex_array* a) const = 0;
+  // mxCreateStructMatrix(m, n, count, names): a new m by n struct array, fields empty.
+  virtual Mex_array* create_struct_array(std::size_t m, std::size_t n, const char* const* field_names,
+                                         int count) = 0;
+  // mxSetField(s, k, name, value): field of element k (column-major); s owns value afterwards.
+  virtual void set_field_at(Mex_array* s, std::size_t k, const char* name, Mex_array* value) = 0;
+  // mexPrintf("%s", text): to the host's console. Called on the host's thread only.
+  virtual void print(const char* text) = 0;
+  // True when the user asked the host to stop (Ctrl-C) and the host has not yet
+  // acted on it; false when the host offers no way to tell. The entry returns
+  // (or raises its error) soon after, and the host then handles the interrupt.
+  virtual bool interrupt_pending() const = 0;
   // mexErrMsgIdAndTxt(id, "%s", text): raises the host error. `text` is plain text,
   // never a format. The real host does not return; a replacement may.
   virtual void err_msg_id_and_txt(const char* id, const char* text) = 0;

@@ -4,6 +4,7 @@
 
 #include "mex.h"
 
+#include <csignal>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,16 @@ const mxArray* to_mx(const trel::Mex_array* a) {
 trel::Mex_array* to_trel(mxArray* a) { return static_cast<trel::Mex_array*>(static_cast<void*>(a)); }
 
 }  // namespace
+
+// Octave's own interrupt flags (liboctave, quit.h): a Ctrl-C sets
+// octave_signal_caught, and octave_interrupt_state is positive while an
+// interrupt is pending. The MEX API has no call that asks for them; declared
+// weak, they are null in a host that does not define them (MATLAB), and no
+// interrupt is then seen.
+extern "C" {
+extern volatile sig_atomic_t octave_signal_caught __attribute__((weak));
+extern sig_atomic_t octave_interrupt_state __attribute__((weak));
+}
 
 namespace trel {
 
@@ -82,6 +93,26 @@ Mex_array* Mex_api_host::create_logical_matrix(std::size_t m, std::size_t n) {
 }
 void Mex_api_host::set_logical(Mex_array* a, std::size_t k, bool value) {
   mxGetLogicals(static_cast<mxArray*>(static_cast<void*>(a)))[k] = value;
+}
+bool Mex_api_host::is_cell(const Mex_array* a) const { return mxIsCell(to_mx(a)); }
+const Mex_array* Mex_api_host::get_cell(const Mex_array* a, std::size_t k) const {
+  return to_trel(mxGetCell(to_mx(a), k));
+}
+std::vector<std::size_t> Mex_api_host::get_dimensions(const Mex_array* a) const {
+  const mwSize* dims = mxGetDimensions(to_mx(a));
+  return std::vector<std::size_t>(dims, dims + mxGetNumberOfDimensions(to_mx(a)));
+}
+Mex_array* Mex_api_host::create_struct_array(std::size_t m, std::size_t n, const char* const* field_names,
+                                             int count) {
+  return to_trel(mxCreateStructMatrix(m, n, count, const_cast<const char**>(field_names)));
+}
+void Mex_api_host::set_field_at(Mex_array* s, std::size_t k, const char* name, Mex_array* value) {
+  mxSetField(static_cast<mxArray*>(static_cast<void*>(s)), k, name, static_cast<mxArray*>(static_cast<void*>(value)));
+}
+void Mex_api_host::print(const char* text) { mexPrintf("%s", text); }
+bool Mex_api_host::interrupt_pending() const {
+  return (&octave_signal_caught != nullptr && octave_signal_caught != 0) ||
+         (&octave_interrupt_state != nullptr && octave_interrupt_state > 0);
 }
 void Mex_api_host::err_msg_id_and_txt(const char* id, const char* text) { mexErrMsgIdAndTxt(id, "%s", text); }
 

@@ -10,7 +10,8 @@ file(COPY ${DESCRIPTION} ${SOURCE_DIR}/packaging/octave/INDEX ${SOURCE_DIR}/pack
   DESTINATION ${pkg})
 file(COPY ${SOURCE_DIR}/LICENSE DESTINATION ${pkg})
 file(RENAME ${pkg}/LICENSE ${pkg}/COPYING)
-file(COPY ${SOURCE_DIR}/camera_pose_refine/camera_pose_refine.m ${SOURCE_DIR}/camera_pose_refine/camera_pose_estimate.m
+file(COPY ${SOURCE_DIR}/camera_pose_refine/camera_pose_refine.m ${SOURCE_DIR}/camera_pose_refine/camera_pose_refine_batch.m
+  ${SOURCE_DIR}/camera_pose_refine/camera_pose_estimate.m
   DESTINATION ${pkg}/inst)
 file(COPY ${SOURCE_DIR}/packaging/octave/Makefile DESTINATION ${pkg}/src)
 file(WRITE ${pkg}/src/mex_exports.map "{ global: mexFunction; local: *; };\n")

@@ -60,8 +60,9 @@ if(TARGET camera_pose_refine)
   endif()
   set(TREL_INSTALL_OCTDIR ${TREL_OCTAVE_DEFAULT_DIR} CACHE STRING
     "Install folder of camera_pose_refine.mex and its help file, relative to the prefix")
-  install(TARGETS camera_pose_refine LIBRARY DESTINATION ${TREL_INSTALL_OCTDIR})
+  install(TARGETS camera_pose_refine camera_pose_refine_batch LIBRARY DESTINATION ${TREL_INSTALL_OCTDIR})
   install(FILES ${PROJECT_SOURCE_DIR}/camera_pose_refine/camera_pose_refine.m
+    ${PROJECT_SOURCE_DIR}/camera_pose_refine/camera_pose_refine_batch.m
     DESTINATION ${TREL_INSTALL_OCTDIR})
 endif()
 # camera_pose_estimate.mex beside it; it finds the installed libtrel_tools.so
@@ -129,6 +130,7 @@ set(TREL_OCTAVE_PACKAGE ${PROJECT_BINARY_DIR}/camera_pose_refine-${PROJECT_VERSI
 # functions, the entry and its Octave adapter, with every header beside them.
 set(TREL_OCTAVE_PACKAGE_SOURCES ${TREL_CORE_SOURCES} ${TREL_OPT_SOURCES} ${TREL_POSE_COST_SOURCES}
   ${TREL_PLUGIN_ENTRY_SOURCES} camera_pose_refine/mex_octave.cpp camera_pose_refine/mex_camera_pose_refine.cpp
+  camera_pose_refine/mex_camera_pose_refine_batch.cpp
   camera_pose_refine/camera_pose_estimate.cpp camera_pose_refine/mex_camera_pose_estimate.cpp
   trel_tools/pose_estimation.cpp trel_tools/opengv_wrapper.cpp)
 list(TRANSFORM TREL_OCTAVE_PACKAGE_SOURCES PREPEND ${PROJECT_SOURCE_DIR}/)

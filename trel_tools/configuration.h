@@ -99,7 +99,11 @@ namespace trel {
 //                              at most kMaxClosingKernelSize columns and rows, a
 //                              larger kernel is refused with a warning
 //
-// Not copyable. Meant for one thread at a time.
+// Not copyable. Threads: get_param (and the other const members) may be called
+// from several threads at once on a configuration that no thread modifies; the
+// store keeps no cache and reading changes nothing (an unknown name's warning
+// line may interleave with other output). Construction, reading a file and
+// setting values need the object to themselves.
 class TREL_TOOLS_EXPORT configuration {
 public:
   // The largest closing_kernel accepted, in columns and in rows (1025 x 1025).

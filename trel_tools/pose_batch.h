@@ -21,8 +21,9 @@ struct Pose_frame {
   matrix<double> K;                         // 0 x 0: the batch's K
 };
 
-// Frames done of the total; called from one thread at a time, at most every
-// progress_interval seconds and once at the end. Returning false cancels the
+// Frames done of the total; called on the thread that called refine_poses:
+// once with 0 before any frame starts, then at most every progress_interval
+// seconds, and once at the end. Returning false cancels the
 // batch: frames not yet started are not refined (ok false, error "cancelled")
 // and refine_poses returns once the running ones are done.
 using Pose_batch_progress = std::function<bool(std::size_t done, std::size_t total)>;
@@ -45,6 +46,16 @@ struct Pose_frame_result {
 // Refines every frame with refine_pose on a pool of worker threads. The
 // results are those of one refine_pose call per frame, bit for bit, whatever
 // the thread count. K applies to every frame whose own K is empty.
+//
+// The pool lives for the call: threads (0: std::thread::hardware_concurrency)
+// workers, at most one per frame, take the frames in order from a shared
+// counter, each with its own refine_pose workspace, and write each result to
+// its own slot. Without a progress callback the calling thread is one of the
+// workers; with one, it waits and reports. Every worker is joined before
+// refine_poses returns or throws. Several threads may call refine_poses at
+// once. Throws exception_l for threads < 0 or a progress_interval that is not
+// finite and >= 0; an exception from the progress callback is rethrown after
+// the workers are joined.
 std::vector<Pose_frame_result> refine_poses(const matrix<double>& K, const std::vector<Pose_frame>& frames,
                                             const Pose_batch_options& options = Pose_batch_options());
 

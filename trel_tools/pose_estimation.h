@@ -85,6 +85,10 @@ constexpr double k_pose_estimate_min_inlier_share = 0.1;
 // sizes that do not match; non-finite values; K not invertible; bad options;
 // world points all coincident or all on one line; observations all along one
 // ray; a bearing vector with z <= 0; no model with enough inliers.
+//
+// Threads: estimate_pose may be called from several threads at once: the
+// random search draws from its own generator seeded by options.seed (never
+// the C library's rand), and the OpenGV solvers it calls keep no state.
 TREL_TOOLS_EXPORT Pose_estimate_result estimate_pose(const matrix<double>& K,
                                                      const std::vector<std::vector<double>>& points,
                                                      const std::vector<std::vector<double>>& observations,

@@ -55,6 +55,11 @@ constexpr double k_covariance_rank_tolerance = 1e-12;
 // Above this condition number of the normal matrix no covariance is given.
 constexpr double k_covariance_max_condition = 1e10;
 
+// Threads: refine_pose, pose_point_jacobian and pose_finite_difference_steps
+// keep no state between calls and touch nothing global, so any number of
+// threads may call them at once, also on the same (unmodified) inputs. A
+// Pose_kernel workspace belongs to one thread at a time.
+//
 // Refines a camera pose. K: 3 x 3 intrinsics (the identity for the
 // bearing-vector codes); points: N world points (X, Y, Z); observations: the
 // target in the cost function's layout (N pixel pairs, or N camera-frame

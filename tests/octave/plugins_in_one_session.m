@@ -1,17 +1,25 @@
 function plugins_in_one_session (first)
-  % Calls camera_pose_refine and camera_pose_estimate alternately in one Octave
-  % session, starting with FIRST ('refine' or 'estimate'): A, B, A. Each call's
+  % Calls camera_pose_refine, camera_pose_refine_batch and camera_pose_estimate
+  % in one Octave session, starting with FIRST ('refine', 'batch' or 'estimate'):
+  % A, B, C, A, in the cyclic order from FIRST. Each call's
   % result is checked, and each module's errors still come from its own code.
   % The two modules carry different builds of the same core; a clash between
   % them shows as a wrong result, a wrong error or a crash.
   s = pose_estimate_scene (60, 0.3, 5);
   clean = ! s.is_outlier;
   start = [s.x_true + [0.03, -0.02, 0.04, 0.1, -0.1, 0.2], s.K(1, 1), s.K(1, 3), s.K(2, 3)];
-  calls = {@() check_refine (s, start, clean), @() check_estimate (s)};
-  if strcmp (first, "estimate")
-    calls = calls([2, 1]);
-  end
-  calls{1} (); calls{2} (); calls{1} ();
+  calls = {@() check_refine (s, start, clean), @() check_batch (s, start, clean), @() check_estimate (s)};
+  k = find (strcmp (first, {"refine", "batch", "estimate"}));
+  calls = calls([k:3, 1:k-1]);
+  calls{1} (); calls{2} (); calls{3} (); calls{1} ();
+end
+
+function check_batch (s, start, clean)
+  x = camera_pose_refine_batch ([start; start], {s.points(:, clean), s.points(:, clean)},
+                                {s.pixels(:, clean), s.pixels(:, clean)});
+  check_pose ("camera_pose_refine_batch", x(2, :), s.x_true);
+  assert (x(1, :), camera_pose_refine (start, s.points(:, clean), s.pixels(:, clean)), 1e-12);
+  check_error (@() camera_pose_refine_batch (start, {s.points}, {s.pixels(:, 1:5)}), "camera_pose_refine_batch.cpp");
 end
 
 function check_refine (s, start, clean)

@@ -23,6 +23,10 @@ struct Fake_array {
   std::string text;          // class "char"
   std::vector<bool> logicals;  // class "logical", m * n values, column-major
   std::vector<std::pair<std::string, const Mex_array*>> fields;  // class "struct", in order
+  // class "struct" made by create_struct_array: the fields of each element
+  std::vector<std::vector<std::pair<std::string, const Mex_array*>>> elements;
+  std::vector<const Mex_array*> cells;  // class "cell", m * n elements, column-major
+  std::vector<std::size_t> dims;        // all dimensions when more than two; empty: m by n
 };
 
 class Fake_mex_host : public Mex_host {
@@ -161,12 +165,61 @@ public:
   void set_logical(Mex_array* a, std::size_t k, bool value) override {
     const_cast<Fake_array&>(array(a)).logicals.at(k) = value;
   }
+  // A cell array of these elements (a null element: never set), column-major.
+  const Mex_array* cell(std::size_t m, std::size_t n, const std::vector<const Mex_array*>& elements) {
+    auto a = std::make_unique<Fake_array>();
+    a->class_name = "cell";
+    a->m = m;
+    a->n = n;
+    a->cells = elements;
+    return keep(std::move(a));
+  }
+  // A double array of any dimensions (at least two), column-major.
+  const Mex_array* array_nd(const std::vector<std::size_t>& dims, const std::vector<double>& column_major) {
+    auto a = std::make_unique<Fake_array>();
+    a->m = dims.at(0);
+    a->n = 1;
+    for (std::size_t d = 1; d < dims.size(); ++d) a->n *= dims[d];
+    a->dims = dims;
+    a->data = column_major;
+    return keep(std::move(a));
+  }
+  bool is_cell(const Mex_array* a) const override { return array(a).class_name == "cell"; }
+  const Mex_array* get_cell(const Mex_array* a, std::size_t k) const override { return array(a).cells.at(k); }
+  std::vector<std::size_t> get_dimensions(const Mex_array* a) const override {
+    if (!array(a).dims.empty()) return array(a).dims;
+    return {array(a).m, array(a).n};
+  }
+  Mex_array* create_struct_array(std::size_t m, std::size_t n, const char* const* field_names, int count) override {
+    auto a = std::make_unique<Fake_array>();
+    a->class_name = "struct";
+    a->m = m;
+    a->n = n;
+    for (int i = 0; i < count; ++i) a->fields.emplace_back(field_names[i], nullptr);
+    a->elements.assign(m * n, a->fields);
+    ++created;
+    return const_cast<Mex_array*>(keep(std::move(a)));
+  }
+  void set_field_at(Mex_array* s, std::size_t k, const char* name, Mex_array* value) override {
+    for (auto& field : const_cast<Fake_array&>(array(s)).elements.at(k))
+      if (field.first == name) field.second = value;
+  }
+  // The value of field `name` of element k of a struct array, null when there is none.
+  static const Fake_array* field_at(const Mex_array* s, std::size_t k, const std::string& name) {
+    for (const auto& f : array(s).elements.at(k))
+      if (f.first == name && f.second != nullptr) return &array(f.second);
+    return nullptr;
+  }
+  void print(const char* text) override { printed += text; }
+  bool interrupt_pending() const override { return interrupt; }
   void err_msg_id_and_txt(const char* id, const char* text) override {
     errors.push_back({id, text});
   }
 
   std::vector<Error> errors;
   int created = 0;
+  std::string printed;     // everything print() was given
+  bool interrupt = false;  // what interrupt_pending() answers
 
 private:
   const Mex_array* keep(std::unique_ptr<Fake_array> a) {

@@ -1,0 +1,318 @@
+#include "camera_pose_refine/camera_pose_refine_batch.h"
+
+#include <array>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "camera_pose_refine/camera_pose_refine.h"
+#include "camera_pose_refine/plugin_options.h"
+#include "trel_tools/exception_l.h"
+#include "trel_tools/pose_batch.h"
+
+namespace trel {
+
+const char* const pose_refine_batch_info_fields[15] = {
+    "ok",         "error",          "iterations",  "initial_error", "final_error",
+    "stop_reason", "returned_iteration", "initial_rms", "final_rms",  "loss",
+    "loss_scale", "inliers",        "covariance",  "covariance_rank", "condition_number"};
+
+namespace {
+
+const char* const kEntrySignature = "void mexFunction(int, mxArray**, int, const mxArray**)";
+
+// How often the calling thread looks for an interrupt, and how often the
+// progress line is redrawn, in seconds.
+constexpr double k_interrupt_interval = 0.1;
+constexpr double k_progress_interval = 0.5;
+
+// One frame's m by n block of an input, column-major.
+struct Block {
+  const double* data = nullptr;
+  std::size_t m = 0;
+  std::size_t n = 0;
+};
+
+// Input `input`: a cell of F double matrices, or a double array m by n by F (a
+// matrix when F is 1). Only the container and each element's class are checked here.
+std::vector<Block> read_blocks(const Mex_host& host, const Mex_array* a, int input, std::size_t frames) {
+  std::vector<Block> blocks(frames);
+  if (host.is_cell(a)) {
+    TREL_CHECK_AS(kEntrySignature, host.get_number_of_elements(a) == frames,
+                  "Input " << input << " should be a cell array of " << frames << " matrices, one per camera, instead it had "
+                           << host.get_number_of_elements(a));
+    for (std::size_t f = 0; f < frames; ++f) {
+      const Mex_array* e = host.get_cell(a, f);
+      TREL_CHECK_AS(kEntrySignature, e != nullptr && host.is_double(e),
+                    "Input " << input << " should hold double matrices, instead cell " << f + 1 << " is "
+                             << (e != nullptr ? host.get_class_name(e) : "empty"));
+      blocks[f] = {host.get_pr(e), host.get_m(e), host.get_n(e)};
+    }
+    return blocks;
+  }
+  const std::vector<std::size_t> dims = host.get_dimensions(a);
+  const std::size_t pages = dims.size() > 2 ? dims[2] : 1;
+  TREL_CHECK_AS(kEntrySignature, host.is_double(a) && dims.size() <= 3 && pages == frames,
+                "Input " << input << " should be a cell array of " << frames << " matrices or a double array with "
+                         << frames << " pages, instead it is a " << dims.size() << "-dimensional "
+                         << host.get_class_name(a) << " array with " << pages << " pages");
+  const std::size_t m = dims[0], n = dims[1];
+  for (std::size_t f = 0; f < frames; ++f) blocks[f] = {host.get_pr(a) + f * m * n, m, n};
+  return blocks;
+}
+
+// Why frame f cannot be refined: its first non-finite value, or empty.
+std::string non_finite(const Block& b, int input, std::size_t f, std::size_t stride_rows = 0) {
+  const std::size_t ld = stride_rows != 0 ? stride_rows : b.m;
+  for (std::size_t col = 0; col < b.n; ++col)
+    for (std::size_t row = 0; row < b.m; ++row) {
+      const double v = b.data[row + col * ld];
+      if (!std::isfinite(v)) {
+        std::ostringstream os;
+        os << "Input " << input << " should hold finite numbers only, instead element (" << row + 1 << "," << col + 1
+           << ") of frame " << f + 1 << " is " << v;
+        return os.str();
+      }
+    }
+  return std::string();
+}
+
+struct Batch_call {
+  Pose_refine_arguments common;  // code and criteria of every frame
+  std::size_t frames = 0;
+  std::vector<std::string> refusals;  // per frame: why it is not refined, or empty
+  std::vector<Pose_frame> good;       // the frames refined, in order
+  std::vector<std::size_t> good_index;
+  Pose_refine_options refine;
+  int threads = 0;
+  bool progress = false;
+};
+
+void read_weights_input(const Mex_host& host, const Mex_array* in6, const std::vector<Block>& points,
+                        Batch_call& call, std::vector<std::vector<double>>& weights) {
+  const std::size_t F = call.frames;
+  weights.assign(F, {});
+  if (!host.is_cell(in6) && host.is_double(in6) && host.get_number_of_elements(in6) == 0) return;
+  const std::size_t rows_reps = static_cast<std::size_t>(call.common.observation_rows * call.common.repetitions);
+  for (std::size_t f = 0; f < F; ++f) {
+    const Mex_array* w = in6;
+    if (host.is_cell(in6)) {
+      TREL_CHECK_AS(kEntrySignature, host.get_number_of_elements(in6) == F,
+                    "Input 6 should be a cell array of " << F << " weight vectors, instead it had "
+                                                         << host.get_number_of_elements(in6));
+      w = host.get_cell(in6, f);
+      if (w != nullptr && host.is_double(w) && host.get_number_of_elements(w) == 0) continue;
+      TREL_CHECK_AS(kEntrySignature, w != nullptr, "Input 6 should hold weight vectors, instead cell " << f + 1 << " is empty");
+    }
+    Pose_refine_arguments args = call.common;
+    args.num_eqs = static_cast<int>(rows_reps * points[f].n);
+    try {
+      read_weights(host, w, args);
+    } catch (const exception_l&) {
+      // read_weights refuses non-finite weights too: those make only this frame fail.
+      const std::size_t n = static_cast<std::size_t>(args.num_eqs);
+      TREL_CHECK_AS(kEntrySignature,
+                    host.is_double(w) && (host.get_m(w) == 1 || host.get_n(w) == 1) && host.get_number_of_elements(w) == n,
+                    "Double vector of length " << n << " expected as weightings of frame " << f + 1 << ", got "
+                                               << host.get_m(w) << " by " << host.get_n(w) << " of "
+                                               << host.get_class_name(w));
+      if (call.refusals[f].empty())
+        call.refusals[f] = non_finite({host.get_pr(w), host.get_number_of_elements(w), 1}, 6, f);
+      continue;
+    }
+    weights[f] = std::move(args.weights);
+  }
+}
+
+Batch_call read_batch_call(const Mex_host& host, int nlhs, int nrhs, const Mex_array* const prhs[]) {
+  TREL_CHECK_AS(kEntrySignature, nrhs >= 3 && nrhs <= 7, "3 to 7 inputs required. Got " << nrhs);
+  TREL_CHECK_AS(kEntrySignature, nlhs >= 0 && nlhs <= 2, "1 or 2 outputs required. Got " << nlhs);
+  Batch_call call;
+  Pose_refine_arguments& c = call.common;
+  const Rotation_code& code = nrhs >= 5 ? read_rotation_code(host, prhs[4]) : *find_rotation_code(0);
+  c.rotation_type = code.code;
+  c.nrot = code.rotation_values;
+  c.observation_rows = code.observation_rows;
+  c.repetitions = code.repetitions;
+  c.ndims = code.search_values();
+  const std::size_t ndims = static_cast<std::size_t>(c.ndims), rows = static_cast<std::size_t>(c.observation_rows);
+
+  const Mex_array* cameras = prhs[0];
+  TREL_CHECK_AS(kEntrySignature, host.is_double(cameras) && host.get_n(cameras) == ndims + 3 && host.get_m(cameras) > 0,
+                "Input 1 should be a double matrix of one camera per row, each "
+                    << ndims + 3 << " camera parameters (r1,r2,r3(,r4),t1,t2,t3, k11,k13,k23), instead it is "
+                    << host.get_m(cameras) << " by " << host.get_n(cameras) << " of " << host.get_class_name(cameras));
+  const std::size_t F = host.get_m(cameras);
+  call.frames = F;
+  call.refusals.assign(F, std::string());
+  const std::vector<Block> points = read_blocks(host, prhs[1], 2, F);
+  const std::vector<Block> observations = read_blocks(host, prhs[2], 3, F);
+  for (std::size_t f = 0; f < F; ++f) {
+    TREL_CHECK_AS(kEntrySignature, points[f].m == 3 && points[f].n > 0,
+                  "Input 2 should hold 3 by N matrices of 3D points, N at least 1, instead frame "
+                      << f + 1 << " is " << points[f].m << " by " << points[f].n);
+    TREL_CHECK_AS(kEntrySignature, observations[f].m == rows && observations[f].n == points[f].n,
+                  "Input 3 should hold " << rows << " by N matrices of observations (pixel/bearing vecs), N as in input 2, instead frame "
+                                         << f + 1 << " is " << observations[f].m << " by " << observations[f].n
+                                         << " for " << points[f].n << " points");
+  }
+  if (nrhs >= 4) read_criteria(host, prhs[3], c);
+  std::vector<std::vector<double>> weights(F);
+  if (nrhs >= 6) read_weights_input(host, prhs[5], points, call, weights);
+
+  call.refine = Pose_refine_options();
+  if (nrhs >= 7) {
+    std::vector<Mex_option_field> fields = refine_option_fields();
+    fields.push_back({"threads", Mex_option_kind::non_negative_number, {}});
+    fields.push_back({"progress", Mex_option_kind::flag, {}});
+    const Mex_options read = read_mex_options(host, prhs[6], 7, fields);
+    TREL_CHECK_AS(kEntrySignature, read.refusal.empty(), read.refusal);
+    call.refine = refine_options_from(read);
+    const double threads = read.number("threads", 0.0);
+    TREL_CHECK_AS(kEntrySignature, threads == std::floor(threads) && threads <= 4096,
+                  "Input 7 field threads should be a whole number from 0 (the number of cores) to 4096, instead got "
+                      << threads);
+    call.threads = static_cast<int>(threads);
+    call.progress = read.flag("progress", false);
+  }
+  Pose_refine_options& o = call.refine;
+  o.rotation_code = c.rotation_type;
+  o.max_iters = c.max_iters;
+  o.min_x_step = c.min_x_step;
+  o.min_y_step = c.min_y_step;
+  o.finite_differences = c.use_finite_difference;
+  o.covariance = nlhs == 2 && o.covariance;
+  o.use_framework = true;  // camera_pose_refine's own solve
+
+  // The frames, each from its camera row and blocks; a non-finite value makes
+  // only its frame fail.
+  const double* cam = host.get_pr(cameras);
+  for (std::size_t f = 0; f < F; ++f) {
+    std::string& why = call.refusals[f];
+    if (why.empty()) why = non_finite({cam + f, 1, ndims + 3}, 1, f, F);
+    if (why.empty()) why = non_finite(points[f], 2, f);
+    if (why.empty()) why = non_finite(observations[f], 3, f);
+    if (!why.empty()) continue;
+    Pose_frame frame;
+    frame.start.resize(ndims);
+    for (std::size_t k = 0; k < ndims; ++k) frame.start[k] = cam[f + k * F];
+    frame.K = matrix<double>(3, 3);
+    frame.K.set(0, 0, cam[f + ndims * F]);
+    frame.K.set(1, 1, cam[f + ndims * F]);
+    frame.K.set(0, 2, cam[f + (ndims + 1) * F]);
+    frame.K.set(1, 2, cam[f + (ndims + 2) * F]);
+    frame.K.set(2, 2, 1.0);
+    frame.points.assign(points[f].n, std::vector<double>(3));
+    for (std::size_t i = 0; i < points[f].n; ++i)
+      for (std::size_t r = 0; r < 3; ++r) frame.points[i][r] = points[f].data[r + 3 * i];
+    frame.observations.assign(observations[f].data, observations[f].data + rows * observations[f].n);
+    frame.weights = std::move(weights[f]);
+    call.good.push_back(std::move(frame));
+    call.good_index.push_back(f);
+  }
+  return call;
+}
+
+// "1h02m", "3m05s", "12s".
+std::string duration_text(double seconds) {
+  if (!std::isfinite(seconds) || seconds < 0) return "?";
+  const long s = std::lround(seconds);
+  char text[32];
+  if (s >= 3600) std::snprintf(text, sizeof text, "%ldh%02ldm", s / 3600, (s % 3600) / 60);
+  else if (s >= 60) std::snprintf(text, sizeof text, "%ldm%02lds", s / 60, s % 60);
+  else std::snprintf(text, sizeof text, "%lds", s);
+  return text;
+}
+
+Mex_array* logical_scalar(Mex_host& host, bool value) {
+  Mex_array* a = host.create_logical_matrix(1, 1);
+  host.set_logical(a, 0, value);
+  return a;
+}
+
+void run_batch(Mex_host& host, int nlhs, Mex_array* plhs[], int nrhs, const Mex_array* const prhs[]) {
+  const Batch_call call = read_batch_call(host, nlhs, nrhs, prhs);
+  const std::size_t F = call.frames, ndims = static_cast<std::size_t>(call.common.ndims);
+
+  Pose_batch_options options;
+  options.refine = call.refine;
+  options.threads = call.threads;
+  options.progress_interval = call.progress ? k_progress_interval : k_interrupt_interval;
+  bool interrupted = false, printed = false;
+  const auto started = std::chrono::steady_clock::now();
+  auto last_print = started - std::chrono::hours(1);
+  options.progress = [&](std::size_t done, std::size_t total) {
+    if (host.interrupt_pending()) {
+      interrupted = true;
+      return false;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (call.progress && (done == total || now - last_print >= std::chrono::duration<double>(k_progress_interval))) {
+      last_print = now;
+      const double elapsed = std::chrono::duration<double>(now - started).count();
+      const double rate = elapsed > 0 ? static_cast<double>(done) / elapsed : 0.0;
+      char line[160];
+      std::snprintf(line, sizeof line, "\rcamera_pose_refine_batch: %zu of %zu frames, %.0f frames/s, %s left   ", done,
+                    total, rate, done == total ? "0s" : rate > 0 ? duration_text((total - done) / rate).c_str() : "?");
+      host.print(line);
+      printed = true;
+    }
+    return true;
+  };
+  const std::vector<Pose_frame_result> results = refine_poses(matrix<double>(), call.good, options);
+  if (printed) host.print("\n");
+  std::size_t done = 0;
+  for (const Pose_frame_result& r : results) done += r.error != "cancelled";
+  TREL_CHECK_AS(kEntrySignature, !interrupted,
+                "Interrupted: " << done << " of " << call.good.size() << " frames had been refined");
+
+  Mex_array* X = host.create_double_matrix(F, ndims);
+  double* x = host.get_pr(X);
+  for (std::size_t k = 0; k < F * ndims; ++k) x[k] = std::numeric_limits<double>::quiet_NaN();
+  std::vector<const Pose_frame_result*> by_frame(F, nullptr);
+  for (std::size_t g = 0; g < results.size(); ++g) {
+    const std::size_t f = call.good_index[g];
+    by_frame[f] = &results[g];
+    if (results[g].ok)
+      for (std::size_t k = 0; k < ndims && k < results[g].result.x.size(); ++k) x[f + k * F] = results[g].result.x[k];
+  }
+  Mex_array* info = nullptr;
+  if (nlhs == 2) {
+    info = host.create_struct_array(F, 1, pose_refine_batch_info_fields, 15);
+    const Solve_summary none;
+    for (std::size_t f = 0; f < F; ++f) {
+      const Pose_frame_result* r = by_frame[f];
+      const bool ok = r != nullptr && r->ok;
+      const std::string& error = r != nullptr ? r->error : call.refusals[f];
+      host.set_field_at(info, f, pose_refine_batch_info_fields[0], logical_scalar(host, ok));
+      host.set_field_at(info, f, pose_refine_batch_info_fields[1], host.create_string(error.c_str()));
+      const std::array<Mex_array*, 13> values =
+          pose_refine_summary_values(host, r != nullptr ? r->result.summary : none);
+      for (std::size_t k = 0; k < 13; ++k) host.set_field_at(info, f, pose_refine_batch_info_fields[k + 2], values[k]);
+    }
+  }
+  plhs[0] = X;
+  if (info != nullptr) plhs[1] = info;
+}
+
+}  // namespace
+
+void camera_pose_refine_batch_entry(Mex_host& host, int nlhs, Mex_array* plhs[], int nrhs,
+                                    const Mex_array* const prhs[]) {
+  // As camera_pose_refine_entry: the host's error call is made after every local
+  // is gone, since it may jump out of this function.
+  std::string error_text;
+  try {
+    run_batch(host, nlhs, plhs, nrhs, prhs);
+    return;
+  } catch (const std::exception& e) {
+    error_text = e.what();
+  }
+  host.err_msg_id_and_txt(kMexErrorId, error_text.c_str());
+}
+
+}  // namespace trel
