@@ -21,8 +21,9 @@ struct Pose_frame {
   matrix<double> K;                         // 0 x 0: the batch's K
 };
 
-// Frames done of the total; called from one thread at a time, at most every
-// progress_interval seconds and once at the end. Returning false cancels the
+// Frames done of the total; called on the thread that called refine_poses:
+// once with 0 before any frame starts, then at most every progress_interval
+// seconds, and once at the end. Returning false cancels the
 // batch: frames not yet started are not refined (ok false, error "cancelled")
 // and refine_poses returns once the running ones are done.
 using Pose_batch_progress = std::function<bool(std::size_t done, std::size_t total)>;
