@@ -261,7 +261,8 @@ std::vector<Pose_frame_result> run_batch(const matrix<double>& K, const std::vec
 
   std::unique_ptr<py::error_already_set> raised;
   const auto poll = std::chrono::duration<double>(k_poll_seconds);
-  auto last_call = std::chrono::steady_clock::time_point::min();
+  std::chrono::steady_clock::time_point last_call;
+  bool called = false;
   bool finished = false;
   while (!finished) {
     bool reported = false;
@@ -284,8 +285,9 @@ std::vector<Pose_frame_result> run_batch(const matrix<double>& K, const std::vec
     }
     if (progress.is_none() || !reported) continue;
     const auto now = std::chrono::steady_clock::now();
-    if (!finished && done != total && now - last_call < std::chrono::duration<double>(interval)) continue;
+    if (called && !finished && done != total && now - last_call < std::chrono::duration<double>(interval)) continue;
     last_call = now;
+    called = true;
     try {
       const py::object answer = progress(done, total);
       if (py::isinstance<py::bool_>(answer) && !answer.cast<bool>()) state.cancel = true;
