@@ -67,7 +67,10 @@ def cpp_seconds(program, repetitions):
 
 
 def dask_rows(K, points, pixels, starts, repetitions):
-    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "examples"))
+    examples = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "examples")
+    sys.path.insert(0, examples)
+    # The worker processes unpickle the example's task function by module name.
+    os.environ["PYTHONPATH"] = os.pathsep.join(filter(None, [examples, os.environ.get("PYTHONPATH")]))
     import distributed_refine
     from dask.distributed import Client, LocalCluster
 

@@ -1,5 +1,6 @@
 // estimate_pose and the batch refinement refine_poses over numpy arrays.
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -153,9 +154,19 @@ Pose_frame frame_of(const py::handle& item, std::size_t index, int rotation_code
   return frame;
 }
 
+// Threads that copy stacked frames: those of the batch, at most 4.
+py::ssize_t helper_threads(int threads) {
+  const unsigned cores = std::thread::hardware_concurrency();
+  const py::ssize_t n = threads > 0 ? threads : static_cast<py::ssize_t>(cores ? cores : 1);
+  return std::max<py::ssize_t>(1, std::min<py::ssize_t>(n, 4));
+}
+
+// Points below which one more copying thread is not worth starting.
+constexpr py::ssize_t k_points_per_helper = 100000;
+
 // Frames given as stacked arrays (points F x N x 3, observations F x N x 2 or
 // 3, starts F x D[, weights F x W]): one read of each buffer, no intermediate copy.
-std::vector<Pose_frame> frames_of_stacked(const py::sequence& stacked, int rotation_code) {
+std::vector<Pose_frame> frames_of_stacked(const py::sequence& stacked, int rotation_code, int threads) {
   const Float_array p = float_array(stacked[0], "points", {{any_size, any_size, 3}});
   const py::ssize_t count = p.shape(0), n = p.shape(1);
   const py::ssize_t columns = observation_columns(rotation_code);
@@ -171,18 +182,32 @@ std::vector<Pose_frame> frames_of_stacked(const py::sequence& stacked, int rotat
   const double* sd = starts.data();
   const double* wd = weighted ? weights.data() : nullptr;
   const py::ssize_t dims = starts.shape(1), wn = weighted ? weights.shape(1) : 0;
-  py::gil_scoped_release unlocked;
-  for (py::ssize_t f = 0; f < count; ++f) {
-    Pose_frame& frame = frames[static_cast<std::size_t>(f)];
-    frame.points.resize(static_cast<std::size_t>(n));
-    for (py::ssize_t i = 0; i < n; ++i) {
-      const double* row = pd + (f * n + i) * 3;
-      frame.points[static_cast<std::size_t>(i)].assign(row, row + 3);
+  auto fill = [&](py::ssize_t first, py::ssize_t last) {
+    for (py::ssize_t f = first; f < last; ++f) {
+      Pose_frame& frame = frames[static_cast<std::size_t>(f)];
+      frame.points.resize(static_cast<std::size_t>(n));
+      for (py::ssize_t i = 0; i < n; ++i) {
+        const double* row = pd + (f * n + i) * 3;
+        frame.points[static_cast<std::size_t>(i)].assign(row, row + 3);
+      }
+      frame.observations.assign(od + f * n * columns, od + (f + 1) * n * columns);
+      frame.start.assign(sd + f * dims, sd + (f + 1) * dims);
+      if (wd) frame.weights.assign(wd + f * wn, wd + (f + 1) * wn);
     }
-    frame.observations.assign(od + f * n * columns, od + (f + 1) * n * columns);
-    frame.start.assign(sd + f * dims, sd + (f + 1) * dims);
-    if (wd) frame.weights.assign(wd + f * wn, wd + (f + 1) * wn);
+  };
+  // The per-point vectors cost one allocation each: large batches are filled
+  // by a few threads, the interpreter lock released.
+  py::gil_scoped_release unlocked;
+  const py::ssize_t parts = std::min<py::ssize_t>(helper_threads(threads), count * n / k_points_per_helper + 1);
+  std::vector<std::thread> helpers;
+  try {
+    for (py::ssize_t t = 1; t < parts; ++t) helpers.emplace_back(fill, count * t / parts, count * (t + 1) / parts);
+  } catch (...) {
+    for (std::thread& h : helpers) h.join();
+    throw;
   }
+  fill(0, count / parts);
+  for (std::thread& h : helpers) h.join();
   return frames;
 }
 
@@ -305,6 +330,33 @@ std::vector<Pose_frame_result> run_batch(const matrix<double>& K, const std::vec
   return results;
 }
 
+// refine_poses' per-frame outcomes: a sequence of RefineSummary made on
+// access, so that a batch of many frames returns without building them all.
+struct Batch_summaries {
+  std::vector<Pose_frame_result> results;
+
+  std::size_t size() const { return results.size(); }
+
+  Refine_summary at(py::ssize_t index) const {
+    const py::ssize_t count = static_cast<py::ssize_t>(results.size());
+    if (index < 0) index += count;
+    if (index < 0 || index >= count) throw py::index_error("frame index out of range");
+    const Pose_frame_result& r = results[static_cast<std::size_t>(index)];
+    Refine_summary s = summary_of(Solve_summary(r.result.summary));
+    s.ok = r.ok;
+    s.error = r.error;
+    if (!s.ok) s.stop_reason.clear();
+    return s;
+  }
+
+  py::array_t<bool> ok() const {
+    py::array_t<bool> out(static_cast<py::ssize_t>(results.size()));
+    bool* data = out.mutable_data();
+    for (std::size_t f = 0; f < results.size(); ++f) data[f] = results[f].ok;
+    return out;
+  }
+};
+
 py::tuple refine_poses_py(const py::object& K, const py::object& frames, int threads, const py::object& progress,
                           double progress_interval, int rotation_code, int max_iters, double min_x_step,
                           double min_y_step, bool finite_differences, const py::object& weights,
@@ -323,7 +375,7 @@ py::tuple refine_poses_py(const py::object& K, const py::object& frames, int thr
 
   std::vector<Pose_frame> batch;
   if (is_stacked(frames)) {
-    batch = frames_of_stacked(py::reinterpret_borrow<py::sequence>(frames), rotation_code);
+    batch = frames_of_stacked(py::reinterpret_borrow<py::sequence>(frames), rotation_code, threads);
   } else if (py::isinstance<py::sequence>(frames) && !py::isinstance<py::str>(frames)) {
     const py::sequence s = py::reinterpret_borrow<py::sequence>(frames);
     batch.reserve(s.size());
@@ -358,20 +410,20 @@ py::tuple refine_poses_py(const py::object& K, const py::object& frames, int thr
   const py::ssize_t count = static_cast<py::ssize_t>(results.size());
   py::array_t<double> x({count, static_cast<py::ssize_t>(dims)});
   double* xd = x.mutable_data();
-  py::list summaries;
   for (std::size_t f = 0; f < results.size(); ++f) {
-    Pose_frame_result& r = results[f];
+    const Pose_frame_result& r = results[f];
     double* row = xd + f * dims;
     if (r.ok && r.result.x.size() == dims) {
       for (std::size_t d = 0; d < dims; ++d) row[d] = r.result.x[d];
     } else {
       for (std::size_t d = 0; d < dims; ++d) row[d] = std::numeric_limits<double>::quiet_NaN();
     }
-    Refine_summary s = summary_of(std::move(r.result.summary));
-    s.ok = r.ok;
-    s.error = std::move(r.error);
-    if (!s.ok) s.stop_reason.clear();
-    summaries.append(py::cast(std::move(s)));
+  }
+  py::object summaries = py::cast(Batch_summaries{std::move(results)});
+  {
+    // The frames' many small vectors go without holding up other threads.
+    py::gil_scoped_release unlocked;
+    std::vector<Pose_frame>().swap(batch);
   }
   return py::make_tuple(std::move(x), std::move(summaries));
 }
@@ -416,6 +468,26 @@ void bind_pose_batch(py::module_& m) {
         "trel.Error when no pose has enough inliers or the input is degenerate. The\n"
         "interpreter lock is released while it runs.");
 
+  py::class_<Batch_summaries>(m, "BatchSummaries",
+                              "refine_poses' outcome per frame: a sequence of RefineSummary (len, [i],\n"
+                              "iteration), each made when asked for; ok gives every frame's flag as a\n"
+                              "bool array, errors the messages ('' where ok).")
+      .def("__len__", &Batch_summaries::size)
+      .def("__getitem__", &Batch_summaries::at)
+      .def_property_readonly("ok", &Batch_summaries::ok)
+      .def_property_readonly("errors",
+                             [](const Batch_summaries& b) {
+                               py::list out;
+                               for (const auto& r : b.results) out.append(r.error);
+                               return out;
+                             })
+      .def("__repr__", [](const Batch_summaries& b) {
+        std::size_t failed = 0;
+        for (const auto& r : b.results) failed += r.ok ? 0 : 1;
+        return "BatchSummaries(frames=" + std::to_string(b.results.size()) + ", failed=" + std::to_string(failed) +
+               ")";
+      });
+
   const Pose_refine_options defaults;
   const Pose_batch_options batch_defaults;
   m.def("refine_poses", &refine_poses_py, py::arg("K"), py::arg("frames"), py::kw_only(),
@@ -435,9 +507,9 @@ void bind_pose_batch(py::module_& m) {
         "are refine_pose's and hold for every frame; weights is used by the frames\n"
         "without their own. threads: 0 for one per core.\n\n"
         "X: F x D array, row f the refined vector of frame f, bit for bit the result of\n"
-        "refine_pose on that frame, NaN where the frame failed. summaries: one\n"
-        "RefineSummary per frame, ok False and error the message when it failed; the\n"
-        "other frames go on.\n\n"
+        "refine_pose on that frame, NaN where the frame failed. summaries: a\n"
+        "BatchSummaries, the sequence of one RefineSummary per frame, ok False and error\n"
+        "the message when it failed; the other frames go on.\n\n"
         "progress: None or a callable progress(done, total) called on the calling thread\n"
         "at most every progress_interval seconds and once at the end; returning False\n"
         "cancels the batch (frames not yet started fail with error 'cancelled'), an\n"
