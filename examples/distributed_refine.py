@@ -61,7 +61,7 @@ def refine_on_cluster(client, world, pixels, starts, partitions, threads):
     for a, b in zip(bounds[:-1], bounds[1:]):
         if a == b:
             continue
-        parts = client.scatter([world[a:b], pixels[a:b], starts[a:b]])
+        parts = client.scatter([world[a:b], pixels[a:b], starts[a:b]], hash=False)
         futures.append(client.submit(refine_partition, *parts, threads, pure=False))
     results = client.gather(futures)
     x = np.concatenate([r[0] for r in results])
