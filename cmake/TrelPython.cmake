@@ -26,7 +26,7 @@ if(NOT Python3_FOUND OR NOT pybind11_FOUND)
   message(FATAL_ERROR "TREL_BUILD_PYTHON needs pybind11 and the Python 3 headers: install pybind11-dev and python3-dev.")
 endif()
 
-set(TREL_PYTHON_SOURCES trel_module.cpp bind_camera.cpp bind_configuration.cpp bind_pose.cpp
+set(TREL_PYTHON_SOURCES trel_module.cpp bind_camera.cpp bind_configuration.cpp bind_pose.cpp bind_pose_batch.cpp
   bind_rotation.cpp)
 list(TRANSFORM TREL_PYTHON_SOURCES PREPEND ${PROJECT_SOURCE_DIR}/python/)
 # NO_EXTRAS: no link-time optimisation, which only slows the build of these thin wrappers.

@@ -7,48 +7,12 @@
 #include <pybind11/stl.h>
 
 #include "python/bindings.h"
+#include "python/pose_binding.h"
 #include "trel_tools/opengv_wrapper.h"
 #include "trel_tools/pose_refinement.h"
 
 namespace trel {
 namespace python {
-namespace {
-
-// What refine_pose reports besides the refined vector, with the per-point and
-// covariance results as arrays.
-struct Refine_summary {
-  int iterations = 0;
-  double initial_error = 0.0;
-  double final_error = 0.0;
-  std::string stop_reason;
-  int returned_iteration = 0;
-  double initial_rms = 0.0;
-  double final_rms = 0.0;
-  std::string loss;
-  double loss_scale = 0.0;
-  py::object inliers;     // bool array, one flag per point
-  py::object covariance;  // 6 x 6 array, or None
-  int covariance_rank = 0;
-  double condition_number = 0.0;
-
-  py::dict to_dict() const {
-    py::dict d;
-    d["iterations"] = iterations;
-    d["initial_error"] = initial_error;
-    d["final_error"] = final_error;
-    d["stop_reason"] = stop_reason;
-    d["returned_iteration"] = returned_iteration;
-    d["initial_rms"] = initial_rms;
-    d["final_rms"] = final_rms;
-    d["loss"] = loss;
-    d["loss_scale"] = loss_scale;
-    d["inliers"] = inliers;
-    d["covariance"] = covariance;
-    d["covariance_rank"] = covariance_rank;
-    d["condition_number"] = condition_number;
-    return d;
-  }
-};
 
 Refine_summary summary_of(Solve_summary&& s) {
   Refine_summary out;
@@ -84,17 +48,9 @@ Loss loss_of(const std::string& name) {
   return loss;
 }
 
-py::tuple refine_pose_py(const py::object& K, const py::object& points, const py::object& observations,
-                         const py::object& start, int rotation_code, int max_iters, double min_x_step,
-                         double min_y_step, bool finite_differences, const py::object& weights,
-                         const std::string& loss, double loss_scale, double sigma, bool covariance) {
-  const Float_array k = float_array(K, "K", {{3, 3}});
-  const Float_array p = float_array(points, "points", {{any_size, 3}});
-  const py::ssize_t n = p.shape(0);
-  const py::ssize_t rows = is_bearing_code(rotation_code) ? 3 : 2;
-  const Float_array obs = float_array(observations, "observations", {{n, rows}});
-  const Float_array x0 = float_array(start, "start", {{any_size}});
-
+Pose_refine_options refine_options_of(int rotation_code, int max_iters, double min_x_step, double min_y_step,
+                                      bool finite_differences, const py::object& weights, const std::string& loss,
+                                      double loss_scale, double sigma, bool covariance) {
   Pose_refine_options options;
   options.rotation_code = rotation_code;
   options.max_iters = max_iters;
@@ -106,7 +62,25 @@ py::tuple refine_pose_py(const py::object& K, const py::object& points, const py
   options.loss_scale = loss_scale;
   options.sigma = sigma;
   options.covariance = covariance;
+  return options;
+}
 
+namespace {
+
+py::tuple refine_pose_py(const py::object& K, const py::object& points, const py::object& observations,
+                         const py::object& start, int rotation_code, int max_iters, double min_x_step,
+                         double min_y_step, bool finite_differences, const py::object& weights,
+                         const std::string& loss, double loss_scale, double sigma, bool covariance) {
+  const Float_array k = float_array(K, "K", {{3, 3}});
+  const Float_array p = float_array(points, "points", {{any_size, 3}});
+  const py::ssize_t n = p.shape(0);
+  const py::ssize_t rows = is_bearing_code(rotation_code) ? 3 : 2;
+  const Float_array obs = float_array(observations, "observations", {{n, rows}});
+  const Float_array x0 = float_array(start, "start", {{any_size}});
+
+  const Pose_refine_options options = refine_options_of(rotation_code, max_iters, min_x_step, min_y_step,
+                                                        finite_differences, weights, loss, loss_scale, sigma,
+                                                        covariance);
   const matrix<double> k_matrix = matrix_of(k);
   const std::vector<std::vector<double>> point_rows = rows_of(p);
   const std::vector<double> target = values_of(obs);
@@ -169,7 +143,9 @@ void bind_pose(py::module_& m) {
   py::class_<Refine_summary>(m, "RefineSummary",
                              "What refine_pose did: iterations, errors (the robust cost with a robust loss),\n"
                              "why it stopped, the reprojection RMS at the start and at the result, the\n"
-                             "inlier flags and the 6 x 6 pose covariance over (delta, t), or None.")
+                             "inlier flags and the 6 x 6 pose covariance over (delta, t), or None.\n"
+                             "In refine_poses' list, ok is False for a frame that failed and error\n"
+                             "holds the library's message.")
       .def_readonly("iterations", &Refine_summary::iterations)
       .def_readonly("initial_error", &Refine_summary::initial_error)
       .def_readonly("final_error", &Refine_summary::final_error)
@@ -183,6 +159,8 @@ void bind_pose(py::module_& m) {
       .def_readonly("covariance", &Refine_summary::covariance)
       .def_readonly("covariance_rank", &Refine_summary::covariance_rank)
       .def_readonly("condition_number", &Refine_summary::condition_number)
+      .def_readonly("ok", &Refine_summary::ok, "False when refine_poses could not refine this frame.")
+      .def_readonly("error", &Refine_summary::error, "Why the frame failed; empty when ok.")
       .def("to_dict", &Refine_summary::to_dict, "The fields as a dict.")
       .def("__repr__", [](const Refine_summary& s) {
         return "RefineSummary(iterations=" + std::to_string(s.iterations) + ", stop_reason='" + s.stop_reason +
@@ -213,8 +191,7 @@ void bind_pose(py::module_& m) {
         "R and t, when given, are the start pose handed to the solver.");
   m.def("upnp_candidates", &upnp_candidates_py, py::arg("points_2d"), py::arg("points_3d"), py::arg("K"),
         "Every UPnP candidate, in the solver's order, as a list of (R, t).");
-  // The batch refinement and the pose estimation register here too, next to
-  // refine_pose, when they are bound.
+  bind_pose_batch(m);
 }
 
 }  // namespace python

@@ -2,7 +2,7 @@
 cameras and rotation conversions over numpy float64 arrays."""
 
 from os import PathLike
-from typing import Any, Dict, List, Optional, Sequence, Tuple, Union
+from typing import Any, Callable, Dict, List, Optional, Sequence, Tuple, Union
 
 import numpy as np
 import numpy.typing as npt
@@ -29,7 +29,30 @@ class RefineSummary:
     covariance: Optional[FloatArray]
     covariance_rank: int
     condition_number: float
+    ok: bool
+    error: str
     def to_dict(self) -> Dict[str, Any]: ...
+
+class PoseEstimate:
+    x: FloatArray
+    R: FloatArray
+    centre: FloatArray
+    inliers: npt.NDArray[np.bool_]
+    num_inliers: int
+    iterations: int
+    summary: RefineSummary
+    def to_dict(self) -> Dict[str, Any]: ...
+
+class BatchSummaries(Sequence[RefineSummary]):
+    def __len__(self) -> int: ...
+    def __getitem__(self, index: int) -> RefineSummary: ...  # type: ignore[override]
+    @property
+    def ok(self) -> npt.NDArray[np.bool_]: ...
+    @property
+    def errors(self) -> List[str]: ...
+
+# One frame: (points, observations, start[, weights[, K]]) or a dict with those keys.
+Frame = Union[Tuple[ArrayLike, ...], Dict[str, ArrayLike]]
 
 def refine_pose(
     K: ArrayLike,
@@ -48,6 +71,39 @@ def refine_pose(
     sigma: float = 0.0,
     covariance: bool = True,
 ) -> Tuple[FloatArray, RefineSummary]: ...
+def estimate_pose(
+    K: Optional[ArrayLike],
+    points: ArrayLike,
+    observations: ArrayLike,
+    *,
+    bearing: bool = False,
+    threshold: float = 4.0,
+    confidence: float = 0.99,
+    min_iterations: int = 0,
+    max_iterations: int = 10000,
+    seed: int = 0,
+    loss: str = "cauchy",
+    loss_scale: float = 0.0,
+    refine_iterations: int = 10,
+) -> PoseEstimate: ...
+def refine_poses(
+    K: Optional[ArrayLike],
+    frames: Union[Sequence[Frame], Tuple[FloatArray, FloatArray, FloatArray], Tuple[FloatArray, FloatArray, FloatArray, FloatArray]],
+    *,
+    threads: int = 0,
+    progress: Optional[Callable[[int, int], Optional[bool]]] = None,
+    progress_interval: float = 0.5,
+    rotation_code: int = 0,
+    max_iters: int = 10,
+    min_x_step: float = 0.0,
+    min_y_step: float = -10000.0,
+    finite_differences: bool = False,
+    weights: Optional[ArrayLike] = None,
+    loss: str = "squared",
+    loss_scale: float = 1.0,
+    sigma: float = 0.0,
+    covariance: bool = True,
+) -> Tuple[FloatArray, BatchSummaries]: ...
 def upnp(
     points_2d: ArrayLike,
     points_3d: ArrayLike,

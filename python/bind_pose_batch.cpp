@@ -1,0 +1,522 @@
+// estimate_pose and the batch refinement refine_poses over numpy arrays.
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdint>
+#include <exception>
+#include <limits>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "python/bindings.h"
+#include "python/pose_binding.h"
+#include "trel_tools/pose_batch.h"
+#include "trel_tools/pose_estimation.h"
+
+namespace trel {
+namespace python {
+namespace {
+
+// ---- estimate_pose --------------------------------------------------------------
+
+// estimate_pose's result with its vectors as arrays.
+struct Pose_estimate {
+  py::object x;        // (6,) rotation vector then camera centre
+  py::object R;        // 3 x 3, camera axes to world axes
+  py::object centre;   // (3,)
+  py::object inliers;  // bool array, one flag per correspondence
+  int num_inliers = 0;
+  int iterations = 0;
+  Refine_summary summary;
+
+  py::dict to_dict() const {
+    py::dict d;
+    d["x"] = x;
+    d["R"] = R;
+    d["centre"] = centre;
+    d["inliers"] = inliers;
+    d["num_inliers"] = num_inliers;
+    d["iterations"] = iterations;
+    d["summary"] = summary.to_dict();
+    return d;
+  }
+};
+
+py::array_t<bool> flags_of(const std::vector<unsigned char>& flags) {
+  py::array_t<bool> out(static_cast<py::ssize_t>(flags.size()));
+  bool* data = out.mutable_data();
+  for (std::size_t i = 0; i < flags.size(); ++i) data[i] = flags[i] != 0;
+  return out;
+}
+
+matrix<double> identity3() {
+  matrix<double> k(3, 3);
+  for (unsigned r = 0; r < 3; ++r)
+    for (int c = 0; c < 3; ++c) k[r][c] = (static_cast<int>(r) == c) ? 1.0 : 0.0;
+  return k;
+}
+
+Pose_estimate estimate_pose_py(const py::object& K, const py::object& points, const py::object& observations,
+                               bool bearing, double threshold, double confidence, int min_iterations,
+                               int max_iterations, long long seed, const std::string& loss, double loss_scale,
+                               int refine_iterations) {
+  const matrix<double> k = (bearing && K.is_none()) ? identity3() : matrix_of(float_array(K, "K", {{3, 3}}));
+  const Float_array p = float_array(points, "points", {{any_size, 3}});
+  const Float_array obs = float_array(observations, "observations", {{p.shape(0), bearing ? 3 : 2}});
+  if (seed < 0 || seed > static_cast<long long>(std::numeric_limits<std::uint32_t>::max()))
+    throw py::value_error("seed must be in [0, 2**32), got " + std::to_string(seed));
+
+  Pose_estimate_options options;
+  options.threshold = threshold;
+  options.confidence = confidence;
+  options.min_iterations = min_iterations;
+  options.max_iterations = max_iterations;
+  options.seed = static_cast<std::uint32_t>(seed);
+  options.loss = loss_of(loss);
+  options.loss_scale = loss_scale;
+  options.bearing = bearing;
+  options.refine_iterations = refine_iterations;
+
+  const std::vector<std::vector<double>> point_rows = rows_of(p);
+  const std::vector<std::vector<double>> observation_rows = rows_of(obs);
+  Pose_estimate_result r;
+  {
+    py::gil_scoped_release unlocked;
+    r = estimate_pose(k, point_rows, observation_rows, options);
+  }
+  Pose_estimate out;
+  out.x = array_of(std::move(r.x), {6});
+  out.R = array_of(r.R);
+  out.centre = array_of(std::move(r.centre), {3});
+  out.inliers = flags_of(r.inliers);
+  out.num_inliers = r.num_inliers;
+  out.iterations = r.iterations;
+  out.summary = summary_of(std::move(r.summary));
+  out.summary.inliers = out.inliers;
+  return out;
+}
+
+// ---- refine_poses: the frames ---------------------------------------------------
+
+// Rows of the observations of one point for a rotation code.
+py::ssize_t observation_columns(int rotation_code) { return is_bearing_code(rotation_code) ? 3 : 2; }
+
+// One frame given as a tuple (points, observations, start[, weights[, K]]) or
+// a dict with those keys.
+Pose_frame frame_of(const py::handle& item, std::size_t index, int rotation_code) {
+  const std::string where = "frames[" + std::to_string(index) + "]";
+  py::object parts[5];
+  if (py::isinstance<py::dict>(item)) {
+    const py::dict d = py::reinterpret_borrow<py::dict>(item);
+    static const char* const keys[] = {"points", "observations", "start", "weights", "K"};
+    for (const auto& entry : d) {
+      const std::string key = py::str(entry.first);
+      bool known = false;
+      for (int i = 0; i < 5; ++i)
+        if (key == keys[i]) {
+          parts[i] = py::reinterpret_borrow<py::object>(entry.second);
+          known = true;
+        }
+      if (!known)
+        throw py::value_error(where + " has the unknown key '" + key +
+                              "'; the keys are points, observations, start, weights and K");
+    }
+    for (int i = 0; i < 3; ++i)
+      if (!parts[i]) throw py::value_error(where + " lacks the key '" + keys[i] + "'");
+  } else if (py::isinstance<py::tuple>(item) || py::isinstance<py::list>(item)) {
+    const py::sequence s = py::reinterpret_borrow<py::sequence>(item);
+    if (s.size() < 3 || s.size() > 5)
+      throw py::value_error(where + " must be (points, observations, start[, weights[, K]]), got " +
+                            std::to_string(s.size()) + " items");
+    for (std::size_t i = 0; i < s.size(); ++i) parts[i] = s[i];
+  } else {
+    throw py::type_error(where + " must be a tuple (points, observations, start[, weights[, K]]) or a dict, got " +
+                         py::str(py::type::of(item)).cast<std::string>());
+  }
+
+  Pose_frame frame;
+  const Float_array p = float_array(parts[0], (where + ".points").c_str(), {{any_size, 3}});
+  const Float_array obs =
+      float_array(parts[1], (where + ".observations").c_str(), {{p.shape(0), observation_columns(rotation_code)}});
+  frame.points = rows_of(p);
+  frame.observations = values_of(obs);
+  frame.start = values_of(float_array(parts[2], (where + ".start").c_str(), {{any_size}}));
+  if (parts[3] && !parts[3].is_none())
+    frame.weights = values_of(float_array(parts[3], (where + ".weights").c_str(), {{any_size}}));
+  if (parts[4] && !parts[4].is_none()) frame.K = matrix_of(float_array(parts[4], (where + ".K").c_str(), {{3, 3}}));
+  return frame;
+}
+
+// Threads that copy stacked frames: those of the batch, at most 4.
+py::ssize_t helper_threads(int threads) {
+  const unsigned cores = std::thread::hardware_concurrency();
+  const py::ssize_t n = threads > 0 ? threads : static_cast<py::ssize_t>(cores ? cores : 1);
+  return std::max<py::ssize_t>(1, std::min<py::ssize_t>(n, 4));
+}
+
+// Points below which one more copying thread is not worth starting.
+constexpr py::ssize_t k_points_per_helper = 100000;
+
+// Frames given as stacked arrays (points F x N x 3, observations F x N x 2 or
+// 3, starts F x D[, weights F x W]): one read of each buffer, no intermediate copy.
+std::vector<Pose_frame> frames_of_stacked(const py::sequence& stacked, int rotation_code, int threads) {
+  const Float_array p = float_array(stacked[0], "points", {{any_size, any_size, 3}});
+  const py::ssize_t count = p.shape(0), n = p.shape(1);
+  const py::ssize_t columns = observation_columns(rotation_code);
+  const Float_array obs = float_array(stacked[1], "observations", {{count, n, columns}});
+  const Float_array starts = float_array(stacked[2], "starts", {{count, any_size}});
+  Float_array weights;
+  const bool weighted = stacked.size() > 3 && !py::object(stacked[3]).is_none();
+  if (weighted) weights = float_array(stacked[3], "weights", {{count, any_size}});
+
+  std::vector<Pose_frame> frames(static_cast<std::size_t>(count));
+  const double* pd = p.data();
+  const double* od = obs.data();
+  const double* sd = starts.data();
+  const double* wd = weighted ? weights.data() : nullptr;
+  const py::ssize_t dims = starts.shape(1), wn = weighted ? weights.shape(1) : 0;
+  auto fill = [&](py::ssize_t first, py::ssize_t last) {
+    for (py::ssize_t f = first; f < last; ++f) {
+      Pose_frame& frame = frames[static_cast<std::size_t>(f)];
+      frame.points.resize(static_cast<std::size_t>(n));
+      for (py::ssize_t i = 0; i < n; ++i) {
+        const double* row = pd + (f * n + i) * 3;
+        frame.points[static_cast<std::size_t>(i)].assign(row, row + 3);
+      }
+      frame.observations.assign(od + f * n * columns, od + (f + 1) * n * columns);
+      frame.start.assign(sd + f * dims, sd + (f + 1) * dims);
+      if (wd) frame.weights.assign(wd + f * wn, wd + (f + 1) * wn);
+    }
+  };
+  // The per-point vectors cost one allocation each: large batches are filled
+  // by a few threads, the interpreter lock released.
+  py::gil_scoped_release unlocked;
+  const py::ssize_t parts = std::min<py::ssize_t>(helper_threads(threads), count * n / k_points_per_helper + 1);
+  std::vector<std::thread> helpers;
+  try {
+    for (py::ssize_t t = 1; t < parts; ++t) helpers.emplace_back(fill, count * t / parts, count * (t + 1) / parts);
+  } catch (...) {
+    for (std::thread& h : helpers) h.join();
+    throw;
+  }
+  fill(0, count / parts);
+  for (std::thread& h : helpers) h.join();
+  return frames;
+}
+
+bool is_stacked(const py::handle& frames) {
+  if (!py::isinstance<py::tuple>(frames) && !py::isinstance<py::list>(frames)) return false;
+  const py::sequence s = py::reinterpret_borrow<py::sequence>(frames);
+  if (s.size() < 3 || s.size() > 4) return false;
+  const py::object first = s[0];
+  return py::isinstance<py::array>(first) && py::reinterpret_borrow<py::array>(first).ndim() == 3;
+}
+
+// ---- refine_poses: the run --------------------------------------------------------
+
+// How often the waiting caller looks at the batch: progress reports, Ctrl-C.
+constexpr double k_poll_seconds = 0.1;
+
+// What the thread running the batch and the Python caller waiting for it share.
+struct Batch_state {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool finished = false;
+  bool reported = false;  // a progress report not yet seen by the caller
+  std::size_t done = 0, total = 0;
+  std::atomic<bool> cancel{false};
+};
+
+// Joins the batch's thread on every way out, cancelling it when the caller
+// leaves early.
+struct Batch_joiner {
+  std::thread& runner;
+  Batch_state& state;
+  ~Batch_joiner() {
+    if (!runner.joinable()) return;
+    state.cancel = true;
+    py::gil_scoped_release unlocked;
+    runner.join();
+  }
+};
+
+// Runs refine_poses on a thread of its own while the calling thread, with the
+// interpreter lock released between looks, hands progress on to the Python
+// callback, checks for Ctrl-C and turns either's exception into a
+// cancellation. The callback therefore runs on the calling thread. The Python
+// exception, if any, is raised once the batch has returned.
+std::vector<Pose_frame_result> run_batch(const matrix<double>& K, const std::vector<Pose_frame>& frames,
+                                         Pose_batch_options options, const py::object& progress,
+                                         double interval) {
+  Batch_state state;
+  options.progress = [&state](std::size_t done, std::size_t total) {
+    {
+      std::lock_guard<std::mutex> lock(state.mutex);
+      state.done = done;
+      state.total = total;
+      state.reported = true;
+    }
+    state.changed.notify_one();
+    return !state.cancel.load();
+  };
+  options.progress_interval = k_poll_seconds;
+
+  std::vector<Pose_frame_result> results;
+  std::exception_ptr failure;
+  std::thread runner([&] {
+    try {
+      results = refine_poses(K, frames, options);
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    {
+      std::lock_guard<std::mutex> lock(state.mutex);
+      state.finished = true;
+    }
+    state.changed.notify_one();
+  });
+  Batch_joiner joiner{runner, state};
+
+  std::unique_ptr<py::error_already_set> raised;
+  const auto poll = std::chrono::duration<double>(k_poll_seconds);
+  std::chrono::steady_clock::time_point last_call;
+  bool called = false;
+  bool finished = false;
+  while (!finished) {
+    bool reported = false;
+    std::size_t done = 0, total = 0;
+    {
+      py::gil_scoped_release unlocked;
+      std::unique_lock<std::mutex> lock(state.mutex);
+      state.changed.wait_for(lock, poll, [&] { return state.finished || state.reported; });
+      finished = state.finished;
+      reported = state.reported;
+      state.reported = false;
+      done = state.done;
+      total = state.total;
+    }
+    if (state.cancel) continue;
+    if (PyErr_CheckSignals() != 0) {
+      raised.reset(new py::error_already_set());
+      state.cancel = true;
+      continue;
+    }
+    if (progress.is_none() || !reported) continue;
+    const auto now = std::chrono::steady_clock::now();
+    if (called && !finished && done != total && now - last_call < std::chrono::duration<double>(interval)) continue;
+    last_call = now;
+    called = true;
+    try {
+      const py::object answer = progress(done, total);
+      if (py::isinstance<py::bool_>(answer) && !answer.cast<bool>()) state.cancel = true;
+    } catch (py::error_already_set& e) {
+      raised.reset(new py::error_already_set(std::move(e)));
+      state.cancel = true;
+    }
+  }
+  {
+    py::gil_scoped_release unlocked;
+    runner.join();
+  }
+  if (raised) throw py::error_already_set(*raised);
+  if (failure) std::rethrow_exception(failure);
+  return results;
+}
+
+// refine_poses' per-frame outcomes: a sequence of RefineSummary made on
+// access, so that a batch of many frames returns without building them all.
+struct Batch_summaries {
+  std::vector<Pose_frame_result> results;
+
+  std::size_t size() const { return results.size(); }
+
+  Refine_summary at(py::ssize_t index) const {
+    const py::ssize_t count = static_cast<py::ssize_t>(results.size());
+    if (index < 0) index += count;
+    if (index < 0 || index >= count) throw py::index_error("frame index out of range");
+    const Pose_frame_result& r = results[static_cast<std::size_t>(index)];
+    Refine_summary s = summary_of(Solve_summary(r.result.summary));
+    s.ok = r.ok;
+    s.error = r.error;
+    if (!s.ok) s.stop_reason.clear();
+    return s;
+  }
+
+  py::array_t<bool> ok() const {
+    py::array_t<bool> out(static_cast<py::ssize_t>(results.size()));
+    bool* data = out.mutable_data();
+    for (std::size_t f = 0; f < results.size(); ++f) data[f] = results[f].ok;
+    return out;
+  }
+};
+
+py::tuple refine_poses_py(const py::object& K, const py::object& frames, int threads, const py::object& progress,
+                          double progress_interval, int rotation_code, int max_iters, double min_x_step,
+                          double min_y_step, bool finite_differences, const py::object& weights,
+                          const std::string& loss, double loss_scale, double sigma, bool covariance) {
+  if (threads < 0) throw py::value_error("threads must be 0 (one per core) or more, got " + std::to_string(threads));
+  if (!progress.is_none() && !PyCallable_Check(progress.ptr()))
+    throw py::type_error("progress must be a callable (done, total) or None, got " +
+                         py::str(py::type::of(progress)).cast<std::string>());
+  if (!std::isfinite(progress_interval) || progress_interval < 0.0)
+    throw py::value_error("progress_interval must be a finite number of seconds >= 0");
+
+  Pose_batch_options options;
+  options.refine = refine_options_of(rotation_code, max_iters, min_x_step, min_y_step, finite_differences, weights,
+                                     loss, loss_scale, sigma, covariance);
+  options.threads = threads;
+
+  std::vector<Pose_frame> batch;
+  if (is_stacked(frames)) {
+    batch = frames_of_stacked(py::reinterpret_borrow<py::sequence>(frames), rotation_code, threads);
+  } else if (py::isinstance<py::sequence>(frames) && !py::isinstance<py::str>(frames)) {
+    const py::sequence s = py::reinterpret_borrow<py::sequence>(frames);
+    batch.reserve(s.size());
+    for (std::size_t i = 0; i < s.size(); ++i) batch.push_back(frame_of(s[i], i, rotation_code));
+  } else {
+    throw py::type_error("frames must be a list of (points, observations, start[, weights[, K]]) or of dicts, or "
+                         "stacked arrays (points F x N x 3, observations F x N x 2 or 3, starts F x D[, weights]), "
+                         "got " + py::str(py::type::of(frames)).cast<std::string>());
+  }
+
+  matrix<double> k;
+  if (!K.is_none()) {
+    k = matrix_of(float_array(K, "K", {{3, 3}}));
+  } else if (is_bearing_code(rotation_code)) {
+    k = identity3();
+  } else {
+    for (std::size_t i = 0; i < batch.size(); ++i)
+      if (batch[i].K.get_dim1() == 0)
+        throw py::value_error("K is None and frames[" + std::to_string(i) + "] has no K of its own");
+  }
+
+  std::vector<Pose_frame_result> results = run_batch(k, batch, std::move(options), progress, progress_interval);
+
+  // The width of the result: that of the first frame refined, else of the first start.
+  std::size_t dims = 0;
+  for (const auto& r : results)
+    if (r.ok) {
+      dims = r.result.x.size();
+      break;
+    }
+  if (dims == 0 && !batch.empty()) dims = batch.front().start.size();
+  const py::ssize_t count = static_cast<py::ssize_t>(results.size());
+  py::array_t<double> x({count, static_cast<py::ssize_t>(dims)});
+  double* xd = x.mutable_data();
+  for (std::size_t f = 0; f < results.size(); ++f) {
+    const Pose_frame_result& r = results[f];
+    double* row = xd + f * dims;
+    if (r.ok && r.result.x.size() == dims) {
+      for (std::size_t d = 0; d < dims; ++d) row[d] = r.result.x[d];
+    } else {
+      for (std::size_t d = 0; d < dims; ++d) row[d] = std::numeric_limits<double>::quiet_NaN();
+    }
+  }
+  py::object summaries = py::cast(Batch_summaries{std::move(results)});
+  {
+    // The frames' many small vectors go without holding up other threads.
+    py::gil_scoped_release unlocked;
+    std::vector<Pose_frame>().swap(batch);
+  }
+  return py::make_tuple(std::move(x), std::move(summaries));
+}
+
+}  // namespace
+
+void bind_pose_batch(py::module_& m) {
+  py::class_<Pose_estimate>(m, "PoseEstimate",
+                            "What estimate_pose found: x (rotation vector, then camera centre; the\n"
+                            "start of refine_pose's code 0), R (camera axes to world axes), centre,\n"
+                            "inliers (bool array), num_inliers, iterations (samples drawn) and summary,\n"
+                            "the RefineSummary of the final refinement on the inliers.")
+      .def_readonly("x", &Pose_estimate::x)
+      .def_readonly("R", &Pose_estimate::R)
+      .def_readonly("centre", &Pose_estimate::centre)
+      .def_readonly("inliers", &Pose_estimate::inliers)
+      .def_readonly("num_inliers", &Pose_estimate::num_inliers)
+      .def_readonly("iterations", &Pose_estimate::iterations)
+      .def_readonly("summary", &Pose_estimate::summary)
+      .def("to_dict", &Pose_estimate::to_dict, "The fields as a dict, the summary as a dict too.")
+      .def("__repr__", [](const Pose_estimate& e) {
+        return "PoseEstimate(num_inliers=" + std::to_string(e.num_inliers) +
+               ", iterations=" + std::to_string(e.iterations) + ", x=" + py::repr(e.x).cast<std::string>() + ")";
+      });
+
+  const Pose_estimate_options est;
+  m.def("estimate_pose", &estimate_pose_py, py::arg("K"), py::arg("points"), py::arg("observations"),
+        py::kw_only(), py::arg("bearing") = est.bearing, py::arg("threshold") = est.threshold,
+        py::arg("confidence") = est.confidence, py::arg("min_iterations") = est.min_iterations,
+        py::arg("max_iterations") = est.max_iterations, py::arg("seed") = static_cast<long long>(est.seed),
+        py::arg("loss") = std::string(loss_name(est.loss)), py::arg("loss_scale") = est.loss_scale,
+        py::arg("refine_iterations") = est.refine_iterations,
+        "Camera pose from 2-D/3-D correspondences of which any share may be wrong; returns\n"
+        "a PoseEstimate.\n\n"
+        "K: 3 x 3 intrinsics (may be None with bearing=True). points: N x 3 world points.\n"
+        "observations: N x 2 pixels, or with bearing=True N x 3 camera-frame bearing\n"
+        "vectors (z > 0). A random search over P3P samples (threshold: largest inlier\n"
+        "error, pixels or normalised image units; confidence; min_iterations and\n"
+        "max_iterations bound the samples; the same seed gives the same result), UPnP on\n"
+        "the inliers, then refine_pose with the robust loss ('cauchy' by default;\n"
+        "loss_scale 0: the threshold) for at most refine_iterations steps. Raises\n"
+        "trel.Error when no pose has enough inliers or the input is degenerate. The\n"
+        "interpreter lock is released while it runs.");
+
+  py::class_<Batch_summaries>(m, "BatchSummaries",
+                              "refine_poses' outcome per frame: a sequence of RefineSummary (len, [i],\n"
+                              "iteration), each made when asked for; ok gives every frame's flag as a\n"
+                              "bool array, errors the messages ('' where ok).")
+      .def("__len__", &Batch_summaries::size)
+      .def("__getitem__", &Batch_summaries::at)
+      .def_property_readonly("ok", &Batch_summaries::ok)
+      .def_property_readonly("errors",
+                             [](const Batch_summaries& b) {
+                               py::list out;
+                               for (const auto& r : b.results) out.append(r.error);
+                               return out;
+                             })
+      .def("__repr__", [](const Batch_summaries& b) {
+        std::size_t failed = 0;
+        for (const auto& r : b.results) failed += r.ok ? 0 : 1;
+        return "BatchSummaries(frames=" + std::to_string(b.results.size()) + ", failed=" + std::to_string(failed) +
+               ")";
+      });
+
+  const Pose_refine_options defaults;
+  const Pose_batch_options batch_defaults;
+  m.def("refine_poses", &refine_poses_py, py::arg("K"), py::arg("frames"), py::kw_only(),
+        py::arg("threads") = batch_defaults.threads, py::arg("progress") = py::none(),
+        py::arg("progress_interval") = batch_defaults.progress_interval,
+        py::arg("rotation_code") = defaults.rotation_code, py::arg("max_iters") = defaults.max_iters,
+        py::arg("min_x_step") = double(defaults.min_x_step), py::arg("min_y_step") = double(defaults.min_y_step),
+        py::arg("finite_differences") = defaults.finite_differences, py::arg("weights") = py::none(),
+        py::arg("loss") = "squared", py::arg("loss_scale") = defaults.loss_scale,
+        py::arg("sigma") = defaults.sigma, py::arg("covariance") = defaults.covariance,
+        "Refines many camera poses on a pool of threads; returns (X, summaries).\n\n"
+        "frames: a list of frames, each a tuple (points, observations, start[, weights[, K]])\n"
+        "or a dict with those keys, or, when every frame has N points, stacked arrays\n"
+        "(points F x N x 3, observations F x N x 2 (F x N x 3 for the bearing-vector\n"
+        "codes), starts F x D[, weights F x W]). K: the 3 x 3 intrinsics of every frame\n"
+        "without its own (None: the identity for the bearing-vector codes). The options\n"
+        "are refine_pose's and hold for every frame; weights is used by the frames\n"
+        "without their own. threads: 0 for one per core.\n\n"
+        "X: F x D array, row f the refined vector of frame f, bit for bit the result of\n"
+        "refine_pose on that frame, NaN where the frame failed. summaries: a\n"
+        "BatchSummaries, the sequence of one RefineSummary per frame, ok False and error\n"
+        "the message when it failed; the other frames go on.\n\n"
+        "progress: None or a callable progress(done, total) called on the calling thread\n"
+        "at most every progress_interval seconds and once at the end; returning False\n"
+        "cancels the batch (frames not yet started fail with error 'cancelled'), an\n"
+        "exception raised in it cancels the batch and is raised again when the running\n"
+        "frames are done. Ctrl-C cancels the same way. The interpreter lock is released\n"
+        "while the frames are refined.");
+}
+
+}  // namespace python
+}  // namespace trel

@@ -1,0 +1,78 @@
+#ifndef TREL_PYTHON_POSE_BINDING_H
+#define TREL_PYTHON_POSE_BINDING_H
+
+// Pieces shared by the single-pose and the batch bindings: the summary object
+// and the conversion of the refinement options.
+
+#include <string>
+
+#include "python/bindings.h"
+#include "trel_opt/robust_loss.h"
+#include "trel_opt/solver.h"
+#include "trel_tools/pose_refinement.h"
+
+namespace trel {
+namespace python {
+
+// What refine_pose reports besides the refined vector, with the per-point and
+// covariance results as arrays.
+struct Refine_summary {
+  int iterations = 0;
+  double initial_error = 0.0;
+  double final_error = 0.0;
+  std::string stop_reason;
+  int returned_iteration = 0;
+  double initial_rms = 0.0;
+  double final_rms = 0.0;
+  std::string loss;
+  double loss_scale = 0.0;
+  py::object inliers;     // bool array, one flag per point
+  py::object covariance;  // 6 x 6 array, or None
+  int covariance_rank = 0;
+  double condition_number = 0.0;
+  // refine_poses: false when the frame failed, error then holds the message.
+  bool ok = true;
+  std::string error;
+
+  py::dict to_dict() const {
+    py::dict d;
+    d["ok"] = ok;
+    d["error"] = error;
+    d["iterations"] = iterations;
+    d["initial_error"] = initial_error;
+    d["final_error"] = final_error;
+    d["stop_reason"] = stop_reason;
+    d["returned_iteration"] = returned_iteration;
+    d["initial_rms"] = initial_rms;
+    d["final_rms"] = final_rms;
+    d["loss"] = loss;
+    d["loss_scale"] = loss_scale;
+    d["inliers"] = inliers;
+    d["covariance"] = covariance;
+    d["covariance_rank"] = covariance_rank;
+    d["condition_number"] = condition_number;
+    return d;
+  }
+};
+
+// The summary of a solve, its vectors turned into arrays.
+Refine_summary summary_of(Solve_summary&& s);
+
+bool is_bearing_code(int code);
+
+// The loss of a name; ValueError naming the known ones otherwise.
+Loss loss_of(const std::string& name);
+
+// The refinement options of the keyword arguments refine_pose and
+// refine_poses share; weights may be None.
+Pose_refine_options refine_options_of(int rotation_code, int max_iters, double min_x_step, double min_y_step,
+                                      bool finite_differences, const py::object& weights, const std::string& loss,
+                                      double loss_scale, double sigma, bool covariance);
+
+// estimate_pose and refine_poses.
+void bind_pose_batch(py::module_& m);
+
+}  // namespace python
+}  // namespace trel
+
+#endif
