@@ -92,7 +92,6 @@ std::vector<double> Camera_position_opt_func::operator()(const std::vector<doubl
 
   const std::size_t npts = points_.size();
   return guarded(TREL_FRAME, [&] {
-    std::vector<double> result(static_cast<std::size_t>(reps * rows) * npts, 0.0);
     if (!entry) TREL_THROW("Uknown rotation type!");
     const int nrot = entry->rotation_values;
     if (x.size() != static_cast<std::size_t>(nrot + 3))
@@ -102,24 +101,28 @@ std::vector<double> Camera_position_opt_func::operator()(const std::vector<doubl
     projection_matrix(K_, rotation_matrix(entry->form, std::vector<double>(x.begin(), x.begin() + nrot)),
                       &x[static_cast<std::size_t>(nrot)], P);
 
+    // The first repetition point by point, then its copies: every value is
+    // written once, with no zero-fill before.
     const std::size_t block = static_cast<std::size_t>(rows) * npts;
+    std::vector<double> result;
+    result.reserve(block * static_cast<std::size_t>(reps));
     for (std::size_t i = 0; i < npts; ++i) {
-      const double X = points_[i][0], Y = points_[i][1], Z = points_[i][2];
+      const double* p = points_[i].data();
+      const double X = p[0], Y = p[1], Z = p[2];
       const double a = P[0][0] * X + P[0][1] * Y + P[0][2] * Z + P[0][3];
       const double b = P[1][0] * X + P[1][1] * Y + P[1][2] * Z + P[1][3];
       const double w = P[2][0] * X + P[2][1] * Y + P[2][2] * Z + P[2][3];
-      for (int j = 0; j < reps; ++j) {
-        const std::size_t base = static_cast<std::size_t>(j) * block + i * static_cast<std::size_t>(rows);
-        if (bearing) {
-          result[base] = a;
-          result[base + 1] = b;
-          result[base + 2] = w;
-        } else {
-          result[base] = a / w;
-          result[base + 1] = b / w;
-        }
+      if (bearing) {
+        result.push_back(a);
+        result.push_back(b);
+        result.push_back(w);
+      } else {
+        result.push_back(a / w);
+        result.push_back(b / w);
       }
     }
+    for (int j = 1; j < reps; ++j)
+      for (std::size_t k = 0; k < block; ++k) result.push_back(result[k]);
     return result;
   });
 }
