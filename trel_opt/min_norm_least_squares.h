@@ -49,7 +49,10 @@ public:
   // solve's rank threshold. Anything else (wide A, more than kMaxNormalColumns
   // columns, a zero or non-finite column, two null directions, singular values
   // between the two bounds) goes to solve. Where the normal equations are used,
-  // x agrees with solve's to about eps times the scaled condition number.
+  // x agrees with solve's to about eps times the scaled condition number. The
+  // normal equations cannot tell a singular value of A D below about 3e-7 of
+  // the largest from an exact zero: such a direction counts as null here,
+  // where solve would keep it (and take a step of the size 1 / sigma along it).
   void solve_well_conditioned(const T* a, int rows, int cols, int lda, const T* b, T* x);
 
   static constexpr int kMaxNormalColumns = 8;
