@@ -40,6 +40,12 @@ void Linear_taylor_solver::reset() { cached_values_.clear(); }
 void Linear_taylor_solver::solve_linear_system(const cv::Mat& jacobian, const std::vector<double>& residual,
                                                std::vector<double>& dx, double relative_tolerance) {
   const bool with_gram = !error_gram_.empty() && error_gram_.size() == static_cast<std::size_t>(jacobian.cols) * jacobian.cols;
+  if (!with_gram && !(relative_tolerance > 0.0)) {
+    // Analytic rows only: the normal equations when they give the same step.
+    least_squares_.solve_well_conditioned(jacobian.empty() ? nullptr : jacobian.ptr<double>(0), jacobian.rows,
+                                          jacobian.cols, jacobian.cols, residual.data(), dx.data());
+    return;
+  }
   least_squares_.solve(jacobian.empty() ? nullptr : jacobian.ptr<double>(0), jacobian.rows, jacobian.cols,
                        jacobian.cols, residual.data(), dx.data(), relative_tolerance,
                        with_gram ? error_gram_.data() : nullptr);
@@ -49,10 +55,11 @@ void Linear_taylor_solver::evaluate(const std::vector<double>& x, std::vector<do
   weighted.clear();
   const std::size_t expected = num_equations_ > 0 ? static_cast<std::size_t>(num_equations_) : 0;
   weighted.reserve(expected);
+  // Copied, then weighted in place: no zero-fill of the new entries.
   const auto append = [&](const std::vector<double>& v, const auto& func) {
     const std::size_t off = weighted.size();
-    weighted.resize(off + v.size());
-    for (std::size_t j = 0; j < v.size(); ++j) weighted[off + j] = v[j] * func.get_weight(static_cast<int>(j));
+    weighted.insert(weighted.end(), v.begin(), v.end());
+    for (std::size_t j = 0; j < v.size(); ++j) weighted[off + j] *= func.get_weight(static_cast<int>(j));
   };
   for (const Grad_func* g : get_grad_funcs()) append((*g->base_function())(x), *g);
   for (const Opt_func* f : get_funcs()) append((*f)(x), *f);
@@ -152,14 +159,16 @@ void Linear_taylor_solver::fill_residuals(const char* signature, const std::vect
 
 void Linear_taylor_solver::fill_jacobian(const char* signature, const std::vector<double>& x, int iteration) {
   const int num_dims = num_dimensions_;
-  // The Jacobian is reused between steps of the same size; it is cleared so
-  // that every step starts from the same zero matrix.
+  // The Jacobian is reused between steps of the same size. Every function
+  // writes all of the rows it reports, so only the rows after them, which no
+  // function claims, are cleared.
   jacobian_.create(num_equations_, num_dims, CV_64F);
-  if (!jacobian_.empty()) std::fill(jacobian_.ptr<double>(0), jacobian_.ptr<double>(0) + jacobian_.total(), 0.0);
   int row = fill_analytic_rows(signature, x);
   const std::vector<Opt_func*>& funcs = get_funcs();
   error_gram_.assign(funcs.empty() ? 0 : static_cast<std::size_t>(num_dims) * num_dims, 0.0);
   for (std::size_t i = 0; i < funcs.size(); ++i) row += fill_finite_difference_rows(signature, i, x, row);
+  if (!jacobian_.empty() && row < jacobian_.rows)
+    std::fill(jacobian_.ptr<double>(row), jacobian_.ptr<double>(0) + jacobian_.total(), 0.0);
 
   if (!jacobian_.empty() && !all_finite(jacobian_.ptr<double>(0), jacobian_.total())) {
     const std::size_t k = first_non_finite(jacobian_.ptr<double>(0), jacobian_.total());

@@ -59,7 +59,9 @@ protected:
   // continuous CV_64F; dx holds cols values), singular values at or below
   // relative_tolerance of the largest, or at or below the estimated error of
   // J along their direction (finite_difference_error_gram), counting as zero
-  // as well.
+  // as well. With neither (analytic rows only) the normal equations give it
+  // when J is well conditioned or has one exact null direction
+  // (Min_norm_least_squares::solve_well_conditioned).
   virtual void solve_linear_system(const cv::Mat& jacobian, const std::vector<double>& residual,
                                    std::vector<double>& dx, double relative_tolerance);
   // E^T E (cols x cols, row-major) for the error estimate E of the

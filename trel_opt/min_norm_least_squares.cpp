@@ -379,6 +379,213 @@ bool Min_norm_least_squares<T>::solve_full_rank(int n, const T* c, T* x) {
   return true;
 }
 
+namespace {
+
+// The upper triangle of A^T A (n x n, row-major) and A^T b, in one pass over
+// A's rows. N > 0 fixes n at compile time; the sums live in local arrays, which
+// no store through a or b can touch, so that they stay in registers.
+template <typename T, int N, int M>
+void accumulate_normal(const T* a, int rows, int size, int lda, const T* b, T* ata, T* atb) {
+  const int n = N > 0 ? N : size;
+  T acc[M * M] = {};
+  T rhs[M] = {};
+  for (int i = 0; i < rows; ++i) {
+    const T* r = a + static_cast<std::size_t>(i) * lda;
+    const T bi = b[i];
+    for (int p = 0; p < n; ++p) {
+      const T rp = r[p];
+      rhs[p] += rp * bi;
+      for (int q = p; q < n; ++q) acc[p * M + q] += rp * r[q];
+    }
+  }
+  for (int p = 0; p < n; ++p) {
+    atb[p] = rhs[p];
+    for (int q = p; q < n; ++q) ata[p * n + q] = acc[p * M + q];
+  }
+}
+
+// Cyclic Jacobi eigendecomposition of the symmetric n x n row-major m
+// (destroyed): afterwards m's diagonal holds the eigenvalues and column j of
+// w (row-major) the eigenvector of eigenvalue m[j][j].
+template <typename T>
+void jacobi_eigen(T* m, T* w, int n) {
+  for (int i = 0; i < n; ++i)
+    for (int j = 0; j < n; ++j) w[i * n + j] = i == j ? T(1) : T(0);
+  const T eps = std::numeric_limits<T>::epsilon();
+  for (int sweep = 0; sweep < kMaxSweeps; ++sweep) {
+    bool rotated = false;
+    for (int p = 0; p < n - 1; ++p)
+      for (int q = p + 1; q < n; ++q) {
+        const T mpq = m[p * n + q];
+        if (!(std::fabs(mpq) > eps * T(0.01) * std::sqrt(std::fabs(m[p * n + p] * m[q * n + q]))) ||
+            mpq == T(0))
+          continue;
+        rotated = true;
+        // cot(2 phi) = theta; t = tan(phi), the root of magnitude at most 1.
+        const T theta = (m[q * n + q] - m[p * n + p]) / (T(2) * mpq);
+        const T abs_theta = std::fabs(theta);
+        const T root = abs_theta < T(1e150) ? std::sqrt(T(1) + theta * theta) : abs_theta;
+        const T t = std::copysign(T(1), theta) / (abs_theta + root);
+        const T c = T(1) / std::sqrt(T(1) + t * t);
+        const T s = c * t;
+        for (int k = 0; k < n; ++k) {  // columns p and q
+          const T kp = m[k * n + p], kq = m[k * n + q];
+          m[k * n + p] = c * kp - s * kq;
+          m[k * n + q] = s * kp + c * kq;
+        }
+        for (int k = 0; k < n; ++k) {  // rows p and q
+          const T pk = m[p * n + k], qk = m[q * n + k];
+          m[p * n + k] = c * pk - s * qk;
+          m[q * n + k] = s * pk + c * qk;
+        }
+        m[p * n + q] = m[q * n + p] = T(0);
+        for (int k = 0; k < n; ++k) {
+          const T kp = w[k * n + p], kq = w[k * n + q];
+          w[k * n + p] = c * kp - s * kq;
+          w[k * n + q] = s * kp + c * kq;
+        }
+      }
+    if (!rotated) break;
+  }
+}
+
+}  // namespace
+
+template <typename T>
+void Min_norm_least_squares<T>::solve_well_conditioned(const T* a, int rows, int cols, int lda, const T* b, T* x) {
+  if (cols > 0 && rows >= cols && cols <= kMaxNormalColumns) {
+    bool done = false;
+    switch (cols) {  // the sizes of the pose problems
+      case 6: done = solve_normal<6>(a, rows, cols, lda, b, x); break;
+      case 7: done = solve_normal<7>(a, rows, cols, lda, b, x); break;
+      default: done = solve_normal<0>(a, rows, cols, lda, b, x); break;
+    }
+    if (done) return;
+  }
+  solve(a, rows, cols, lda, b, x);
+}
+
+template <typename T>
+template <int N>
+bool Min_norm_least_squares<T>::solve_normal(const T* a, int rows, int cols, int lda, const T* b, T* x) const {
+  constexpr int M = kMaxNormalColumns;
+  const int n = N > 0 ? N : cols;
+  T ata[M * M], atb[M];
+  accumulate_normal<T, N, M>(a, rows, n, lda, b, ata, atb);
+
+  // D = diag(A^T A)^-1/2 gives A D unit columns; ns = D A^T A D, g = D A^T b.
+  T d[M], ns[M * M], g[M];
+  T d_min = std::numeric_limits<T>::infinity(), d_max = 0;
+  for (int p = 0; p < n; ++p) {
+    const T diag = ata[p * n + p];
+    if (!(diag > T(0)) || !std::isfinite(diag)) return false;
+    d[p] = T(1) / std::sqrt(diag);
+    d_min = std::min(d_min, d[p]);
+    d_max = std::max(d_max, d[p]);
+  }
+  T trace = 0;
+  for (int p = 0; p < n; ++p) {
+    g[p] = atb[p] * d[p];
+    if (!std::isfinite(g[p])) return false;
+    for (int q = p; q < n; ++q) ns[p * n + q] = ns[q * n + p] = ata[p * n + q] * d[p] * d[q];
+    trace += ns[p * n + p];
+  }
+  if (!std::isfinite(trace)) return false;
+  const T eps = std::numeric_limits<T>::epsilon();
+  // cond(A) <= sqrt(cond(ns)) cond(D): solve cuts no singular value when this
+  // stays far below 1 / (2 eps n), its rank threshold.
+  const T rank_limit = T(1) / (T(2) * eps * static_cast<T>(n) * T(1000));
+  const auto far_from_rank_limit = [&](T condition) { return std::sqrt(condition) * (d_max / d_min) < rank_limit; };
+  T y[M];
+
+  // Cholesky ns = L L^T; cond(ns) <= trace(ns) |L^-1|_F^2.
+  T l[M * M] = {};
+  bool positive = true;
+  for (int j = 0; j < n && positive; ++j) {
+    T sum = ns[j * n + j];
+    for (int k = 0; k < j; ++k) sum -= l[j * n + k] * l[j * n + k];
+    if (!(sum > T(0))) {
+      positive = false;
+      break;
+    }
+    l[j * n + j] = std::sqrt(sum);
+    for (int i = j + 1; i < n; ++i) {
+      T v = ns[i * n + j];
+      for (int k = 0; k < j; ++k) v -= l[i * n + k] * l[j * n + k];
+      l[i * n + j] = v / l[j * n + j];
+    }
+  }
+  if (positive) {
+    T inv[M * M] = {};
+    T inv_norm2 = 0;
+    for (int j = 0; j < n; ++j) {
+      inv[j * n + j] = T(1) / l[j * n + j];
+      for (int i = j + 1; i < n; ++i) {
+        T s = 0;
+        for (int k = j; k < i; ++k) s += l[i * n + k] * inv[k * n + j];
+        inv[i * n + j] = -s / l[i * n + i];
+      }
+      for (int i = j; i < n; ++i) inv_norm2 += inv[i * n + j] * inv[i * n + j];
+    }
+    const T condition = trace * inv_norm2;
+    if (condition <= T(kNormalMaxCondition) && far_from_rank_limit(condition)) {
+      for (int i = 0; i < n; ++i) {  // L z = g
+        T s = g[i];
+        for (int k = 0; k < i; ++k) s -= l[i * n + k] * y[k];
+        y[i] = s / l[i * n + i];
+      }
+      for (int i = n - 1; i >= 0; --i) {  // L^T y = z
+        T s = y[i];
+        for (int k = i + 1; k < n; ++k) s -= l[k * n + i] * y[k];
+        y[i] = s / l[i * n + i];
+      }
+      for (int p = 0; p < n; ++p) x[p] = y[p] * d[p];
+      return true;
+    }
+  }
+
+  // Singular or nearly so: the eigenvalues tell a null direction from a small one.
+  T w[M * M];
+  jacobi_eigen(ns, w, n);
+  T largest = 0;
+  for (int j = 0; j < n; ++j) largest = std::max(largest, ns[j * n + j]);
+  if (!(largest > T(0)) || !std::isfinite(largest)) return false;
+  int null_index = -1;
+  T smallest_kept = largest;
+  for (int j = 0; j < n; ++j) {
+    const T mu = ns[j * n + j];
+    if (mu <= T(kNormalNullEigenvalue) * largest) {
+      if (null_index >= 0) return false;  // two null directions
+      null_index = j;
+    } else {
+      smallest_kept = std::min(smallest_kept, mu);
+    }
+  }
+  const T condition = largest / smallest_kept;
+  if (!(condition <= T(kNormalMaxCondition)) || !far_from_rank_limit(condition)) return false;
+  for (int p = 0; p < n; ++p) y[p] = 0;
+  for (int j = 0; j < n; ++j) {
+    if (j == null_index) continue;
+    T wg = 0;
+    for (int p = 0; p < n; ++p) wg += w[p * n + j] * g[p];
+    const T coef = wg / ns[j * n + j];
+    for (int p = 0; p < n; ++p) y[p] += coef * w[p * n + j];
+  }
+  for (int p = 0; p < n; ++p) y[p] *= d[p];
+  if (null_index >= 0) {
+    // A (D w) = 0: remove the component along D w, leaving the minimum norm.
+    T nv[M], nn = 0, ny = 0;
+    for (int p = 0; p < n; ++p) {
+      nv[p] = d[p] * w[p * n + null_index];
+      nn += nv[p] * nv[p];
+      ny += nv[p] * y[p];
+    }
+    for (int p = 0; p < n; ++p) y[p] -= ny / nn * nv[p];
+  }
+  std::copy(y, y + n, x);
+  return true;
+}
+
 template class Min_norm_least_squares<double>;
 
 }  // namespace trel

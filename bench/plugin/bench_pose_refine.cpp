@@ -16,7 +16,8 @@
 //     rule, a workspace reused across calls, no covariance) and with use_framework
 //     (10 steps, as the plug-in runs it);
 //   - the kernel with the Cauchy loss (scale 2 px) against the plain kernel, both
-//     running exactly 4 steps, so that the two rows differ only by the loss.
+//     running exactly 4 steps, so that the two rows differ only by the loss;
+//   - the plain kernel running exactly 10 steps, the step count of the framework row.
 //
 // Scene: pinhole camera, k11 = 800, principal point (320, 240), points in front of the
 // camera, pixel noise sigma 0.5 px. Start pose: the true rotation turned by 3 degrees
@@ -556,9 +557,9 @@ void BM_RefinePoseKernel(benchmark::State& state) {
 void BM_RefinePoseFramework(benchmark::State& state) {
   refine_pose_benchmark(state, refine_pose_options(true), "refine_pose, framework, 10 iters", true);
 }
-trel::Pose_refine_options four_steps(trel::Loss loss) {
+trel::Pose_refine_options fixed_steps(int steps, trel::Loss loss) {
   trel::Pose_refine_options options = refine_pose_options(false);
-  options.max_iters = 4;
+  options.max_iters = steps;
   options.step_tolerance = 0.0;
   options.cost_tolerance = -std::numeric_limits<double>::infinity();
   options.loss = loss;
@@ -566,11 +567,15 @@ trel::Pose_refine_options four_steps(trel::Loss loss) {
   return options;
 }
 void BM_KernelPlain4(benchmark::State& state) {
-  refine_pose_benchmark(state, four_steps(trel::Loss::squared), "refine_pose, kernel, 4 steps", true);
+  refine_pose_benchmark(state, fixed_steps(4, trel::Loss::squared), "refine_pose, kernel, 4 steps", true);
+}
+// The kernel for exactly the framework's 10 steps: the same step count on both sides.
+void BM_KernelPlain10(benchmark::State& state) {
+  refine_pose_benchmark(state, fixed_steps(10, trel::Loss::squared), "refine_pose, kernel, 10 steps", true);
 }
 // The Cauchy fit is a different minimum from the least-squares reference: not compared.
 void BM_KernelCauchy4(benchmark::State& state) {
-  refine_pose_benchmark(state, four_steps(trel::Loss::cauchy), "refine_pose, kernel, cauchy, 4 steps", false);
+  refine_pose_benchmark(state, fixed_steps(4, trel::Loss::cauchy), "refine_pose, kernel, cauchy, 4 steps", false);
 }
 
 // ---- results table --------------------------------------------------------------
@@ -628,6 +633,7 @@ const Method k_methods[] = {
     {"BM_PoseRefineEntry", "camera_pose_refine_entry"},
     {"BM_RefinePoseKernel", "refine_pose, kernel"},
     {"BM_RefinePoseFramework", "refine_pose, framework, 10 iters"},
+    {"BM_KernelPlain10", "kernel, squared, 10 steps"},
     {"BM_KernelPlain4", "kernel, squared, 4 steps"},
     {"BM_KernelCauchy4", "kernel, cauchy, 4 steps"},
 };
@@ -723,6 +729,7 @@ void register_benchmarks() {
   with_stats(benchmark::RegisterBenchmark("BM_PoseRefineEntry", BM_PoseRefineEntry)->Arg(1000));
   with_stats(benchmark::RegisterBenchmark("BM_RefinePoseKernel", BM_RefinePoseKernel)->Apply(sizes));
   with_stats(benchmark::RegisterBenchmark("BM_RefinePoseFramework", BM_RefinePoseFramework)->Apply(sizes));
+  with_stats(benchmark::RegisterBenchmark("BM_KernelPlain10", BM_KernelPlain10)->Apply(sizes));
   with_stats(benchmark::RegisterBenchmark("BM_KernelPlain4", BM_KernelPlain4)->Apply(sizes));
   with_stats(benchmark::RegisterBenchmark("BM_KernelCauchy4", BM_KernelCauchy4)->Apply(sizes));
 }

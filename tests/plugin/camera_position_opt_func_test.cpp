@@ -8,6 +8,7 @@
 #include "camera_pose_refine/camera_position_rotation_codes.h"
 #include "tests/synthetic_scene.h"
 #include "trel_tools/exception_l.h"
+#include "trel_tools/rotation.h"
 
 namespace {
 
@@ -112,5 +113,52 @@ TEST(CameraPositionOptFunc, UnknownCodeAndShortSearchVectorAreWrappedOnce) {
   EXPECT_THROW(Camera_position_opt_func(points, K, 0)({0, 0, 0, 0, 0}), trel::exception_l);
   EXPECT_THROW(Camera_position_opt_func({{1.0, 2.0}}, K, 0), trel::exception_l);
 }
+
+}  // namespace
+
+namespace {
+
+// One rotation per form, degenerate ones included, against the conversions of
+// rotation.h: the cost function's own conversion must give the same matrix.
+struct Conversion_case {
+  const char* name;
+  int code;
+  std::vector<double> rotation;
+};
+
+class CameraPositionOptFuncConversion : public ::testing::TestWithParam<Conversion_case> {};
+
+TEST_P(CameraPositionOptFuncConversion, ProjectsWithTheRotationOfRotationH) {
+  const Conversion_case& c = GetParam();
+  const trel::matrix<double> K = intrinsics(700.0, 320.0, 240.0);
+  const std::vector<std::vector<double>> points = {{0.3, -0.2, 9.0}, {-1.5, 0.8, 12.0}, {2.0, 1.0, 7.5}};
+  const std::vector<double> t = {0.1, -0.3, 0.4};
+  trel::matrix<double> R;
+  const trel::Rotation_form form = trel::find_rotation_code(c.code)->form;
+  if (form == trel::Rotation_form::quaternion) R = trel::quaternion_to_rot_mat(c.rotation);
+  else if (form == trel::Rotation_form::ang_axis) R = trel::ang_axis_rad_to_rot_mat(c.rotation);
+  else R = trel::rot_vec_rad_to_rot_mat(c.rotation);
+  const std::vector<double> f = Camera_position_opt_func(points, K, c.code)(with_centre(c.rotation, t));
+  ASSERT_EQ(f.size(), 2 * points.size());
+  for (std::size_t i = 0; i < points.size(); ++i) {
+    double cam[3];  // R^T (X - t)
+    for (int r = 0; r < 3; ++r) {
+      cam[r] = 0.0;
+      for (int k = 0; k < 3; ++k) cam[r] += R[k][r] * (points[i][k] - t[k]);
+    }
+    EXPECT_NEAR(f[2 * i], 700.0 * cam[0] / cam[2] + 320.0, kPixelTol) << i;
+    EXPECT_NEAR(f[2 * i + 1], 700.0 * cam[1] / cam[2] + 240.0, kPixelTol) << i;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Forms, CameraPositionOptFuncConversion,
+    ::testing::Values(Conversion_case{"RotVec", 0, {0.2, -0.1, 0.3}}, Conversion_case{"RotVecZero", 0, {0.0, 0.0, 0.0}},
+                      Conversion_case{"RotVecLarge", 0, {2.0, -1.5, 1.0}},
+                      Conversion_case{"AngAxis", 1, {1.0, 2.0, -0.5, 0.4}},
+                      Conversion_case{"AngAxisDegenerateAxis", 1, {1e-9, 0.0, 0.0, 0.7}},
+                      Conversion_case{"Quaternion", 2, {0.1, -0.2, 0.05, 0.9}},
+                      Conversion_case{"QuaternionLong", 3, {0.3, -0.6, 0.15, 2.7}}),
+    [](const ::testing::TestParamInfo<Conversion_case>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -277,3 +277,81 @@ INSTANTIATE_TEST_SUITE_P(
                       Shape_case{"WideRankDeficient", 4, 9, 2}, Shape_case{"SingleColumn", 12, 1, 1},
                       Shape_case{"ZeroRows", 0, 5, 0}, Shape_case{"ZeroColumns", 5, 0, 0}),
     [](const ::testing::TestParamInfo<Shape_case>& info) { return std::string(info.param.name); });
+
+// solve_well_conditioned against solve on one table of systems. Where the
+// normal equations may serve (well conditioned, or one exact null direction),
+// the two agree to eps times the scaled condition number; where they may not
+// (too close to singular, a zero column, two null directions, wide), the
+// fallback is solve itself, so the results are bitwise equal.
+struct Normal_case {
+  const char* name;
+  int rows;
+  int cols;
+  int nulls;         // exact null directions: columns made combinations of others
+  double gap;        // > 0: column 2 = column 0 + gap * noise (nearly singular)
+  bool zero_column;  // column 1 all zero
+  bool falls_back;
+};
+
+class MinNormLeastSquaresNormal : public ::testing::TestWithParam<Normal_case> {};
+
+TEST_P(MinNormLeastSquaresNormal, AgreesWithTheMinimumNormSolve) {
+  const Normal_case& c = GetParam();
+  std::mt19937 rng(71 + static_cast<unsigned>(c.rows + 13 * c.cols + 7 * c.nulls));
+  // Columns of very different scales, as the pose problems have.
+  cv::Mat a = lsq::random_matrix(rng, c.rows, c.cols);
+  for (int j = 0; j < c.cols; ++j) a.col(j) *= std::pow(10.0, j % 3);
+  for (int k = 0; k < c.nulls; ++k) a.col(c.cols - 1 - k) = 0.5 * a.col(k) - 2.0 * a.col(k + 1);
+  if (c.gap > 0.0) a.col(2) = a.col(0) + c.gap * lsq::random_matrix(rng, c.rows, 1);
+  if (c.zero_column) a.col(1) = 0.0;
+  const cv::Mat b = lsq::random_matrix(rng, c.rows, 1);
+  trel::Min_norm_least_squares<double> solver;
+  std::vector<double> x(static_cast<std::size_t>(c.cols) + 1, -7.0);
+  solver.solve_well_conditioned(a.ptr<double>(0), c.rows, c.cols, c.cols, b.ptr<double>(0), x.data());
+  EXPECT_EQ(x.back(), -7.0);
+  x.pop_back();
+  const cv::Mat ref = lsq::solve_min_norm(a, b);
+  if (c.falls_back) {
+    for (int j = 0; j < c.cols; ++j) EXPECT_EQ(x[j], ref.at<double>(j)) << j;
+    return;
+  }
+  EXPECT_LT(lsq::relative_difference(cv::Mat(x), ref), 1e-10);
+  // Not the fallback: rounding differs somewhere between the two routes.
+  EXPECT_NE(x, std::vector<double>(ref.begin<double>(), ref.end<double>()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, MinNormLeastSquaresNormal,
+    ::testing::Values(Normal_case{"Six", 40, 6, 0, 0.0, false, false},
+                      Normal_case{"SevenBeyondOneBlock", 600, 7, 0, 0.0, false, false},
+                      Normal_case{"EightSquare", 8, 8, 0, 0.0, false, false},
+                      Normal_case{"OneNullDirection", 300, 7, 1, 0.0, false, false},
+                      Normal_case{"TwoNullDirections", 300, 7, 2, 0.0, false, true},
+                      Normal_case{"NearlySingular", 300, 6, 0, 1e-5, false, true},
+                      Normal_case{"ZeroColumn", 50, 6, 0, 0.0, true, true},
+                      Normal_case{"NineColumns", 50, 9, 0, 0.0, false, true},
+                      Normal_case{"Wide", 4, 6, 0, 0.0, false, true}),
+    [](const ::testing::TestParamInfo<Normal_case>& info) { return std::string(info.param.name); });
+
+// The pose problem's own rank deficiency: the quaternion Jacobian's null
+// direction q is removed, as the minimum-norm solve removes it.
+TEST(MinNormLeastSquares, NormalEquationsStepIsOrthogonalToTheQuaternion) {
+  for (int npts : {10, 1000}) {
+    const trel_test::Synthetic_scene scene = trel_test::make_scene(24, npts);
+    const trel::matrix<double> K = trel_test::intrinsics(scene.k11, scene.k13, scene.k23);
+    std::vector<double> x = scene.quaternion;
+    for (double& q : x) q *= 1.7;
+    x.insert(x.end(), scene.centre.begin(), scene.centre.end());
+    trel::Camera_position_grad_func_qu grad(nullptr, scene.points_world, K);
+    cv::Mat j(2 * npts, 7, CV_64F);
+    ASSERT_EQ(grad(x, j, 0), 2 * npts);
+    std::mt19937 rng(24);
+    const cv::Mat b = lsq::random_matrix(rng, 2 * npts, 1, 2.0);
+    cv::Mat dx(7, 1, CV_64F);
+    trel::Min_norm_least_squares<double> solver;
+    solver.solve_well_conditioned(j.ptr<double>(0), j.rows, 7, 7, b.ptr<double>(0), dx.ptr<double>(0));
+    const cv::Mat q = (cv::Mat_<double>(7, 1) << x[0], x[1], x[2], x[3], 0, 0, 0);
+    EXPECT_LT(std::fabs(dx.dot(q)) / (cv::norm(dx) * cv::norm(q)), 1e-12) << npts;
+    EXPECT_LT(lsq::relative_difference(dx, lsq::solve_min_norm(j, b)), 1e-10) << npts;
+  }
+}
