@@ -32,7 +32,7 @@ USAGE
 
 # The Debian packages each command needs; missing ones are installed with apt-get.
 BASE_PACKAGES=(cmake g++ make pkg-config libgtest-dev libgmock-dev libopencv-dev libopengv-dev libeigen3-dev octave liboctave-dev xvfb xauth
-  pybind11-dev python3-dev python3-numpy python3-pytest)
+  pybind11-dev python3-dev python3-numpy python3-pytest python3-dask python3-distributed)
 TEST_PACKAGES=("${BASE_PACKAGES[@]}" dpkg-dev)
 DEMO_PACKAGES=("${BASE_PACKAGES[@]}")
 BENCH_PACKAGES=("${BASE_PACKAGES[@]}" libbenchmark-dev libceres-dev)
