@@ -40,12 +40,12 @@ namespace {
 
 using trel_bench::Outlier_problem;
 
-constexpr int k_scenes = 100;
-constexpr int k_points = 100;
-constexpr double k_loss_scale = 2.0;        // px
-constexpr double k_converged_deg = 0.5;     // rotation error counted as a success
-constexpr int k_draws = 1000;
-constexpr unsigned k_covariance_seed = 4242;
+constexpr int kScenes = 100;
+constexpr int kPoints = 100;
+constexpr double kLossScale = 2.0;        // px
+constexpr double kConvergedDeg = 0.5;     // rotation error counted as a success
+constexpr int kDraws = 1000;
+constexpr unsigned kCovarianceSeed = 4242;
 
 double median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
@@ -53,7 +53,7 @@ double median(std::vector<double> v) {
   return n % 2 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
 }
 
-trel::Pose_refine_options fit_options(trel::Loss loss, double scale = k_loss_scale) {
+trel::Pose_refine_options fit_options(trel::Loss loss, double scale = kLossScale) {
   trel::Pose_refine_options o;
   o.rotation_code = 0;
   o.max_iters = 100;
@@ -75,11 +75,11 @@ struct Cell {
   int converged = 0;
 };
 
-Cell run_cell(const Method& m, double fraction, double scale = k_loss_scale) {
+Cell run_cell(const Method& m, double fraction, double scale = kLossScale) {
   std::vector<double> rotation, position;
   int converged = 0;
-  for (int s = 0; s < k_scenes; ++s) {
-    const Outlier_problem p = trel_bench::make_outlier_problem(1000u + static_cast<unsigned>(s), k_points, fraction);
+  for (int s = 0; s < kScenes; ++s) {
+    const Outlier_problem p = trel_bench::make_outlier_problem(1000u + static_cast<unsigned>(s), kPoints, fraction);
     std::vector<double> x;
     if (m.inliers_only) {
       std::vector<std::vector<double>> points;
@@ -91,7 +91,7 @@ Cell run_cell(const Method& m, double fraction, double scale = k_loss_scale) {
     }
     rotation.push_back(trel_bench::rotation_error_deg(p.truth, x));
     position.push_back(trel_bench::position_error(p.truth, x));
-    if (rotation.back() < k_converged_deg) ++converged;
+    if (rotation.back() < kConvergedDeg) ++converged;
   }
   return {median(rotation), median(position), converged};
 }
@@ -107,7 +107,7 @@ void accuracy_table() {
   std::printf("%d scenes per row, N = %d, 0.5 px noise on inliers, outliers uniform over the image, "
               "loss_scale %.1f px, max_iters 100, min_x_step 1e-10. Medians over the scenes; ratio = median / "
               "median of the inlier-only fit; within 0.5 deg = scenes whose rotation error is below 0.5 degrees.\n\n",
-              k_scenes, k_points, k_loss_scale);
+              kScenes, kPoints, kLossScale);
   std::printf("| outliers | method | rotation error (deg) | ratio | position error | ratio | within 0.5 deg |\n");
   std::printf("|---|---|---|---|---|---|---|\n");
   for (double fraction : {0.0, 0.2, 0.4}) {
@@ -117,7 +117,7 @@ void accuracy_table() {
     for (std::size_t k = 0; k < methods.size(); ++k)
       std::printf("| %2.0f %% | %s | %.4f | %.2f | %.5f | %.2f | %d / %d |\n", fraction * 100.0,
                   methods[k].name.c_str(), cells[k].rotation, cells[k].rotation / ref.rotation, cells[k].position,
-                  cells[k].position / ref.position, cells[k].converged, k_scenes);
+                  cells[k].position / ref.position, cells[k].converged, kScenes);
     std::fflush(stdout);
   }
   std::printf("\n");
@@ -157,7 +157,7 @@ double frobenius(const cv::Matx66d& m, int from, int to) {
 }
 
 void covariance_row(trel::Loss loss, int& failures) {
-  const Outlier_problem p = trel_bench::make_outlier_problem(k_covariance_seed, k_points, 0.0);
+  const Outlier_problem p = trel_bench::make_outlier_problem(kCovarianceSeed, kPoints, 0.0);
   std::vector<double> exact;
   for (const auto& c : p.scene.points_in_cam) {
     exact.push_back(p.scene.k11 * c[0] / c[2] + p.scene.k13);
@@ -166,12 +166,12 @@ void covariance_row(trel::Loss loss, int& failures) {
   trel::Pose_refine_options options = fit_options(loss);
   options.max_iters = 30;
   options.covariance = true;
-  std::mt19937 rng(k_covariance_seed);
-  std::normal_distribution<double> noise(0.0, trel_bench::k_pixel_noise);
+  std::mt19937 rng(kCovarianceSeed);
+  std::normal_distribution<double> noise(0.0, trel_bench::kPixelNoise);
   double nees_sum = 0.0;
   int used = 0, no_covariance = 0;
   cv::Matx66d empirical = cv::Matx66d::zeros(), predicted = cv::Matx66d::zeros();
-  for (int d = 0; d < k_draws; ++d) {
+  for (int d = 0; d < kDraws; ++d) {
     std::vector<double> observations = exact;
     for (double& o : observations) o += noise(rng);
     trel::Pose_refine_result r;
@@ -218,7 +218,7 @@ void covariance_table(int& failures) {
               "loss_scale %.1f px for the robust losses. NEES = e^T Cov^-1 e with e = (log(R_true R^T), t_true - t); "
               "expected mean 6. Relative Frobenius difference |C_emp - C_pred|_F / |C_pred|_F of the empirical "
               "second moment of e against the mean predicted covariance, whole and per block.\n\n",
-              k_covariance_seed, k_points, k_draws, k_loss_scale);
+              kCovarianceSeed, kPoints, kDraws, kLossScale);
   std::printf("| loss | draws | mean NEES | rel. Frobenius (6 x 6) | rotation block | position block |\n");
   std::printf("|---|---|---|---|---|---|\n");
   for (trel::Loss loss :

@@ -31,12 +31,12 @@
 
 namespace {
 
-constexpr int k_iters = 10;
-constexpr double k_loss_scale = 2.0;  // px
-constexpr double k_outlier_fraction = 0.2;
-constexpr unsigned k_seed = 77;
-const int k_sizes[] = {10, 100, 1000, 10000};
-const trel::Loss k_losses[] = {trel::Loss::squared, trel::Loss::huber, trel::Loss::cauchy, trel::Loss::soft_l1,
+constexpr int kIters = 10;
+constexpr double kLossScale = 2.0;  // px
+constexpr double kOutlierFraction = 0.2;
+constexpr unsigned kSeed = 77;
+const int kSizes[] = {10, 100, 1000, 10000};
+const trel::Loss kLosses[] = {trel::Loss::squared, trel::Loss::huber, trel::Loss::cauchy, trel::Loss::soft_l1,
                                trel::Loss::truncated};
 
 bool g_failed = false;
@@ -45,18 +45,18 @@ const trel_bench::Outlier_problem& problem(int n) {
   static std::map<int, trel_bench::Outlier_problem> problems;
   auto it = problems.find(n);
   if (it == problems.end())
-    it = problems.emplace(n, trel_bench::make_outlier_problem(k_seed, n, k_outlier_fraction)).first;
+    it = problems.emplace(n, trel_bench::make_outlier_problem(kSeed, n, kOutlierFraction)).first;
   return it->second;
 }
 
 trel::Pose_refine_options options(trel::Loss loss, bool covariance) {
   trel::Pose_refine_options o;
   o.use_framework = true;
-  o.max_iters = k_iters;
+  o.max_iters = kIters;
   o.min_x_step = 0.0f;
   o.min_y_step = -10000.0f;
   o.loss = loss;
-  o.loss_scale = k_loss_scale;
+  o.loss_scale = kLossScale;
   o.covariance = covariance;
   return o;
 }
@@ -65,7 +65,7 @@ void bm_refine(benchmark::State& state, trel::Loss loss, bool covariance) {
   const trel_bench::Outlier_problem& p = problem(static_cast<int>(state.range(0)));
   const trel::Pose_refine_options o = options(loss, covariance);
   const trel::Pose_refine_result check = trel::refine_pose(p.K, p.points, p.observations, p.start, o);
-  if (check.summary.iterations != k_iters) {
+  if (check.summary.iterations != kIters) {
     g_failed = true;
     state.SkipWithError(("ran " + std::to_string(check.summary.iterations) + " steps, not 10").c_str());
     return;
@@ -114,17 +114,17 @@ private:
 
 void print_tables(const Table_reporter& r) {
   std::printf("\nrefine_pose, %d steps, 20 %% outliers, CPU time per call (us); ratio = loss / least squares\n\n",
-              k_iters);
+              kIters);
   std::printf("| N |");
-  for (trel::Loss loss : k_losses) std::printf(" %s |", trel::loss_name(loss));
+  for (trel::Loss loss : kLosses) std::printf(" %s |", trel::loss_name(loss));
   std::printf(" largest ratio |\n|---|");
-  for (std::size_t k = 0; k <= sizeof(k_losses) / sizeof(k_losses[0]); ++k) std::printf("---|");
+  for (std::size_t k = 0; k <= sizeof(kLosses) / sizeof(kLosses[0]); ++k) std::printf("---|");
   std::printf("\n");
-  for (int n : k_sizes) {
+  for (int n : kSizes) {
     const double plain = r.time("refine/squared", n);
     double worst = 0.0;
     std::printf("| %d |", n);
-    for (trel::Loss loss : k_losses) {
+    for (trel::Loss loss : kLosses) {
       const double t = r.time(std::string("refine/") + trel::loss_name(loss), n);
       if (loss == trel::Loss::squared)
         std::printf(" %.1f |", t);
@@ -146,8 +146,8 @@ void print_tables(const Table_reporter& r) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  for (trel::Loss loss : k_losses)
-    for (int n : k_sizes)
+  for (trel::Loss loss : kLosses)
+    for (int n : kSizes)
       benchmark::RegisterBenchmark((std::string("refine/") + trel::loss_name(loss)).c_str(), bm_refine, loss, false)
           ->Arg(n)
           ->Unit(benchmark::kMicrosecond);

@@ -27,12 +27,12 @@
 
 namespace trel_bench {
 
-constexpr double k_pi = 3.14159265358979323846;
-constexpr double k_pixel_noise = 0.5;            // px, standard deviation on every observation
-constexpr double k_start_rotation_deg = 3.0;     // start rotation off the truth
-constexpr double k_start_centre_fraction = 0.05; // start centre offset / mean point depth
-constexpr double k_image_width = 640.0;
-constexpr double k_image_height = 480.0;
+constexpr double kPi = 3.14159265358979323846;
+constexpr double kPixelNoise = 0.5;            // px, standard deviation on every observation
+constexpr double kStartRotationDeg = 3.0;     // start rotation off the truth
+constexpr double kStartCentreFraction = 0.05; // start centre offset / mean point depth
+constexpr double kImageWidth = 640.0;
+constexpr double kImageHeight = 480.0;
 
 struct Outlier_problem {
   trel_test::Synthetic_scene scene;
@@ -61,7 +61,7 @@ inline std::vector<double> pose_error(const std::vector<double>& truth, const st
 
 inline double rotation_error_deg(const std::vector<double>& truth, const std::vector<double>& x) {
   const std::vector<double> e = pose_error(truth, x);
-  return std::sqrt(e[0] * e[0] + e[1] * e[1] + e[2] * e[2]) * 180.0 / k_pi;
+  return std::sqrt(e[0] * e[0] + e[1] * e[1] + e[2] * e[2]) * 180.0 / kPi;
 }
 
 inline double position_error(const std::vector<double>& truth, const std::vector<double>& x) {
@@ -71,7 +71,7 @@ inline double position_error(const std::vector<double>& truth, const std::vector
 
 inline Outlier_problem make_outlier_problem(unsigned seed, int num_points, double outlier_fraction) {
   trel_test::Scene_options scene_options;
-  scene_options.pixel_noise = k_pixel_noise;
+  scene_options.pixel_noise = kPixelNoise;
   Outlier_problem p;
   p.scene = trel_test::make_scene(seed, num_points, scene_options);
   p.K = trel_test::intrinsics(p.scene.k11, p.scene.k13, p.scene.k23);
@@ -86,7 +86,7 @@ inline Outlier_problem make_outlier_problem(unsigned seed, int num_points, doubl
   std::shuffle(order.begin(), order.end(), rng);
   const int outliers = static_cast<int>(std::lround(outlier_fraction * num_points));
   p.outlier.assign(static_cast<std::size_t>(num_points), 0);
-  std::uniform_real_distribution<double> u(0.0, k_image_width), v(0.0, k_image_height);
+  std::uniform_real_distribution<double> u(0.0, kImageWidth), v(0.0, kImageHeight);
   for (int k = 0; k < outliers; ++k) {
     const std::size_t i = static_cast<std::size_t>(order[static_cast<std::size_t>(k)]);
     p.outlier[i] = 1;
@@ -99,14 +99,14 @@ inline Outlier_problem make_outlier_problem(unsigned seed, int num_points, doubl
   double mean_depth = 0.0;
   for (const auto& c : p.scene.points_in_cam) mean_depth += c[2];
   mean_depth /= static_cast<double>(p.scene.points_in_cam.size());
-  const double angle = k_start_rotation_deg * k_pi / 180.0;
+  const double angle = kStartRotationDeg * kPi / 180.0;
   cv::Matx33d turn;
   cv::Rodrigues(cv::Vec3d(axis[0] * angle, axis[1] * angle, axis[2] * angle), turn);
   cv::Vec3d r;
   cv::Rodrigues(turn * p.scene.rot_mat, r);
-  p.start = {r[0], r[1], r[2], p.truth[3] + k_start_centre_fraction * mean_depth * dir[0],
-             p.truth[4] + k_start_centre_fraction * mean_depth * dir[1],
-             p.truth[5] + k_start_centre_fraction * mean_depth * dir[2]};
+  p.start = {r[0], r[1], r[2], p.truth[3] + kStartCentreFraction * mean_depth * dir[0],
+             p.truth[4] + kStartCentreFraction * mean_depth * dir[1],
+             p.truth[5] + kStartCentreFraction * mean_depth * dir[2]};
   return p;
 }
 

@@ -16,11 +16,11 @@ namespace {
 
 // Every frame of the entry carries the host entry point's signature, whichever
 // function of this file detects the problem.
-const char* const k_entry_signature = "void mexFunction(int, mxArray**, int, const mxArray**)";
+const char* const kEntrySignature = "void mexFunction(int, mxArray**, int, const mxArray**)";
 
-#define CPE_CHECK(condition, message_parts) TREL_CHECK_AS(k_entry_signature, condition, message_parts)
+#define CPE_CHECK(condition, message_parts) TREL_CHECK_AS(kEntrySignature, condition, message_parts)
 
-const char* const k_usage =
+const char* const kUsage =
     "[x, inliers, info] = camera_pose_estimate(K, points, pixels, options): "
     "K a 3 by 3 intrinsic matrix, points 3 by N world points, pixels 2 by N pixels, "
     "options a struct (threshold, confidence, min_iterations, max_iterations, seed, loss, loss_scale) optional";
@@ -138,7 +138,7 @@ void camera_pose_estimate_entry(Mex_host& host, int nlhs, Mex_array* plhs[], int
   // after the handler has finished, with the text held here.
   std::string error_text;
   try {
-    CPE_CHECK(nrhs >= 3 && nrhs <= 4, "3 or 4 inputs required, got " << nrhs << ". Usage: " << k_usage);
+    CPE_CHECK(nrhs >= 3 && nrhs <= 4, "3 or 4 inputs required, got " << nrhs << ". Usage: " << kUsage);
     CPE_CHECK(nlhs >= 0 && nlhs <= 3, "At most 3 outputs (x, inliers, info), got " << nlhs);
 
     check_double_matrix(host, prhs[0], 1, "the intrinsic matrix K", 3, 3);

@@ -27,8 +27,8 @@ const char* const kEntrySignature = "void mexFunction(int, mxArray**, int, const
 
 // How often the calling thread looks for an interrupt, and how often the
 // progress line is redrawn, in seconds.
-constexpr double k_interrupt_interval = 0.1;
-constexpr double k_progress_interval = 0.5;
+constexpr double kInterruptInterval = 0.1;
+constexpr double kProgressInterval = 0.5;
 
 // One frame's m by n block of an input, column-major.
 struct Block {
@@ -241,7 +241,7 @@ void run_batch(Mex_host& host, int nlhs, Mex_array* plhs[], int nrhs, const Mex_
   Pose_batch_options options;
   options.refine = call.refine;
   options.threads = call.threads;
-  options.progress_interval = call.progress ? k_progress_interval : k_interrupt_interval;
+  options.progress_interval = call.progress ? kProgressInterval : kInterruptInterval;
   bool interrupted = false, printed = false;
   const auto started = std::chrono::steady_clock::now();
   auto last_print = started - std::chrono::hours(1);
@@ -251,7 +251,7 @@ void run_batch(Mex_host& host, int nlhs, Mex_array* plhs[], int nrhs, const Mex_
       return false;
     }
     const auto now = std::chrono::steady_clock::now();
-    if (call.progress && (done == total || now - last_print >= std::chrono::duration<double>(k_progress_interval))) {
+    if (call.progress && (done == total || now - last_print >= std::chrono::duration<double>(kProgressInterval))) {
       last_print = now;
       const double elapsed = std::chrono::duration<double>(now - started).count();
       const double rate = elapsed > 0 ? static_cast<double>(done) / elapsed : 0.0;

@@ -30,12 +30,12 @@
 
 namespace {
 
-constexpr int k_width = 640;
-constexpr int k_height = 480;
-constexpr double k_focal = 800.0;
-constexpr int k_points = 60;
-constexpr int k_outliers = 15;
-constexpr double k_loss_scale = 2.0;  // px
+constexpr int kWidth = 640;
+constexpr int kHeight = 480;
+constexpr double kFocal = 800.0;
+constexpr int kPoints = 60;
+constexpr int kOutliers = 15;
+constexpr double kLossScale = 2.0;  // px
 
 const cv::Scalar background(0, 0, 0);
 const cv::Scalar text_colour(255, 255, 255);
@@ -56,7 +56,7 @@ std::vector<cv::Point2d> project(const std::vector<std::vector<double>>& points,
     double c[3];
     for (int r = 0; r < 3; ++r)
       c[r] = R[0][r] * (X[0] - x[3]) + R[1][r] * (X[1] - x[4]) + R[2][r] * (X[2] - x[5]);
-    pixels.emplace_back(k_focal * c[0] / c[2] + k_width / 2.0, k_focal * c[1] / c[2] + k_height / 2.0);
+    pixels.emplace_back(kFocal * c[0] / c[2] + kWidth / 2.0, kFocal * c[1] / c[2] + kHeight / 2.0);
   }
   return pixels;
 }
@@ -92,7 +92,7 @@ void draw_found(cv::Mat& m, const cv::Point& c) { cv::circle(m, c, 12, found_col
 // A black panel of the view's width with one line of text per entry.
 cv::Mat text_panel(const std::vector<std::string>& lines, double scale) {
   const int line_height = cvRound(26 * scale / 0.55);
-  cv::Mat panel(static_cast<int>(lines.size()) * line_height + 12, k_width, CV_8UC3, background);
+  cv::Mat panel(static_cast<int>(lines.size()) * line_height + 12, kWidth, CV_8UC3, background);
   for (std::size_t k = 0; k < lines.size(); ++k)
     cv::putText(panel, lines[k], cv::Point(14, static_cast<int>(k + 1) * line_height), font, scale, text_colour, 1,
                 cv::LINE_AA);
@@ -100,7 +100,7 @@ cv::Mat text_panel(const std::vector<std::string>& lines, double scale) {
 }
 
 cv::Mat legend_panel() {
-  cv::Mat panel(96, k_width, CV_8UC3, background);
+  cv::Mat panel(96, kWidth, CV_8UC3, background);
   const double scale = 0.5;
   auto entry = [&](int column, int row, const std::string& text) {
     const cv::Point symbol(24 + column * 320, 22 + row * 26);
@@ -124,10 +124,10 @@ int main(int argc, char** argv) {
   const std::string picture = argc > 1 ? argv[1] : "demo/pose_refine.png";
   try {
     trel::matrix<double> K(3, 3);
-    K.set(0, 0, k_focal);
-    K.set(1, 1, k_focal);
-    K.set(0, 2, k_width / 2.0);
-    K.set(1, 2, k_height / 2.0);
+    K.set(0, 0, kFocal);
+    K.set(1, 1, kFocal);
+    K.set(0, 2, kWidth / 2.0);
+    K.set(1, 2, kHeight / 2.0);
     K.set(2, 2, 1.0);
 
     // The true pose and the points, spread over the view 4 to 9 in front of the camera.
@@ -137,7 +137,7 @@ int main(int argc, char** argv) {
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     std::normal_distribution<double> noise(0.0, 0.5);
     std::vector<std::vector<double>> points;
-    for (int i = 0; i < k_points; ++i) {
+    for (int i = 0; i < kPoints; ++i) {
       const double depth = 4.0 + 5.0 * unit(random);
       const double c[3] = {(unit(random) - 0.5) * 0.7 * depth, (unit(random) - 0.5) * 0.5 * depth, depth};
       std::vector<double> X(3);
@@ -145,13 +145,13 @@ int main(int argc, char** argv) {
       points.push_back(X);
     }
     std::vector<cv::Point2d> observed = project(points, truth);
-    std::vector<bool> outlier(k_points, false);
-    for (int i = 0; i < k_points; ++i) {
+    std::vector<bool> outlier(kPoints, false);
+    for (int i = 0; i < kPoints; ++i) {
       observed[i] += cv::Point2d(noise(random), noise(random));
       // Every fourth point becomes a gross outlier anywhere in the view.
-      if (i % (k_points / k_outliers) == 0) {
+      if (i % (kPoints / kOutliers) == 0) {
         outlier[i] = true;
-        observed[i] = cv::Point2d(20.0 + (k_width - 40.0) * unit(random), 20.0 + (k_height - 40.0) * unit(random));
+        observed[i] = cv::Point2d(20.0 + (kWidth - 40.0) * unit(random), 20.0 + (kHeight - 40.0) * unit(random));
       }
     }
     std::vector<double> pixels;
@@ -167,19 +167,19 @@ int main(int argc, char** argv) {
     options.min_x_step = 1e-9f;
     const trel::Pose_refine_result plain = trel::refine_pose(K, points, pixels, start, options);
     options.loss = trel::Loss::cauchy;
-    options.loss_scale = k_loss_scale;
+    options.loss_scale = kLossScale;
     const trel::Pose_refine_result robust = trel::refine_pose(K, points, pixels, start, options);
 
     const std::vector<cv::Point2d> before = project(points, start);
     const std::vector<cv::Point2d> after = project(points, robust.x);
     const std::vector<cv::Point2d> after_plain = project(points, plain.x);
 
-    cv::Mat view(k_height, k_width, CV_8UC3, background);
-    for (int i = 0; i < k_points; ++i) cv::line(view, at(before[i]), at(after[i]), path_colour, 1, cv::LINE_AA);
-    for (int i = 0; i < k_points; ++i) draw_start(view, at(before[i]));
-    for (int i = 0; i < k_points; ++i) draw_result(view, at(after[i]));
+    cv::Mat view(kHeight, kWidth, CV_8UC3, background);
+    for (int i = 0; i < kPoints; ++i) cv::line(view, at(before[i]), at(after[i]), path_colour, 1, cv::LINE_AA);
+    for (int i = 0; i < kPoints; ++i) draw_start(view, at(before[i]));
+    for (int i = 0; i < kPoints; ++i) draw_result(view, at(after[i]));
     int found = 0, found_true = 0;
-    for (int i = 0; i < k_points; ++i) {
+    for (int i = 0; i < kPoints; ++i) {
       if (outlier[i])
         draw_cross(view, at(observed[i]), 5, outlier_colour);
       else
@@ -192,7 +192,7 @@ int main(int argc, char** argv) {
     }
     cv::rectangle(view, cv::Rect(0, 0, view.cols, view.rows), path_colour, 1);
 
-    cv::Mat title(44, k_width, CV_8UC3, background);
+    cv::Mat title(44, kWidth, CV_8UC3, background);
     trel::image_title(title, "refine_pose, Cauchy loss at 2 px: 60 points, 15 gross outliers", font, 0.6,
                       text_colour);
 

@@ -81,14 +81,14 @@ py::tuple refine_pose_py(const py::object& K, const py::object& points, const py
   const Pose_refine_options options = refine_options_of(rotation_code, max_iters, min_x_step, min_y_step,
                                                         finite_differences, weights, loss, loss_scale, sigma,
                                                         covariance);
-  const matrix<double> k_matrix = matrix_of(k);
+  const matrix<double> kMatrix = matrix_of(k);
   const std::vector<std::vector<double>> point_rows = rows_of(p);
   const std::vector<double> target = values_of(obs);
   const std::vector<double> x_start = values_of(x0);
   Pose_refine_result result;
   {
     py::gil_scoped_release unlocked;
-    result = refine_pose(k_matrix, point_rows, target, x_start, options);
+    result = refine_pose(kMatrix, point_rows, target, x_start, options);
   }
   const py::ssize_t dims = static_cast<py::ssize_t>(result.x.size());
   return py::make_tuple(array_of(std::move(result.x), {dims}), summary_of(std::move(result.summary)));

@@ -162,7 +162,7 @@ py::ssize_t helper_threads(int threads) {
 }
 
 // Points below which one more copying thread is not worth starting.
-constexpr py::ssize_t k_points_per_helper = 100000;
+constexpr py::ssize_t kPointsPerHelper = 100000;
 
 // Frames given as stacked arrays (points F x N x 3, observations F x N x 2 or
 // 3, starts F x D[, weights F x W]): one read of each buffer, no intermediate copy.
@@ -198,7 +198,7 @@ std::vector<Pose_frame> frames_of_stacked(const py::sequence& stacked, int rotat
   // The per-point vectors cost one allocation each: large batches are filled
   // by a few threads, the interpreter lock released.
   py::gil_scoped_release unlocked;
-  const py::ssize_t parts = std::min<py::ssize_t>(helper_threads(threads), count * n / k_points_per_helper + 1);
+  const py::ssize_t parts = std::min<py::ssize_t>(helper_threads(threads), count * n / kPointsPerHelper + 1);
   std::vector<std::thread> helpers;
   try {
     for (py::ssize_t t = 1; t < parts; ++t) helpers.emplace_back(fill, count * t / parts, count * (t + 1) / parts);
@@ -222,7 +222,7 @@ bool is_stacked(const py::handle& frames) {
 // ---- refine_poses: the run --------------------------------------------------------
 
 // How often the waiting caller looks at the batch: progress reports, Ctrl-C.
-constexpr double k_poll_seconds = 0.1;
+constexpr double kPollSeconds = 0.1;
 
 // What the thread running the batch and the Python caller waiting for it share.
 struct Batch_state {
@@ -266,7 +266,7 @@ std::vector<Pose_frame_result> run_batch(const matrix<double>& K, const std::vec
     state.changed.notify_one();
     return !state.cancel.load();
   };
-  options.progress_interval = k_poll_seconds;
+  options.progress_interval = kPollSeconds;
 
   std::vector<Pose_frame_result> results;
   std::exception_ptr failure;
@@ -285,7 +285,7 @@ std::vector<Pose_frame_result> run_batch(const matrix<double>& K, const std::vec
   Batch_joiner joiner{runner, state};
 
   std::unique_ptr<py::error_already_set> raised;
-  const auto poll = std::chrono::duration<double>(k_poll_seconds);
+  const auto poll = std::chrono::duration<double>(kPollSeconds);
   std::chrono::steady_clock::time_point last_call;
   bool called = false;
   bool finished = false;

@@ -19,8 +19,8 @@ namespace {
 using namespace trel;
 using trel_test::Synthetic_scene;
 
-constexpr double k_pi = 3.14159265358979323846;
-const int k_codes[] = {0, 1, 2, 3, 10, 11, 12, -1, -2, -3};
+constexpr double kPi = 3.14159265358979323846;
+const int kCodes[] = {0, 1, 2, 3, 10, 11, 12, -1, -2, -3};
 
 bool is_bearing(int code) { return code >= 10; }
 bool is_quaternion(int code) { return code == 2 || code == 3 || code == 12 || code == -1; }
@@ -61,7 +61,7 @@ std::vector<double> search_vector(const cv::Matx33d& R, const cv::Vec3d& centre,
 // Angle between two rotations in degrees, accurate for tiny angles.
 double rotation_diff_deg(const cv::Matx33d& a, const cv::Matx33d& b) {
   const double f = cv::norm(cv::Mat(a - b), cv::NORM_L2);
-  return 2.0 * std::asin(std::min(1.0, f / (2.0 * std::sqrt(2.0)))) * 180.0 / k_pi;
+  return 2.0 * std::asin(std::min(1.0, f / (2.0 * std::sqrt(2.0)))) * 180.0 / kPi;
 }
 
 double centre_rel_diff(const std::vector<double>& x, const std::vector<double>& ref) {
@@ -80,7 +80,7 @@ std::vector<double> start_off(const Synthetic_scene& s, int code, unsigned seed,
   std::mt19937 rng(seed);
   const std::vector<double> axis = trel_test::random_unit_vector(rng);
   const std::vector<double> dir = trel_test::random_unit_vector(rng);
-  const double angle = degrees * k_pi / 180.0;
+  const double angle = degrees * kPi / 180.0;
   const cv::Matx33d turn = to_matx(rot_vec_rad_to_rot_mat(std::vector<double>{axis[0] * angle, axis[1] * angle,
                                                                               axis[2] * angle}));
   double depth = 0.0;
@@ -106,7 +106,7 @@ class KernelMinimum : public ::testing::TestWithParam<Loss_case> {};
 // and the squared loss needs at most 4 steps from 3 degrees off.
 TEST_P(KernelMinimum, ReachesTheFrameworkMinimumForEveryCode) {
   const Loss_case c = GetParam();
-  for (int code : k_codes) {
+  for (int code : kCodes) {
     trel_test::Scene_options o;
     o.pixel_noise = 0.5;
     o.bearing_noise = 0.005;
@@ -185,7 +185,7 @@ INSTANTIATE_TEST_SUITE_P(Losses, KernelMinimum,
 // the minimum-norm solution of the stacked weighted system J dx = -r (an SVD,
 // never the normal equations), from a start 0.01 degrees off: on the moderate
 // scene the LDLT of the normal equations still gives that step, on the far
-// one (the normal matrix's condition number past k_pose_kernel_max_condition)
+// one (the normal matrix's condition number past kPoseKernelMaxCondition)
 // the kernel falls back to the minimum-norm solve; the run from there ends at
 // a minimum (not on max_iters).
 TEST(KernelIllConditioned, StepIsTheMinimumNormSolveOfTheStackedSystem) {

@@ -25,7 +25,7 @@ namespace {
 using namespace trel;
 using trel_test::Synthetic_scene;
 
-const int k_codes[] = {0, 1, 2, 3, 10, 11, 12, -1, -2, -3};
+const int kCodes[] = {0, 1, 2, 3, 10, 11, 12, -1, -2, -3};
 
 bool is_bearing(int code) { return code >= 10; }
 
@@ -109,7 +109,7 @@ TEST(RefinePose, SquaredLossIsTheFrameworkSetUpByHandForEveryCode) {
   trel_test::Scene_options o;
   o.pixel_noise = 0.5;
   o.bearing_noise = 0.01;
-  for (int code : k_codes)
+  for (int code : kCodes)
     for (bool fd : {false, true}) {
       const Synthetic_scene s = trel_test::make_scene(40 + static_cast<unsigned>(code + 3), 12, o);
       const matrix<double> K = scene_K(s, code);
@@ -366,7 +366,7 @@ TEST(RefinePose, AllWeightsZeroSaysNothingToFit) {
 // Every code, analytic and finite-difference Jacobians: the Cauchy loss flags
 // the spoilt points and lands on the pose, both ways alike.
 TEST(RobustRefinementCodes, EveryCodeAndBothJacobiansIgnoreTheOutliers) {
-  for (int code : k_codes) {
+  for (int code : kCodes) {
     trel_test::Scene_options o;
     o.pixel_noise = 0.5;
     o.bearing_noise = 0.005;
@@ -525,7 +525,7 @@ TEST(PoseCovariance, DegenerateScenesGiveNoneAndTheirRank) {
         EXPECT_EQ(r.summary.covariance_rank, c.max_rank[b]) << what;
         EXPECT_EQ(r.summary.covariance.size(), c.expect_covariance[b] ? 36u : 0u) << what;
         if (c.max_rank[b] < 6) {
-          EXPECT_GT(r.summary.condition_number, k_covariance_max_condition) << what;
+          EXPECT_GT(r.summary.condition_number, kCovarianceMaxCondition) << what;
         }
         // More steps on the same scene run without failing either.
         options.max_iters = 5;

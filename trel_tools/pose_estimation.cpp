@@ -23,15 +23,15 @@ namespace trel {
 namespace {
 
 // Relative tolerances of the degeneracy tests.
-constexpr double k_coincident_tolerance = 1e-10;  // spread of the world points against their distance from 0
-constexpr double k_collinear_tolerance = 1e-6;    // second against first principal spread
-constexpr double k_sample_collinear_tolerance = 1e-6;  // sine of the angle at the sample's first point
-constexpr double k_parallel_rays_tolerance = 1e-9;     // sine of the angle between two rays
-constexpr double k_rotation_tolerance = 1e-6;          // largest element of R^T R - I
-constexpr int k_local_optimisation_rounds = 1;
-constexpr int k_gauss_newton_steps = 2;
-constexpr double k_gauss_newton_min_step = 1e-8;  // of the update's norm, relative
-constexpr std::size_t k_local_optimisation_min_inliers = 6;
+constexpr double kCoincidentTolerance = 1e-10;  // spread of the world points against their distance from 0
+constexpr double kCollinearTolerance = 1e-6;    // second against first principal spread
+constexpr double kSampleCollinearTolerance = 1e-6;  // sine of the angle at the sample's first point
+constexpr double kParallelRaysTolerance = 1e-9;     // sine of the angle between two rays
+constexpr double kRotationTolerance = 1e-6;          // largest element of R^T R - I
+constexpr int kLocalOptimisationRounds = 1;
+constexpr int kGaussNewtonSteps = 2;
+constexpr double kGaussNewtonMinStep = 1e-8;  // of the update's norm, relative
+constexpr std::size_t kLocalOptimisationMinInliers = 6;
 
 template <typename T>
 struct Model {
@@ -61,7 +61,7 @@ template <typename T>
 bool is_valid_model(const Model<T>& m) {
   if (!m.R.allFinite() || !m.t.allFinite()) return false;
   const Eigen::Matrix<T, 3, 3> e = m.R.transpose() * m.R - Eigen::Matrix<T, 3, 3>::Identity();
-  return e.cwiseAbs().maxCoeff() < k_rotation_tolerance && m.R.determinant() > 0;
+  return e.cwiseAbs().maxCoeff() < kRotationTolerance && m.R.determinant() > 0;
 }
 
 // Truncated squared error summed over every correspondence (a point at or
@@ -109,9 +109,9 @@ Model<T> to_model(const opengv::transformation_t& transformation) {
 template <typename T>
 bool is_degenerate_sample(const Problem<T>& p, const int idx[3]) {
   const Eigen::Matrix<T, 3, 1> a = p.points[idx[1]] - p.points[idx[0]], b = p.points[idx[2]] - p.points[idx[0]];
-  if (!(a.cross(b).norm() > k_sample_collinear_tolerance * a.norm() * b.norm())) return true;
+  if (!(a.cross(b).norm() > kSampleCollinearTolerance * a.norm() * b.norm())) return true;
   for (int i = 0; i < 3; ++i)
-    if (!(p.rays[idx[i]].cross(p.rays[idx[(i + 1) % 3]]).norm() > k_parallel_rays_tolerance)) return true;
+    if (!(p.rays[idx[i]].cross(p.rays[idx[(i + 1) % 3]]).norm() > kParallelRaysTolerance)) return true;
   return false;
 }
 
@@ -162,7 +162,7 @@ bool refit(const Problem<T>& p, const opengv::absolute_pose::CentralAbsoluteAdap
 template <typename T>
 bool gauss_newton_refit(const Problem<T>& p, const std::vector<int>& inliers, Model<T>& m, T& cost) {
   Model<T> x = m;
-  for (int step = 0; step < k_gauss_newton_steps; ++step) {
+  for (int step = 0; step < kGaussNewtonSteps; ++step) {
     Eigen::Matrix<T, 6, 6> N = Eigen::Matrix<T, 6, 6>::Zero();
     Eigen::Matrix<T, 6, 1> g = Eigen::Matrix<T, 6, 1>::Zero();
     const Eigen::Matrix<T, 3, 3> Rt = x.R.transpose(), KRt = p.K * Rt;
@@ -191,7 +191,7 @@ bool gauss_newton_refit(const Problem<T>& p, const std::vector<int>& inliers, Mo
     const T angle = w.norm();
     if (angle > 0) x.R = Eigen::AngleAxis<T>(angle, w / angle).toRotationMatrix() * x.R;
     x.t += delta.template tail<3>();
-    if (delta.norm() < k_gauss_newton_min_step * (1 + x.t.norm())) break;
+    if (delta.norm() < kGaussNewtonMinStep * (1 + x.t.norm())) break;
   }
   if (!is_valid_model(x)) return false;
   const T c = model_cost(p, x, cost);
@@ -207,8 +207,8 @@ void check_input(const matrix<T>& K, const std::vector<std::vector<T>>& points,
   const std::size_t n = points.size();
   TREL_CHECK(n == observations.size(), "estimate_pose needs one observation per 3D point, got "
                                            << n << " points and " << observations.size() << " observations");
-  TREL_CHECK(n >= static_cast<std::size_t>(k_pose_estimate_min_points),
-             "estimate_pose needs at least " << k_pose_estimate_min_points << " correspondences, got " << n);
+  TREL_CHECK(n >= static_cast<std::size_t>(kPoseEstimateMinPoints),
+             "estimate_pose needs at least " << kPoseEstimateMinPoints << " correspondences, got " << n);
   const std::size_t obs_size = o.bearing ? 3 : 2;
   for (std::size_t i = 0; i < n; ++i) {
     TREL_CHECK(points[i].size() == 3, "point " << i << " should hold 3 values, instead it holds " << points[i].size());
@@ -251,12 +251,12 @@ void check_spread(const Problem<T>& p) {
   const Eigen::SelfAdjointEigenSolver<Eigen::Matrix<T, 3, 3>> eigen(scatter, Eigen::EigenvaluesOnly);
   const T first = std::sqrt(std::max<T>(eigen.eigenvalues()[2], 0));
   const T second = std::sqrt(std::max<T>(eigen.eigenvalues()[1], 0));
-  TREL_CHECK(first > k_coincident_tolerance * (1 + mean.norm()),
+  TREL_CHECK(first > kCoincidentTolerance * (1 + mean.norm()),
              "the 3D points all coincide: no pose can be estimated from them");
-  TREL_CHECK(second > k_collinear_tolerance * first, "the 3D points all lie on one line: the pose is not unique");
+  TREL_CHECK(second > kCollinearTolerance * first, "the 3D points all lie on one line: the pose is not unique");
   bool spread = false;
   for (std::size_t i = 1; i < p.rays.size() && !spread; ++i)
-    spread = p.rays[i].cross(p.rays[0]).norm() > k_parallel_rays_tolerance;
+    spread = p.rays[i].cross(p.rays[0]).norm() > kParallelRaysTolerance;
   TREL_CHECK(spread, "the observations all lie along one ray: no pose can be estimated from them");
 }
 
@@ -277,8 +277,8 @@ Pose_estimate_result estimate_pose_impl(const matrix<T>& K, const std::vector<st
   const Eigen::Matrix<T, 3, 3> K_inv = p.K.inverse();
   TREL_CHECK(K_inv.allFinite(), "K should be invertible, instead its inverse is not finite");
   p.threshold2 = static_cast<T>(o.threshold * o.threshold);
-  p.min_inliers = std::max(std::min(static_cast<int>(n), k_pose_estimate_min_inliers),
-                           static_cast<int>(std::ceil(k_pose_estimate_min_inlier_share * static_cast<double>(n))));
+  p.min_inliers = std::max(std::min(static_cast<int>(n), kPoseEstimateMinInliers),
+                           static_cast<int>(std::ceil(kPoseEstimateMinInlierShare * static_cast<double>(n))));
   p.points.reserve(n);
   p.rays.reserve(n);
   p.observed.reserve(n);
@@ -329,7 +329,7 @@ Pose_estimate_result estimate_pose_impl(const matrix<T>& K, const std::vector<st
     if (!improved) continue;
     best_fitted = false;
     std::vector<int> inliers = model_inliers(p, best);
-    for (int round = 0; round < k_local_optimisation_rounds && inliers.size() >= k_local_optimisation_min_inliers;
+    for (int round = 0; round < kLocalOptimisationRounds && inliers.size() >= kLocalOptimisationMinInliers;
          ++round) {
       if (!gauss_newton_refit(p, inliers, best, best_cost)) break;
       best_fitted = true;
@@ -350,7 +350,7 @@ Pose_estimate_result estimate_pose_impl(const matrix<T>& K, const std::vector<st
   // The least-squares fit on the final inliers (UPnP when Gauss-Newton never
   // improved on the sample's pose), then the robust refinement from it.
   std::vector<int> inliers = model_inliers(p, best);
-  if (inliers.size() >= k_local_optimisation_min_inliers && !best_fitted &&
+  if (inliers.size() >= kLocalOptimisationMinInliers && !best_fitted &&
       (gauss_newton_refit(p, inliers, best, best_cost) || refit(p, adapter, inliers, best, best_cost)))
     inliers = model_inliers(p, best);
 

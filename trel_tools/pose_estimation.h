@@ -52,13 +52,13 @@ struct Pose_estimate_result {
 };
 
 // The fewest correspondences estimate_pose takes.
-constexpr int k_pose_estimate_min_points = 4;
-// A model needs at least max(min(N, k_pose_estimate_min_inliers), this share
+constexpr int kPoseEstimateMinPoints = 4;
+// A model needs at least max(min(N, kPoseEstimateMinInliers), this share
 // of the N correspondences) inliers to be accepted. Three inliers come with any
 // sample and a fourth often by chance among many wrong matches: 6 is what
 // random pixels do not reach.
-constexpr int k_pose_estimate_min_inliers = 6;
-constexpr double k_pose_estimate_min_inlier_share = 0.1;
+constexpr int kPoseEstimateMinInliers = 6;
+constexpr double kPoseEstimateMinInlierShare = 0.1;
 
 // Absolute pose of a calibrated camera from 2-D/3-D correspondences of which
 // any share may be wrong.

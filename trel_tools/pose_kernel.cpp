@@ -211,7 +211,7 @@ bool Pose_kernel<T>::solve_normal(T dx[6]) const {
     for (int k = 0; k <= i; ++k) row += inverse[i][k] * inverse[i][k];
     trace += row / D[i];
   }
-  if (!(trace <= T(k_pose_kernel_max_condition))) return false;
+  if (!(trace <= T(kPoseKernelMaxCondition))) return false;
   // A y = -S g, dx = S y.
   T y[6];
   for (int i = 0; i < 6; ++i) {
@@ -352,7 +352,7 @@ Pose_kernel_outcome<T> Pose_kernel<T>::refine(const T* K, const std::vector<std:
   for (int it = 0; it < settings.max_iters; ++it) {
     // Truncated loss: while too few rows lie within the scale, the step is
     // that of the Cauchy loss at the graduated scale.
-    const bool graduated = truncated && rows_within_scale(p) < k_pose_kernel_graduated_rows;
+    const bool graduated = truncated && rows_within_scale(p) < kPoseKernelGraduatedRows;
     const Problem& step_problem = graduated ? smooth_problem : p;
     T step_cost = cost;
     if (graduated) {
@@ -385,11 +385,11 @@ Pose_kernel_outcome<T> Pose_kernel<T>::refine(const T* K, const std::vector<std:
     const bool small_step = step < settings.step_tolerance;
     const bool accumulate = !graduated && !small_step && it + 1 < settings.max_iters;
     // A step that raises the cost (a reweighted step far from the minimum can)
-    // is halved until it lowers it, k_pose_kernel_halvings times at most.
+    // is halved until it lowers it, kPoseKernelHalvings times at most.
     const T R_from[9] = {R[0], R[1], R[2], R[3], R[4], R[5], R[6], R[7], R[8]};
     const T t_from[3] = {t[0], t[1], t[2]};
     T next = step_cost;
-    for (int halving = 0; halving <= k_pose_kernel_halvings; ++halving) {
+    for (int halving = 0; halving <= kPoseKernelHalvings; ++halving) {
       if (halving > 0) {
         for (T& d : dx) d *= T(0.5);
         std::copy(R_from, R_from + 9, R);

@@ -16,28 +16,28 @@ namespace trel {
 
 // Default stop rule of the pose kernel. A step whose size, sqrt(|delta|^2 +
 // |dt|^2 / s^2) with delta in radians and s the root mean square distance of
-// the points from the start centre, is below k_pose_kernel_step_tolerance ends
+// the points from the start centre, is below kPoseKernelStepTolerance ends
 // the run after it is applied. A step whose decrease of the cost, as the
 // linearised model predicts it (g^T N^-1 g for the gradient g = J^T W r and the
-// normal matrix N), is below k_pose_kernel_cost_tolerance times the cost is not
+// normal matrix N), is below kPoseKernelCostTolerance times the cost is not
 // taken: the run ends at the pose it would start from. A step that raises the
-// cost is halved, k_pose_kernel_halvings times at most; one that still does not
+// cost is halved, kPoseKernelHalvings times at most; one that still does not
 // lower it ends the run. Gauss-Newton converges quadratically near a
 // minimum of small residuals, so from a start a few degrees off the run ends
 // after the 3rd or 4th step; with large residuals (gross outliers under the
 // squared loss) convergence is linear and the run takes more steps.
-constexpr double k_pose_kernel_step_tolerance = 1e-10;
-constexpr double k_pose_kernel_cost_tolerance = 1e-14;
-constexpr int k_pose_kernel_halvings = 8;
+constexpr double kPoseKernelStepTolerance = 1e-10;
+constexpr double kPoseKernelCostTolerance = 1e-14;
+constexpr int kPoseKernelHalvings = 8;
 // Upper bound of the condition number of the normal matrix, after scaling it
 // to a unit diagonal, up to which a step is solved by LDLT of the 6 x 6 normal
 // equations. Above it (or when a pivot is not positive) the step is the
 // minimum-norm least-squares solution of the stacked weighted rows instead,
 // which never squares the condition number.
-constexpr double k_pose_kernel_max_condition = 1e8;
+constexpr double kPoseKernelMaxCondition = 1e8;
 // Graduated start of the truncated loss. Its weight is 0 beyond the scale, so
 // from a start where (nearly) every error exceeds it IRLS has nothing to fit
-// and would never move. While fewer than k_pose_kernel_graduated_rows rows of
+// and would never move. While fewer than kPoseKernelGraduatedRows rows of
 // non-zero weight lie within the scale, a step is instead the Cauchy step at
 // the graduated scale max(loss_scale, median error of the points of non-zero
 // weight), taken with the halving rule on that Cauchy cost: the scale covers
@@ -45,7 +45,7 @@ constexpr double k_pose_kernel_max_condition = 1e8;
 // (graduated non-convexity). Once enough rows lie within the scale, the steps
 // are truncated IRLS. The pose returned is still the one of the lowest
 // truncated cost seen (ties go to the later pose).
-constexpr int k_pose_kernel_graduated_rows = 6;
+constexpr int kPoseKernelGraduatedRows = 6;
 
 // M = K R^T for the pixel rows (Rows = 2), R^T for the camera-frame rows
 // (Rows = 3, K unused); R camera to world, row-major 3 x 3.
@@ -113,8 +113,8 @@ void rotate_by_vector(const T delta[3], T R[9]);
 template <typename T>
 struct Pose_kernel_settings {
   int max_iters = 10;  // steps at most; 0 evaluates the start only
-  T step_tolerance = T(k_pose_kernel_step_tolerance);
-  T cost_tolerance = T(k_pose_kernel_cost_tolerance);
+  T step_tolerance = T(kPoseKernelStepTolerance);
+  T cost_tolerance = T(kPoseKernelCostTolerance);
   Loss loss = Loss::squared;
   T loss_scale = T(1);
   bool bearing = false;  // 3 rows per point (the camera-frame point) instead of 2 pixels
@@ -152,7 +152,7 @@ struct Pose_kernel_outcome {
 // With a robust loss each step is iteratively reweighted: row weight w_ir
 // times rho'(e_i^2) at the pose the step starts from. The pose of the lowest
 // cost seen is returned; a step that raises the cost ends the run. The
-// truncated loss starts graduated (k_pose_kernel_graduated_rows). When every
+// truncated loss starts graduated (kPoseKernelGraduatedRows). When every
 // row or point weight is 0 no step is taken and the outcome says no_weight.
 template <typename T>
 class Pose_kernel {

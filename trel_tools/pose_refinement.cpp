@@ -32,7 +32,7 @@ std::vector<double> pose_finite_difference_steps(const std::vector<double>& x, i
                                (p[2] - x[rot + 2]) * (p[2] - x[rot + 2]));
     scene_scale /= static_cast<double>(points.size());
   }
-  std::vector<double> steps(rot + 3, k_finite_difference_step);
+  std::vector<double> steps(rot + 3, kFiniteDifferenceStep);
   for (std::size_t d = 0; d < steps.size() && d < x.size(); ++d) {
     double scale = std::max(1.0, std::fabs(x[d]));
     if (d >= rot) scale = std::max(scale, scene_scale);
@@ -211,10 +211,10 @@ void fill_covariance(const double* K, const std::vector<std::vector<double>>& po
   const double largest = values(5);
   int rank = 0;
   for (int k = 0; k < 6; ++k)
-    if (largest > 0.0 && values(k) > k_covariance_rank_tolerance * largest) ++rank;
+    if (largest > 0.0 && values(k) > kCovarianceRankTolerance * largest) ++rank;
   summary.covariance_rank = rank;
   summary.condition_number = values(0) > 0.0 ? largest / values(0) : std::numeric_limits<double>::infinity();
-  if (rank < 6 || summary.condition_number > k_covariance_max_condition) return;
+  if (rank < 6 || summary.condition_number > kCovarianceMaxCondition) return;
   if (options.sigma == 0.0 && m <= 6) return;
   const double variance =
       options.sigma > 0.0 ? options.sigma * options.sigma : weighted_squares / static_cast<double>(m - 6);
@@ -359,7 +359,7 @@ Pose_refine_result refine_by_framework(const matrix<double>& K, const std::vecto
           weighted.push_back(squared[p]);
           if (squared[p] <= scale * scale) rows_within += static_cast<int>(l.rows);
         }
-        if (rows_within < k_pose_kernel_graduated_rows && !weighted.empty()) {
+        if (rows_within < kPoseKernelGraduatedRows && !weighted.empty()) {
           const auto middle = weighted.begin() + static_cast<std::ptrdiff_t>(weighted.size() / 2);
           std::nth_element(weighted.begin(), middle, weighted.end());
           step_loss = Loss::cauchy;
@@ -419,7 +419,7 @@ Pose_refine_result refine_by_framework(const matrix<double>& K, const std::vecto
   return result;
 }
 
-constexpr double k_pi = 3.14159265358979323846;
+constexpr double kPi = 3.14159265358979323846;
 
 // The rotation values of the code for R, the representation nearest the start's.
 std::vector<double> rotation_values_near(const double* R9, int code, const std::vector<double>& start) {
@@ -451,7 +451,7 @@ std::vector<double> rotation_values_near(const double* R9, int code, const std::
       } else if (aa[0] * r0[0] + aa[1] * r0[1] + aa[2] * r0[2] < 0.0) {
         for (double& v : aa) v = -v;
       }
-      aa[3] += 2.0 * k_pi * std::round((r0[3] - aa[3]) / (2.0 * k_pi));
+      aa[3] += 2.0 * kPi * std::round((r0[3] - aa[3]) / (2.0 * kPi));
       for (std::size_t k = 0; k < 3; ++k) aa[k] *= length0;
       return aa;
     }
@@ -462,7 +462,7 @@ std::vector<double> rotation_values_near(const double* R9, int code, const std::
       std::vector<double> best = r, candidate(3);
       double best_distance = std::numeric_limits<double>::infinity();
       for (int turn = -1; turn <= 1; ++turn) {
-        const double scale = (angle + 2.0 * k_pi * turn) / angle;
+        const double scale = (angle + 2.0 * kPi * turn) / angle;
         double distance = 0.0;
         for (std::size_t k = 0; k < 3; ++k) {
           candidate[k] = r[k] * scale;

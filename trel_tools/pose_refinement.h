@@ -22,8 +22,8 @@ struct Pose_refine_options {
   float min_y_step = -10000.0f;
   // Stop rule of the kernel path (see trel_tools/pose_kernel.h): a step below
   // step_tolerance, or a predicted relative cost decrease below cost_tolerance.
-  double step_tolerance = k_pose_kernel_step_tolerance;
-  double cost_tolerance = k_pose_kernel_cost_tolerance;
+  double step_tolerance = kPoseKernelStepTolerance;
+  double cost_tolerance = kPoseKernelCostTolerance;
   // true: the framework (Linear_taylor_solver over Camera_position_opt_func), as
   // the plug-in runs it; false: the Gauss-Newton kernel of pose_kernel.h.
   bool use_framework = false;
@@ -51,9 +51,9 @@ struct Pose_refine_result {
 
 // Relative tolerance of the normal matrix's rank: eigenvalues at or below it
 // times the largest count as zero.
-constexpr double k_covariance_rank_tolerance = 1e-12;
+constexpr double kCovarianceRankTolerance = 1e-12;
 // Above this condition number of the normal matrix no covariance is given.
-constexpr double k_covariance_max_condition = 1e10;
+constexpr double kCovarianceMaxCondition = 1e10;
 
 // Threads: refine_pose, pose_point_jacobian and pose_finite_difference_steps
 // keep no state between calls and touch nothing global, so any number of
@@ -99,7 +99,7 @@ constexpr double k_covariance_max_condition = 1e10;
 // are that cost.
 //
 // The truncated loss starts graduated on both paths: while fewer than
-// k_pose_kernel_graduated_rows rows of non-zero user weight have a point error
+// kPoseKernelGraduatedRows rows of non-zero user weight have a point error
 // within loss_scale, the step's weights are the Cauchy loss's at the scale
 // max(loss_scale, median error of the points of non-zero weight), so that a
 // start whose every error exceeds the scale still moves; then truncated IRLS.
@@ -118,8 +118,8 @@ constexpr double k_covariance_max_condition = 1e10;
 // Cov = s^2 N^-1 with s = sigma when given, otherwise s^2 = the weighted sum of
 // squared residuals / (m - 6), m the rows of non-zero weight. No covariance
 // (rank and condition number still given) when N's rank is below 6
-// (k_covariance_rank_tolerance), its condition number exceeds
-// k_covariance_max_condition, or sigma is 0 and m <= 6.
+// (kCovarianceRankTolerance), its condition number exceeds
+// kCovarianceMaxCondition, or sigma is 0 and m <= 6.
 Pose_refine_result refine_pose(const matrix<double>& K, const std::vector<std::vector<double>>& points,
                                const std::vector<double>& observations, const std::vector<double>& start,
                                const Pose_refine_options& options = Pose_refine_options());
@@ -135,7 +135,7 @@ Pose_refine_result refine_pose(const matrix<double>& K, const std::vector<std::v
 std::vector<double> pose_point_jacobian(const matrix<double>& K, const std::vector<double>& point,
                                         const matrix<double>& R, const std::vector<double>& centre, bool bearing);
 
-// One central-difference step per search value: k_finite_difference_step times
+// One central-difference step per search value: kFiniteDifferenceStep times
 // max(1, |x_d|) for the nrot rotation values and times max(1, |x_d|, the mean
 // distance of the points from the centre x[nrot..nrot+2]) for the position
 // values (the scene scale only when x holds nrot + 3 values).

@@ -67,15 +67,15 @@ using trel::matrix;
 
 // ---- scene and poses ----------------------------------------------------------
 
-constexpr double k_pi = 3.14159265358979323846;
-constexpr double k_pixel_noise = 0.5;          // px, standard deviation
-constexpr double k_start_rotation_deg = 3.0;   // rotation of the start pose off the truth
-constexpr double k_start_centre_fraction = 0.05;  // centre offset / mean point depth
-constexpr double k_max_rotation_diff_deg = 1e-6;  // agreement with the reference pose
-constexpr double k_max_centre_rel_diff = 1e-6;    // |t - t_ref| / |t_ref|
+constexpr double kPi = 3.14159265358979323846;
+constexpr double kPixelNoise = 0.5;          // px, standard deviation
+constexpr double kStartRotationDeg = 3.0;   // rotation of the start pose off the truth
+constexpr double kStartCentreFraction = 0.05;  // centre offset / mean point depth
+constexpr double kMaxRotationDiffDeg = 1e-6;  // agreement with the reference pose
+constexpr double kMaxCentreRelDiff = 1e-6;    // |t - t_ref| / |t_ref|
 // The reference must lie near the truth: with sigma 0.5 px on at least 10 points the
 // least-squares pose is within a few hundredths of a degree, far below the 3-degree start.
-constexpr double k_reference_sanity_deg = 0.5;
+constexpr double kReferenceSanityDeg = 0.5;
 
 // Our pose: rotation vector r of R (camera to world) and camera centre t (world).
 struct Pose {
@@ -99,7 +99,7 @@ cv::Vec3d rot_vec(const cv::Matx33d& R) {
 // which stays accurate for tiny angles (an acos of the trace would not).
 double rotation_diff_deg(const cv::Vec3d& ra, const cv::Vec3d& rb) {
   const double f = cv::norm(cv::Mat(rot_mat(ra) - rot_mat(rb)), cv::NORM_L2);
-  return 2.0 * std::asin(std::min(1.0, f / (2.0 * std::sqrt(2.0)))) * 180.0 / k_pi;
+  return 2.0 * std::asin(std::min(1.0, f / (2.0 * std::sqrt(2.0)))) * 180.0 / kPi;
 }
 
 double centre_rel_diff(const cv::Vec3d& t, const cv::Vec3d& t_ref) {
@@ -132,11 +132,11 @@ Pose start_pose(const trel_test::Synthetic_scene& scene, unsigned seed) {
   double mean_depth = 0.0;
   for (const auto& c : scene.points_in_cam) mean_depth += c[2];
   mean_depth /= static_cast<double>(scene.points_in_cam.size());
-  const double angle = k_start_rotation_deg * k_pi / 180.0;
+  const double angle = kStartRotationDeg * kPi / 180.0;
   const cv::Vec3d delta(axis[0] * angle, axis[1] * angle, axis[2] * angle);
   Pose p;
   p.r = rot_vec(rot_mat(delta) * scene.rot_mat);
-  p.t = to_vec3(scene.centre.data()) + k_start_centre_fraction * mean_depth * to_vec3(dir.data());
+  p.t = to_vec3(scene.centre.data()) + kStartCentreFraction * mean_depth * to_vec3(dir.data());
   return p;
 }
 
@@ -371,7 +371,7 @@ Problem_data build_problem(int n) {
   Problem_data d;
   d.n = n;
   trel_test::Scene_options options;
-  options.pixel_noise = k_pixel_noise;
+  options.pixel_noise = kPixelNoise;
   d.scene = trel_test::make_scene(20240u + static_cast<unsigned>(n), n, options);
   d.K = trel_test::intrinsics(d.scene.k11, d.scene.k13, d.scene.k23);
   d.points = d.scene.points_world;
@@ -420,7 +420,7 @@ bool agrees_with_reference(benchmark::State& state, const std::string& method, c
                            const Pose& result) {
   const double rot = rotation_diff_deg(result.r, d.reference.r);
   const double cen = centre_rel_diff(result.t, d.reference.t);
-  const bool ok = rot <= k_max_rotation_diff_deg && cen <= k_max_centre_rel_diff;  // NaN fails
+  const bool ok = rot <= kMaxRotationDiffDeg && cen <= kMaxCentreRelDiff;  // NaN fails
   if (g_agreement.empty() || g_agreement.back().method != method || g_agreement.back().n != d.n)
     g_agreement.push_back({method, d.n, rot, cen, ok});
   if (!ok) {
@@ -622,7 +622,7 @@ struct Method {
   const char* label;
 };
 
-const Method k_methods[] = {
+const Method kMethods[] = {
     {"BM_SolvePnPRefineLM", "cv::solvePnPRefineLM (peer)"},
     {"BM_CeresPerPoint", "Ceres, block per point"},
     {"BM_CeresOneBlock", "Ceres, one block"},
@@ -638,18 +638,18 @@ const Method k_methods[] = {
     {"BM_KernelCauchy4", "kernel, cauchy, 4 steps"},
 };
 
-const int k_sizes[] = {10, 100, 1000, 10000};
+const int kSizes[] = {10, 100, 1000, 10000};
 
 void print_table(const Table_reporter& reporter) {
   std::printf("\nWhole pose refinement, wall time per call (us), ratio = median / cv::solvePnPRefineLM median\n");
   std::printf("%-36s %6s %12s %25s %8s\n", "method", "N", "median", "min..max", "ratio");
-  for (int n : k_sizes) {
+  for (int n : kSizes) {
     const std::string arg = std::to_string(n);
-    const auto peer = reporter.figures_.find({k_methods[0].function, arg});
+    const auto peer = reporter.figures_.find({kMethods[0].function, arg});
     double peer_median = NAN;
     if (peer != reporter.figures_.end())
       peer_median = std::isnan(peer->second.median) ? peer->second.single : peer->second.median;
-    for (const Method& m : k_methods) {
+    for (const Method& m : kMethods) {
       const auto it = reporter.figures_.find({m.function, arg});
       if (it == reporter.figures_.end()) continue;
       const Table_reporter::Figures& f = it->second;
@@ -710,7 +710,7 @@ bool ceres_jacobian_matches_differences() {
 }
 
 void sizes(benchmark::internal::Benchmark* b) {
-  for (int n : k_sizes) b->Arg(n);
+  for (int n : kSizes) b->Arg(n);
 }
 
 void register_benchmarks() {
@@ -738,10 +738,10 @@ void register_benchmarks() {
 // agreement above would be measured against a wrong pose.
 bool references_are_sound() {
   bool sound = true;
-  for (int n : k_sizes) {
+  for (int n : kSizes) {
     const Problem_data& d = problem(n);
     const double to_truth = rotation_diff_deg(d.reference.r, to_vec3(d.scene.rot_vec.data()));
-    if (!(to_truth < k_reference_sanity_deg)) {
+    if (!(to_truth < kReferenceSanityDeg)) {
       std::fprintf(stderr, "reference pose at N = %d is %.3g degrees off the true rotation\n", n, to_truth);
       sound = false;
     }

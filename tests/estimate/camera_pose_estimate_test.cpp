@@ -19,7 +19,7 @@ using trel::Mex_array;
 using trel::testing::Fake_array;
 using trel::testing::Fake_mex_host;
 
-const double k_nan = std::numeric_limits<double>::quiet_NaN();
+const double kNan = std::numeric_limits<double>::quiet_NaN();
 
 struct Call {
   int nlhs = 3;
@@ -77,7 +77,7 @@ Call with_options(Fake_mex_host& host, const Inputs& in,
   return call;
 }
 
-const Refusal k_refusals[] = {
+const Refusal kRefusals[] = {
     {"two_inputs", [](Fake_mex_host& h, Inputs in) { Call c = standard(h, in); c.inputs.pop_back(); return c; },
      "3 or 4 inputs required, got 2"},
     {"four_outputs", [](Fake_mex_host& h, Inputs in) { Call c = standard(h, in); c.nlhs = 4; return c; },
@@ -91,11 +91,11 @@ const Refusal k_refusals[] = {
     {"K_singular", [](Fake_mex_host& h, Inputs in) { in.K[8] = 0; return standard(h, in); }, "K should be invertible"},
     {"points_2_rows", [](Fake_mex_host& h, Inputs in) { Call c = standard(h, in); c.inputs[1] = h.matrix(2, 12, in.pixels); return c; },
      "Input 2 should be the world points, a 3 by N real double matrix, instead got 2 by 12"},
-    {"points_nan", [](Fake_mex_host& h, Inputs in) { in.points[3 * 4 + 2] = k_nan; return standard(h, in); },
+    {"points_nan", [](Fake_mex_host& h, Inputs in) { in.points[3 * 4 + 2] = kNan; return standard(h, in); },
      "Input 2 should hold finite numbers only, instead element (3,5) is nan"},
     {"pixels_other_count", [](Fake_mex_host& h, Inputs in) { Call c = standard(h, in); c.inputs[2] = h.matrix(2, 11, in.pixels); return c; },
      "Input 3 should be the pixels of the points, a 2 by 12 real double matrix, instead got 2 by 11"},
-    {"pixels_nan", [](Fake_mex_host& h, Inputs in) { in.pixels[1] = k_nan; return standard(h, in); },
+    {"pixels_nan", [](Fake_mex_host& h, Inputs in) { in.pixels[1] = kNan; return standard(h, in); },
      "Input 3 should hold finite numbers only, instead element (2,1) is nan"},
     {"three_points", [](Fake_mex_host& h, Inputs in) {
        in.n = 3; in.points.resize(9); in.pixels.resize(6); return standard(h, in); },
@@ -123,7 +123,7 @@ const Refusal k_refusals[] = {
      "Input 4 field 'loss' should be one of 'squared', 'huber', 'cauchy', 'soft_l1', 'truncated', instead got 'l2'"},
 };
 
-INSTANTIATE_TEST_SUITE_P(Inputs, Entry_refusal, ::testing::ValuesIn(k_refusals),
+INSTANTIATE_TEST_SUITE_P(Inputs, Entry_refusal, ::testing::ValuesIn(kRefusals),
                          [](const ::testing::TestParamInfo<Refusal>& info) { return std::string(info.param.name); });
 
 TEST(Camera_pose_estimate_entry, returns_the_pose_the_inlier_mask_and_the_info_struct) {
