@@ -240,7 +240,7 @@ Pose_refine_arguments read_pose_refine_arguments(const Mex_host& host, int nlhs,
   read_points(host, prhs[1], args);
   read_observations(host, prhs[2], args);
   if (nrhs >= 4) read_criteria(host, prhs[3], args);
-  if (nrhs == 6) read_weights(host, prhs[5], args);
+  if (nrhs >= 6) read_weights(host, prhs[5], args);
   return args;
 }
 

@@ -798,6 +798,16 @@ TEST(CameraPoseRefineOptions, RobustLossInliersAndCovariance) {
       << pose_mismatch(s, robust.result()) << " " << pose_mismatch(s, plain.result());
   EXPECT_EQ(no_covariance.result(), robust.result());
 
+  // The weights of input 6 count when an options struct follows them.
+  std::vector<double> weights(24, 1.0);
+  weights[6] = weights[7] = weights[14] = weights[15] = 0.0;
+  Entry_run weighted, weighted_with_options;
+  weighted.run(s, criteria, 0, &weights, 2);
+  weighted_with_options.options = [](Fake_mex_host& h) { return h.structure({}); };
+  weighted_with_options.run(s, criteria, 0, &weights, 2);
+  EXPECT_EQ(weighted_with_options.result(), weighted.result());
+  EXPECT_NE(weighted.result(), plain.result());
+
   EXPECT_EQ(Fake_mex_host::field(robust.info, "loss")->text, "cauchy");
   EXPECT_EQ(robust.field("loss_scale"), 2.0);
   EXPECT_LT(robust.field("final_rms"), robust.field("initial_rms"));
