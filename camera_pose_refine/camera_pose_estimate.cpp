@@ -18,7 +18,6 @@ namespace {
 // function of this file detects the problem.
 const char* const kEntrySignature = "void mexFunction(int, mxArray**, int, const mxArray**)";
 
-#define CPE_CHECK(condition, message_parts) TREL_CHECK_AS(kEntrySignature, condition, message_parts)
 
 const char* const kUsage =
     "[x, inliers, info] = camera_pose_estimate(K, points, pixels, options): "
@@ -32,7 +31,7 @@ void check_finite(const Mex_host& host, const Mex_array* a, int input) {
   for (std::size_t col = 0; col < n; ++col)
     for (std::size_t row = 0; row < m; ++row) {
       const double v = mex_matrix_access(host, a, row, col);
-      CPE_CHECK(std::isfinite(v), "Input " << input << " should hold finite numbers only, instead element ("
+      TREL_CHECK_AS(kEntrySignature, std::isfinite(v), "Input " << input << " should hold finite numbers only, instead element ("
                                            << row + 1 << "," << col + 1 << ") is " << v);
     }
 }
@@ -41,7 +40,7 @@ void check_finite(const Mex_host& host, const Mex_array* a, int input) {
 void check_double_matrix(const Mex_host& host, const Mex_array* a, int input, const char* what, std::size_t rows,
                          std::size_t cols) {
   const bool fits = host.is_double(a) && host.get_m(a) == rows && (cols == 0 || host.get_n(a) == cols);
-  CPE_CHECK(fits, "Input " << input << " should be " << what << ", a " << rows << " by " << (cols == 0 ? "N" : "")
+  TREL_CHECK_AS(kEntrySignature, fits, "Input " << input << " should be " << what << ", a " << rows << " by " << (cols == 0 ? "N" : "")
                            << (cols == 0 ? std::string() : std::to_string(cols)) << " real double matrix, instead got "
                            << host.get_m(a) << " by " << host.get_n(a) << " of " << host.get_class_name(a));
 }
@@ -49,49 +48,28 @@ void check_double_matrix(const Mex_host& host, const Mex_array* a, int input, co
 // A number option that must be a whole number within [lowest, highest].
 double whole_number(const Mex_options& read, const char* name, double otherwise, double lowest, double highest) {
   const double v = read.number(name, otherwise);
-  CPE_CHECK(v == std::floor(v) && v >= lowest && v <= highest,
+  TREL_CHECK_AS(kEntrySignature, v == std::floor(v) && v >= lowest && v <= highest,
             "Input 4 field '" << name << "' should be a whole number from " << static_cast<long long>(lowest)
                               << " to " << static_cast<long long>(highest) << ", instead got "
                               << std::setprecision(17) << v);
   return v;
 }
 
-Mex_array* scalar(Mex_host& host, double v) {
-  Mex_array* a = host.create_double_matrix(1, 1);
-  mex_matrix_access(host, a, 0, 0) = v;
-  return a;
-}
-
-Mex_array* logical_row(Mex_host& host, const std::vector<unsigned char>& flags) {
-  Mex_array* a = host.create_logical_matrix(1, flags.size());
-  for (std::size_t k = 0; k < flags.size(); ++k) host.set_logical(a, k, flags[k] != 0);
-  return a;
-}
-
-// n by n matrix of a row-major square, or [] when there is none.
-Mex_array* square_matrix(Mex_host& host, const std::vector<double>& row_major, std::size_t n) {
-  if (row_major.size() != n * n) return host.create_double_matrix(0, 0);
-  Mex_array* a = host.create_double_matrix(n, n);
-  for (std::size_t r = 0; r < n; ++r)
-    for (std::size_t c = 0; c < n; ++c) mex_matrix_access(host, a, r, c) = row_major[r * n + c];
-  return a;
-}
-
 Mex_array* info_struct(Mex_host& host, const Pose_estimate_result& result) {
   const Solve_summary& summary = result.summary;
   const char* const* f = pose_estimate_info_fields;
   Mex_array* s = host.create_struct(f, 11);
-  host.set_field(s, f[0], scalar(host, result.iterations));
-  host.set_field(s, f[1], scalar(host, result.num_inliers));
-  host.set_field(s, f[2], scalar(host, summary.iterations));
+  host.set_field(s, f[0], mex_scalar(host, result.iterations));
+  host.set_field(s, f[1], mex_scalar(host, result.num_inliers));
+  host.set_field(s, f[2], mex_scalar(host, summary.iterations));
   host.set_field(s, f[3], host.create_string(stop_reason_name(summary.stop_reason)));
-  host.set_field(s, f[4], scalar(host, summary.initial_rms));
-  host.set_field(s, f[5], scalar(host, summary.final_rms));
+  host.set_field(s, f[4], mex_scalar(host, summary.initial_rms));
+  host.set_field(s, f[5], mex_scalar(host, summary.final_rms));
   host.set_field(s, f[6], host.create_string(summary.loss.c_str()));
-  host.set_field(s, f[7], scalar(host, summary.loss_scale));
-  host.set_field(s, f[8], square_matrix(host, summary.covariance, 6));
-  host.set_field(s, f[9], scalar(host, summary.covariance_rank));
-  host.set_field(s, f[10], scalar(host, summary.condition_number));
+  host.set_field(s, f[7], mex_scalar(host, summary.loss_scale));
+  host.set_field(s, f[8], mex_square_matrix(host, summary.covariance, 6));
+  host.set_field(s, f[9], mex_scalar(host, summary.covariance_rank));
+  host.set_field(s, f[10], mex_scalar(host, summary.condition_number));
   return s;
 }
 
@@ -112,16 +90,16 @@ Pose_estimate_options read_estimate_options(const Mex_host& host, const Mex_arra
       {"loss_scale", Mex_option_kind::non_negative_number, {}},
   };
   const Mex_options read = read_mex_options(host, a, 4, fields);
-  CPE_CHECK(read.refusal.empty(), read.refusal);
+  TREL_CHECK_AS(kEntrySignature, read.refusal.empty(), read.refusal);
   Pose_estimate_options options;
   options.threshold = read.number("threshold", options.threshold);
   options.confidence = read.number("confidence", options.confidence);
-  CPE_CHECK(options.confidence < 1.0,
+  TREL_CHECK_AS(kEntrySignature, options.confidence < 1.0,
             "Input 4 field 'confidence' should lie between 0 and 1 (both excluded), instead got " << options.confidence);
   const double most = 2147483647.0;
   options.max_iterations = static_cast<int>(whole_number(read, "max_iterations", options.max_iterations, 1, most));
   options.min_iterations = static_cast<int>(whole_number(read, "min_iterations", options.min_iterations, 0, most));
-  CPE_CHECK(options.min_iterations <= options.max_iterations,
+  TREL_CHECK_AS(kEntrySignature, options.min_iterations <= options.max_iterations,
             "Input 4 field 'min_iterations' should not exceed max_iterations (" << options.max_iterations
                                                                                << "), instead got "
                                                                                << options.min_iterations);
@@ -138,8 +116,8 @@ void camera_pose_estimate_entry(Mex_host& host, int nlhs, Mex_array* plhs[], int
   // after the handler has finished, with the text held here.
   std::string error_text;
   try {
-    CPE_CHECK(nrhs >= 3 && nrhs <= 4, "3 or 4 inputs required, got " << nrhs << ". Usage: " << kUsage);
-    CPE_CHECK(nlhs >= 0 && nlhs <= 3, "At most 3 outputs (x, inliers, info), got " << nlhs);
+    TREL_CHECK_AS(kEntrySignature, nrhs >= 3 && nrhs <= 4, "3 or 4 inputs required, got " << nrhs << ". Usage: " << kUsage);
+    TREL_CHECK_AS(kEntrySignature, nlhs >= 0 && nlhs <= 3, "At most 3 outputs (x, inliers, info), got " << nlhs);
 
     check_double_matrix(host, prhs[0], 1, "the intrinsic matrix K", 3, 3);
     check_finite(host, prhs[0], 1);
@@ -165,7 +143,7 @@ void camera_pose_estimate_entry(Mex_host& host, int nlhs, Mex_array* plhs[], int
     Mex_array* x = host.create_double_matrix(1, result.x.size());
     for (std::size_t k = 0; k < result.x.size(); ++k) mex_matrix_access(host, x, 0, k) = result.x[k];
     plhs[0] = x;
-    if (nlhs >= 2) plhs[1] = logical_row(host, result.inliers);
+    if (nlhs >= 2) plhs[1] = mex_logical_row(host, result.inliers);
     if (nlhs >= 3) plhs[2] = info_struct(host, result);
     return;
   } catch (const std::exception& e) {

@@ -257,47 +257,22 @@ matrix<double> intrinsic_matrix(const Pose_refine_arguments& args) {
   return K;
 }
 
-// Builds and runs the solver and stores the refined search vector in plhs[0]. The
-// solver is a local, so it and the function objects it owns are destroyed on every
-// path out; function objects are held by unique_ptr until the solver owns them.
-Mex_array* scalar(Mex_host& host, double v) {
-  Mex_array* a = host.create_double_matrix(1, 1);
-  mex_matrix_access(host, a, 0, 0) = v;
-  return a;
-}
-
-// 1 by n logical row of the flags.
-Mex_array* logical_row(Mex_host& host, const std::vector<unsigned char>& flags) {
-  Mex_array* a = host.create_logical_matrix(1, flags.size());
-  for (std::size_t k = 0; k < flags.size(); ++k) host.set_logical(a, k, flags[k] != 0);
-  return a;
-}
-
-// n by n matrix of a row-major square, or [] when there is none.
-Mex_array* square_matrix(Mex_host& host, const std::vector<double>& row_major, std::size_t n) {
-  if (row_major.size() != n * n) return host.create_double_matrix(0, 0);
-  Mex_array* a = host.create_double_matrix(n, n);
-  for (std::size_t r = 0; r < n; ++r)
-    for (std::size_t c = 0; c < n; ++c) mex_matrix_access(host, a, r, c) = row_major[r * n + c];
-  return a;
-}
-
 }  // namespace
 
 std::array<Mex_array*, 13> pose_refine_summary_values(Mex_host& host, const Solve_summary& summary) {
-  return {scalar(host, summary.iterations),
-          scalar(host, summary.initial_error),
-          scalar(host, summary.final_error),
+  return {mex_scalar(host, summary.iterations),
+          mex_scalar(host, summary.initial_error),
+          mex_scalar(host, summary.final_error),
           host.create_string(stop_reason_name(summary.stop_reason)),
-          scalar(host, summary.returned_iteration),
-          scalar(host, summary.initial_rms),
-          scalar(host, summary.final_rms),
+          mex_scalar(host, summary.returned_iteration),
+          mex_scalar(host, summary.initial_rms),
+          mex_scalar(host, summary.final_rms),
           host.create_string(summary.loss.c_str()),
-          scalar(host, summary.loss_scale),
-          logical_row(host, summary.inliers),
-          square_matrix(host, summary.covariance, 6),
-          scalar(host, summary.covariance_rank),
-          scalar(host, summary.condition_number)};
+          mex_scalar(host, summary.loss_scale),
+          mex_logical_row(host, summary.inliers),
+          mex_square_matrix(host, summary.covariance, 6),
+          mex_scalar(host, summary.covariance_rank),
+          mex_scalar(host, summary.condition_number)};
 }
 
 namespace {

@@ -95,6 +95,30 @@ inline double& mex_matrix_access(const Mex_host& host, Mex_array* a, std::size_t
   return host.get_pr(a)[row + col * host.get_m(a)];
 }
 
+// A new 1 by 1 double array holding v.
+inline Mex_array* mex_scalar(Mex_host& host, double v) {
+  Mex_array* a = host.create_double_matrix(1, 1);
+  mex_matrix_access(host, a, 0, 0) = v;
+  return a;
+}
+
+// A new 1 by n logical row of the flags.
+inline Mex_array* mex_logical_row(Mex_host& host, const std::vector<unsigned char>& flags) {
+  Mex_array* a = host.create_logical_matrix(1, flags.size());
+  for (std::size_t k = 0; k < flags.size(); ++k) host.set_logical(a, k, flags[k] != 0);
+  return a;
+}
+
+// A new n by n double array of a row-major square, or [] when row_major does not
+// hold n * n values (no covariance, say).
+inline Mex_array* mex_square_matrix(Mex_host& host, const std::vector<double>& row_major, std::size_t n) {
+  if (row_major.size() != n * n) return host.create_double_matrix(0, 0);
+  Mex_array* a = host.create_double_matrix(n, n);
+  for (std::size_t r = 0; r < n; ++r)
+    for (std::size_t c = 0; c < n; ++c) mex_matrix_access(host, a, r, c) = row_major[r * n + c];
+  return a;
+}
+
 }  // namespace trel
 
 #endif
