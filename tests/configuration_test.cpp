@@ -14,31 +14,14 @@
 
 #include <opencv2/imgproc/imgproc_c.h>
 
-#include "exception_text.h"
+#include "tests/test_support.h"
 #include "trel_tools/exception_l.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-// Redirects std::cerr and std::cout into strings for its lifetime.
-class captured_streams {
-public:
-  captured_streams()
-      : old_err_(std::cerr.rdbuf(err_.rdbuf())), old_out_(std::cout.rdbuf(out_.rdbuf())) {}
-  ~captured_streams() {
-    std::cerr.rdbuf(old_err_);
-    std::cout.rdbuf(old_out_);
-  }
-  std::string err() const { return err_.str(); }
-  std::string out() const { return out_.str(); }
-
-private:
-  std::ostringstream err_;
-  std::ostringstream out_;
-  std::streambuf* old_err_;
-  std::streambuf* old_out_;
-};
+using captured_streams = trel_test::Captured_streams;
 
 // A fresh directory, removed with everything in it at the end of the test.
 class temp_dir {

@@ -14,7 +14,7 @@
 #include <unistd.h>
 
 #include "trel_tools/exception_l.h"
-#include "tests/exception_text.h"
+#include "tests/test_support.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/exception_text.h"
+#include "tests/test_support.h"
 #include "tests/synthetic_scene.h"
 #include "tests/trel_matchers.h"
 

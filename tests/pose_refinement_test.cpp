@@ -14,7 +14,7 @@
 #include "camera_pose_refine/camera_position_grad_funcs.h"
 #include "camera_pose_refine/camera_position_hybrid_grad_funcs.h"
 #include "camera_pose_refine/camera_position_opt_func.h"
-#include "tests/exception_text.h"
+#include "tests/test_support.h"
 #include "tests/synthetic_scene.h"
 #include "trel_opt/linear_taylor_solver.h"
 #include "trel_tools/pose_refinement.h"

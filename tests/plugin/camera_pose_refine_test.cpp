@@ -14,7 +14,7 @@
 #include "tests/plugin/rotation_code_list.h"
 #include "trel_tools/exception_l.h"
 #include "trel_tools/matrix.h"
-#include "tests/exception_text.h"
+#include "tests/test_support.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <opencv2/core.hpp>
 
 #include "trel_tools/exception_l.h"
-#include "tests/exception_text.h"
+#include "tests/test_support.h"
 
 namespace {
 

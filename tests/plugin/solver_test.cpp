@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "trel_tools/exception_l.h"
-#include "tests/exception_text.h"
+#include "tests/test_support.h"
 
 namespace {
 
