@@ -260,11 +260,11 @@ void check_spread(const Problem<T>& p) {
   TREL_CHECK(spread, "the observations all lie along one ray: no pose can be estimated from them");
 }
 
+// The correspondences in the search's form; refuses a singular K, rays
+// behind the camera and point sets with no unique pose.
 template <typename T>
-Pose_estimate_result estimate_pose_impl(const matrix<T>& K, const std::vector<std::vector<T>>& points,
-                                        const std::vector<std::vector<T>>& observations,
-                                        const Pose_estimate_options& o) {
-  check_input(K, points, observations, o);
+Problem<T> make_problem(const matrix<T>& K, const std::vector<std::vector<T>>& points,
+                        const std::vector<std::vector<T>>& observations, const Pose_estimate_options& o) {
   const std::size_t n = points.size();
   Problem<T> p;
   p.K.setIdentity();
@@ -295,65 +295,92 @@ Pose_estimate_result estimate_pose_impl(const matrix<T>& K, const std::vector<st
                                       : Eigen::Matrix<T, 2, 1>(observations[i][0], observations[i][1]));
   }
   check_spread(p);
+  return p;
+}
 
-  // The random search.
-  const opengv::absolute_pose::CentralAbsoluteAdapter adapter(p.rays, p.points);
-  std::mt19937 random(o.seed);
-  std::uniform_int_distribution<int> pick(0, static_cast<int>(n) - 1);
+// The best model of the random search so far.
+template <typename T>
+struct Search {
   Model<T> best{Eigen::Matrix<T, 3, 3>::Identity(), Eigen::Matrix<T, 3, 1>::Zero()};
   T best_cost = std::numeric_limits<T>::infinity();
   std::size_t best_inliers = 0;
   bool best_fitted = false;  // best comes from a least-squares fit on its inliers
-  int bound = o.max_iterations;
   int iterations = 0;
-  while (iterations < std::max(bound, o.min_iterations)) {
-    ++iterations;
+};
+
+// P3P on the sample: its best valid candidate in front of the camera replaces
+// the search's best when it costs less.
+template <typename T>
+bool try_sample(const Problem<T>& p, const opengv::absolute_pose::CentralAbsoluteAdapter& adapter,
+                const int idx[3], Search<T>& s) {
+  bool improved = false;
+  for (const opengv::transformation_t& tr :
+       opengv::absolute_pose::p3p_kneip(adapter, static_cast<std::size_t>(idx[0]), static_cast<std::size_t>(idx[1]),
+                                        static_cast<std::size_t>(idx[2]))) {
+    const Model<T> candidate = to_model<T>(tr);
+    if (!is_valid_model(candidate) || !in_front_of(candidate, p, idx)) continue;
+    const T cost = model_cost(p, candidate, s.best_cost);
+    if (cost < s.best_cost) {
+      s.best_cost = cost;
+      s.best = candidate;
+      improved = true;
+    }
+  }
+  return improved;
+}
+
+// The local optimisation of a new best: Gauss-Newton on its inliers; returns
+// the inliers of the result.
+template <typename T>
+std::vector<int> optimise_locally(const Problem<T>& p, Search<T>& s) {
+  s.best_fitted = false;
+  std::vector<int> inliers = model_inliers(p, s.best);
+  for (int round = 0; round < kLocalOptimisationRounds && inliers.size() >= kLocalOptimisationMinInliers; ++round) {
+    if (!gauss_newton_refit(p, inliers, s.best, s.best_cost)) break;
+    s.best_fitted = true;
+    inliers = model_inliers(p, s.best);
+  }
+  return inliers;
+}
+
+// The random search: minimal samples until the confidence is reached (at least
+// min_iterations, at most max_iterations); refuses a best with too few inliers.
+template <typename T>
+Search<T> random_search(const Problem<T>& p, const opengv::absolute_pose::CentralAbsoluteAdapter& adapter,
+                        const Pose_estimate_options& o) {
+  const std::size_t n = p.points.size();
+  std::mt19937 random(o.seed);
+  std::uniform_int_distribution<int> pick(0, static_cast<int>(n) - 1);
+  Search<T> s;
+  int bound = o.max_iterations;
+  while (s.iterations < std::max(bound, o.min_iterations)) {
+    ++s.iterations;
     int idx[3];
     idx[0] = pick(random);
     do idx[1] = pick(random); while (idx[1] == idx[0]);
     do idx[2] = pick(random); while (idx[2] == idx[0] || idx[2] == idx[1]);
     if (is_degenerate_sample(p, idx)) continue;
-    bool improved = false;
-    for (const opengv::transformation_t& tr :
-         opengv::absolute_pose::p3p_kneip(adapter, static_cast<std::size_t>(idx[0]), static_cast<std::size_t>(idx[1]),
-                                          static_cast<std::size_t>(idx[2]))) {
-      const Model<T> candidate = to_model<T>(tr);
-      if (!is_valid_model(candidate) || !in_front_of(candidate, p, idx)) continue;
-      const T cost = model_cost(p, candidate, best_cost);
-      if (cost < best_cost) {
-        best_cost = cost;
-        best = candidate;
-        improved = true;
-      }
-    }
-    if (!improved) continue;
-    best_fitted = false;
-    std::vector<int> inliers = model_inliers(p, best);
-    for (int round = 0; round < kLocalOptimisationRounds && inliers.size() >= kLocalOptimisationMinInliers;
-         ++round) {
-      if (!gauss_newton_refit(p, inliers, best, best_cost)) break;
-      best_fitted = true;
-      inliers = model_inliers(p, best);
-    }
-    if (inliers.size() > best_inliers) {
-      best_inliers = inliers.size();
-      bound = needed_iterations(o.confidence, static_cast<double>(best_inliers) / static_cast<double>(n),
+    if (!try_sample(p, adapter, idx, s)) continue;
+    const std::vector<int> inliers = optimise_locally(p, s);
+    if (inliers.size() > s.best_inliers) {
+      s.best_inliers = inliers.size();
+      bound = needed_iterations(o.confidence, static_cast<double>(s.best_inliers) / static_cast<double>(n),
                                 o.max_iterations);
     }
   }
-  TREL_CHECK(std::isfinite(best_cost) && best_inliers >= static_cast<std::size_t>(p.min_inliers),
-             "no model with enough inliers: the best of " << iterations << " samples has " << best_inliers << " of "
-                                                          << n << " correspondences within " << o.threshold
+  TREL_CHECK(std::isfinite(s.best_cost) && s.best_inliers >= static_cast<std::size_t>(p.min_inliers),
+             "no model with enough inliers: the best of " << s.iterations << " samples has " << s.best_inliers
+                                                          << " of " << n << " correspondences within " << o.threshold
                                                           << (o.bearing ? "" : " px") << ", " << p.min_inliers
                                                           << " needed");
+  return s;
+}
 
-  // The least-squares fit on the final inliers (UPnP when Gauss-Newton never
-  // improved on the sample's pose), then the robust refinement from it.
-  std::vector<int> inliers = model_inliers(p, best);
-  if (inliers.size() >= kLocalOptimisationMinInliers && !best_fitted &&
-      (gauss_newton_refit(p, inliers, best, best_cost) || refit(p, adapter, inliers, best, best_cost)))
-    inliers = model_inliers(p, best);
-
+// The robust refinement (refine_pose, rotation vector) of the pose on the
+// given inliers from the search's best; start receives its start values.
+template <typename T>
+Pose_refine_result refine_on_inliers(const Problem<T>& p, const Model<T>& best, const std::vector<int>& inliers,
+                                     const Pose_estimate_options& o, std::vector<double>& start) {
   std::vector<std::vector<double>> fit_points;
   std::vector<double> fit_observations;
   fit_points.reserve(inliers.size());
@@ -369,7 +396,7 @@ Pose_estimate_result estimate_pose_impl(const matrix<T>& K, const std::vector<st
   matrix<double> R_start(3, 3);
   for (int r = 0; r < 3; ++r)
     for (int c = 0; c < 3; ++c) R_start[r][c] = best.R(r, c);
-  std::vector<double> start = rot_mat_to_rot_vec_rad(R_start);
+  start = rot_mat_to_rot_vec_rad(R_start);
   start.insert(start.end(), {best.t.x(), best.t.y(), best.t.z()});
 
   Pose_refine_options refine;
@@ -378,10 +405,17 @@ Pose_estimate_result estimate_pose_impl(const matrix<T>& K, const std::vector<st
   refine.min_x_step = 1e-9f;
   refine.loss = o.loss;
   refine.loss_scale = o.loss_scale > 0 ? o.loss_scale : o.threshold;
-  Pose_refine_result refined = guarded(
+  return guarded(
       TREL_FRAME, [&] { return refine_pose(K_fit, fit_points, fit_observations, start, refine); },
       [&](std::ostream& os) { os << "refining the pose on " << inliers.size() << " inliers"; });
+}
 
+// The result at the refined pose (the start when the refinement is not
+// finite), with the inlier mask there; refuses a pose with too few inliers.
+template <typename T>
+Pose_estimate_result make_result(const Problem<T>& p, Pose_refine_result refined, const std::vector<double>& start,
+                                 int iterations) {
+  const std::size_t n = p.points.size();
   Pose_estimate_result result;
   result.x = all_finite(refined.x) ? refined.x : start;
   result.R = rot_vec_rad_to_rot_mat(std::vector<double>(result.x.begin(), result.x.begin() + 3));
@@ -402,6 +436,28 @@ Pose_estimate_result estimate_pose_impl(const matrix<T>& K, const std::vector<st
   result.summary = std::move(refined.summary);
   result.summary.inliers = result.inliers;
   return result;
+}
+
+template <typename T>
+Pose_estimate_result estimate_pose_impl(const matrix<T>& K, const std::vector<std::vector<T>>& points,
+                                        const std::vector<std::vector<T>>& observations,
+                                        const Pose_estimate_options& o) {
+  check_input(K, points, observations, o);
+  const Problem<T> p = make_problem(K, points, observations, o);
+
+  // The random search.
+  const opengv::absolute_pose::CentralAbsoluteAdapter adapter(p.rays, p.points);
+  Search<T> s = random_search(p, adapter, o);
+
+  // The least-squares fit on the final inliers (UPnP when Gauss-Newton never
+  // improved on the sample's pose), then the robust refinement from it.
+  std::vector<int> inliers = model_inliers(p, s.best);
+  if (inliers.size() >= kLocalOptimisationMinInliers && !s.best_fitted &&
+      (gauss_newton_refit(p, inliers, s.best, s.best_cost) || refit(p, adapter, inliers, s.best, s.best_cost)))
+    inliers = model_inliers(p, s.best);
+  std::vector<double> start;
+  Pose_refine_result refined = refine_on_inliers(p, s.best, inliers, o, start);
+  return make_result(p, std::move(refined), start, s.iterations);
 }
 
 }  // namespace

@@ -282,6 +282,173 @@ void finish_summary(const matrix<double>& K, const std::vector<std::vector<doubl
   }
 }
 
+// The objects whose weights the solver reads; the solver owns them.
+struct Weighted_funcs {
+  Grad_func* grad = nullptr;
+  Opt_func* cost = nullptr;
+};
+
+// The solver's settings and functions: the pose's cost, with finite-difference
+// steps, or its analytic gradient function, each with the user weights.
+Weighted_funcs set_up_solver(Linear_taylor_solver& solver, const matrix<double>& K,
+                             const std::vector<std::vector<double>>& points, const std::vector<double>& start,
+                             const Pose_refine_options& options, const Layout& l) {
+  const int code = options.rotation_code;
+  solver.set_num_dimensions(l.nrot + 3);
+  solver.set_num_equations(static_cast<int>(l.num_eqs));
+  solver.set_max_iters(options.max_iters);
+  solver.set_min_x_step(options.min_x_step);
+  solver.set_min_y_step(options.min_y_step);
+
+  Weighted_funcs weighted;
+  auto cost = std::make_unique<Camera_position_opt_func>(points, K, code);
+  if (options.finite_differences) {
+    solver.set_finite_difference_steps({pose_finite_difference_steps(start, l.nrot, points)});
+    if (!options.weights.empty()) cost->set_weights(options.weights);
+    weighted.cost = cost.get();
+    solver.set_funcs({cost.get()});
+    cost.release();
+  } else {
+    std::unique_ptr<Grad_func> grad = make_grad_func(code, std::move(cost), points, K);
+    if (!options.weights.empty()) grad->set_weights(options.weights);
+    weighted.grad = grad.get();
+    solver.set_grad_funcs({grad.get()});
+    grad.release();
+  }
+  return weighted;
+}
+
+// What the solves of the framework path read.
+struct Framework_problem {
+  Linear_taylor_solver& solver;
+  Weighted_funcs weighted;
+  const Camera_position_opt_func& model;
+  const std::vector<double>& target;
+  const std::vector<double>& observations;
+  const Pose_refine_options& options;
+  const Layout& l;
+};
+
+// The plain least-squares solve; squared receives the points' squared errors
+// at the result.
+void solve_squared(const Framework_problem& f, const std::vector<double>& start, Pose_refine_result& result,
+                   std::vector<double>& squared) {
+  result.x = f.solver.optimise(start, f.target);
+  result.summary = f.solver.get_summary();
+  point_squared_errors(f.model(start), f.observations, f.l, squared);
+  result.summary.initial_rms = rms_of(squared);
+  point_squared_errors(f.model(result.x), f.observations, f.l, squared);
+}
+
+// The loss and scale of one reweighting step. The truncated loss's graduated
+// start (trel_tools/pose_kernel.h): Cauchy weights at the graduated scale while
+// too few rows lie within the scale.
+std::pair<Loss, double> step_loss_of(const Pose_refine_options& options, const Layout& l,
+                                     const std::vector<double>& squared, const std::vector<double>& point_weight) {
+  const double scale = options.loss_scale;
+  Loss step_loss = options.loss;
+  double step_scale = scale;
+  if (options.loss == Loss::truncated) {
+    std::vector<double> weighted;
+    int rows_within = 0;
+    for (std::size_t p = 0; p < l.npts; ++p) {
+      if (point_weight[p] == 0.0) continue;
+      weighted.push_back(squared[p]);
+      if (squared[p] <= scale * scale) rows_within += static_cast<int>(l.rows);
+    }
+    if (rows_within < kPoseKernelGraduatedRows && !weighted.empty()) {
+      const auto middle = weighted.begin() + static_cast<std::ptrdiff_t>(weighted.size() / 2);
+      std::nth_element(weighted.begin(), middle, weighted.end());
+      step_loss = Loss::cauchy;
+      step_scale = std::max(scale, std::sqrt(*middle));
+    }
+  }
+  return {step_loss, step_scale};
+}
+
+// The equations' weights of one reweighting step: the user weight times the
+// square root of the point's robust weight.
+void set_equation_weights(const Framework_problem& f, const std::vector<double>& squared,
+                          const std::vector<double>& point_weight, std::vector<double>& equation_weights) {
+  const Layout& l = f.l;
+  const std::pair<Loss, double> step = step_loss_of(f.options, l, squared, point_weight);
+  for (std::size_t j = 0; j < l.reps; ++j)
+    for (std::size_t p = 0; p < l.npts; ++p) {
+      const double w = std::sqrt(robust_loss_weight(step.first, squared[p], step.second));
+      for (std::size_t r = 0; r < l.rows; ++r) {
+        const std::size_t k = j * l.block + p * l.rows + r;
+        equation_weights[k] = user_weight(f.options.weights, k) * w;
+      }
+    }
+  if (f.weighted.grad != nullptr) f.weighted.grad->set_weights(equation_weights);
+  if (f.weighted.cost != nullptr) f.weighted.cost->set_weights(equation_weights);
+}
+
+// The stop tests of reweighting step i (with at least 2 steps allowed): the
+// step from the best x so far, the decrease of the robust cost.
+bool reweighting_stops(const Pose_refine_options& options, int i, const std::vector<double>& best_x,
+                       const std::vector<double>& x, double previous_error, double error, Stop_reason& reason) {
+  if (options.max_iters < 2) return false;
+  double l1 = 0.0;
+  for (std::size_t k = 0; k < x.size(); ++k) l1 += std::fabs(best_x[k] - x[k]);
+  if (l1 < static_cast<double>(options.min_x_step)) {
+    reason = Stop_reason::min_x_step;
+    return true;
+  }
+  if (i > 0 && previous_error - error < static_cast<double>(options.min_y_step)) {
+    reason = Stop_reason::min_y_step;
+    return true;
+  }
+  return false;
+}
+
+// Iteratively reweighted least squares for a robust loss: one solver step per
+// reweighting, the x of the least robust cost returned; squared and robust
+// receive the points' squared errors and robust weights there.
+void solve_reweighted(const Framework_problem& f, const std::vector<double>& start,
+                      const std::vector<double>& point_weight, Pose_refine_result& result,
+                      std::vector<double>& squared, std::vector<double>& robust) {
+  const Pose_refine_options& options = f.options;
+  const double scale = options.loss_scale;
+  point_squared_errors(f.model(start), f.observations, f.l, squared);
+  const double initial_rms = rms_of(squared);
+  double error = robust_cost(options.loss, scale, squared, point_weight);
+  const double initial_error = error;
+  double best = error;
+  std::vector<double> best_squared = squared;
+  std::vector<double> x = start;
+  result.x = start;
+  std::vector<double> equation_weights(f.l.num_eqs);
+  f.solver.set_max_iters(1);
+  int iterations = 0, returned_iteration = 0;
+  Stop_reason reason = Stop_reason::max_iters;
+  for (int i = 0; i < options.max_iters; ++i) {
+    set_equation_weights(f, squared, point_weight, equation_weights);
+    x = f.solver.optimise(x, f.target);
+    point_squared_errors(f.model(x), f.observations, f.l, squared);
+    const double previous_error = error;
+    error = robust_cost(options.loss, scale, squared, point_weight);
+    iterations = i + 1;
+    if (reweighting_stops(options, i, result.x, x, previous_error, error, reason)) break;
+    if (error <= best) {
+      result.x = x;
+      best = error;
+      best_squared = squared;
+      returned_iteration = i + 1;
+    }
+  }
+  Solve_summary& summary = result.summary;
+  summary = Solve_summary();
+  summary.iterations = iterations;
+  summary.initial_error = initial_error;
+  summary.initial_rms = initial_rms;
+  summary.stop_reason = reason;
+  summary.returned_iteration = returned_iteration;
+  squared = best_squared;
+  summary.final_error = best;
+  for (std::size_t p = 0; p < f.l.npts; ++p) robust[p] = robust_loss_weight(options.loss, squared[p], scale);
+}
+
 Pose_refine_result refine_by_framework(const matrix<double>& K, const std::vector<std::vector<double>>& points,
                                        const std::vector<double>& observations, const std::vector<double>& start,
                                        const Pose_refine_options& options, const Layout& l) {
@@ -292,32 +459,9 @@ Pose_refine_result refine_by_framework(const matrix<double>& K, const std::vecto
     std::copy(observations.begin(), observations.end(), target.begin() + static_cast<std::ptrdiff_t>(j * l.block));
 
   Linear_taylor_solver solver;
-  solver.set_num_dimensions(l.nrot + 3);
-  solver.set_num_equations(static_cast<int>(l.num_eqs));
-  solver.set_max_iters(options.max_iters);
-  solver.set_min_x_step(options.min_x_step);
-  solver.set_min_y_step(options.min_y_step);
-
-  // The object whose weights the solver reads; the solver owns it.
-  Grad_func* weighted_grad = nullptr;
-  Opt_func* weighted_cost = nullptr;
-  auto cost = std::make_unique<Camera_position_opt_func>(points, K, code);
-  if (options.finite_differences) {
-    solver.set_finite_difference_steps({pose_finite_difference_steps(start, l.nrot, points)});
-    if (!options.weights.empty()) cost->set_weights(options.weights);
-    weighted_cost = cost.get();
-    solver.set_funcs({cost.get()});
-    cost.release();
-  } else {
-    std::unique_ptr<Grad_func> grad = make_grad_func(code, std::move(cost), points, K);
-    if (!options.weights.empty()) grad->set_weights(options.weights);
-    weighted_grad = grad.get();
-    solver.set_grad_funcs({grad.get()});
-    grad.release();
-  }
+  const Weighted_funcs weighted = set_up_solver(solver, K, points, start, options, l);
 
   Pose_refine_result result;
-  Solve_summary& summary = result.summary;
   const Camera_position_opt_func model(points, K, code);
   std::vector<double> squared;           // per-point squared errors at the point last evaluated
   std::vector<double> robust(l.npts, 1.0);  // per-point robust weights at the result
@@ -326,96 +470,17 @@ Pose_refine_result refine_by_framework(const matrix<double>& K, const std::vecto
   const bool nothing_to_fit =
       std::all_of(point_weight.begin(), point_weight.end(), [](double w) { return w == 0.0; });
 
-  if (options.loss == Loss::squared) {
-    result.x = solver.optimise(start, target);
-    summary = solver.get_summary();
-    point_squared_errors(model(start), observations, l, squared);
-    summary.initial_rms = rms_of(squared);
-    point_squared_errors(model(result.x), observations, l, squared);
-  } else {
-    const double scale = options.loss_scale;
-    point_squared_errors(model(start), observations, l, squared);
-    const double initial_rms = rms_of(squared);
-    double error = robust_cost(options.loss, scale, squared, point_weight);
-    const double initial_error = error;
-    double best = error;
-    std::vector<double> best_squared = squared;
-    std::vector<double> x = start;
-    result.x = start;
-    std::vector<double> equation_weights(l.num_eqs);
-    solver.set_max_iters(1);
-    int iterations = 0, returned_iteration = 0;
-    Stop_reason reason = Stop_reason::max_iters;
-    for (int i = 0; i < options.max_iters; ++i) {
-      // The truncated loss's graduated start (trel_tools/pose_kernel.h): Cauchy
-      // weights at the graduated scale while too few rows lie within the scale.
-      Loss step_loss = options.loss;
-      double step_scale = scale;
-      if (options.loss == Loss::truncated) {
-        std::vector<double> weighted;
-        int rows_within = 0;
-        for (std::size_t p = 0; p < l.npts; ++p) {
-          if (point_weight[p] == 0.0) continue;
-          weighted.push_back(squared[p]);
-          if (squared[p] <= scale * scale) rows_within += static_cast<int>(l.rows);
-        }
-        if (rows_within < kPoseKernelGraduatedRows && !weighted.empty()) {
-          const auto middle = weighted.begin() + static_cast<std::ptrdiff_t>(weighted.size() / 2);
-          std::nth_element(weighted.begin(), middle, weighted.end());
-          step_loss = Loss::cauchy;
-          step_scale = std::max(scale, std::sqrt(*middle));
-        }
-      }
-      for (std::size_t j = 0; j < l.reps; ++j)
-        for (std::size_t p = 0; p < l.npts; ++p) {
-          const double w = std::sqrt(robust_loss_weight(step_loss, squared[p], step_scale));
-          for (std::size_t r = 0; r < l.rows; ++r) {
-            const std::size_t k = j * l.block + p * l.rows + r;
-            equation_weights[k] = user_weight(options.weights, k) * w;
-          }
-        }
-      if (weighted_grad != nullptr) weighted_grad->set_weights(equation_weights);
-      if (weighted_cost != nullptr) weighted_cost->set_weights(equation_weights);
-      x = solver.optimise(x, target);
-      point_squared_errors(model(x), observations, l, squared);
-      const double previous_error = error;
-      error = robust_cost(options.loss, scale, squared, point_weight);
-      iterations = i + 1;
-      if (options.max_iters >= 2) {
-        double l1 = 0.0;
-        for (std::size_t k = 0; k < x.size(); ++k) l1 += std::fabs(result.x[k] - x[k]);
-        if (l1 < static_cast<double>(options.min_x_step)) {
-          reason = Stop_reason::min_x_step;
-          break;
-        }
-        if (i > 0 && previous_error - error < static_cast<double>(options.min_y_step)) {
-          reason = Stop_reason::min_y_step;
-          break;
-        }
-      }
-      if (error <= best) {
-        result.x = x;
-        best = error;
-        best_squared = squared;
-        returned_iteration = i + 1;
-      }
-    }
-    summary = Solve_summary();
-    summary.iterations = iterations;
-    summary.initial_error = initial_error;
-    summary.initial_rms = initial_rms;
-    summary.stop_reason = reason;
-    summary.returned_iteration = returned_iteration;
-    squared = best_squared;
-    summary.final_error = best;
-    for (std::size_t p = 0; p < l.npts; ++p) robust[p] = robust_loss_weight(options.loss, squared[p], scale);
-  }
+  const Framework_problem f{solver, weighted, model, target, observations, options, l};
+  if (options.loss == Loss::squared)
+    solve_squared(f, start, result, squared);
+  else
+    solve_reweighted(f, start, point_weight, result, squared, robust);
 
-  summary.nothing_to_fit = nothing_to_fit;
+  result.summary.nothing_to_fit = nothing_to_fit;
   double r9[9];
   to_array(rotation_of(result.x, code), r9);
   finish_summary(K, points, observations, r9, &result.x[static_cast<std::size_t>(l.nrot)], l, options, squared,
-                 robust, point_weight, summary);
+                 robust, point_weight, result.summary);
   return result;
 }
 
