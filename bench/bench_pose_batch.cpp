@@ -29,8 +29,8 @@
 #include <opencv2/core/utility.hpp>
 
 #include "bench/robust_scene.h"
-#include "trel_tools/pose_batch.h"
-#include "trel_tools/pose_refinement.h"
+#include "trel_pose/pose_batch.h"
+#include "trel_pose/pose_refinement.h"
 
 namespace {
 

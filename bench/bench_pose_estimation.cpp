@@ -41,7 +41,7 @@
 #include "tests/synthetic_scene.h"
 #include "trel_tools/matrix.h"
 #include "trel_tools/opengv_wrapper.h"
-#include "trel_tools/pose_estimation.h"
+#include "trel_pose/pose_estimation.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <benchmark/benchmark.h>
 
 #include "bench/python_overhead_scene.h"
-#include "trel_tools/pose_batch.h"
+#include "trel_pose/pose_batch.h"
 
 namespace {
 

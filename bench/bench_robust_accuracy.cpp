@@ -34,7 +34,7 @@
 
 #include "bench/robust_scene.h"
 #include "trel_opt/robust_loss.h"
-#include "trel_tools/pose_refinement.h"
+#include "trel_pose/pose_refinement.h"
 
 namespace {
 

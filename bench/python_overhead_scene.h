@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "trel_tools/matrix.h"
-#include "trel_tools/pose_refinement.h"
+#include "trel_pose/pose_refinement.h"
 #include "trel_tools/rotation.h"
 
 namespace trel_bench {

@@ -56,7 +56,7 @@ double whole_number(const Mex_options& read, const char* name, double otherwise,
 }
 
 Mex_array* info_struct(Mex_host& host, const Pose_estimate_result& result) {
-  const Solve_summary& summary = result.summary;
+  const Pose_summary& summary = result.summary;
   const char* const* f = pose_estimate_info_fields;
   Mex_array* s = host.create_struct(f, 11);
   host.set_field(s, f[0], mex_scalar(host, result.iterations));

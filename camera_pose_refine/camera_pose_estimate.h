@@ -2,7 +2,7 @@
 #define CAMERA_POSE_REFINE_CAMERA_POSE_ESTIMATE_H
 
 #include "camera_pose_refine/mex_host_interface.h"
-#include "trel_tools/pose_estimation.h"
+#include "trel_pose/pose_estimation.h"
 
 namespace trel {
 

@@ -16,7 +16,7 @@
 #include "camera_pose_refine/plugin_options.h"
 #include "trel_tools/exception_l.h"
 #include "trel_tools/matrix.h"
-#include "trel_tools/pose_refinement.h"
+#include "trel_pose/pose_refinement.h"
 
 namespace trel {
 namespace {
@@ -259,7 +259,7 @@ matrix<double> intrinsic_matrix(const Pose_refine_arguments& args) {
 
 }  // namespace
 
-std::array<Mex_array*, 13> pose_refine_summary_values(Mex_host& host, const Solve_summary& summary) {
+std::array<Mex_array*, 13> pose_refine_summary_values(Mex_host& host, const Pose_summary& summary) {
   return {mex_scalar(host, summary.iterations),
           mex_scalar(host, summary.initial_error),
           mex_scalar(host, summary.final_error),
@@ -277,7 +277,7 @@ std::array<Mex_array*, 13> pose_refine_summary_values(Mex_host& host, const Solv
 
 namespace {
 
-Mex_array* summary_struct(Mex_host& host, const Solve_summary& summary) {
+Mex_array* summary_struct(Mex_host& host, const Pose_summary& summary) {
   Mex_array* s = host.create_struct(pose_refine_summary_fields, 13);
   const std::array<Mex_array*, 13> values = pose_refine_summary_values(host, summary);
   for (int k = 0; k < 13; ++k) host.set_field(s, pose_refine_summary_fields[k], values[static_cast<std::size_t>(k)]);

@@ -7,7 +7,7 @@
 #include "camera_pose_refine/mex_host_interface.h"
 #include "camera_pose_refine/plugin_options.h"
 #include "camera_pose_refine/camera_position_rotation_codes.h"
-#include "trel_tools/pose_refinement.h"
+#include "trel_pose/pose_refinement.h"
 #include "trel_opt/solver.h"
 
 namespace trel {
@@ -104,7 +104,7 @@ Pose_refine_options refine_options_from(const Mex_options& read);
 
 // The values of the summary struct's fields for one solve, new host arrays in the
 // order of pose_refine_summary_fields; the caller hands each to a struct.
-std::array<Mex_array*, 13> pose_refine_summary_values(Mex_host& host, const Solve_summary& summary);
+std::array<Mex_array*, 13> pose_refine_summary_values(Mex_host& host, const Pose_summary& summary);
 
 // Fields of the summary struct, in order: iterations (steps run), initial_error and
 // final_error (weighted sums of squares at the start and at the returned vector; the

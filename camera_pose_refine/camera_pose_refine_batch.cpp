@@ -12,7 +12,7 @@
 #include "camera_pose_refine/camera_pose_refine.h"
 #include "camera_pose_refine/plugin_options.h"
 #include "trel_tools/exception_l.h"
-#include "trel_tools/pose_batch.h"
+#include "trel_pose/pose_batch.h"
 
 namespace trel {
 
@@ -283,7 +283,7 @@ void run_batch(Mex_host& host, int nlhs, Mex_array* plhs[], int nrhs, const Mex_
   Mex_array* info = nullptr;
   if (nlhs == 2) {
     info = host.create_struct_array(F, 1, pose_refine_batch_info_fields, 15);
-    const Solve_summary none;
+    const Pose_summary none;
     for (std::size_t f = 0; f < F; ++f) {
       const Pose_frame_result* r = by_frame[f];
       const bool ok = r != nullptr && r->ok;

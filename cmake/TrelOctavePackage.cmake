@@ -5,7 +5,7 @@
 set(pkg ${STAGE}/camera_pose_refine)
 string(REPLACE "|" ";" CORE_SOURCES "${CORE_SOURCES}")
 file(REMOVE_RECURSE ${STAGE})
-file(MAKE_DIRECTORY ${pkg}/src/trel_tools ${pkg}/inst)
+file(MAKE_DIRECTORY ${pkg}/src/trel_tools ${pkg}/src/trel_pose ${pkg}/inst)
 file(COPY ${DESCRIPTION} ${SOURCE_DIR}/packaging/octave/INDEX ${SOURCE_DIR}/packaging/octave/post_install.m
   DESTINATION ${pkg})
 file(COPY ${SOURCE_DIR}/LICENSE DESTINATION ${pkg})
@@ -17,12 +17,15 @@ file(COPY ${SOURCE_DIR}/packaging/octave/Makefile DESTINATION ${pkg}/src)
 file(WRITE ${pkg}/src/mex_exports.map "{ global: mexFunction; local: *; };\n")
 file(COPY ${CORE_SOURCES} DESTINATION ${pkg}/src/trel_tools)
 # camera_pose_estimate.mex only: estimate_pose, which needs OpenGV.
-file(COPY ${SOURCE_DIR}/trel_tools/pose_estimation.cpp ${SOURCE_DIR}/trel_tools/opengv_wrapper.cpp
+file(COPY ${SOURCE_DIR}/trel_pose/pose_estimation.cpp ${SOURCE_DIR}/trel_tools/opengv_wrapper.cpp
   DESTINATION ${pkg}/src/estimate)
 file(GLOB headers ${SOURCE_DIR}/trel_tools/*.h)
 file(COPY ${headers} ${EXPORT_HEADER} DESTINATION ${pkg}/src/trel_tools)
 file(COPY ${SOURCE_DIR}/trel_opt ${SOURCE_DIR}/camera_pose_refine DESTINATION ${pkg}/src
   FILES_MATCHING PATTERN "*.h" PATTERN "*.cpp")
+# The pose part whole, but for pose_estimation.cpp (in estimate/ above).
+file(COPY ${SOURCE_DIR}/trel_pose DESTINATION ${pkg}/src
+  FILES_MATCHING PATTERN "*.h" PATTERN "*.cpp" PATTERN "pose_estimation.cpp" EXCLUDE)
 execute_process(COMMAND ${CMAKE_COMMAND} -E tar czf ${TARBALL} camera_pose_refine
   WORKING_DIRECTORY ${STAGE} RESULT_VARIABLE failed)
 if(failed)

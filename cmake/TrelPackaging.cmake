@@ -13,7 +13,7 @@ install(TARGETS trel_tools camera_pose_refine_core EXPORT trelTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-foreach(dir trel_tools trel_opt camera_pose_refine)
+foreach(dir trel_tools trel_opt trel_pose camera_pose_refine)
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/${dir} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
     FILES_MATCHING PATTERN "*.h" PATTERN "*_internal.h" EXCLUDE)
 endforeach()
@@ -132,9 +132,9 @@ set(TREL_OCTAVE_PACKAGE_SOURCES ${TREL_CORE_SOURCES} ${TREL_OPT_SOURCES} ${TREL_
   ${TREL_PLUGIN_ENTRY_SOURCES} camera_pose_refine/mex_octave.cpp camera_pose_refine/mex_camera_pose_refine.cpp
   camera_pose_refine/mex_camera_pose_refine_batch.cpp
   camera_pose_refine/camera_pose_estimate.cpp camera_pose_refine/mex_camera_pose_estimate.cpp
-  trel_tools/pose_estimation.cpp trel_tools/opengv_wrapper.cpp)
+  trel_pose/pose_estimation.cpp trel_tools/opengv_wrapper.cpp)
 list(TRANSFORM TREL_OCTAVE_PACKAGE_SOURCES PREPEND ${PROJECT_SOURCE_DIR}/)
-# Those of them under trel_tools/ are copied one by one; trel_opt/ and
+# Those of them under trel_tools/ are copied one by one; trel_opt/, trel_pose/ and
 # camera_pose_refine/ are copied whole.
 set(TREL_CORE_SOURCE_PATHS ${TREL_CORE_SOURCES} ${TREL_POSE_COST_SOURCES})
 list(FILTER TREL_CORE_SOURCE_PATHS INCLUDE REGEX "^trel_tools/")

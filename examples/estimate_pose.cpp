@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "trel_tools/matrix.h"
-#include "trel_tools/pose_estimation.h"
+#include "trel_pose/pose_estimation.h"
 #include "trel_tools/rotation.h"
 
 int main() {

@@ -25,7 +25,7 @@
 
 #include "trel_tools/image_utils.h"
 #include "trel_tools/matrix.h"
-#include "trel_tools/pose_refinement.h"
+#include "trel_pose/pose_refinement.h"
 #include "trel_tools/rotation.h"
 
 namespace {

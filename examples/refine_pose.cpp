@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "trel_tools/matrix.h"
-#include "trel_tools/pose_refinement.h"
+#include "trel_pose/pose_refinement.h"
 #include "trel_tools/rotation.h"
 
 namespace {
@@ -24,7 +24,7 @@ void print_result(const char* label, const trel::Pose_refine_result& r, const st
     rotation += (r.x[i] - truth[i]) * (r.x[i] - truth[i]);
     position += (r.x[i + 3] - truth[i + 3]) * (r.x[i + 3] - truth[i + 3]);
   }
-  const trel::Solve_summary& s = r.summary;
+  const trel::Pose_summary& s = r.summary;
   int inliers = 0;
   for (unsigned char f : s.inliers) inliers += f;
   std::printf("%-8s loss %-8s reprojection error %8.3f -> %6.3f px   rotation off by %6.3f deg   centre off by "

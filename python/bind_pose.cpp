@@ -9,12 +9,12 @@
 #include "python/bindings.h"
 #include "python/pose_binding.h"
 #include "trel_tools/opengv_wrapper.h"
-#include "trel_tools/pose_refinement.h"
+#include "trel_pose/pose_refinement.h"
 
 namespace trel {
 namespace python {
 
-Refine_summary summary_of(Solve_summary&& s) {
+Refine_summary summary_of(Pose_summary&& s) {
   Refine_summary out;
   out.iterations = s.iterations;
   out.initial_error = s.initial_error;

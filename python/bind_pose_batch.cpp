@@ -17,8 +17,8 @@
 
 #include "python/bindings.h"
 #include "python/pose_binding.h"
-#include "trel_tools/pose_batch.h"
-#include "trel_tools/pose_estimation.h"
+#include "trel_pose/pose_batch.h"
+#include "trel_pose/pose_estimation.h"
 
 namespace trel {
 namespace python {
@@ -342,7 +342,7 @@ struct Batch_summaries {
     if (index < 0) index += count;
     if (index < 0 || index >= count) throw py::index_error("frame index out of range");
     const Pose_frame_result& r = results[static_cast<std::size_t>(index)];
-    Refine_summary s = summary_of(Solve_summary(r.result.summary));
+    Refine_summary s = summary_of(Pose_summary(r.result.summary));
     s.ok = r.ok;
     s.error = r.error;
     if (!s.ok) s.stop_reason.clear();

@@ -9,7 +9,7 @@
 #include "python/bindings.h"
 #include "trel_opt/robust_loss.h"
 #include "trel_opt/solver.h"
-#include "trel_tools/pose_refinement.h"
+#include "trel_pose/pose_refinement.h"
 
 namespace trel {
 namespace python {
@@ -56,7 +56,7 @@ struct Refine_summary {
 };
 
 // The summary of a solve, its vectors turned into arrays.
-Refine_summary summary_of(Solve_summary&& s);
+Refine_summary summary_of(Pose_summary&& s);
 
 bool is_bearing_code(int code);
 

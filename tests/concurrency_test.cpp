@@ -11,9 +11,9 @@
 
 #include "tests/synthetic_scene.h"
 #include "trel_tools/configuration.h"
-#include "trel_tools/pose_batch.h"
-#include "trel_tools/pose_estimation.h"
-#include "trel_tools/pose_refinement.h"
+#include "trel_pose/pose_batch.h"
+#include "trel_pose/pose_estimation.h"
+#include "trel_pose/pose_refinement.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "tests/synthetic_scene.h"
-#include "trel_tools/pose_batch.h"
-#include "trel_tools/pose_refinement.h"
+#include "trel_pose/pose_batch.h"
+#include "trel_pose/pose_refinement.h"
 
 namespace {
 
@@ -53,7 +53,7 @@ bool same_bits(const std::vector<T>& a, const std::vector<T>& b) {
 
 void expect_same(const Pose_refine_result& a, const Pose_refine_result& b, const std::string& where) {
   EXPECT_TRUE(same_bits(a.x, b.x)) << where;
-  const Solve_summary &s = a.summary, &t = b.summary;
+  const Pose_summary &s = a.summary, &t = b.summary;
   EXPECT_EQ(s.iterations, t.iterations) << where;
   EXPECT_EQ(s.stop_reason, t.stop_reason) << where;
   EXPECT_EQ(s.returned_iteration, t.returned_iteration) << where;

@@ -1,4 +1,4 @@
-#include "trel_tools/pose_estimation.h"
+#include "trel_pose/pose_estimation.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "tests/synthetic_scene.h"
-#include "trel_tools/pose_kernel.h"
-#include "trel_tools/pose_refinement.h"
+#include "trel_pose/pose_kernel.h"
+#include "trel_pose/pose_refinement.h"
 #include "trel_tools/rotation.h"
 
 namespace {

@@ -17,7 +17,7 @@
 #include "tests/test_support.h"
 #include "tests/synthetic_scene.h"
 #include "trel_opt/linear_taylor_solver.h"
-#include "trel_tools/pose_refinement.h"
+#include "trel_pose/pose_refinement.h"
 #include "trel_tools/rotation.h"
 
 namespace {
@@ -247,7 +247,7 @@ TEST_P(RobustRefinement, GrossOutliersReachTheInlierOnlyFit) {
       rot[k].push_back(cv::norm(cv::Vec3d(e[0], e[1], e[2])));
       pos[k].push_back(cv::norm(cv::Vec3d(e[3], e[4], e[5])));
     }
-    const Solve_summary& robust = results[0].summary;
+    const Pose_summary& robust = results[0].summary;
     EXPECT_EQ(robust.loss, loss_name(c.loss));
     EXPECT_EQ(robust.loss_scale, c.scale);
     EXPECT_LE(robust.final_error, robust.initial_error);

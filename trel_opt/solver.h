@@ -29,29 +29,6 @@ struct Solve_summary {
   double final_error = std::numeric_limits<double>::quiet_NaN();    // at the returned point
   Stop_reason stop_reason = Stop_reason::max_iters;
   int returned_iteration = 0;  // steps taken to reach the returned point; 0 is x0 itself
-
-  // Filled by refine_pose (trel_tools/pose_refinement.h); Solver::optimise
-  // leaves them at these values. With a robust loss, initial_error and
-  // final_error above are the robust cost instead of the sum of squares.
-  //
-  // Root mean square over the points of each point's reprojection error (the
-  // norm of its unweighted residual; pixels, or camera-frame units for the
-  // bearing-vector codes), at the start and at the returned point.
-  double initial_rms = std::numeric_limits<double>::quiet_NaN();
-  double final_rms = std::numeric_limits<double>::quiet_NaN();
-  std::string loss;  // loss_name of the loss minimised; empty when none was named
-  double loss_scale = std::numeric_limits<double>::quiet_NaN();
-  // One flag per point: 1 for an inlier (see refine_pose), 0 otherwise.
-  std::vector<unsigned char> inliers;
-  // Pose covariance, 6 x 6 row-major over (delta, t): delta the rotation-vector
-  // perturbation of R in world axes, R = exp([delta]x) R_result, and t the
-  // camera centre in world. Empty when it was not asked for or not reliable.
-  std::vector<double> covariance;
-  // true when every equation had weight 0: nothing was fitted, and the kernel
-  // path returns the start without a step.
-  bool nothing_to_fit = false;
-  int covariance_rank = 0;  // numerical rank of the normal matrix; 0 when not computed
-  double condition_number = std::numeric_limits<double>::quiet_NaN();  // of the normal matrix
 };
 
 // Driver of an iterated least-squares fit of the registered functions' values

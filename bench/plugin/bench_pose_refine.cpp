@@ -59,7 +59,7 @@
 #include "tests/plugin/fake_mex_host.h"
 #include "tests/synthetic_scene.h"
 #include "trel_opt/linear_taylor_solver.h"
-#include "trel_tools/pose_refinement.h"
+#include "trel_pose/pose_refinement.h"
 
 namespace {
 

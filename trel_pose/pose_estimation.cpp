@@ -1,4 +1,4 @@
-#include "trel_tools/pose_estimation.h"
+#include "trel_pose/pose_estimation.h"
 
 #include <algorithm>
 #include <cmath>
@@ -16,7 +16,7 @@
 
 #include "trel_tools/exception_l.h"
 #include "trel_tools/opengv_wrapper.h"
-#include "trel_tools/pose_refinement.h"
+#include "trel_pose/pose_refinement.h"
 #include "trel_tools/rotation.h"
 
 namespace trel {

@@ -1,4 +1,4 @@
-#include "trel_tools/pose_refinement.h"
+#include "trel_pose/pose_refinement.h"
 
 #include <algorithm>
 #include <cmath>
@@ -175,7 +175,7 @@ void point_jacobian(const double* K, const double* X, const double* R, const dou
 void fill_covariance(const double* K, const std::vector<std::vector<double>>& points,
                      const std::vector<double>& observations, const double* R, const double* t, const Layout& l,
                      const Pose_refine_options& options, const std::vector<double>& robust_weight,
-                     Solve_summary& summary) {
+                     Pose_summary& summary) {
   const bool bearing = l.rows == 3;
   Eigen::Matrix<double, 6, 6> normal = Eigen::Matrix<double, 6, 6>::Zero();
   double weighted_squares = 0.0;
@@ -265,7 +265,7 @@ void finish_summary(const matrix<double>& K, const std::vector<std::vector<doubl
                     const std::vector<double>& observations, const double* R, const double* t, const Layout& l,
                     const Pose_refine_options& options, const std::vector<double>& squared,
                     const std::vector<double>& robust, const std::vector<double>& point_weight,
-                    Solve_summary& summary) {
+                    Pose_summary& summary) {
   summary.final_rms = rms_of(squared);
   summary.loss = loss_name(options.loss);
   summary.loss_scale = options.loss_scale;
@@ -334,14 +334,14 @@ struct Framework_problem {
 void solve_squared(const Framework_problem& f, const std::vector<double>& start, Pose_refine_result& result,
                    std::vector<double>& squared) {
   result.x = f.solver.optimise(start, f.target);
-  result.summary = f.solver.get_summary();
+  static_cast<Solve_summary&>(result.summary) = f.solver.get_summary();
   point_squared_errors(f.model(start), f.observations, f.l, squared);
   result.summary.initial_rms = rms_of(squared);
   point_squared_errors(f.model(result.x), f.observations, f.l, squared);
 }
 
 // The loss and scale of one reweighting step. The truncated loss's graduated
-// start (trel_tools/pose_kernel.h): Cauchy weights at the graduated scale while
+// start (trel_pose/pose_kernel.h): Cauchy weights at the graduated scale while
 // too few rows lie within the scale.
 std::pair<Loss, double> step_loss_of(const Pose_refine_options& options, const Layout& l,
                                      const std::vector<double>& squared, const std::vector<double>& point_weight) {
@@ -437,8 +437,8 @@ void solve_reweighted(const Framework_problem& f, const std::vector<double>& sta
       returned_iteration = i + 1;
     }
   }
-  Solve_summary& summary = result.summary;
-  summary = Solve_summary();
+  Pose_summary& summary = result.summary;
+  summary = Pose_summary();
   summary.iterations = iterations;
   summary.initial_error = initial_error;
   summary.initial_rms = initial_rms;
@@ -589,7 +589,7 @@ Pose_refine_result refine_by_kernel(const matrix<double>& K, const std::vector<s
     result.x = rotation_values_near(outcome.R, code, start);
     result.x.insert(result.x.end(), outcome.centre, outcome.centre + 3);
   }
-  Solve_summary& summary = result.summary;
+  Pose_summary& summary = result.summary;
   summary.iterations = outcome.iterations;
   summary.initial_error = outcome.initial_cost;
   summary.final_error = outcome.final_cost;

@@ -1,4 +1,4 @@
-#include "trel_tools/pose_kernel.h"
+#include "trel_pose/pose_kernel.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "trel_tools/pose_batch.h"
+#include "trel_pose/pose_batch.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,0 +1,64 @@
+#ifndef TREL_POSE_POSE_BATCH_H
+#define TREL_POSE_POSE_BATCH_H
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "trel_tools/matrix.h"
+#include "trel_pose/pose_refinement.h"
+
+namespace trel {
+
+// One frame of a batch: its own points, observations, start and, optionally,
+// weights and intrinsics. Layouts as refine_pose takes them.
+struct Pose_frame {
+  std::vector<std::vector<double>> points;  // N world points (X, Y, Z)
+  std::vector<double> observations;         // the target, as refine_pose takes it
+  std::vector<double> start;                // the search vector of the rotation code
+  std::vector<double> weights;              // empty: the batch options' weights (or none)
+  matrix<double> K;                         // 0 x 0: the batch's K
+};
+
+// Frames done of the total; called on the thread that called refine_poses:
+// once with 0 before any frame starts, then at most every progress_interval
+// seconds, and once at the end. Returning false cancels the
+// batch: frames not yet started are not refined (ok false, error "cancelled")
+// and refine_poses returns once the running ones are done.
+using Pose_batch_progress = std::function<bool(std::size_t done, std::size_t total)>;
+
+struct Pose_batch_options {
+  Pose_refine_options refine;   // one set of options for every frame
+  int threads = 0;              // 0: the number of cores
+  Pose_batch_progress progress; // empty: no progress reports
+  double progress_interval = 0.5;
+};
+
+// The outcome of one frame. ok false: the frame failed (bad input, a non-finite
+// step); error holds the message and result.x is empty. The other frames go on.
+struct Pose_frame_result {
+  bool ok = false;
+  std::string error;
+  Pose_refine_result result;
+};
+
+// Refines every frame with refine_pose on a pool of worker threads. The
+// results are those of one refine_pose call per frame, bit for bit, whatever
+// the thread count. K applies to every frame whose own K is empty.
+//
+// The pool lives for the call: threads (0: std::thread::hardware_concurrency)
+// workers, at most one per frame, take the frames in order from a shared
+// counter, each with its own refine_pose workspace, and write each result to
+// its own slot. Without a progress callback the calling thread is one of the
+// workers; with one, it waits and reports. Every worker is joined before
+// refine_poses returns or throws. Several threads may call refine_poses at
+// once. Throws exception_l for threads < 0 or a progress_interval that is not
+// finite and >= 0; an exception from the progress callback is rethrown after
+// the workers are joined.
+std::vector<Pose_frame_result> refine_poses(const matrix<double>& K, const std::vector<Pose_frame>& frames,
+                                            const Pose_batch_options& options = Pose_batch_options());
+
+}  // namespace trel
+
+#endif

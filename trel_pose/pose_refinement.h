@@ -1,0 +1,148 @@
+#ifndef TREL_POSE_POSE_REFINEMENT_H
+#define TREL_POSE_POSE_REFINEMENT_H
+
+#include <string>
+#include <vector>
+
+#include "trel_opt/robust_loss.h"
+#include "trel_opt/solver.h"
+#include "trel_pose/pose_summary.h"
+#include "trel_tools/matrix.h"
+#include "trel_pose/pose_kernel.h"
+
+namespace trel {
+
+// How refine_pose fits a camera pose. The criteria and the rotation code are
+// those of the camera_pose_refine plug-in (codes 0, 1, 2, 3, 10, 11, 12, -1,
+// -2, -3; search vector = rotation values, then the camera centre in world).
+struct Pose_refine_options {
+  int rotation_code = 0;
+  int max_iters = 10;
+  // Stop rule of the framework path (Solver::optimise).
+  float min_x_step = 0.0f;
+  float min_y_step = -10000.0f;
+  // Stop rule of the kernel path (see trel_pose/pose_kernel.h): a step below
+  // step_tolerance, or a predicted relative cost decrease below cost_tolerance.
+  double step_tolerance = kPoseKernelStepTolerance;
+  double cost_tolerance = kPoseKernelCostTolerance;
+  // true: the framework (Linear_taylor_solver over Camera_position_opt_func), as
+  // the plug-in runs it; false: the Gauss-Newton kernel of pose_kernel.h.
+  bool use_framework = false;
+  // Central differences instead of the analytic Jacobian; implies the framework.
+  bool finite_differences = false;
+  // One weight per equation (observation rows x points x repetitions, in the
+  // cost function's order); empty: every equation weighs 1. The robust weights
+  // multiply these.
+  std::vector<double> weights;
+  Loss loss = Loss::squared;
+  // The loss's scale: pixels for the pixel codes, camera-frame units for the
+  // bearing-vector codes. A point whose reprojection error is below it is an
+  // inlier. Must be finite and positive.
+  double loss_scale = 1.0;
+  // Standard deviation of one observation component when known; 0 estimates
+  // the residual variance from the fit (chi-square over the degrees of freedom).
+  double sigma = 0.0;
+  bool covariance = true;  // compute the pose covariance after the solve
+};
+
+struct Pose_refine_result {
+  std::vector<double> x;  // refined search vector, in the parameterisation of the code
+  Pose_summary summary;
+};
+
+// Relative tolerance of the normal matrix's rank: eigenvalues at or below it
+// times the largest count as zero.
+constexpr double kCovarianceRankTolerance = 1e-12;
+// Above this condition number of the normal matrix no covariance is given.
+constexpr double kCovarianceMaxCondition = 1e10;
+
+// Threads: refine_pose, pose_point_jacobian and pose_finite_difference_steps
+// keep no state between calls and touch nothing global, so any number of
+// threads may call them at once, also on the same (unmodified) inputs. A
+// Pose_kernel workspace belongs to one thread at a time.
+//
+// Refines a camera pose. K: 3 x 3 intrinsics (the identity for the
+// bearing-vector codes); points: N world points (X, Y, Z); observations: the
+// target in the cost function's layout (N pixel pairs, or N camera-frame
+// points for the bearing-vector codes; the hybrid codes take the N pixel
+// pairs once); start: the search vector. Throws exception_l on bad input.
+//
+// By default (use_framework and finite_differences false) the pose kernel
+// (trel_pose/pose_kernel.h) refines the pose: the start vector of any code is
+// turned into (R, centre), Gauss-Newton runs on R <- exp([delta]x) R and the
+// centre, and the result is turned back into the code's parameterisation, the
+// representation nearest the start's (quaternions: the start's sign and
+// length; angle-axis: the start's axis length, the axis sign and the angle
+// turn nearest the start; rotation vectors: the angle turn nearest the start).
+// Row weights are the squared user weights summed over a point row's
+// repetitions; the robust weights and costs are those below. The summary:
+// iterations = steps, initial_error and final_error = the kernel's cost (the
+// weighted sum of squares with the squared loss, the robust cost below
+// otherwise), stop_reason min_x_step for the step rule and min_y_step for the
+// cost rule, returned_iteration, and the fields below. min_x_step and
+// min_y_step are not used.
+//
+// With use_framework and Loss::squared this is the plug-in's own solve: Linear_taylor_solver over
+// Camera_position_opt_func with the analytic gradient function of the code (or
+// central differences with pose_finite_difference_steps), the weights set on it
+// and one optimise run; the summary is the solver's.
+//
+// With use_framework and a robust loss: iteratively reweighted Gauss-Newton. Point i's error e_i
+// is the norm of its unweighted residual (first repetition for the hybrids);
+// each step sets the weight of every equation of point i (all rows, all
+// repetitions) to user weight * sqrt(rho'(e_i^2)) at the current point and runs
+// one solver step. The cost compared is sum_i W_i rho(e_i^2), W_i the sum of
+// the squared user weights of the point's equations divided by the rows per
+// point (1 for unit weights and one repetition, so that the squared loss gives
+// the solver's error). The best point by that cost is returned; max_iters,
+// min_x_step (L1 change from the best point) and min_y_step (cost decrease)
+// stop the run as they stop Solver::optimise. initial_error and final_error
+// are that cost.
+//
+// The truncated loss starts graduated on both paths: while fewer than
+// kPoseKernelGraduatedRows rows of non-zero user weight have a point error
+// within loss_scale, the step's weights are the Cauchy loss's at the scale
+// max(loss_scale, median error of the points of non-zero weight), so that a
+// start whose every error exceeds the scale still moves; then truncated IRLS.
+// The cost compared and returned stays the truncated one. When every user
+// weight is 0 the summary says nothing_to_fit (the kernel path then takes no
+// step and returns the start).
+//
+// Inliers: a point with a non-zero user weight whose error at the result is
+// below loss_scale; with the squared loss every point of non-zero weight.
+//
+// Covariance (when options.covariance): from the Gauss-Newton normal matrix
+// N = sum J^T W J at the result, J the 2 x 6 (3 x 6) Jacobian of a point's
+// residual with respect to (delta, t) (see Pose_summary::covariance), W the
+// squared user weight of each row times the point's robust weight. The hybrids
+// use their first repetition only: repeating a residual adds no information.
+// Cov = s^2 N^-1 with s = sigma when given, otherwise s^2 = the weighted sum of
+// squared residuals / (m - 6), m the rows of non-zero weight. No covariance
+// (rank and condition number still given) when N's rank is below 6
+// (kCovarianceRankTolerance), its condition number exceeds
+// kCovarianceMaxCondition, or sigma is 0 and m <= 6.
+Pose_refine_result refine_pose(const matrix<double>& K, const std::vector<std::vector<double>>& points,
+                               const std::vector<double>& observations, const std::vector<double>& start,
+                               const Pose_refine_options& options = Pose_refine_options());
+// The same, the kernel path keeping its storage in `workspace`, so that
+// repeated calls of the same size allocate nothing in the kernel.
+Pose_refine_result refine_pose(const matrix<double>& K, const std::vector<std::vector<double>>& points,
+                               const std::vector<double>& observations, const std::vector<double>& start,
+                               const Pose_refine_options& options, Pose_kernel<double>& workspace);
+
+// The Jacobian (row-major, 2 x 6 for pixels, 3 x 6 for the camera-frame point
+// when bearing) of world point X's predicted observation at the pose (R, centre)
+// with respect to (delta, t) of the covariance's parameterisation.
+std::vector<double> pose_point_jacobian(const matrix<double>& K, const std::vector<double>& point,
+                                        const matrix<double>& R, const std::vector<double>& centre, bool bearing);
+
+// One central-difference step per search value: kFiniteDifferenceStep times
+// max(1, |x_d|) for the nrot rotation values and times max(1, |x_d|, the mean
+// distance of the points from the centre x[nrot..nrot+2]) for the position
+// values (the scene scale only when x holds nrot + 3 values).
+std::vector<double> pose_finite_difference_steps(const std::vector<double>& x, int nrot,
+                                                 const std::vector<std::vector<double>>& points);
+
+}  // namespace trel
+
+#endif
