@@ -97,7 +97,13 @@ def run(path, args):
                    f"addpath('{args.mexdir}'); addpath('{folder}'); {script}"]
     else:
         return None, f"cannot run {path}"
-    p = subprocess.run(command, cwd=root, env=env, capture_output=True, text=True, timeout=600)
+    try:
+        p = subprocess.run(command, cwd=root, env=env, capture_output=True, text=True, timeout=600)
+    except OSError as e:
+        return None, f"{path}: cannot run {command[0]}: {e.strerror}"
+    except subprocess.TimeoutExpired:
+        return None, f"{path}: still running after 600 s"
+
     if p.returncode != 0:
         return None, f"{path} exited with {p.returncode}:\n{p.stdout}{p.stderr}"
     return p.stdout, None
