@@ -152,6 +152,8 @@ Layout check_inputs(const matrix<double>& K, const std::vector<std::vector<doubl
              "observations should hold " << l.block << " values (" << l.rows << " per point for " << l.npts
                                          << " points), instead it had " << observations.size());
   TREL_CHECK(all_finite(observations), "observations should hold finite numbers only");
+  TREL_CHECK(l.rows != 3 || std::any_of(observations.begin(), observations.end(), [](double v) { return v != 0.0; }),
+             "the observations are all zero: they put every point at the camera centre");
   TREL_CHECK(options.weights.empty() || options.weights.size() == l.num_eqs,
              "weights should be empty or hold one value per equation (" << l.num_eqs << "), instead it had "
                                                                          << options.weights.size());
