@@ -82,9 +82,12 @@ void check_projection(const matrix<double>& K) {
     }
   TREL_CHECK(largest > 0.0, "K is all zero: it projects no point to a pixel");
   TREL_CHECK(third > 0.0, "K's third row is zero: it gives no point a depth");
+  // Each row over its largest value: the same singularity, no under- or overflow.
   double k[9];
-  for (unsigned r = 0; r < 3; ++r)
-    for (unsigned c = 0; c < 3; ++c) k[3 * r + c] = K[r][c] / largest;
+  for (unsigned r = 0; r < 3; ++r) {
+    const double row = std::max({std::fabs(K[r][0]), std::fabs(K[r][1]), std::fabs(K[r][2])});
+    for (unsigned c = 0; c < 3; ++c) k[3 * r + c] = row > 0.0 ? K[r][c] / row : 0.0;
+  }
   const double det = k[0] * (k[4] * k[8] - k[5] * k[7]) - k[1] * (k[3] * k[8] - k[5] * k[6]) +
                      k[2] * (k[3] * k[7] - k[4] * k[6]);
   TREL_CHECK(det != 0.0, "K should be invertible, instead its determinant is 0");
@@ -615,13 +618,15 @@ std::vector<double> rotation_values_near(const double* R9, int code, const std::
   switch (code) {
     case 2: case 3: case 12: case -1: {  // quaternion: the start's sign and length
       std::vector<double> q = rot_mat_to_quaternion(R);
+      // The start's length from its values over their largest (1e200 and 1e-200 stay finite).
+      const double largest0 = std::max({std::fabs(r0[0]), std::fabs(r0[1]), std::fabs(r0[2]), std::fabs(r0[3])});
       double norm = 0.0, dot = 0.0, norm0 = 0.0;
       for (std::size_t k = 0; k < 4; ++k) {
         norm += q[k] * q[k];
         dot += q[k] * r0[k];
-        norm0 += r0[k] * r0[k];
+        norm0 += (r0[k] / largest0) * (r0[k] / largest0);
       }
-      const double factor = (dot < 0.0 ? -1.0 : 1.0) * std::sqrt(norm0 / norm);
+      const double factor = (dot < 0.0 ? -1.0 : 1.0) * largest0 * std::sqrt(norm0 / norm);
       for (double& v : q) v *= factor;
       return q;
     }
@@ -677,17 +682,28 @@ Pose_refine_result refine_by_kernel(const matrix<double>& K, const std::vector<s
   to_array(rotation_of(start, code), R0);
   TREL_CHECK(std::all_of(R0, R0 + 9, [](double v) { return std::isfinite(v); }),
              "the start's rotation values should describe a rotation (a quaternion of length 0 does not)");
-  const std::vector<double> point_weight = point_weights(options, l);
   // Row weight: the squared user weights of the row's repetitions, summed.
+  // Weights relative to the largest, so that neither 1e-162 nor 1e154 under-
+  // or overflows when squared; the costs come back in the caller's units.
+  double unit = 0.0;
+  for (double u : options.weights) unit = std::max(unit, std::fabs(u));
+  if (!(unit > 0.0)) unit = 1.0;
   std::vector<double> row_weight;
   if (!options.weights.empty() || l.reps > 1) {
     row_weight.assign(l.block, 0.0);
     for (std::size_t j = 0; j < l.reps; ++j)
       for (std::size_t e = 0; e < l.block; ++e) {
-        const double u = user_weight(options.weights, j * l.block + e);
+        const double u = user_weight(options.weights, j * l.block + e) / unit;
         row_weight[e] += u * u;
       }
   }
+  std::vector<double> kernel_point_weight(l.npts, 0.0);
+  for (std::size_t j = 0; j < l.reps; ++j)
+    for (std::size_t i = 0; i < l.npts; ++i)
+      for (std::size_t r = 0; r < l.rows; ++r) {
+        const double u = user_weight(options.weights, j * l.block + i * l.rows + r) / unit;
+        kernel_point_weight[i] += u * u / static_cast<double>(l.rows);
+      }
   Pose_kernel_settings<double> settings;
   settings.max_iters = options.max_iters;
   settings.step_tolerance = options.step_tolerance;
@@ -698,7 +714,7 @@ Pose_refine_result refine_by_kernel(const matrix<double>& K, const std::vector<s
   const bool unit_points = options.weights.empty() && l.reps == 1;
   const Pose_kernel_outcome<double> outcome =
       kernel.refine(k, points, observations.data(), row_weight.empty() ? nullptr : row_weight.data(),
-                    unit_points ? nullptr : point_weight.data(), R0, &start[static_cast<std::size_t>(l.nrot)],
+                    unit_points ? nullptr : kernel_point_weight.data(), R0, &start[static_cast<std::size_t>(l.nrot)],
                     settings);
 
   Pose_refine_result result;
@@ -710,8 +726,11 @@ Pose_refine_result refine_by_kernel(const matrix<double>& K, const std::vector<s
   }
   Pose_summary& summary = result.summary;
   summary.iterations = outcome.iterations;
-  summary.initial_error = outcome.initial_cost;
-  summary.final_error = outcome.final_cost;
+  summary.initial_error = outcome.initial_cost * unit * unit;
+  summary.final_error = outcome.final_cost * unit * unit;
+  TREL_CHECK(std::isfinite(summary.initial_error) && std::isfinite(summary.final_error),
+             "the cost is not finite in the weights' units: the weighted errors overflow a double; scale the "
+             "weights down");
   summary.stop_reason = outcome.stop_reason;
   summary.returned_iteration = outcome.returned_iteration;
   summary.nothing_to_fit = outcome.no_weight;
@@ -720,8 +739,8 @@ Pose_refine_result refine_by_kernel(const matrix<double>& K, const std::vector<s
   std::vector<double> robust(l.npts, 1.0);
   if (options.loss != Loss::squared)
     for (std::size_t p = 0; p < l.npts; ++p) robust[p] = robust_loss_weight(options.loss, squared[p], options.loss_scale);
-  finish_summary(K, points, observations, outcome.R, outcome.centre, l, options, squared, robust, point_weight,
-                 summary);
+  finish_summary(K, points, observations, outcome.R, outcome.centre, l, options, squared, robust,
+                 kernel_point_weight, summary);
   return result;
 }
 
