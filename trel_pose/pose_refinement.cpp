@@ -240,7 +240,7 @@ void point_jacobian(const double* K, const double* X, const double* R, const dou
 // user weights are taken relative to their largest (so that neither 1e200 nor
 // 1e-200 over- or underflows); weight_unit receives that largest squared.
 struct Normal_equations {
-  Eigen::Matrix<double, 6, 6> normal = Eigen::Matrix<double, 6, 6>::Zero();
+  Eigen::Matrix<double, 6, 6> normal = Eigen::Matrix<double, 6, 6>::Zero();  // the squared loss only
   Eigen::Matrix<double, 6, 6> bread = Eigen::Matrix<double, 6, 6>::Zero();
   Eigen::Matrix<double, 6, 6> meat = Eigen::Matrix<double, 6, 6>::Zero();
   double weighted_squares = 0.0;   // sum rho'^2 w r^2 (the squared loss: sum w r^2)
@@ -249,13 +249,13 @@ struct Normal_equations {
   double weight_unit = 1.0;
 };
 
-// Point i's rows into e: its residual rows and Jacobian weighted by the user
-// weights u (relative), robust weight rho' and curvature k (see Normal_equations).
+// Point i's rows into e (upper triangles): its residual rows and Jacobian
+// weighted by the user weights u (relative), robust weight rho' and curvature
+// k (see Normal_equations); the bread and meat only with a robust loss.
 void add_point(const double predicted[3], const double rows_j[3][6], const double* observed, const double* u,
-               std::size_t rows, double rho1, double k, double squared, double sigma, Normal_equations& e) {
+               std::size_t rows, bool robust, double rho1, double k, double squared, double sigma,
+               Normal_equations& e) {
   Eigen::Matrix<double, 6, 1> score = Eigen::Matrix<double, 6, 1>::Zero();
-  Eigen::Matrix<double, 6, 6> information = Eigen::Matrix<double, 6, 6>::Zero();
-  Eigen::Matrix<double, 6, 6> given_meat = Eigen::Matrix<double, 6, 6>::Zero();
   for (std::size_t r = 0; r < rows; ++r) {
     const double w = u[r] * u[r];
     if (w == 0.0 || rho1 == 0.0) continue;
@@ -264,14 +264,15 @@ void add_point(const double predicted[3], const double rows_j[3][6], const doubl
     const double residual = predicted[r] - observed[r];
     e.weighted_squares += rho1 * rho1 * w * residual * residual;
     e.weighted_rows += rho1 * rho1;
-    information.noalias() += w * j * j.transpose();
+    if (!robust) {
+      e.normal.selfadjointView<Eigen::Upper>().rankUpdate(j, w);
+      continue;
+    }
+    e.bread.selfadjointView<Eigen::Upper>().rankUpdate(j, rho1 * w);
+    e.meat.selfadjointView<Eigen::Upper>().rankUpdate(j, rho1 * rho1 * w * (sigma > 0.0 ? w * sigma * sigma : 1.0));
     score += w * residual * j;
-    given_meat.noalias() += (w * w * sigma * sigma) * j * j.transpose();
   }
-  e.normal += rho1 * information;
-  e.bread += rho1 * information;
-  if (squared > 0.0) e.bread += (k / squared) * score * score.transpose();
-  e.meat += rho1 * rho1 * (sigma > 0.0 ? given_meat : information);
+  if (robust && squared > 0.0 && k != 0.0) e.bread.selfadjointView<Eigen::Upper>().rankUpdate(score, k / squared);
 }
 
 Normal_equations normal_at(const double* K, const std::vector<std::vector<double>>& points,
@@ -293,8 +294,11 @@ Normal_equations normal_at(const double* K, const std::vector<std::vector<double
       for (std::size_t r = 0; r < l.rows; ++r) u[r] = options.weights[i * l.rows + r] * inverse_unit;
     const double rho1 = robust ? robust_loss_weight(options.loss, squared[i], options.loss_scale) : 1.0;
     const double k = robust ? robust_loss_curvature(options.loss, squared[i], options.loss_scale) : 0.0;
-    add_point(predicted, rows_j, &observations[i * l.rows], u, l.rows, rho1, k, squared[i], options.sigma, e);
+    add_point(predicted, rows_j, &observations[i * l.rows], u, l.rows, robust, rho1, k, squared[i], options.sigma,
+              e);
   }
+  for (Eigen::Matrix<double, 6, 6>* m : {&e.normal, &e.bread, &e.meat})
+    m->triangularView<Eigen::StrictlyLower>() = m->transpose().triangularView<Eigen::StrictlyLower>();
   return e;
 }
 
