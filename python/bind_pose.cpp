@@ -35,6 +35,7 @@ Refine_summary summary_of(Pose_summary&& s) {
     out.covariance = py::none();
   out.covariance_rank = s.covariance_rank;
   out.condition_number = s.condition_number;
+  out.nothing_to_fit = s.nothing_to_fit;
   return out;
 }
 
@@ -159,6 +160,8 @@ void bind_pose(py::module_& m) {
       .def_readonly("covariance", &Refine_summary::covariance)
       .def_readonly("covariance_rank", &Refine_summary::covariance_rank)
       .def_readonly("condition_number", &Refine_summary::condition_number)
+      .def_readonly("nothing_to_fit", &Refine_summary::nothing_to_fit,
+                    "True when every equation had weight 0: nothing was fitted.")
       .def_readonly("ok", &Refine_summary::ok, "False when refine_poses could not refine this frame.")
       .def_readonly("error", &Refine_summary::error, "Why the frame failed; empty when ok.")
       .def("to_dict", &Refine_summary::to_dict, "The fields as a dict.")

@@ -30,6 +30,7 @@ struct Refine_summary {
   py::object covariance;  // 6 x 6 array, or None
   int covariance_rank = 0;
   double condition_number = 0.0;
+  bool nothing_to_fit = false;  // every equation had weight 0
   // refine_poses: false when the frame failed, error then holds the message.
   bool ok = true;
   std::string error;
@@ -51,6 +52,7 @@ struct Refine_summary {
     d["covariance"] = covariance;
     d["covariance_rank"] = covariance_rank;
     d["condition_number"] = condition_number;
+    d["nothing_to_fit"] = nothing_to_fit;
     return d;
   }
 };
