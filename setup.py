@@ -22,6 +22,7 @@ import sys
 
 from setuptools import Extension, setup
 from setuptools.command.build_ext import build_ext
+from setuptools.command.egg_info import egg_info
 
 ROOT = os.path.dirname(os.path.abspath(__file__))
 
@@ -75,8 +76,17 @@ class CMakeBuild(build_ext):
         run(["cmake", f"-DMODULE={module}", "-P", script])
 
 
+class EggInfoInBuild(egg_info):
+    """The package's metadata folder below build/, not in the source tree."""
+
+    def initialize_options(self):
+        super().initialize_options()
+        self.egg_base = os.path.relpath(os.path.join(ROOT, "build", "python-metadata"))
+        os.makedirs(self.egg_base, exist_ok=True)
+
+
 setup(
     version=project_version(),
     ext_modules=[Extension("trel._trel", sources=[])],
-    cmdclass={"build_ext": CMakeBuild},
+    cmdclass={"build_ext": CMakeBuild, "egg_info": EggInfoInBuild},
 )

@@ -240,6 +240,8 @@ bool is_stacked(const py::handle& frames) {
 // How often the waiting caller looks at the batch for Ctrl-C, and the longest
 // the batch runs between two looks at its cancel flag.
 constexpr double kPollSeconds = 0.1;
+// The shortest time between two of the batch's reports.
+constexpr double kShortestReportSeconds = 0.001;
 
 // What the thread running the batch and the Python caller waiting for it share.
 // The batch's progress reports that are due for the Python callback wait for
@@ -309,34 +311,11 @@ bool goes_on(const py::object& answer) {
   return truth != 0;
 }
 
-// Runs refine_poses on a thread of its own while the calling thread, with the
-// interpreter lock released between looks, hands progress on to the Python
-// callback, checks for Ctrl-C and turns either's exception into a
-// cancellation. The callback therefore runs on the calling thread. The Python
-// exception, if any, is raised once the batch has returned.
-std::vector<Pose_frame_result> run_batch(const matrix<double>& K, const std::vector<Pose_frame>& frames,
-                                         Pose_batch_options options, const py::object& progress,
-                                         double interval) {
-  Batch_state state;
-  options.progress = progress_relay(state, !progress.is_none(), interval);
-  options.progress_interval = std::min(interval, kPollSeconds);
-
-  std::vector<Pose_frame_result> results;
-  std::exception_ptr failure;
-  std::thread runner([&] {
-    try {
-      results = refine_poses(K, frames, options);
-    } catch (...) {
-      failure = std::current_exception();
-    }
-    {
-      std::lock_guard<std::mutex> lock(state.mutex);
-      state.finished = true;
-    }
-    state.asked.notify_one();
-  });
-  Batch_joiner joiner{runner, state};
-
+// The calling thread's part while the batch runs: answers the batch's
+// reports with the Python callback and looks for Ctrl-C, the interpreter lock
+// released between looks. Either's exception cancels the batch and is
+// returned, to be raised once the batch has returned.
+std::unique_ptr<py::error_already_set> serve_batch(Batch_state& state, const py::object& progress) {
   std::unique_ptr<py::error_already_set> raised;
   const auto poll = std::chrono::duration<double>(kPollSeconds);
   for (bool finished = false; !finished;) {
@@ -374,6 +353,39 @@ std::vector<Pose_frame_result> run_batch(const matrix<double>& K, const std::vec
     }
     state.answered.notify_all();
   }
+  return raised;
+}
+
+// Runs refine_poses on a thread of its own while the calling thread, with the
+// interpreter lock released between looks, hands progress on to the Python
+// callback, checks for Ctrl-C and turns either's exception into a
+// cancellation. The callback therefore runs on the calling thread. The Python
+// exception, if any, is raised once the batch has returned.
+std::vector<Pose_frame_result> run_batch(const matrix<double>& K, const std::vector<Pose_frame>& frames,
+                                         Pose_batch_options options, const py::object& progress,
+                                         double interval) {
+  Batch_state state;
+  options.progress = progress_relay(state, !progress.is_none(), interval);
+  // Reports at least as often as the callback is due, and never back to back.
+  options.progress_interval = std::max(std::min(interval, kPollSeconds), kShortestReportSeconds);
+
+  std::vector<Pose_frame_result> results;
+  std::exception_ptr failure;
+  std::thread runner([&] {
+    try {
+      results = refine_poses(K, frames, options);
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    {
+      std::lock_guard<std::mutex> lock(state.mutex);
+      state.finished = true;
+    }
+    state.asked.notify_one();
+  });
+  Batch_joiner joiner{runner, state};
+
+  std::unique_ptr<py::error_already_set> raised = serve_batch(state, progress);
   {
     py::gil_scoped_release unlocked;
     runner.join();
@@ -410,22 +422,9 @@ struct Batch_summaries {
   }
 };
 
-py::tuple refine_poses_py(const py::object& K, const py::object& frames, int threads, const py::object& progress,
-                          double progress_interval, int rotation_code, int max_iters, double min_x_step,
-                          double min_y_step, bool finite_differences, const py::object& weights,
-                          const std::string& loss, double loss_scale, double sigma, bool covariance) {
-  if (threads < 0) throw py::value_error("threads must be 0 (one per core) or more, got " + std::to_string(threads));
-  if (!progress.is_none() && !PyCallable_Check(progress.ptr()))
-    throw py::type_error("progress must be a callable (done, total) or None, got " +
-                         py::str(py::type::of(progress)).cast<std::string>());
-  if (!std::isfinite(progress_interval) || progress_interval < 0.0)
-    throw py::value_error("progress_interval must be a finite number of seconds >= 0");
-
-  Pose_batch_options options;
-  options.refine = refine_options_of(rotation_code, max_iters, min_x_step, min_y_step, finite_differences, weights,
-                                     loss, loss_scale, sigma, covariance);
-  options.threads = threads;
-
+// The frames of refine_poses' argument: stacked arrays or a list of frames,
+// converted with a look for Ctrl-C every kFramesPerSignalCheck frames.
+std::vector<Pose_frame> frames_of(const py::object& frames, int rotation_code, int threads) {
   std::vector<Pose_frame> batch;
   if (is_stacked(frames)) {
     batch = frames_of_stacked(py::reinterpret_borrow<py::sequence>(frames), rotation_code, threads);
@@ -442,19 +441,12 @@ py::tuple refine_poses_py(const py::object& K, const py::object& frames, int thr
                          "got " + py::str(py::type::of(frames)).cast<std::string>());
   }
 
-  matrix<double> k;
-  if (!K.is_none()) {
-    k = matrix_of(float_array(K, "K", {{3, 3}}));
-  } else if (is_bearing_code(rotation_code)) {
-    k = identity3();
-  } else {
-    for (std::size_t i = 0; i < batch.size(); ++i)
-      if (batch[i].K.get_dim1() == 0)
-        throw py::value_error("K is None and frames[" + std::to_string(i) + "] has no K of its own");
-  }
+  return batch;
+}
 
-  std::vector<Pose_frame_result> results = run_batch(k, batch, std::move(options), progress, progress_interval);
-
+// The refined vectors as an F x D array, NaN rows where a frame failed.
+py::array_t<double> stacked_results(const std::vector<Pose_frame_result>& results,
+                                    const std::vector<Pose_frame>& batch) {
   // The width of the result: that of the first frame refined, else of the first start.
   std::size_t dims = 0;
   for (const auto& r : results)
@@ -475,6 +467,41 @@ py::tuple refine_poses_py(const py::object& K, const py::object& frames, int thr
       for (std::size_t d = 0; d < dims; ++d) row[d] = std::numeric_limits<double>::quiet_NaN();
     }
   }
+  return x;
+}
+
+py::tuple refine_poses_py(const py::object& K, const py::object& frames, int threads, const py::object& progress,
+                          double progress_interval, int rotation_code, int max_iters, double min_x_step,
+                          double min_y_step, bool finite_differences, const py::object& weights,
+                          const std::string& loss, double loss_scale, double sigma, bool covariance) {
+  if (threads < 0) throw py::value_error("threads must be 0 (one per core) or more, got " + std::to_string(threads));
+  if (!progress.is_none() && !PyCallable_Check(progress.ptr()))
+    throw py::type_error("progress must be a callable (done, total) or None, got " +
+                         py::str(py::type::of(progress)).cast<std::string>());
+  if (!std::isfinite(progress_interval) || progress_interval < 0.0)
+    throw py::value_error("progress_interval must be a finite number of seconds >= 0");
+
+  Pose_batch_options options;
+  options.refine = refine_options_of(rotation_code, max_iters, min_x_step, min_y_step, finite_differences, weights,
+                                     loss, loss_scale, sigma, covariance);
+  options.threads = threads;
+
+  std::vector<Pose_frame> batch = frames_of(frames, rotation_code, threads);
+
+  matrix<double> k;
+  if (!K.is_none()) {
+    k = matrix_of(float_array(K, "K", {{3, 3}}));
+  } else if (is_bearing_code(rotation_code)) {
+    k = identity3();
+  } else {
+    for (std::size_t i = 0; i < batch.size(); ++i)
+      if (batch[i].K.get_dim1() == 0)
+        throw py::value_error("K is None and frames[" + std::to_string(i) + "] has no K of its own");
+  }
+
+  std::vector<Pose_frame_result> results = run_batch(k, batch, std::move(options), progress, progress_interval);
+
+  py::array_t<double> x = stacked_results(results, batch);
   py::object summaries = py::cast(Batch_summaries{std::move(results)});
   {
     // The frames' many small vectors go without holding up other threads.
