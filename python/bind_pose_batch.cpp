@@ -19,6 +19,7 @@
 #include "python/pose_binding.h"
 #include "trel_pose/pose_batch.h"
 #include "trel_pose/pose_estimation.h"
+#include "trel_tools/exception_l.h"
 
 namespace trel {
 namespace python {
@@ -86,10 +87,19 @@ Pose_estimate estimate_pose_py(const py::object& K, const py::object& points, co
 
   const std::vector<std::vector<double>> point_rows = rows_of(p);
   const std::vector<std::vector<double>> observation_rows = rows_of(obs);
+  // Ctrl-C stops the random search: the hook, asked on this thread, looks for
+  // a signal with the interpreter lock taken back for the moment.
+  options.interrupted = [] {
+    py::gil_scoped_acquire locked;
+    return PyErr_CheckSignals() != 0;
+  };
   Pose_estimate_result r;
-  {
+  try {
     py::gil_scoped_release unlocked;
     r = estimate_pose(k, point_rows, observation_rows, options);
+  } catch (const exception_l&) {
+    if (PyErr_Occurred()) throw py::error_already_set();  // the signal's exception
+    throw;
   }
   Pose_estimate out;
   out.x = array_of(std::move(r.x), {6});
@@ -549,7 +559,7 @@ void bind_pose_batch(py::module_& m) {
         "the inliers, then refine_pose with the robust loss ('cauchy' by default;\n"
         "loss_scale 0: the threshold) for at most refine_iterations steps. Raises\n"
         "trel.Error when no pose has enough inliers or the input is degenerate. The\n"
-        "interpreter lock is released while it runs.");
+        "interpreter lock is released while it runs; Ctrl-C stops the random search.");
 
   py::class_<Batch_summaries>(m, "BatchSummaries",
                               "refine_poses' outcome per frame: a sequence of RefineSummary (len, [i],\n"

@@ -34,6 +34,9 @@ class RefineSummary:
     covariance_rank: int
     condition_number: float
     nothing_to_fit: bool
+    covariance_reason: str
+    points_in_front: int
+    faces_points: bool
     ok: bool
     error: str
     def to_dict(self) -> Dict[str, Any]: ...

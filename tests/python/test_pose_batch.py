@@ -253,3 +253,42 @@ def test_the_summary_says_when_there_was_nothing_to_fit():
     assert not summary.nothing_to_fit
     X, summaries = trel.refine_poses(K, [(scene.points, scene.pixels, scene.truth, np.zeros(16))])
     assert summaries[0].nothing_to_fit
+
+
+@pytest.mark.skipif(threading.current_thread() is not threading.main_thread(), reason="signals need the main thread")
+def test_a_signal_stops_a_long_estimate_pose():
+    # At least 2**31 - 1 samples: most of an hour unless the signal stops it.
+    scene = Scene(n=30)
+
+    def handler(signum, stack):
+        raise Interrupted()
+
+    previous = signal.signal(signal.SIGALRM, handler)
+    try:
+        signal.setitimer(signal.ITIMER_REAL, 0.2)
+        with pytest.raises(Interrupted):
+            trel.estimate_pose(K, scene.points, scene.pixels, min_iterations=2**31 - 1, max_iterations=2**31 - 1)
+    finally:
+        signal.setitimer(signal.ITIMER_REAL, 0.0)
+        signal.signal(signal.SIGALRM, previous)
+    # The module is usable again at once.
+    assert trel.estimate_pose(K, scene.points, scene.pixels).num_inliers == 30
+
+
+@pytest.mark.parametrize(
+    "start_change, faces, in_front, covariance",
+    [
+        (np.zeros(6), True, 40, True),
+        # Turned half around the camera's y axis: every point behind it.
+        (np.array([0.0, np.pi, 0.0, 0.0, 0.0, 0.0]), False, 0, False),
+    ],
+)
+def test_the_summary_says_how_many_points_lie_in_front(scene, start_change, faces, in_front, covariance):
+    start = scene.truth + start_change
+    x, summary = trel.refine_pose(K, scene.points, scene.pixels, start, max_iters=0 if not faces else 10)
+    assert summary.faces_points == faces and summary.points_in_front == in_front
+    assert (summary.covariance is not None) == covariance
+    assert (summary.covariance_reason == "") == covariance
+    d = summary.to_dict()
+    assert (d["faces_points"], d["points_in_front"], d["covariance_reason"]) == (
+        faces, in_front, summary.covariance_reason)
