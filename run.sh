@@ -32,7 +32,8 @@ USAGE
 
 # The Debian packages each command needs; missing ones are installed with apt-get.
 BASE_PACKAGES=(cmake g++ make pkg-config libgtest-dev libgmock-dev libopencv-dev libopengv-dev libeigen3-dev octave liboctave-dev xvfb xauth
-  pybind11-dev python3-dev python3-numpy python3-pytest python3-dask python3-distributed)
+  pybind11-dev python3-dev python3-numpy python3-pytest python3-dask python3-distributed
+  python3-hypothesis python3-mypy python3-venv python3-setuptools python3-pip python3-wheel)
 TEST_PACKAGES=("${BASE_PACKAGES[@]}" dpkg-dev)
 DEMO_PACKAGES=("${BASE_PACKAGES[@]}")
 BENCH_PACKAGES=("${BASE_PACKAGES[@]}" libbenchmark-dev libceres-dev)

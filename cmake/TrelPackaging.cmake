@@ -35,11 +35,7 @@ install(FILES ${PROJECT_BINARY_DIR}/trelConfig.cmake ${PROJECT_BINARY_DIR}/trelC
 # Debian package (under /usr) lands exactly there and `cmake --install --prefix`
 # puts the same tree below its prefix. Without octave-config the files go to a
 # folder of their own, for addpath().
-# ---- the Python module and its stubs, where the system Python finds them ----------
-if(TARGET trel_python)
-  install(TARGETS trel_python LIBRARY DESTINATION ${TREL_INSTALL_PYTHONDIR})
-  install(FILES ${PROJECT_SOURCE_DIR}/python/trel.pyi DESTINATION ${TREL_INSTALL_PYTHONDIR})
-endif()
+# ---- the Python package trel: installed by TrelPython.cmake -------------------------
 
 if(TARGET camera_pose_refine)
   find_program(TREL_OCTAVE_CONFIG NAMES octave-config)

@@ -30,17 +30,22 @@ set(TREL_PYTHON_SOURCES trel_module.cpp bind_camera.cpp bind_configuration.cpp b
   bind_rotation.cpp)
 list(TRANSFORM TREL_PYTHON_SOURCES PREPEND ${PROJECT_SOURCE_DIR}/python/)
 # NO_EXTRAS: no link-time optimisation, which only slows the build of these thin wrappers.
+# The package trel: python/trel/ (__init__.py, the stubs __init__.pyi, py.typed)
+# with the compiled module trel._trel. In the build tree it is assembled in
+# <build>/python/trel, so that PYTHONPATH=<build>/python imports it.
 pybind11_add_module(trel_python NO_EXTRAS ${TREL_PYTHON_SOURCES})
+set(TREL_PYTHON_PACKAGE_FILES __init__.py __init__.pyi py.typed)
+list(TRANSFORM TREL_PYTHON_PACKAGE_FILES PREPEND ${PROJECT_SOURCE_DIR}/python/trel/)
 set_target_properties(trel_python PROPERTIES
-  OUTPUT_NAME trel
-  LIBRARY_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/python)
+  OUTPUT_NAME _trel
+  LIBRARY_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/python/trel)
 target_include_directories(trel_python PRIVATE ${PROJECT_SOURCE_DIR})
 target_link_libraries(trel_python PRIVATE trel_tools)
 target_compile_definitions(trel_python PRIVATE TREL_VERSION_TEXT="${PROJECT_VERSION}")
-# The stubs sit beside the module in the build tree too, for editors pointed at it.
 add_custom_command(TARGET trel_python POST_BUILD
-  COMMAND ${CMAKE_COMMAND} -E copy_if_different ${PROJECT_SOURCE_DIR}/python/trel.pyi
-    ${PROJECT_BINARY_DIR}/python/trel.pyi)
+  COMMAND ${CMAKE_COMMAND} -E copy_if_different ${TREL_PYTHON_PACKAGE_FILES} ${PROJECT_BINARY_DIR}/python/trel/)
+# The folder to put on PYTHONPATH for the build tree's package.
+set(TREL_PYTHON_BUILD_DIR ${PROJECT_BINARY_DIR}/python)
 
 # Where the system Python looks, relative to its own prefix.
 execute_process(COMMAND ${Python3_EXECUTABLE} -c
@@ -59,6 +64,7 @@ endif()
 set(TREL_INSTALL_PYTHONDIR ${TREL_PYTHON_DEFAULT_DIR} CACHE STRING
   "Directory of the Python module, relative to the install prefix")
 # The installed module finds libtrel_tools in the prefix's library directory.
-file(RELATIVE_PATH TREL_PYTHON_TO_LIB /${TREL_INSTALL_PYTHONDIR} /${CMAKE_INSTALL_LIBDIR})
+file(RELATIVE_PATH TREL_PYTHON_TO_LIB /${TREL_INSTALL_PYTHONDIR}/trel /${CMAKE_INSTALL_LIBDIR})
 set_target_properties(trel_python PROPERTIES INSTALL_RPATH "$ORIGIN/${TREL_PYTHON_TO_LIB}")
-# Installed by TrelPackaging.cmake, with the stubs.
+install(TARGETS trel_python LIBRARY DESTINATION ${TREL_INSTALL_PYTHONDIR}/trel)
+install(FILES ${TREL_PYTHON_PACKAGE_FILES} DESTINATION ${TREL_INSTALL_PYTHONDIR}/trel)

@@ -23,16 +23,24 @@ import argparse
 import os
 import sys
 import time
+from typing import Any, List, Optional, Sequence, Tuple
 
 import numpy as np
+import numpy.typing as npt
 
 import trel
 
+Array = npt.NDArray[np.float64]
 K = np.array([[800.0, 0.0, 320.0], [0.0, 800.0, 240.0], [0.0, 0.0, 1.0]])
-OPTIONS = dict(rotation_code=0, max_iters=10, loss="huber", loss_scale=2.0)
 
 
-def make_frames(frames, points, seed):
+def refine(points: Array, pixels: Array, starts: Array, threads: int = 0) -> Tuple[Array, trel.BatchSummaries]:
+    """The one set of options of every run, local and on the cluster."""
+    return trel.refine_poses(K, (points, pixels, starts), threads=threads, rotation_code=0, max_iters=10,
+                             loss="huber", loss_scale=2.0)
+
+
+def make_frames(frames: int, points: int, seed: int) -> Tuple[Array, Array, Array]:
     """Stacked arrays: world points F x N x 3, pixels F x N x 2, starts F x 6."""
     rng = np.random.default_rng(seed)
     rot_vecs = rng.uniform(-0.3, 0.3, (frames, 3))
@@ -47,15 +55,15 @@ def make_frames(frames, points, seed):
     return world, pixels, starts
 
 
-def refine_partition(points, pixels, starts, threads):
+def refine_partition(points: Array, pixels: Array, starts: Array,
+                     threads: int) -> Tuple[Array, List[bool], List[str]]:
     """One task: the refined vectors of a partition and each frame's outcome."""
-    import trel  # on the worker
-
-    x, summaries = trel.refine_poses(K, (points, pixels, starts), threads=threads, **OPTIONS)
+    x, summaries = refine(points, pixels, starts, threads)
     return x, [s.ok for s in summaries], [s.error for s in summaries]
 
 
-def refine_on_cluster(client, world, pixels, starts, partitions, threads):
+def refine_on_cluster(client: Any, world: Array, pixels: Array, starts: Array, partitions: int,
+                      threads: int) -> Tuple[Array, List[bool], List[str]]:
     bounds = np.linspace(0, len(starts), partitions + 1).astype(int)
     futures = []
     for a, b in zip(bounds[:-1], bounds[1:]):
@@ -63,15 +71,15 @@ def refine_on_cluster(client, world, pixels, starts, partitions, threads):
             continue
         parts = client.scatter([world[a:b], pixels[a:b], starts[a:b]], hash=False)
         futures.append(client.submit(refine_partition, *parts, threads, pure=False))
-    results = client.gather(futures)
+    results: List[Tuple[Array, List[bool], List[str]]] = client.gather(futures)
     x = np.concatenate([r[0] for r in results])
     ok = [flag for r in results for flag in r[1]]
     errors = [e for r in results for e in r[2]]
     return x, ok, errors
 
 
-def main(argv=None):
-    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+def main(argv: Optional[Sequence[str]] = None) -> int:
+    parser = argparse.ArgumentParser(description=(__doc__ or "").split("\n")[0])
     parser.add_argument("--scheduler", help="address of a running Dask scheduler, e.g. tcp://10.0.0.5:8786")
     parser.add_argument("--frames", type=int, default=20000)
     parser.add_argument("--points", type=int, default=100)
@@ -90,7 +98,7 @@ def main(argv=None):
     print(f"{args.frames} frames of {args.points} points")
 
     begin = time.perf_counter()
-    x_local, summaries = trel.refine_poses(K, (world, pixels, starts), **OPTIONS)
+    x_local, summaries = refine(world, pixels, starts)
     local_seconds = time.perf_counter() - begin
     print(f"local refine_poses: {local_seconds:.3f} s, {args.frames / local_seconds:.0f} frames/s "
           f"({os.cpu_count()} cores)")

@@ -35,6 +35,10 @@ Refine_summary summary_of(Pose_summary&& s) {
     out.covariance = py::none();
   out.covariance_rank = s.covariance_rank;
   out.condition_number = s.condition_number;
+  out.nothing_to_fit = s.nothing_to_fit;
+  out.covariance_reason = std::move(s.covariance_reason);
+  out.points_in_front = s.points_in_front;
+  out.faces_points = s.faces_points;
   return out;
 }
 
@@ -139,7 +143,9 @@ py::list upnp_candidates_py(const py::object& points_2d, const py::object& point
 
 }  // namespace
 
-void bind_pose(py::module_& m) {
+namespace {
+
+void bind_refine_summary(py::module_& m) {
   py::class_<Refine_summary>(m, "RefineSummary",
                              "What refine_pose did: iterations, errors (the robust cost with a robust loss),\n"
                              "why it stopped, the reprojection RMS at the start and at the result, the\n"
@@ -159,6 +165,15 @@ void bind_pose(py::module_& m) {
       .def_readonly("covariance", &Refine_summary::covariance)
       .def_readonly("covariance_rank", &Refine_summary::covariance_rank)
       .def_readonly("condition_number", &Refine_summary::condition_number)
+      .def_readonly("nothing_to_fit", &Refine_summary::nothing_to_fit,
+                    "True when every equation had weight 0: nothing was fitted.")
+      .def_readonly("covariance_reason", &Refine_summary::covariance_reason,
+                    "Why covariance is None although it was asked for; empty when it is given.")
+      .def_readonly("points_in_front", &Refine_summary::points_in_front,
+                    "Points of non-zero weight in front of the camera at the result.")
+      .def_readonly("faces_points", &Refine_summary::faces_points,
+                    "True when at least one and at least half of those points lie in front;\n"
+                    "a pose that does not face its points has no inliers and no covariance.")
       .def_readonly("ok", &Refine_summary::ok, "False when refine_poses could not refine this frame.")
       .def_readonly("error", &Refine_summary::error, "Why the frame failed; empty when ok.")
       .def("to_dict", &Refine_summary::to_dict, "The fields as a dict.")
@@ -166,6 +181,12 @@ void bind_pose(py::module_& m) {
         return "RefineSummary(iterations=" + std::to_string(s.iterations) + ", stop_reason='" + s.stop_reason +
                "', final_rms=" + py::repr(py::float_(s.final_rms)).cast<std::string>() + ", loss='" + s.loss + "')";
       });
+}
+
+}  // namespace
+
+void bind_pose(py::module_& m) {
+  bind_refine_summary(m);
 
   const Pose_refine_options defaults;
   m.def("refine_pose", &refine_pose_py, py::arg("K"), py::arg("points"), py::arg("observations"),

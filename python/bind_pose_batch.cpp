@@ -19,6 +19,7 @@
 #include "python/pose_binding.h"
 #include "trel_pose/pose_batch.h"
 #include "trel_pose/pose_estimation.h"
+#include "trel_tools/exception_l.h"
 
 namespace trel {
 namespace python {
@@ -86,10 +87,19 @@ Pose_estimate estimate_pose_py(const py::object& K, const py::object& points, co
 
   const std::vector<std::vector<double>> point_rows = rows_of(p);
   const std::vector<std::vector<double>> observation_rows = rows_of(obs);
+  // Ctrl-C stops the random search: the hook, asked on this thread, looks for
+  // a signal with the interpreter lock taken back for the moment.
+  options.interrupted = [] {
+    py::gil_scoped_acquire locked;
+    return PyErr_CheckSignals() != 0;
+  };
   Pose_estimate_result r;
-  {
+  try {
     py::gil_scoped_release unlocked;
     r = estimate_pose(k, point_rows, observation_rows, options);
+  } catch (const exception_l&) {
+    if (PyErr_Occurred()) throw py::error_already_set();  // the signal's exception
+    throw;
   }
   Pose_estimate out;
   out.x = array_of(std::move(r.x), {6});
@@ -161,6 +171,9 @@ py::ssize_t helper_threads(int threads) {
   return std::max<py::ssize_t>(1, std::min<py::ssize_t>(n, 4));
 }
 
+// Frames of a list converted between two looks for Ctrl-C.
+constexpr std::size_t kFramesPerSignalCheck = 256;
+
 // Points below which one more copying thread is not worth starting.
 constexpr py::ssize_t kPointsPerHelper = 100000;
 
@@ -182,8 +195,9 @@ std::vector<Pose_frame> frames_of_stacked(const py::sequence& stacked, int rotat
   const double* sd = starts.data();
   const double* wd = weighted ? weights.data() : nullptr;
   const py::ssize_t dims = starts.shape(1), wn = weighted ? weights.shape(1) : 0;
+  std::atomic<bool> stop{false};
   auto fill = [&](py::ssize_t first, py::ssize_t last) {
-    for (py::ssize_t f = first; f < last; ++f) {
+    for (py::ssize_t f = first; f < last && !stop.load(std::memory_order_relaxed); ++f) {
       Pose_frame& frame = frames[static_cast<std::size_t>(f)];
       frame.points.resize(static_cast<std::size_t>(n));
       for (py::ssize_t i = 0; i < n; ++i) {
@@ -196,18 +210,30 @@ std::vector<Pose_frame> frames_of_stacked(const py::sequence& stacked, int rotat
     }
   };
   // The per-point vectors cost one allocation each: large batches are filled
-  // by a few threads, the interpreter lock released.
-  py::gil_scoped_release unlocked;
-  const py::ssize_t parts = std::min<py::ssize_t>(helper_threads(threads), count * n / kPointsPerHelper + 1);
-  std::vector<std::thread> helpers;
-  try {
-    for (py::ssize_t t = 1; t < parts; ++t) helpers.emplace_back(fill, count * t / parts, count * (t + 1) / parts);
-  } catch (...) {
+  // by a few threads, the interpreter lock released. The calling thread fills
+  // its share in pieces and looks for Ctrl-C between them.
+  bool interrupted = false;
+  {
+    py::gil_scoped_release unlocked;
+    const py::ssize_t parts = std::min<py::ssize_t>(helper_threads(threads), count * n / kPointsPerHelper + 1);
+    std::vector<std::thread> helpers;
+    try {
+      for (py::ssize_t t = 1; t < parts; ++t) helpers.emplace_back(fill, count * t / parts, count * (t + 1) / parts);
+    } catch (...) {
+      stop = true;
+      for (std::thread& h : helpers) h.join();
+      throw;
+    }
+    const py::ssize_t piece = std::max<py::ssize_t>(1, kPointsPerHelper / std::max<py::ssize_t>(n, 1));
+    for (py::ssize_t first = 0; first < count / parts && !interrupted; first += piece) {
+      fill(first, std::min(first + piece, count / parts));
+      py::gil_scoped_acquire locked;
+      interrupted = PyErr_CheckSignals() != 0;
+    }
+    stop = interrupted;
     for (std::thread& h : helpers) h.join();
-    throw;
   }
-  fill(0, count / parts);
-  for (std::thread& h : helpers) h.join();
+  if (interrupted) throw py::error_already_set();
   return frames;
 }
 
@@ -221,18 +247,34 @@ bool is_stacked(const py::handle& frames) {
 
 // ---- refine_poses: the run --------------------------------------------------------
 
-// How often the waiting caller looks at the batch: progress reports, Ctrl-C.
+// How often the waiting caller looks at the batch for Ctrl-C, and the longest
+// the batch runs between two looks at its cancel flag.
 constexpr double kPollSeconds = 0.1;
+// The shortest time between two of the batch's reports.
+constexpr double kShortestReportSeconds = 0.001;
 
 // What the thread running the batch and the Python caller waiting for it share.
+// The batch's progress reports that are due for the Python callback wait for
+// its answer, so that the answer takes effect at once: a callback that says
+// stop at its first call stops the batch before any frame runs.
 struct Batch_state {
   std::mutex mutex;
-  std::condition_variable changed;
+  std::condition_variable asked;     // the batch asks, or has finished
+  std::condition_variable answered;  // the caller answered, or cancelled
   bool finished = false;
-  bool reported = false;  // a progress report not yet seen by the caller
+  bool asking = false;  // a report waits for the Python callback
   std::size_t done = 0, total = 0;
   std::atomic<bool> cancel{false};
 };
+
+void cancel_batch(Batch_state& state) {
+  {
+    std::lock_guard<std::mutex> lock(state.mutex);
+    state.cancel = true;
+    state.asking = false;
+  }
+  state.answered.notify_all();
+}
 
 // Joins the batch's thread on every way out, cancelling it when the caller
 // leaves early.
@@ -241,11 +283,88 @@ struct Batch_joiner {
   Batch_state& state;
   ~Batch_joiner() {
     if (!runner.joinable()) return;
-    state.cancel = true;
+    cancel_batch(state);
     py::gil_scoped_release unlocked;
     runner.join();
   }
 };
+
+// The batch's progress callback: hands the reports that are due (the first,
+// the last, then at most every `interval` seconds) to the caller and waits
+// for its answer; between them it only passes a cancellation on.
+Pose_batch_progress progress_relay(Batch_state& state, bool forward, double interval) {
+  auto last = std::make_shared<std::chrono::steady_clock::time_point>();
+  auto first = std::make_shared<bool>(true);
+  return [&state, forward, interval, last, first](std::size_t done, std::size_t total) {
+    std::unique_lock<std::mutex> lock(state.mutex);
+    const auto now = std::chrono::steady_clock::now();
+    const bool due = *first || done == total || now - *last >= std::chrono::duration<double>(interval);
+    if (forward && due && !state.cancel) {
+      *first = false;
+      *last = now;
+      state.done = done;
+      state.total = total;
+      state.asking = true;
+      state.asked.notify_one();
+      state.answered.wait(lock, [&] { return !state.asking || state.cancel.load(); });
+    }
+    return !state.cancel.load();
+  };
+}
+
+// Whether the callback's answer lets the batch go on: anything but a false
+// value (False, 0, numpy.False_); None, a callback's plain return, goes on.
+bool goes_on(const py::object& answer) {
+  if (answer.is_none()) return true;
+  const int truth = PyObject_IsTrue(answer.ptr());
+  if (truth < 0) throw py::error_already_set();
+  return truth != 0;
+}
+
+// The calling thread's part while the batch runs: answers the batch's
+// reports with the Python callback and looks for Ctrl-C, the interpreter lock
+// released between looks. Either's exception cancels the batch and is
+// returned, to be raised once the batch has returned.
+std::unique_ptr<py::error_already_set> serve_batch(Batch_state& state, const py::object& progress) {
+  std::unique_ptr<py::error_already_set> raised;
+  const auto poll = std::chrono::duration<double>(kPollSeconds);
+  for (bool finished = false; !finished;) {
+    bool asking = false;
+    std::size_t done = 0, total = 0;
+    {
+      py::gil_scoped_release unlocked;
+      std::unique_lock<std::mutex> lock(state.mutex);
+      state.asked.wait_for(lock, poll, [&] { return state.finished || state.asking; });
+      finished = state.finished;
+      asking = state.asking;
+      done = state.done;
+      total = state.total;
+    }
+    if (state.cancel) continue;
+    if (PyErr_CheckSignals() != 0) {
+      raised.reset(new py::error_already_set());
+      cancel_batch(state);
+      continue;
+    }
+    if (!asking) continue;
+    bool go_on = false;
+    try {
+      go_on = goes_on(progress(done, total));
+    } catch (py::error_already_set& e) {
+      raised.reset(new py::error_already_set(std::move(e)));
+    }
+    if (!go_on) {
+      cancel_batch(state);
+      continue;
+    }
+    {
+      std::lock_guard<std::mutex> lock(state.mutex);
+      state.asking = false;
+    }
+    state.answered.notify_all();
+  }
+  return raised;
+}
 
 // Runs refine_poses on a thread of its own while the calling thread, with the
 // interpreter lock released between looks, hands progress on to the Python
@@ -256,17 +375,9 @@ std::vector<Pose_frame_result> run_batch(const matrix<double>& K, const std::vec
                                          Pose_batch_options options, const py::object& progress,
                                          double interval) {
   Batch_state state;
-  options.progress = [&state](std::size_t done, std::size_t total) {
-    {
-      std::lock_guard<std::mutex> lock(state.mutex);
-      state.done = done;
-      state.total = total;
-      state.reported = true;
-    }
-    state.changed.notify_one();
-    return !state.cancel.load();
-  };
-  options.progress_interval = kPollSeconds;
+  options.progress = progress_relay(state, !progress.is_none(), interval);
+  // Reports at least as often as the callback is due, and never back to back.
+  options.progress_interval = std::max(std::min(interval, kPollSeconds), kShortestReportSeconds);
 
   std::vector<Pose_frame_result> results;
   std::exception_ptr failure;
@@ -280,47 +391,11 @@ std::vector<Pose_frame_result> run_batch(const matrix<double>& K, const std::vec
       std::lock_guard<std::mutex> lock(state.mutex);
       state.finished = true;
     }
-    state.changed.notify_one();
+    state.asked.notify_one();
   });
   Batch_joiner joiner{runner, state};
 
-  std::unique_ptr<py::error_already_set> raised;
-  const auto poll = std::chrono::duration<double>(kPollSeconds);
-  std::chrono::steady_clock::time_point last_call;
-  bool called = false;
-  bool finished = false;
-  while (!finished) {
-    bool reported = false;
-    std::size_t done = 0, total = 0;
-    {
-      py::gil_scoped_release unlocked;
-      std::unique_lock<std::mutex> lock(state.mutex);
-      state.changed.wait_for(lock, poll, [&] { return state.finished || state.reported; });
-      finished = state.finished;
-      reported = state.reported;
-      state.reported = false;
-      done = state.done;
-      total = state.total;
-    }
-    if (state.cancel) continue;
-    if (PyErr_CheckSignals() != 0) {
-      raised.reset(new py::error_already_set());
-      state.cancel = true;
-      continue;
-    }
-    if (progress.is_none() || !reported) continue;
-    const auto now = std::chrono::steady_clock::now();
-    if (called && !finished && done != total && now - last_call < std::chrono::duration<double>(interval)) continue;
-    last_call = now;
-    called = true;
-    try {
-      const py::object answer = progress(done, total);
-      if (py::isinstance<py::bool_>(answer) && !answer.cast<bool>()) state.cancel = true;
-    } catch (py::error_already_set& e) {
-      raised.reset(new py::error_already_set(std::move(e)));
-      state.cancel = true;
-    }
-  }
+  std::unique_ptr<py::error_already_set> raised = serve_batch(state, progress);
   {
     py::gil_scoped_release unlocked;
     runner.join();
@@ -344,7 +419,7 @@ struct Batch_summaries {
     const Pose_frame_result& r = results[static_cast<std::size_t>(index)];
     Refine_summary s = summary_of(Pose_summary(r.result.summary));
     s.ok = r.ok;
-    s.error = r.error;
+    s.error = error_cause(r.error);
     if (!s.ok) s.stop_reason.clear();
     return s;
   }
@@ -357,48 +432,31 @@ struct Batch_summaries {
   }
 };
 
-py::tuple refine_poses_py(const py::object& K, const py::object& frames, int threads, const py::object& progress,
-                          double progress_interval, int rotation_code, int max_iters, double min_x_step,
-                          double min_y_step, bool finite_differences, const py::object& weights,
-                          const std::string& loss, double loss_scale, double sigma, bool covariance) {
-  if (threads < 0) throw py::value_error("threads must be 0 (one per core) or more, got " + std::to_string(threads));
-  if (!progress.is_none() && !PyCallable_Check(progress.ptr()))
-    throw py::type_error("progress must be a callable (done, total) or None, got " +
-                         py::str(py::type::of(progress)).cast<std::string>());
-  if (!std::isfinite(progress_interval) || progress_interval < 0.0)
-    throw py::value_error("progress_interval must be a finite number of seconds >= 0");
-
-  Pose_batch_options options;
-  options.refine = refine_options_of(rotation_code, max_iters, min_x_step, min_y_step, finite_differences, weights,
-                                     loss, loss_scale, sigma, covariance);
-  options.threads = threads;
-
+// The frames of refine_poses' argument: stacked arrays or a list of frames,
+// converted with a look for Ctrl-C every kFramesPerSignalCheck frames.
+std::vector<Pose_frame> frames_of(const py::object& frames, int rotation_code, int threads) {
   std::vector<Pose_frame> batch;
   if (is_stacked(frames)) {
     batch = frames_of_stacked(py::reinterpret_borrow<py::sequence>(frames), rotation_code, threads);
   } else if (py::isinstance<py::sequence>(frames) && !py::isinstance<py::str>(frames)) {
     const py::sequence s = py::reinterpret_borrow<py::sequence>(frames);
     batch.reserve(s.size());
-    for (std::size_t i = 0; i < s.size(); ++i) batch.push_back(frame_of(s[i], i, rotation_code));
+    for (std::size_t i = 0; i < s.size(); ++i) {
+      batch.push_back(frame_of(s[i], i, rotation_code));
+      if (i % kFramesPerSignalCheck == 0 && PyErr_CheckSignals() != 0) throw py::error_already_set();
+    }
   } else {
     throw py::type_error("frames must be a list of (points, observations, start[, weights[, K]]) or of dicts, or "
                          "stacked arrays (points F x N x 3, observations F x N x 2 or 3, starts F x D[, weights]), "
                          "got " + py::str(py::type::of(frames)).cast<std::string>());
   }
 
-  matrix<double> k;
-  if (!K.is_none()) {
-    k = matrix_of(float_array(K, "K", {{3, 3}}));
-  } else if (is_bearing_code(rotation_code)) {
-    k = identity3();
-  } else {
-    for (std::size_t i = 0; i < batch.size(); ++i)
-      if (batch[i].K.get_dim1() == 0)
-        throw py::value_error("K is None and frames[" + std::to_string(i) + "] has no K of its own");
-  }
+  return batch;
+}
 
-  std::vector<Pose_frame_result> results = run_batch(k, batch, std::move(options), progress, progress_interval);
-
+// The refined vectors as an F x D array, NaN rows where a frame failed.
+py::array_t<double> stacked_results(const std::vector<Pose_frame_result>& results,
+                                    const std::vector<Pose_frame>& batch) {
   // The width of the result: that of the first frame refined, else of the first start.
   std::size_t dims = 0;
   for (const auto& r : results)
@@ -419,6 +477,41 @@ py::tuple refine_poses_py(const py::object& K, const py::object& frames, int thr
       for (std::size_t d = 0; d < dims; ++d) row[d] = std::numeric_limits<double>::quiet_NaN();
     }
   }
+  return x;
+}
+
+py::tuple refine_poses_py(const py::object& K, const py::object& frames, int threads, const py::object& progress,
+                          double progress_interval, int rotation_code, int max_iters, double min_x_step,
+                          double min_y_step, bool finite_differences, const py::object& weights,
+                          const std::string& loss, double loss_scale, double sigma, bool covariance) {
+  if (threads < 0) throw py::value_error("threads must be 0 (one per core) or more, got " + std::to_string(threads));
+  if (!progress.is_none() && !PyCallable_Check(progress.ptr()))
+    throw py::type_error("progress must be a callable (done, total) or None, got " +
+                         py::str(py::type::of(progress)).cast<std::string>());
+  if (!std::isfinite(progress_interval) || progress_interval < 0.0)
+    throw py::value_error("progress_interval must be a finite number of seconds >= 0");
+
+  Pose_batch_options options;
+  options.refine = refine_options_of(rotation_code, max_iters, min_x_step, min_y_step, finite_differences, weights,
+                                     loss, loss_scale, sigma, covariance);
+  options.threads = threads;
+
+  std::vector<Pose_frame> batch = frames_of(frames, rotation_code, threads);
+
+  matrix<double> k;
+  if (!K.is_none()) {
+    k = matrix_of(float_array(K, "K", {{3, 3}}));
+  } else if (is_bearing_code(rotation_code)) {
+    k = identity3();
+  } else {
+    for (std::size_t i = 0; i < batch.size(); ++i)
+      if (batch[i].K.get_dim1() == 0)
+        throw py::value_error("K is None and frames[" + std::to_string(i) + "] has no K of its own");
+  }
+
+  std::vector<Pose_frame_result> results = run_batch(k, batch, std::move(options), progress, progress_interval);
+
+  py::array_t<double> x = stacked_results(results, batch);
   py::object summaries = py::cast(Batch_summaries{std::move(results)});
   {
     // The frames' many small vectors go without holding up other threads.
@@ -466,7 +559,7 @@ void bind_pose_batch(py::module_& m) {
         "the inliers, then refine_pose with the robust loss ('cauchy' by default;\n"
         "loss_scale 0: the threshold) for at most refine_iterations steps. Raises\n"
         "trel.Error when no pose has enough inliers or the input is degenerate. The\n"
-        "interpreter lock is released while it runs.");
+        "interpreter lock is released while it runs; Ctrl-C stops the random search.");
 
   py::class_<Batch_summaries>(m, "BatchSummaries",
                               "refine_poses' outcome per frame: a sequence of RefineSummary (len, [i],\n"
@@ -478,7 +571,7 @@ void bind_pose_batch(py::module_& m) {
       .def_property_readonly("errors",
                              [](const Batch_summaries& b) {
                                py::list out;
-                               for (const auto& r : b.results) out.append(r.error);
+                               for (const auto& r : b.results) out.append(text_of(error_cause(r.error)));
                                return out;
                              })
       .def("__repr__", [](const Batch_summaries& b) {

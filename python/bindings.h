@@ -20,7 +20,9 @@ namespace python {
 
 namespace py = pybind11;
 
-using Float_array = py::array_t<double, py::array::c_style>;
+// A float64 array in C order; converting to one (Float_array::ensure) casts
+// any number dtype.
+using Float_array = py::array_t<double, py::array::c_style | py::array::forcecast>;
 
 // Wildcard of an expected shape: any length along that axis.
 constexpr py::ssize_t any_size = -1;
@@ -30,17 +32,26 @@ void bind_configuration(py::module_& m);
 void bind_camera(py::module_& m);
 void bind_rotation(py::module_& m);
 
-// "(N, 3)" for {any_size, 3}.
+// "(5, 2)" for {5, 2}: a shape as numpy writes it.
 std::string shape_text(const std::vector<py::ssize_t>& shape);
 
 // The argument `name` as a C-contiguous float64 array of one of the shapes
-// given (any_size matches every length). A float64 array already in that
-// layout is used as it is; a float64 array of another layout is copied; a
-// list or tuple of numbers is converted. Raises TypeError for an array of
-// another dtype or an object that is no array of numbers, ValueError for a
-// wrong shape; both messages name the argument and the shapes expected.
+// given (any_size matches every length). Anything numpy reads as an array of
+// integers or reals (any width, any layout, lists, views) is converted once; a
+// float64 array already in C order is used as it is, without a copy. Raises
+// TypeError for another dtype (bool, complex, text, objects) or an object that
+// is no array, ValueError for a wrong shape; both messages name the argument
+// and the shapes expected ("points must be an N x 3 array of numbers, got
+// shape (5, 2)"). Non-finite values are left to the library's own checks.
 Float_array float_array(const py::handle& object, const char* name,
                         std::initializer_list<std::vector<py::ssize_t>> shapes);
+
+// The cause of a library error: the detail text of the origin frame of an
+// exception_l's call trace (the whole text, trimmed, when it has no frames).
+std::string error_cause(const std::string& trace);
+
+// Text as a Python str, bytes that are not UTF-8 replaced.
+py::str text_of(const std::string& text);
 
 // The rows of an N x C array as N vectors of C values.
 std::vector<std::vector<double>> rows_of(const Float_array& array);

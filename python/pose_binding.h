@@ -30,6 +30,10 @@ struct Refine_summary {
   py::object covariance;  // 6 x 6 array, or None
   int covariance_rank = 0;
   double condition_number = 0.0;
+  bool nothing_to_fit = false;  // every equation had weight 0
+  std::string covariance_reason;  // why covariance is None although asked for
+  int points_in_front = 0;        // points of non-zero weight in front at the result
+  bool faces_points = false;      // enough of them for the pose to face its points
   // refine_poses: false when the frame failed, error then holds the message.
   bool ok = true;
   std::string error;
@@ -51,6 +55,10 @@ struct Refine_summary {
     d["covariance"] = covariance;
     d["covariance_rank"] = covariance_rank;
     d["condition_number"] = condition_number;
+    d["nothing_to_fit"] = nothing_to_fit;
+    d["covariance_reason"] = covariance_reason;
+    d["points_in_front"] = points_in_front;
+    d["faces_points"] = faces_points;
     return d;
   }
 };

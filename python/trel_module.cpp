@@ -1,7 +1,9 @@
 // The Python module `trel`: pose refinement and UPnP, the configuration store,
 // the camera rig and the rotation conversions over numpy arrays.
 
+#include <exception>
 #include <sstream>
+#include <string>
 
 #include "python/bindings.h"
 #include "trel_tools/exception_l.h"
@@ -10,17 +12,9 @@ namespace trel {
 namespace python {
 
 std::string shape_text(const std::vector<py::ssize_t>& shape) {
-  static const char* const wildcards[] = {"N", "M", "K"};
   std::ostringstream text;
   text << '(';
-  std::size_t wildcard = 0;
-  for (std::size_t i = 0; i < shape.size(); ++i) {
-    if (i) text << ", ";
-    if (shape[i] == any_size)
-      text << wildcards[wildcard < 3 ? wildcard++ : 2];
-    else
-      text << shape[i];
-  }
+  for (std::size_t i = 0; i < shape.size(); ++i) text << (i ? ", " : "") << shape[i];
   if (shape.size() == 1) text << ',';
   text << ')';
   return text.str();
@@ -28,12 +22,28 @@ std::string shape_text(const std::vector<py::ssize_t>& shape) {
 
 namespace {
 
+// "a vector of 3 numbers", "an N x 3 array of numbers".
+std::string shape_words(const std::vector<py::ssize_t>& shape) {
+  static const char* const wildcards[] = {"N", "M", "K"};
+  std::vector<std::string> sizes;
+  std::size_t wildcard = 0;
+  for (py::ssize_t size : shape)
+    sizes.push_back(size == any_size ? wildcards[wildcard < 3 ? wildcard++ : 2] : std::to_string(size));
+  if (sizes.size() == 1) return "a vector of " + sizes[0] + " numbers";
+  std::string text;
+  for (std::size_t i = 0; i < sizes.size(); ++i) text += (i ? " x " : "") + sizes[i];
+  const bool vowel_sound = text[0] == 'N' || text[0] == 'M' || text[0] == '8' || text.rfind("11 ", 0) == 0 ||
+                           text.rfind("18 ", 0) == 0;
+  return (vowel_sound ? "an " : "a ") + text + " array of numbers";
+}
+
+// "a vector of 3 numbers or an N x 3 array of numbers".
 std::string expected_text(std::initializer_list<std::vector<py::ssize_t>> shapes) {
   std::string text;
   std::size_t i = 0;
   for (const auto& shape : shapes) {
     if (i) text += (i + 1 == shapes.size()) ? " or " : ", ";
-    text += shape_text(shape);
+    text += shape_words(shape);
     ++i;
   }
   return text;
@@ -47,40 +57,67 @@ bool matches(const py::array& array, const std::vector<py::ssize_t>& shape) {
 }
 
 std::string actual_shape(const py::array& array) {
-  std::vector<py::ssize_t> shape(array.shape(), array.shape() + array.ndim());
-  return shape_text(shape);
+  return shape_text(std::vector<py::ssize_t>(array.shape(), array.shape() + array.ndim()));
+}
+
+// Signed and unsigned integers and real floating point of any width.
+bool is_number_kind(const py::dtype& dtype) {
+  const char kind = dtype.kind();
+  return kind == 'i' || kind == 'u' || kind == 'f';
 }
 
 }  // namespace
 
 Float_array float_array(const py::handle& object, const char* name,
                         std::initializer_list<std::vector<py::ssize_t>> shapes) {
-  const std::string wanted = "a float64 array of shape " + expected_text(shapes);
+  const std::string wanted = std::string(name) + " must be " + expected_text(shapes);
   py::array array;
   if (py::isinstance<py::array>(object)) {
     array = py::reinterpret_borrow<py::array>(object);
-    if (!py::isinstance<py::array_t<double>>(array))
-      throw py::type_error(std::string(name) + " must be " + wanted + ", got dtype " +
-                           py::str(array.dtype()).cast<std::string>());
-  } else if (py::isinstance<py::list>(object) || py::isinstance<py::tuple>(object)) {
-    // Plain sequences of numbers are converted; anything numpy cannot read as
-    // numbers (text, ragged rows) is refused.
-    try {
-      array = py::reinterpret_borrow<py::array>(py::module_::import("numpy").attr("asarray")(object, "float64"));
-    } catch (py::error_already_set&) {
-      throw py::type_error(std::string(name) + " must be " + wanted + ", got a sequence that is not numbers");
-    }
   } else {
-    throw py::type_error(std::string(name) + " must be " + wanted + ", got " +
-                         py::str(py::type::of(object)).cast<std::string>());
+    // Lists, tuples, scalars, anything with the buffer or array interface.
+    try {
+      array = py::module_::import("numpy").attr("asarray")(object);
+    } catch (py::error_already_set& e) {
+      // Ctrl-C and the like stay what they are; only a failed conversion is refused.
+      if (!e.matches(PyExc_Exception)) throw;
+      throw py::type_error(wanted + ", got a " + py::str(py::type::of(object).attr("__name__")).cast<std::string>() +
+                           " that is not an array of numbers");
+    }
   }
+  if (!is_number_kind(array.dtype()))
+    throw py::type_error(wanted + ", got " +
+                         (py::isinstance<py::array>(object)
+                              ? "dtype " + py::str(array.dtype()).cast<std::string>()
+                              : "a " + py::str(py::type::of(object).attr("__name__")).cast<std::string>()));
   bool ok = false;
   for (const auto& shape : shapes) ok = ok || matches(array, shape);
-  if (!ok)
-    throw py::value_error(std::string(name) + " must have shape " + expected_text(shapes) + ", got shape " +
-                          actual_shape(array));
-  // Copies only when the layout is not C order already.
-  return Float_array::ensure(array);
+  if (!ok) throw py::value_error(wanted + ", got shape " + actual_shape(array));
+  // One conversion to float64 in C order; an array already so is used as it is.
+  Float_array converted = Float_array::ensure(array);
+  if (!converted) throw py::type_error(wanted + ", got dtype " + py::str(array.dtype()).cast<std::string>());
+  return converted;
+}
+
+std::string error_cause(const std::string& trace) {
+  static const std::string kDetails = "Details: ";
+  // The origin frame is the last one without tabs; its detail text (and, when
+  // it wraps another exception, that one's text after it) is the cause.
+  std::size_t origin = std::string::npos;
+  for (std::size_t at = trace.find(kDetails); at != std::string::npos; at = trace.find(kDetails, at + 1))
+    if (at == 0 || trace[at - 1] == '\n') origin = at;
+  auto trimmed = [](const std::string& text) {
+    const std::size_t first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos) return std::string();
+    return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+  };
+  const std::string cause = origin == std::string::npos ? std::string() : trimmed(trace.substr(origin + kDetails.size()));
+  return cause.empty() ? trimmed(trace) : cause;
+}
+
+py::str text_of(const std::string& text) {
+  return py::reinterpret_steal<py::str>(
+      PyUnicode_DecodeUTF8(text.data(), static_cast<py::ssize_t>(text.size()), "replace"));
 }
 
 std::vector<std::vector<double>> rows_of(const Float_array& array) {
@@ -118,17 +155,44 @@ py::array_t<double> array_of(const matrix<double>& m) {
 }  // namespace python
 }  // namespace trel
 
-PYBIND11_MODULE(trel, m) {
+namespace trel {
+namespace python {
+namespace {
+
+// trel.Error, kept for the life of the process: the translator below raises it.
+PyObject* error_type = nullptr;
+
+// trel.Error's text is the cause in the library's words; e.trace holds the
+// whole call trace.
+void translate_library_error(std::exception_ptr thrown) {
+  try {
+    if (thrown) std::rethrow_exception(thrown);
+  } catch (const trel::exception_l& e) {
+    const std::string trace = e.what();
+    py::object error = py::reinterpret_borrow<py::object>(error_type)(text_of(error_cause(trace)));
+    error.attr("trace") = text_of(trace);
+    PyErr_SetObject(error_type, error.ptr());
+  }
+}
+
+}  // namespace
+}  // namespace python
+}  // namespace trel
+
+PYBIND11_MODULE(_trel, m) {
   namespace py = pybind11;
   m.doc() =
       "trel: camera pose refinement, UPnP, the run-time configuration, calibrated cameras and\n"
       "rotation conversions.\n\n"
-      "Arrays are numpy float64 in C order: N x 3 world points, N x 2 pixels (u = column,\n"
-      "v = row) or N x 3 camera-frame points for the bearing-vector codes, 3 x 3 K.\n"
-      "Arrays of another dtype are refused; lists of numbers are converted.\n"
-      "Failures of the library raise trel.Error (a RuntimeError) with the library's message.";
+      "Arrays are numpy arrays, or anything numpy reads as one (lists, other dtypes, other\n"
+      "layouts), of N x 3 world points, N x 2 pixels (u = column, v = row) or N x 3\n"
+      "camera-frame points for the bearing-vector codes, 3 x 3 K; they are converted to\n"
+      "float64 once, and float64 arrays in C order are used without a copy.\n"
+      "Failures of the library raise trel.Error (a RuntimeError): str(e) is the cause in the\n"
+      "library's words, e.trace the library's whole call trace.";
   m.attr("__version__") = TREL_VERSION_TEXT;
-  py::register_exception<trel::exception_l>(m, "Error", PyExc_RuntimeError);
+  trel::python::error_type = py::exception<trel::exception_l>(m, "Error", PyExc_RuntimeError).inc_ref().ptr();
+  py::register_exception_translator(&trel::python::translate_library_error);
   trel::python::bind_rotation(m);
   trel::python::bind_pose(m);
   trel::python::bind_configuration(m);

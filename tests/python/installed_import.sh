@@ -7,7 +7,9 @@ build=$1 python=$2 site=$3
 prefix=$(mktemp -d)
 trap 'rm -rf "$prefix"' EXIT
 cmake --install "$build" --prefix "$prefix" >/dev/null
-test -f "$prefix/$site/trel.pyi" || { echo "trel.pyi not installed in $site"; exit 1; }
+for file in __init__.py __init__.pyi py.typed; do
+  test -f "$prefix/$site/trel/$file" || { echo "trel/$file not installed in $site"; exit 1; }
+done
 cd "$prefix"
 PYTHONPATH="$prefix/$site" PYTHONDONTWRITEBYTECODE=1 "$python" - "$prefix" <<'PY'
 import sys

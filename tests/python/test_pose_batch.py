@@ -46,8 +46,8 @@ def test_estimate_pose_finds_the_pose_among_outliers(bearing):
     "change, error, words",
     [
         (dict(points=np.zeros((3, 3)), observations=np.zeros((3, 2))), trel.Error, "4"),
-        (dict(observations=np.zeros((40, 3))), ValueError, "observations must have shape (40, 2)"),
-        (dict(points=np.zeros((40, 3), dtype=np.float32)), TypeError, "points must be a float64 array"),
+        (dict(observations=np.zeros((40, 3))), ValueError, "observations must be a 40 x 2 array of numbers, got shape (40, 3)"),
+        (dict(points=np.full((40, 3), "1")), TypeError, "points must be an N x 3 array of numbers, got dtype <U1"),
         (dict(K=None), TypeError, "K must be"),
         (dict(seed=-1), ValueError, "seed must be in [0, 2**32)"),
         (dict(loss="l1"), ValueError, "loss must be one of"),
@@ -150,13 +150,13 @@ def test_refine_poses_releases_the_interpreter_lock():
         (lambda s: trel.refine_poses(K, 5), TypeError, "frames must be a list"),
         (lambda s: trel.refine_poses(K, [(s.points, s.pixels)]), ValueError, "frames[0] must be (points"),
         (lambda s: trel.refine_poses(K, [(s.points, s.pixels, s.truth), (s.points, s.pixels[:-1], s.truth)]),
-         ValueError, "frames[1].observations must have shape (40, 2), got shape (39, 2)"),
+         ValueError, "frames[1].observations must be a 40 x 2 array of numbers, got shape (39, 2)"),
         (lambda s: trel.refine_poses(K, [dict(points=s.points, pixels=s.pixels, start=s.truth)]), ValueError,
          "unknown key 'pixels'"),
         (lambda s: trel.refine_poses(K, (s.points[None], s.pixels[None], np.zeros((2, 6)))), ValueError,
-         "starts must have shape (1, N)"),
-        (lambda s: trel.refine_poses(K, [(s.points.astype(np.float32), s.pixels, s.truth)]), TypeError,
-         "frames[0].points must be a float64 array"),
+         "starts must be a 1 x N array of numbers, got shape (2, 6)"),
+        (lambda s: trel.refine_poses(K, [(s.points.astype(object), s.pixels, s.truth)]), TypeError,
+         "frames[0].points must be an N x 3 array of numbers, got dtype object"),
         (lambda s: trel.refine_poses(None, [(s.points, s.pixels, s.truth)]), ValueError, "K is None"),
         (lambda s: trel.refine_poses(K, [], threads=-1), ValueError, "threads must be 0"),
         (lambda s: trel.refine_poses(K, [], progress=3), TypeError, "progress must be a callable"),
@@ -167,3 +167,128 @@ def test_refine_poses_refuses_bad_input(scene, call, error, words):
     with pytest.raises(error) as raised:
         call(scene)
     assert words in str(raised.value)
+
+
+def fast_frames(count):
+    scene = Scene(n=8)
+    return [(scene.points, scene.pixels, scene.truth + 0.01)] * count
+
+
+@pytest.mark.parametrize("answer", [False, 0, np.False_, 0.0, "", np.bool_(False)], ids=repr)
+def test_a_false_answer_at_the_first_report_cancels_every_frame(answer):
+    # The first report comes before any frame runs, and the batch waits for it.
+    for _ in range(20):
+        calls = []
+        X, summaries = trel.refine_poses(K, fast_frames(50), threads=2,
+                                         progress=lambda d, t: calls.append((d, t)) or answer)
+        assert calls[0] == (0, 50)
+        assert summaries.errors == ["cancelled"] * 50 and np.isnan(X).all()
+
+
+@pytest.mark.parametrize("answer", [None, True, 1, np.True_, "go on"], ids=repr)
+def test_other_answers_let_the_batch_run(answer):
+    calls = []
+    X, summaries = trel.refine_poses(K, fast_frames(50), threads=2, progress_interval=0.0,
+                                     progress=lambda d, t: calls.append((d, t)) or answer)
+    assert summaries.ok.all() and calls[0] == (0, 50) and calls[-1] == (50, 50)
+
+
+def test_an_answer_without_a_truth_value_is_raised_and_cancels():
+    with pytest.raises(ValueError, match="truth value of an array"):
+        trel.refine_poses(K, fast_frames(50), progress=lambda d, t: np.array([True, False]))
+
+
+class Interrupted(Exception):
+    pass
+
+
+def interrupted_while_converting(frames, K_given):
+    """refine_poses interrupted by a signal 20 ms in: the call must raise
+    Interrupted from within the conversion of the frames, before it reaches
+    K_given, which it would refuse."""
+    def handler(signum, stack):
+        raise Interrupted()
+
+    previous = signal.signal(signal.SIGALRM, handler)
+    try:
+        signal.setitimer(signal.ITIMER_REAL, 0.02)
+        with pytest.raises(Interrupted) as raised:
+            trel.refine_poses(K_given, frames, threads=1)
+    finally:
+        signal.setitimer(signal.ITIMER_REAL, 0.0)
+        signal.signal(signal.SIGALRM, previous)
+    # Raised where the signal was seen, not after a refusal of K_given.
+    assert raised.value.__context__ is None, raised.value.__context__
+
+
+@pytest.mark.skipif(threading.current_thread() is not threading.main_thread(), reason="signals need the main thread")
+@pytest.mark.parametrize("layout", ["list", "stacked"])
+def test_a_signal_is_seen_while_the_frames_are_converted(layout):
+    # Conversions of about a second: 200000 listed frames, 4 million stacked points.
+    scene = Scene(n=8)
+    if layout == "list":
+        frames = [(scene.points, scene.pixels, scene.truth)] * 200000
+    else:
+        frames = (np.broadcast_to(scene.points, (500000, 8, 3)).copy(),
+                  np.broadcast_to(scene.pixels, (500000, 8, 2)).copy(),
+                  np.broadcast_to(scene.truth, (500000, 6)).copy())
+    interrupted_while_converting(frames, np.eye(2))
+
+
+def test_a_keyboard_interrupt_in_an_array_like_is_not_turned_into_a_refusal():
+    class Interrupting:
+        def __array__(self, dtype=None):
+            raise KeyboardInterrupt()
+
+    scene = Scene(n=8)
+    with pytest.raises(KeyboardInterrupt):
+        trel.refine_poses(K, [(scene.points, scene.pixels, scene.truth), (Interrupting(), scene.pixels, scene.truth)])
+
+
+def test_the_summary_says_when_there_was_nothing_to_fit():
+    scene = Scene(n=8)
+    x, summary = trel.refine_pose(K, scene.points, scene.pixels, scene.truth + 0.01, weights=np.zeros(16))
+    assert summary.nothing_to_fit and summary.to_dict()["nothing_to_fit"]
+    x, summary = trel.refine_pose(K, scene.points, scene.pixels, scene.truth + 0.01)
+    assert not summary.nothing_to_fit
+    X, summaries = trel.refine_poses(K, [(scene.points, scene.pixels, scene.truth, np.zeros(16))])
+    assert summaries[0].nothing_to_fit
+
+
+@pytest.mark.skipif(threading.current_thread() is not threading.main_thread(), reason="signals need the main thread")
+def test_a_signal_stops_a_long_estimate_pose():
+    # At least 2**31 - 1 samples: most of an hour unless the signal stops it.
+    scene = Scene(n=30)
+
+    def handler(signum, stack):
+        raise Interrupted()
+
+    previous = signal.signal(signal.SIGALRM, handler)
+    try:
+        signal.setitimer(signal.ITIMER_REAL, 0.2)
+        with pytest.raises(Interrupted):
+            trel.estimate_pose(K, scene.points, scene.pixels, min_iterations=2**31 - 1, max_iterations=2**31 - 1)
+    finally:
+        signal.setitimer(signal.ITIMER_REAL, 0.0)
+        signal.signal(signal.SIGALRM, previous)
+    # The module is usable again at once.
+    assert trel.estimate_pose(K, scene.points, scene.pixels).num_inliers == 30
+
+
+@pytest.mark.parametrize(
+    "start_change, faces, in_front, covariance",
+    [
+        (np.zeros(6), True, 40, True),
+        # Turned half around the camera's y axis: every point behind it.
+        (np.array([0.0, np.pi, 0.0, 0.0, 0.0, 0.0]), False, 0, False),
+    ],
+)
+def test_the_summary_says_how_many_points_lie_in_front(scene, start_change, faces, in_front, covariance):
+    start = scene.truth + start_change
+    x, summary = trel.refine_pose(K, scene.points, scene.pixels, start, max_iters=0 if not faces else 10)
+    assert summary.faces_points == faces and summary.points_in_front == in_front
+    assert (summary.covariance is not None) == covariance
+    assert (summary.covariance_reason == "") == covariance
+    d = summary.to_dict()
+    assert (d["faces_points"], d["points_in_front"], d["covariance_reason"]) == (
+        faces, in_front, summary.covariance_reason)

@@ -72,11 +72,11 @@ def test_special_rotations_and_inputs_left_alone():
 @pytest.mark.parametrize(
     "function, value, error, words",
     [
-        (trel.rot_vec_rad_to_rot_mat, np.zeros(4), ValueError, "rot_vec must have shape (3,) or (N, 3)"),
-        (trel.rot_mat_to_quaternion, np.zeros((3, 4)), ValueError, "rot_mat must have shape (3, 3) or (N, 3, 3)"),
-        (trel.quaternion_to_rot_mat, np.zeros(4, dtype=np.int32), TypeError, "got dtype int32"),
-        (trel.euler_angles_rad_to_rot_mat, None, TypeError, "angles must be a float64 array"),
-        (trel.ang_axis_to_rot_vec, [[1.0, 2.0], [3.0]], TypeError, "not numbers"),
+        (trel.rot_vec_rad_to_rot_mat, np.zeros(4), ValueError, "rot_vec must be a vector of 3 numbers or an N x 3 array of numbers, got shape (4,)"),
+        (trel.rot_mat_to_quaternion, np.zeros((3, 4)), ValueError, "rot_mat must be a 3 x 3 array of numbers or an N x 3 x 3 array of numbers, got shape (3, 4)"),
+        (trel.quaternion_to_rot_mat, np.zeros(4, dtype=np.complex64), TypeError, "got dtype complex64"),
+        (trel.euler_angles_rad_to_rot_mat, None, TypeError, "angles must be a vector of 3 numbers or an N x 3 array of numbers, got a NoneType"),
+        (trel.ang_axis_to_rot_vec, [[1.0, 2.0], [3.0]], TypeError, "got a list that is not an array of numbers"),
     ],
 )
 def test_wrong_shapes_and_dtypes_are_refused(function, value, error, words):

@@ -1,5 +1,5 @@
 """trel: camera pose refinement, UPnP, the run-time configuration, calibrated
-cameras and rotation conversions over numpy float64 arrays."""
+cameras and rotation conversions over numpy arrays."""
 
 from os import PathLike
 from typing import Any, Callable, Dict, List, Optional, Sequence, Tuple, Union
@@ -9,11 +9,15 @@ import numpy.typing as npt
 
 __version__: str
 
-ArrayLike = Union[npt.NDArray[np.float64], Sequence[float], Sequence[Sequence[float]]]
+# Anything numpy reads as an array of integers or reals; converted to float64.
+ArrayLike = npt.ArrayLike
 FloatArray = npt.NDArray[np.float64]
 
 class Error(RuntimeError):
-    """A failure reported by the library, with its call-trace message."""
+    """A failure reported by the library: str(e) is the cause in the library's
+    words, trace the library's whole call trace."""
+
+    trace: str
 
 class RefineSummary:
     iterations: int
@@ -29,6 +33,10 @@ class RefineSummary:
     covariance: Optional[FloatArray]
     covariance_rank: int
     condition_number: float
+    nothing_to_fit: bool
+    covariance_reason: str
+    points_in_front: int
+    faces_points: bool
     ok: bool
     error: str
     def to_dict(self) -> Dict[str, Any]: ...
@@ -91,7 +99,7 @@ def refine_poses(
     frames: Union[Sequence[Frame], Tuple[FloatArray, FloatArray, FloatArray], Tuple[FloatArray, FloatArray, FloatArray, FloatArray]],
     *,
     threads: int = 0,
-    progress: Optional[Callable[[int, int], Optional[bool]]] = None,
+    progress: Optional[Callable[[int, int], object]] = None,
     progress_interval: float = 0.5,
     rotation_code: int = 0,
     max_iters: int = 10,
@@ -114,7 +122,7 @@ def upnp(
 def upnp_candidates(points_2d: ArrayLike, points_3d: ArrayLike, K: ArrayLike) -> List[Tuple[FloatArray, FloatArray]]: ...
 
 class Configuration:
-    def __init__(self, location: Union[str, PathLike, None] = None) -> None: ...
+    def __init__(self, location: Union[str, "PathLike[str]", None] = None) -> None: ...
     def get(self, name: str) -> Any: ...
     def set(self, name: str, value: str) -> List[str]: ...
     def names(self) -> List[str]: ...
