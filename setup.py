@@ -41,8 +41,11 @@ def run(command):
 
 
 def library_by_soname(build_dir):
-    """The library file the module links, under its soname (libtrel_tools.so.0)."""
-    names = [p for p in glob.glob(os.path.join(build_dir, "**", "libtrel_tools.so.*"), recursive=True)]
+    """The library file the module links, under its soname (libtrel_tools.so.0).
+
+    Only the build folder's own top level is searched: packages staged below it
+    (cpack's _CPack_Packages) hold copies that may be of another build."""
+    names = glob.glob(os.path.join(build_dir, "libtrel_tools.so.*"))
     if not names:
         raise RuntimeError(f"no libtrel_tools.so.* in {build_dir}")
     # The soname is the shortest versioned name: libtrel_tools.so.0, not .so.0.1.0.

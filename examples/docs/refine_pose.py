@@ -6,9 +6,12 @@ good = matches[np.arange(len(matches)) % 4 != 3]  # every fourth match of the fi
 K = np.array([[800.0, 0, 320], [0, 800, 240], [0, 0, 1]])
 points, pixels = good[:, :3], good[:, 3:]
 
-R0, t0 = trel.upnp(pixels, points, K)  # the best UPnP candidate
+pose = trel.upnp(pixels, points, K)  # the best UPnP candidate, None when there is none
+assert pose is not None
+R0, t0 = pose
 start = np.concatenate([trel.rot_mat_to_rot_vec_rad(R0), t0])
 x, summary = trel.refine_pose(K, points, pixels, start, rotation_code=0,
                               loss="huber", loss_scale=2.0, max_iters=20)
+covariance = "none" if summary.covariance is None else "x".join(map(str, summary.covariance.shape))
 print("centre", np.round(x[3:], 4), f"rms {summary.final_rms:.3f} px,",
-      summary.inliers.sum(), "inliers, covariance", summary.covariance.shape)
+      summary.inliers.sum(), "inliers, covariance", covariance)
