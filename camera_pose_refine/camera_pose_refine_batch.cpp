@@ -16,10 +16,11 @@
 
 namespace trel {
 
-const char* const pose_refine_batch_info_fields[15] = {
-    "ok",         "error",          "iterations",  "initial_error", "final_error",
-    "stop_reason", "returned_iteration", "initial_rms", "final_rms",  "loss",
-    "loss_scale", "inliers",        "covariance",  "covariance_rank", "condition_number"};
+const char* const pose_refine_batch_info_fields[kPoseRefineBatchInfoFields] = {
+    "ok",         "error",           "iterations",      "initial_error",    "final_error",     "stop_reason",
+    "returned_iteration", "initial_rms", "final_rms",   "loss",             "loss_scale",      "inliers",
+    "covariance", "covariance_rank", "condition_number", "nothing_to_fit"};
+static_assert(kPoseRefineBatchInfoFields == kPoseRefineSummaryFields + 2, "ok and error, then the summary");
 
 namespace {
 
@@ -90,42 +91,54 @@ struct Batch_call {
   Pose_refine_options refine;
   int threads = 0;
   bool progress = false;
+  bool kernel = false;  // the solver option: the pose kernel instead of the framework
 };
 
-void read_weights_input(const Mex_host& host, const Mex_array* in6, const std::vector<Block>& points,
-                        Batch_call& call, std::vector<std::vector<double>>& weights) {
+// Frame f's weights: input 6 itself (one vector for every frame) or its cell f.
+// [] gives none. A value that is not a double vector fails its frame; a vector
+// is handed over as it is, and refine_pose judges its length and values for the
+// frame (Pose_refine_options::check), as it does for every caller.
+void read_weights_input(const Mex_host& host, const Mex_array* in6, Batch_call& call,
+                        std::vector<std::vector<double>>& weights) {
   const std::size_t F = call.frames;
   weights.assign(F, {});
-  if (!host.is_cell(in6) && host.is_double(in6) && host.get_number_of_elements(in6) == 0) return;
-  const std::size_t rows_reps = static_cast<std::size_t>(call.common.observation_rows * call.common.repetitions);
+  if (host.is_cell(in6))
+    TREL_CHECK_AS(kEntrySignature, host.get_number_of_elements(in6) == F,
+                  "Input 6 should be a cell array of " << F << " weight vectors, instead it had "
+                                                       << host.get_number_of_elements(in6));
   for (std::size_t f = 0; f < F; ++f) {
-    const Mex_array* w = in6;
-    if (host.is_cell(in6)) {
-      TREL_CHECK_AS(kEntrySignature, host.get_number_of_elements(in6) == F,
-                    "Input 6 should be a cell array of " << F << " weight vectors, instead it had "
-                                                         << host.get_number_of_elements(in6));
-      w = host.get_cell(in6, f);
-      if (w != nullptr && host.is_double(w) && host.get_number_of_elements(w) == 0) continue;
-      TREL_CHECK_AS(kEntrySignature, w != nullptr, "Input 6 should hold weight vectors, instead cell " << f + 1 << " is empty");
-    }
-    Pose_refine_arguments args = call.common;
-    args.num_eqs = static_cast<int>(rows_reps * points[f].n);
-    try {
-      read_weights(host, w, args);
-    } catch (const exception_l&) {
-      // read_weights refuses non-finite weights too: those make only this frame fail.
-      const std::size_t n = static_cast<std::size_t>(args.num_eqs);
-      TREL_CHECK_AS(kEntrySignature,
-                    host.is_double(w) && (host.get_m(w) == 1 || host.get_n(w) == 1) && host.get_number_of_elements(w) == n,
-                    "Double vector of length " << n << " expected as weightings of frame " << f + 1 << ", got "
-                                               << host.get_m(w) << " by " << host.get_n(w) << " of "
-                                               << host.get_class_name(w));
-      if (call.refusals[f].empty())
-        call.refusals[f] = non_finite({host.get_pr(w), host.get_number_of_elements(w), 1}, 6, f);
+    const Mex_array* w = host.is_cell(in6) ? host.get_cell(in6, f) : in6;
+    if (w != nullptr && host.is_double(w) && host.get_number_of_elements(w) == 0) continue;
+    if (w == nullptr || !host.is_double(w) || (host.get_m(w) != 1 && host.get_n(w) != 1)) {
+      std::ostringstream why;
+      why << "Double vector expected as weightings of frame " << f + 1 << ", got ";
+      if (w == nullptr) why << "an empty cell";
+      else why << host.get_m(w) << " by " << host.get_n(w) << " of " << host.get_class_name(w);
+      if (call.refusals[f].empty()) call.refusals[f] = why.str();
       continue;
     }
-    weights[f] = std::move(args.weights);
+    const double* data = host.get_pr(w);
+    weights[f].assign(data, data + host.get_number_of_elements(w));
   }
+}
+
+// Input 7: the refine options, threads, progress and the solver.
+void read_batch_options(const Mex_host& host, const Mex_array* in7, Batch_call& call) {
+  std::vector<Mex_option_field> fields = refine_option_fields();
+  fields.push_back({"threads", Mex_option_kind::scalar, {}});
+  fields.push_back({"progress", Mex_option_kind::flag, {}});
+  fields.push_back({"solver", Mex_option_kind::text, {"framework", "kernel"}});
+  const Mex_options read = read_mex_options(host, in7, 7, fields);
+  TREL_CHECK_AS(kEntrySignature, read.refusal.empty(), read.refusal);
+  call.refine = refine_options_from(read);
+  // Whole and within the int range, so that the conversion is defined; the
+  // batch's own rule (Pose_batch_options::check) judges the count.
+  const double threads = read.number("threads", 0.0);
+  TREL_CHECK_AS(kEntrySignature, threads == std::floor(threads) && std::fabs(threads) < 2147483648.0,
+                "Input 7 field threads should be a whole number, instead got " << threads);
+  call.threads = static_cast<int>(threads);
+  call.progress = read.flag("progress", false);
+  call.kernel = read.text("solver", "framework") == "kernel";
 }
 
 Batch_call read_batch_call(const Mex_host& host, int nlhs, int nrhs, const Mex_array* const prhs[]) {
@@ -142,7 +155,7 @@ Batch_call read_batch_call(const Mex_host& host, int nlhs, int nrhs, const Mex_a
   const std::size_t ndims = static_cast<std::size_t>(c.ndims), rows = static_cast<std::size_t>(c.observation_rows);
 
   const Mex_array* cameras = prhs[0];
-  TREL_CHECK_AS(kEntrySignature, host.is_double(cameras) && host.get_n(cameras) == ndims + 3 && host.get_m(cameras) > 0,
+  TREL_CHECK_AS(kEntrySignature, host.is_double(cameras) && host.get_n(cameras) == ndims + 3,
                 "Input 1 should be a double matrix of one camera per row, each "
                     << ndims + 3 << " camera parameters (r1,r2,r3(,r4),t1,t2,t3, k11,k13,k23), instead it is "
                     << host.get_m(cameras) << " by " << host.get_n(cameras) << " of " << host.get_class_name(cameras));
@@ -162,23 +175,10 @@ Batch_call read_batch_call(const Mex_host& host, int nlhs, int nrhs, const Mex_a
   }
   if (nrhs >= 4) read_criteria(host, prhs[3], c);
   std::vector<std::vector<double>> weights(F);
-  if (nrhs >= 6) read_weights_input(host, prhs[5], points, call, weights);
+  if (nrhs >= 6) read_weights_input(host, prhs[5], call, weights);
 
   call.refine = Pose_refine_options();
-  if (nrhs >= 7) {
-    std::vector<Mex_option_field> fields = refine_option_fields();
-    fields.push_back({"threads", Mex_option_kind::non_negative_number, {}});
-    fields.push_back({"progress", Mex_option_kind::flag, {}});
-    const Mex_options read = read_mex_options(host, prhs[6], 7, fields);
-    TREL_CHECK_AS(kEntrySignature, read.refusal.empty(), read.refusal);
-    call.refine = refine_options_from(read);
-    const double threads = read.number("threads", 0.0);
-    TREL_CHECK_AS(kEntrySignature, threads == std::floor(threads) && threads <= 4096,
-                  "Input 7 field threads should be a whole number from 0 (the number of cores) to 4096, instead got "
-                      << threads);
-    call.threads = static_cast<int>(threads);
-    call.progress = read.flag("progress", false);
-  }
+  if (nrhs >= 7) read_batch_options(host, prhs[6], call);
   Pose_refine_options& o = call.refine;
   o.rotation_code = c.rotation_type;
   o.max_iters = c.max_iters;
@@ -186,7 +186,8 @@ Batch_call read_batch_call(const Mex_host& host, int nlhs, int nrhs, const Mex_a
   o.min_y_step = c.min_y_step;
   o.finite_differences = c.use_finite_difference;
   o.covariance = nlhs == 2 && o.covariance;
-  o.use_framework = true;  // camera_pose_refine's own solve
+  // 'framework': camera_pose_refine's own solve; 'kernel': the pose kernel.
+  o.use_framework = !call.kernel;
 
   // The frames, each from its camera row and blocks; a non-finite value makes
   // only its frame fail.
@@ -242,6 +243,8 @@ void run_batch(Mex_host& host, int nlhs, Mex_array* plhs[], int nrhs, const Mex_
   options.refine = call.refine;
   options.threads = call.threads;
   options.progress_interval = call.progress ? kProgressInterval : kInterruptInterval;
+  const std::string broken = options.broken_rule();
+  TREL_CHECK_AS(kEntrySignature, broken.empty(), broken);
   bool interrupted = false, printed = false;
   const auto started = std::chrono::steady_clock::now();
   auto last_print = started - std::chrono::hours(1);
@@ -282,7 +285,7 @@ void run_batch(Mex_host& host, int nlhs, Mex_array* plhs[], int nrhs, const Mex_
   }
   Mex_array* info = nullptr;
   if (nlhs == 2) {
-    info = host.create_struct_array(F, 1, pose_refine_batch_info_fields, 15);
+    info = host.create_struct_array(F, 1, pose_refine_batch_info_fields, static_cast<int>(kPoseRefineBatchInfoFields));
     const Pose_summary none;
     for (std::size_t f = 0; f < F; ++f) {
       const Pose_frame_result* r = by_frame[f];
@@ -290,9 +293,10 @@ void run_batch(Mex_host& host, int nlhs, Mex_array* plhs[], int nrhs, const Mex_
       const std::string& error = r != nullptr ? r->error : call.refusals[f];
       host.set_field_at(info, f, pose_refine_batch_info_fields[0], logical_scalar(host, ok));
       host.set_field_at(info, f, pose_refine_batch_info_fields[1], host.create_string(error.c_str()));
-      const std::array<Mex_array*, 13> values =
+      const std::array<Mex_array*, kPoseRefineSummaryFields> values =
           pose_refine_summary_values(host, r != nullptr ? r->result.summary : none);
-      for (std::size_t k = 0; k < 13; ++k) host.set_field_at(info, f, pose_refine_batch_info_fields[k + 2], values[k]);
+      for (std::size_t k = 0; k < kPoseRefineSummaryFields; ++k)
+        host.set_field_at(info, f, pose_refine_batch_info_fields[k + 2], values[k]);
     }
   }
   plhs[0] = X;

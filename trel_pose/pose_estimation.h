@@ -2,6 +2,7 @@
 #define TREL_POSE_POSE_ESTIMATION_H
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "trel_opt/robust_loss.h"
@@ -34,6 +35,14 @@ struct Pose_estimate_options {
   // length and z > 0, instead of pixels; K is then ignored.
   bool bearing = false;
   int refine_iterations = 10;   // steps of the final refinement at most
+
+  // The first rule these options break, naming the option, or empty: threshold
+  // finite and positive; confidence in (0, 1); 0 <= min_iterations <=
+  // max_iterations, max_iterations >= 1; loss one of Loss; loss_scale finite,
+  // 0 or more; refine_iterations 1 or more.
+  std::string broken_rule() const;
+  // Throws exception_l with the text of broken_rule() when a rule is broken.
+  void check() const;
 };
 
 struct Pose_estimate_result {
