@@ -1,12 +1,16 @@
 #include "camera_pose_refine/camera_pose_refine_batch.h"
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <exception>
 #include <limits>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "camera_pose_refine/camera_pose_refine.h"
@@ -141,6 +145,77 @@ void read_batch_options(const Mex_host& host, const Mex_array* in7, Batch_call& 
   call.kernel = read.text("solver", "framework") == "kernel";
 }
 
+// Frames converted, or freed, per thread at least: below that a thread costs
+// more than it saves.
+constexpr std::size_t kFramesPerThread = 256;
+
+// Runs fn(k) for every k in [0, count), on up to `threads` threads (0: one per
+// core) with the calling thread among them, each thread on a contiguous share.
+// Every thread is joined before it returns; the first exception is rethrown.
+template <class Fn>
+void for_each_in_parallel(int threads, std::size_t count, const Fn& fn) {
+  std::size_t n = threads > 0 ? static_cast<std::size_t>(threads) : std::thread::hardware_concurrency();
+  n = std::max<std::size_t>(1, std::min({n, count / kFramesPerThread, static_cast<std::size_t>(kMaxBatchThreads)}));
+  std::vector<std::exception_ptr> errors(n);
+  const auto share = [&](std::size_t t) {
+    try {
+      for (std::size_t k = count * t / n; k < count * (t + 1) / n; ++k) fn(k);
+    } catch (...) {
+      errors[t] = std::current_exception();
+    }
+  };
+  std::vector<std::thread> pool;
+  pool.reserve(n - 1);
+  try {
+    for (std::size_t t = 1; t < n; ++t) pool.emplace_back(share, t);
+  } catch (...) {
+    errors[0] = std::current_exception();  // no thread: the shares not started are not run
+  }
+  if (errors[0] == nullptr) share(0);
+  for (std::thread& t : pool) t.join();
+  for (const std::exception_ptr& e : errors)
+    if (e != nullptr) std::rethrow_exception(e);
+}
+
+// Frame f's Pose_frame: the start and K = [k11 0 k13; 0 k11 k23; 0 0 1] from its
+// row of the F camera rows, its points, observations and weights (taken).
+Pose_frame make_frame(const double* cam, std::size_t F, std::size_t f, std::size_t ndims, const Block& points,
+                      const Block& observations, std::vector<double>& weights) {
+  Pose_frame frame;
+  frame.start.resize(ndims);
+  for (std::size_t k = 0; k < ndims; ++k) frame.start[k] = cam[f + k * F];
+  frame.K = matrix<double>(3, 3);
+  frame.K.set(0, 0, cam[f + ndims * F]);
+  frame.K.set(1, 1, cam[f + ndims * F]);
+  frame.K.set(0, 2, cam[f + (ndims + 1) * F]);
+  frame.K.set(1, 2, cam[f + (ndims + 2) * F]);
+  frame.K.set(2, 2, 1.0);
+  frame.points.reserve(points.n);
+  for (std::size_t i = 0; i < points.n; ++i) frame.points.emplace_back(points.data + 3 * i, points.data + 3 * i + 3);
+  frame.observations.assign(observations.data, observations.data + observations.m * observations.n);
+  frame.weights = std::move(weights);
+  return frame;
+}
+
+// The frames to refine, each from its camera row and blocks, converted on the
+// batch's threads; a non-finite value makes only its frame fail.
+void build_frames(const double* cam, const std::vector<Block>& points, const std::vector<Block>& observations,
+                  std::vector<std::vector<double>>& weights, Batch_call& call) {
+  const std::size_t F = call.frames, ndims = static_cast<std::size_t>(call.common.ndims);
+  for (std::size_t f = 0; f < F; ++f) {
+    std::string& why = call.refusals[f];
+    if (why.empty()) why = non_finite({cam + f, 1, ndims + 3}, 1, f, F);
+    if (why.empty()) why = non_finite(points[f], 2, f);
+    if (why.empty()) why = non_finite(observations[f], 3, f);
+    if (why.empty()) call.good_index.push_back(f);
+  }
+  call.good.resize(call.good_index.size());
+  for_each_in_parallel(call.threads, call.good.size(), [&](std::size_t g) {
+    const std::size_t f = call.good_index[g];
+    call.good[g] = make_frame(cam, F, f, ndims, points[f], observations[f], weights[f]);
+  });
+}
+
 Batch_call read_batch_call(const Mex_host& host, int nlhs, int nrhs, const Mex_array* const prhs[]) {
   TREL_CHECK_AS(kEntrySignature, nrhs >= 3 && nrhs <= 7, "3 to 7 inputs required. Got " << nrhs);
   TREL_CHECK_AS(kEntrySignature, nlhs >= 0 && nlhs <= 2, "1 or 2 outputs required. Got " << nlhs);
@@ -189,32 +264,12 @@ Batch_call read_batch_call(const Mex_host& host, int nlhs, int nrhs, const Mex_a
   // 'framework': camera_pose_refine's own solve; 'kernel': the pose kernel.
   o.use_framework = !call.kernel;
 
-  // The frames, each from its camera row and blocks; a non-finite value makes
-  // only its frame fail.
-  const double* cam = host.get_pr(cameras);
-  for (std::size_t f = 0; f < F; ++f) {
-    std::string& why = call.refusals[f];
-    if (why.empty()) why = non_finite({cam + f, 1, ndims + 3}, 1, f, F);
-    if (why.empty()) why = non_finite(points[f], 2, f);
-    if (why.empty()) why = non_finite(observations[f], 3, f);
-    if (!why.empty()) continue;
-    Pose_frame frame;
-    frame.start.resize(ndims);
-    for (std::size_t k = 0; k < ndims; ++k) frame.start[k] = cam[f + k * F];
-    frame.K = matrix<double>(3, 3);
-    frame.K.set(0, 0, cam[f + ndims * F]);
-    frame.K.set(1, 1, cam[f + ndims * F]);
-    frame.K.set(0, 2, cam[f + (ndims + 1) * F]);
-    frame.K.set(1, 2, cam[f + (ndims + 2) * F]);
-    frame.K.set(2, 2, 1.0);
-    frame.points.assign(points[f].n, std::vector<double>(3));
-    for (std::size_t i = 0; i < points[f].n; ++i)
-      for (std::size_t r = 0; r < 3; ++r) frame.points[i][r] = points[f].data[r + 3 * i];
-    frame.observations.assign(observations[f].data, observations[f].data + rows * observations[f].n);
-    frame.weights = std::move(weights[f]);
-    call.good.push_back(std::move(frame));
-    call.good_index.push_back(f);
-  }
+  Pose_batch_options checked;
+  checked.refine = o;
+  checked.threads = call.threads;
+  const std::string broken = checked.broken_rule();
+  TREL_CHECK_AS(kEntrySignature, broken.empty(), broken);
+  build_frames(host.get_pr(cameras), points, observations, weights, call);
   return call;
 }
 
@@ -236,15 +291,13 @@ Mex_array* logical_scalar(Mex_host& host, bool value) {
 }
 
 void run_batch(Mex_host& host, int nlhs, Mex_array* plhs[], int nrhs, const Mex_array* const prhs[]) {
-  const Batch_call call = read_batch_call(host, nlhs, nrhs, prhs);
+  Batch_call call = read_batch_call(host, nlhs, nrhs, prhs);
   const std::size_t F = call.frames, ndims = static_cast<std::size_t>(call.common.ndims);
 
   Pose_batch_options options;
   options.refine = call.refine;
   options.threads = call.threads;
   options.progress_interval = call.progress ? kProgressInterval : kInterruptInterval;
-  const std::string broken = options.broken_rule();
-  TREL_CHECK_AS(kEntrySignature, broken.empty(), broken);
   bool interrupted = false, printed = false;
   const auto started = std::chrono::steady_clock::now();
   auto last_print = started - std::chrono::hours(1);
@@ -266,7 +319,9 @@ void run_batch(Mex_host& host, int nlhs, Mex_array* plhs[], int nrhs, const Mex_
     }
     return true;
   };
-  const std::vector<Pose_frame_result> results = refine_poses(matrix<double>(), call.good, options);
+  std::vector<Pose_frame_result> results = refine_poses(matrix<double>(), call.good, options);
+  // The frames' storage is freed on the batch's threads, not one frame after another here.
+  for_each_in_parallel(call.threads, call.good.size(), [&](std::size_t g) { call.good[g] = Pose_frame(); });
   if (printed) host.print("\n");
   std::size_t done = 0;
   for (const Pose_frame_result& r : results) done += r.error != "cancelled";
@@ -299,6 +354,7 @@ void run_batch(Mex_host& host, int nlhs, Mex_array* plhs[], int nrhs, const Mex_
         host.set_field_at(info, f, pose_refine_batch_info_fields[k + 2], values[k]);
     }
   }
+  for_each_in_parallel(call.threads, results.size(), [&](std::size_t g) { results[g] = Pose_frame_result(); });
   plhs[0] = X;
   if (info != nullptr) plhs[1] = info;
 }

@@ -182,6 +182,27 @@ TEST(CameraPoseRefineBatchEntry, TheKernelSolverAndAnEmptyBatch) {
   EXPECT_EQ(Fake_mex_host::array(none[1]).m, 0u);
 }
 
+// Enough frames for the conversion to run on several threads: the same bits on 1,
+// 2 and 3 threads, either solver.
+TEST(CameraPoseRefineBatchEntry, ManyFramesGiveTheSameBitsOnAnyThreadCount) {
+  for (const char* solver : {"framework", "kernel"}) {
+    std::vector<double> reference;
+    for (double threads : {1.0, 2.0, 3.0}) {
+      Batch_call call(700);
+      call.options({{"threads", call.host.scalar(threads)}, {"solver", call.host.text(solver)}});
+      const std::vector<Mex_array*> out = call.run();
+      ASSERT_TRUE(call.host.errors.empty()) << call.host.errors[0].text;
+      const Fake_array& X = Fake_mex_host::array(out[0]);
+      ASSERT_EQ(X.m, 700u);
+      if (reference.empty()) reference = X.data;
+      EXPECT_EQ(X.data, reference) << solver << " " << threads;
+      // One thread converts the frames in order; the first frames, started near
+      // the truth, converge to it.
+      for (std::size_t f = 0; f < 10; ++f) EXPECT_NEAR(X.data[f + 5 * 700], -10.0, 1e-6) << solver << " " << f;
+    }
+  }
+}
+
 TEST(CameraPoseRefineBatchEntry, PrintsProgressAndStopsOnAnInterrupt) {
   Batch_call call(3);
   call.options({{"progress", call.host.logical(1, 1, {true})}, {"threads", call.host.scalar(2)}});
