@@ -141,7 +141,9 @@ void camera_pose_estimate_entry(Mex_host& host, int nlhs, Mex_array* plhs[], int
       for (std::size_t r = 0; r < 2; ++r) pixels[i][r] = mex_matrix_access(host, prhs[2], r, i);
     }
 
-    const Pose_estimate_options options = nrhs == 4 ? read_estimate_options(host, prhs[3]) : Pose_estimate_options();
+    Pose_estimate_options options = nrhs == 4 ? read_estimate_options(host, prhs[3]) : Pose_estimate_options();
+    // Ctrl-C stops a long random search; the host handles the interrupt once the error is raised.
+    options.interrupted = [&host] { return host.interrupt_pending(); };
     const Pose_estimate_result result = estimate_pose(K, points, pixels, options);
 
     Mex_array* x = host.create_double_matrix(1, result.x.size());

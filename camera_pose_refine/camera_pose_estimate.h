@@ -40,7 +40,9 @@ extern const char* const pose_estimate_info_fields[11];
 // holds at least max(nlhs, 1) slots, prhs holds nrhs inputs. Every failure
 // (bad input, too few points, degenerate input, no model with enough inliers)
 // becomes one host error with the identifier "Mex:exception" and the text of the
-// exception, which names the cause; no output is set then. Nothing is printed.
+// exception, which names the cause; no output is set then. An interrupt from the
+// host (Ctrl-C) stops the random search within kPoseEstimateInterruptSamples
+// samples with the error "estimate_pose was interrupted ...". Nothing is printed.
 void camera_pose_estimate_entry(Mex_host& host, int nlhs, Mex_array* plhs[], int nrhs,
                                 const Mex_array* const prhs[]);
 

@@ -24,30 +24,34 @@ bool loss_from_name(const std::string& name, Loss& loss) {
   return false;
 }
 
+namespace {
+
 template <typename T>
-T robust_loss_value(Loss loss, T s, T c) {
-  const T c2 = c * c;
+void terms_of(Loss loss, T s, T c, T& rho, T& weight) {
   switch (loss) {
-    case Loss::huber: return s <= c2 ? s : T(2) * c * std::sqrt(s) - c2;
-    case Loss::cauchy: return c2 * std::log1p(s / c2);
-    case Loss::soft_l1: return T(2) * c2 * (std::sqrt(T(1) + s / c2) - T(1));
-    case Loss::truncated: return s <= c2 ? s : c2;
+    case Loss::huber: return robust_loss_terms<Loss::huber>(s, c, rho, weight);
+    case Loss::cauchy: return robust_loss_terms<Loss::cauchy>(s, c, rho, weight);
+    case Loss::soft_l1: return robust_loss_terms<Loss::soft_l1>(s, c, rho, weight);
+    case Loss::truncated: return robust_loss_terms<Loss::truncated>(s, c, rho, weight);
     case Loss::squared: break;
   }
-  return s;
+  robust_loss_terms<Loss::squared>(s, c, rho, weight);
+}
+
+}  // namespace
+
+template <typename T>
+T robust_loss_value(Loss loss, T s, T c) {
+  T rho, weight;
+  terms_of(loss, s, c, rho, weight);
+  return rho;
 }
 
 template <typename T>
 T robust_loss_weight(Loss loss, T s, T c) {
-  const T c2 = c * c;
-  switch (loss) {
-    case Loss::huber: return s <= c2 ? T(1) : c / std::sqrt(s);
-    case Loss::cauchy: return T(1) / (T(1) + s / c2);
-    case Loss::soft_l1: return T(1) / std::sqrt(T(1) + s / c2);
-    case Loss::truncated: return s <= c2 ? T(1) : T(0);
-    case Loss::squared: break;
-  }
-  return T(1);
+  T rho, weight;
+  terms_of(loss, s, c, rho, weight);
+  return weight;
 }
 
 template double robust_loss_value<double>(Loss, double, double);

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <limits>
 #include <random>
+#include <string>
 #include <utility>
 
 #include <Eigen/Cholesky>
@@ -55,6 +56,7 @@ struct Problem {
   std::vector<Eigen::Matrix<T, 2, 1>> observed;
   T threshold2 = 0;
   int min_inliers = 0;
+  T scale = 1;  // world units per unit of points (see scale_of_points)
 };
 
 template <typename T>
@@ -208,8 +210,6 @@ void check_input(const matrix<T>& K, const std::vector<std::vector<T>>& points,
   const std::size_t n = points.size();
   TREL_CHECK(n == observations.size(), "estimate_pose needs one observation per 3D point, got "
                                            << n << " points and " << observations.size() << " observations");
-  TREL_CHECK(n >= static_cast<std::size_t>(kPoseEstimateMinPoints),
-             "estimate_pose needs at least " << kPoseEstimateMinPoints << " correspondences, got " << n);
   const std::size_t obs_size = o.bearing ? 3 : 2;
   for (std::size_t i = 0; i < n; ++i) {
     TREL_CHECK(points[i].size() == 3, "point " << i << " should hold 3 values, instead it holds " << points[i].size());
@@ -232,10 +232,48 @@ void check_input(const matrix<T>& K, const std::vector<std::vector<T>>& points,
   }
 }
 
+// The first copy of every distinct correspondence (point and observation
+// equal value by value), in input order; first_copy[i] the index among them
+// of the copy correspondence i repeats.
+template <typename T>
+std::vector<std::size_t> distinct_correspondences(const std::vector<std::vector<T>>& points,
+                                                  const std::vector<std::vector<T>>& observations,
+                                                  std::vector<std::size_t>& first_copy) {
+  const std::size_t n = points.size();
+  std::vector<std::size_t> order(n);
+  for (std::size_t i = 0; i < n; ++i) order[i] = i;
+  const auto key_less = [&](std::size_t a, std::size_t b) {
+    if (points[a] != points[b]) return points[a] < points[b];
+    if (observations[a] != observations[b]) return observations[a] < observations[b];
+    return a < b;
+  };
+  std::sort(order.begin(), order.end(), key_less);
+  std::vector<std::size_t> representative(n);
+  for (std::size_t k = 0; k < n; ++k) {
+    const std::size_t i = order[k];
+    const bool repeat = k > 0 && points[i] == points[order[k - 1]] && observations[i] == observations[order[k - 1]];
+    representative[i] = repeat ? representative[order[k - 1]] : i;
+  }
+  std::vector<std::size_t> distinct, position(n);
+  first_copy.resize(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    if (representative[i] == i) {
+      position[i] = distinct.size();
+      distinct.push_back(i);
+    }
+    first_copy[i] = position[representative[i]];
+  }
+  TREL_CHECK(distinct.size() >= static_cast<std::size_t>(kPoseEstimateMinPoints),
+             "estimate_pose needs at least " << kPoseEstimateMinPoints << " correspondences, got " << distinct.size()
+                                             << (distinct.size() < n ? " distinct (" : "")
+                                             << (distinct.size() < n ? std::to_string(n) + " with repeats)" : ""));
+  return distinct;
+}
+
 template <typename T>
 void check_spread(const Problem<T>& p) {
   Eigen::Matrix<T, 3, 1> mean = Eigen::Matrix<T, 3, 1>::Zero();
-  for (const auto& X : p.points) mean += X;
+  for (const auto& X : p.points) mean += X;  // points of largest coordinate about 1 or less (scale_of_points)
   mean /= static_cast<T>(p.points.size());
   Eigen::Matrix<T, 3, 3> scatter = Eigen::Matrix<T, 3, 3>::Zero();
   for (const auto& X : p.points) scatter += (X - mean) * (X - mean).transpose();
@@ -252,13 +290,35 @@ void check_spread(const Problem<T>& p) {
   TREL_CHECK(spread, "the observations all lie along one ray: no pose can be estimated from them");
 }
 
-// The correspondences in the search's form; refuses a singular K, rays
-// behind the camera and point sets with no unique pose.
+// The scale the world points are divided by: their largest coordinate when it
+// lies beyond 1e100 or below 1e-100 (their squares would overflow or
+// underflow), else 1.
+template <typename T>
+T scale_of_points(const std::vector<std::vector<T>>& points, const std::vector<std::size_t>& distinct) {
+  T largest = 0;
+  for (std::size_t i : distinct)
+    for (T v : points[i]) largest = std::max(largest, std::abs(v));
+  return largest > T(1e100) || (largest > 0 && largest < T(1e-100)) ? largest : T(1);
+}
+
+// The ray of observation i in the camera frame, scaled to a largest value of
+// 1 before normalising (bearing vectors of any positive length).
+template <typename T>
+Eigen::Matrix<T, 3, 1> unit_ray(Eigen::Matrix<T, 3, 1> ray, std::size_t i) {
+  const T largest = ray.cwiseAbs().maxCoeff();
+  TREL_CHECK(std::isfinite(largest) && ray.z() > 0,
+             "observation " << i << " does not give a ray in front of the camera through K^-1");
+  ray /= largest;
+  return ray.normalized();
+}
+
+// The distinct correspondences in the search's form; refuses a singular K,
+// rays behind the camera and point sets with no unique pose.
 template <typename T>
 Problem<T> make_problem(const matrix<T>& K, const std::vector<std::vector<T>>& points,
-                        const std::vector<std::vector<T>>& observations, const Pose_estimate_options& o) {
-  o.check();
-  const std::size_t n = points.size();
+                        const std::vector<std::vector<T>>& observations, const std::vector<std::size_t>& distinct,
+                        const Pose_estimate_options& o) {
+  const std::size_t n = distinct.size();
   Problem<T> p;
   p.K.setIdentity();
   if (!o.bearing)
@@ -272,18 +332,17 @@ Problem<T> make_problem(const matrix<T>& K, const std::vector<std::vector<T>>& p
   p.threshold2 = static_cast<T>(o.threshold * o.threshold);
   p.min_inliers = std::max(std::min(static_cast<int>(n), kPoseEstimateMinInliers),
                            static_cast<int>(std::ceil(kPoseEstimateMinInlierShare * static_cast<double>(n))));
+  p.scale = scale_of_points(points, distinct);
   p.points.reserve(n);
   p.rays.reserve(n);
   p.observed.reserve(n);
-  for (std::size_t i = 0; i < n; ++i) {
-    p.points.emplace_back(points[i][0], points[i][1], points[i][2]);
+  for (std::size_t i : distinct) {
+    p.points.emplace_back(points[i][0] / p.scale, points[i][1] / p.scale, points[i][2] / p.scale);
     const Eigen::Matrix<T, 3, 1> ray = o.bearing ? Eigen::Matrix<T, 3, 1>(observations[i][0], observations[i][1],
                                                                            observations[i][2])
                                                  : K_inv * Eigen::Matrix<T, 3, 1>(observations[i][0],
                                                                                   observations[i][1], 1);
-    TREL_CHECK(ray.allFinite() && ray.z() > 0,
-               "observation " << i << " does not give a ray in front of the camera through K^-1");
-    p.rays.push_back(ray.normalized());
+    p.rays.push_back(unit_ray(ray, i));
     p.observed.emplace_back(o.bearing ? Eigen::Matrix<T, 2, 1>(ray.x() / ray.z(), ray.y() / ray.z())
                                       : Eigen::Matrix<T, 2, 1>(observations[i][0], observations[i][1]));
   }
@@ -347,6 +406,8 @@ Search<T> random_search(const Problem<T>& p, const opengv::absolute_pose::Centra
   Search<T> s;
   int bound = o.max_iterations;
   while (s.iterations < std::max(bound, o.min_iterations)) {
+    if (o.interrupted && s.iterations % kPoseEstimateInterruptSamples == 0 && s.iterations > 0)
+      TREL_CHECK(!o.interrupted(), "estimate_pose was interrupted after " << s.iterations << " samples");
     ++s.iterations;
     int idx[3];
     idx[0] = pick(random);
@@ -403,31 +464,42 @@ Pose_refine_result refine_on_inliers(const Problem<T>& p, const Model<T>& best, 
       [&](std::ostream& os) { os << "refining the pose on " << inliers.size() << " inliers"; });
 }
 
+// The covariance's centre rows and columns into world units (times scale).
+void scale_covariance(std::vector<double>& covariance, double scale) {
+  if (covariance.size() != 36 || scale == 1.0) return;
+  for (std::size_t a = 0; a < 6; ++a)
+    for (std::size_t b = 0; b < 6; ++b) covariance[a * 6 + b] *= (a >= 3 ? scale : 1.0) * (b >= 3 ? scale : 1.0);
+}
+
 // The result at the refined pose (the start when the refinement is not
-// finite), with the inlier mask there; refuses a pose with too few inliers.
+// finite), with the inlier mask there over every correspondence (a repeat has
+// its first copy's flag); refuses a pose with too few inliers.
 template <typename T>
 Pose_estimate_result make_result(const Problem<T>& p, Pose_refine_result refined, const std::vector<double>& start,
-                                 int iterations) {
-  const std::size_t n = p.points.size();
+                                 const std::vector<std::size_t>& first_copy, int iterations) {
   Pose_estimate_result result;
   result.x = all_finite(refined.x) ? refined.x : start;
   result.R = rot_vec_rad_to_rot_mat(std::vector<double>(result.x.begin(), result.x.begin() + 3));
-  result.centre.assign(result.x.begin() + 3, result.x.end());
   Model<T> final_model;
   for (int r = 0; r < 3; ++r) {
     for (int c = 0; c < 3; ++c) final_model.R(r, c) = result.R[r][c];
-    final_model.t[r] = result.centre[r];
+    final_model.t[r] = result.x[3 + r];
   }
-  result.inliers.assign(n, 0);
-  for (int i : model_inliers(p, final_model)) result.inliers[i] = 1;
+  std::vector<unsigned char> distinct_inliers(p.points.size(), 0);
+  for (int i : model_inliers(p, final_model)) distinct_inliers[i] = 1;
+  const int kept = static_cast<int>(std::count(distinct_inliers.begin(), distinct_inliers.end(), 1));
+  TREL_CHECK(kept >= p.min_inliers, "no model with enough inliers: the refined pose keeps "
+                                        << kept << " of " << p.points.size() << " correspondences, "
+                                        << p.min_inliers << " needed");
+  for (std::size_t k = 3; k < 6; ++k) result.x[k] *= p.scale;
+  result.centre.assign(result.x.begin() + 3, result.x.end());
+  result.inliers.resize(first_copy.size());
+  for (std::size_t i = 0; i < first_copy.size(); ++i) result.inliers[i] = distinct_inliers[first_copy[i]];
   result.num_inliers = static_cast<int>(std::count(result.inliers.begin(), result.inliers.end(), 1));
-  TREL_CHECK(result.num_inliers >= p.min_inliers,
-             "no model with enough inliers: the refined pose keeps " << result.num_inliers << " of " << n
-                                                                     << " correspondences, " << p.min_inliers
-                                                                     << " needed");
   result.iterations = iterations;
   result.summary = std::move(refined.summary);
   result.summary.inliers = result.inliers;
+  scale_covariance(result.summary.covariance, p.scale);
   return result;
 }
 
@@ -436,7 +508,9 @@ Pose_estimate_result estimate_pose_impl(const matrix<T>& K, const std::vector<st
                                         const std::vector<std::vector<T>>& observations,
                                         const Pose_estimate_options& o) {
   check_input(K, points, observations, o);
-  const Problem<T> p = make_problem(K, points, observations, o);
+  std::vector<std::size_t> first_copy;
+  const std::vector<std::size_t> distinct = distinct_correspondences(points, observations, first_copy);
+  const Problem<T> p = make_problem(K, points, observations, distinct, o);
 
   // The random search.
   const opengv::absolute_pose::CentralAbsoluteAdapter adapter(p.rays, p.points);
@@ -450,7 +524,7 @@ Pose_estimate_result estimate_pose_impl(const matrix<T>& K, const std::vector<st
     inliers = model_inliers(p, s.best);
   std::vector<double> start;
   Pose_refine_result refined = refine_on_inliers(p, s.best, inliers, o, start);
-  return make_result(p, std::move(refined), start, s.iterations);
+  return make_result(p, std::move(refined), start, first_copy, s.iterations);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #define TREL_POSE_POSE_ESTIMATION_H
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,10 @@ struct Pose_estimate_options {
   // length and z > 0, instead of pixels; K is then ignored.
   bool bearing = false;
   int refine_iterations = 10;   // steps of the final refinement at most
+  // Asked every kPoseEstimateInterruptSamples samples of the random search
+  // when set; true stops the call with exception_l "estimate_pose was
+  // interrupted ...". Called on the calling thread only.
+  std::function<bool()> interrupted;
 
   // The first rule these options break, naming the option, or empty: threshold
   // finite and positive; confidence in (0, 1); 0 <= min_iterations <=
@@ -45,6 +50,9 @@ struct Pose_estimate_options {
   void check() const;
 };
 
+// Samples of the random search between two calls of options.interrupted.
+constexpr int kPoseEstimateInterruptSamples = 1024;
+
 struct Pose_estimate_result {
   // Rotation vector (axis times angle, radians) of R, then the camera centre
   // in world: the search vector of refine_pose's rotation code 0.
@@ -53,6 +61,8 @@ struct Pose_estimate_result {
   std::vector<double> centre;     // camera centre, world frame
   // One flag per correspondence: 1 when its reprojection error at the
   // returned pose is below the threshold (and it lies in front of the camera).
+  // Repeated correspondences (the same point and observation, exactly) share
+  // the flag of their first copy; num_inliers counts every flag.
   std::vector<unsigned char> inliers;
   int num_inliers = 0;
   int iterations = 0;             // samples drawn by the random search
@@ -86,6 +96,12 @@ constexpr double kPoseEstimateMinInlierShare = 0.1;
 // max_iterations]. Then UPnP on the final inliers, then refine_pose (rotation
 // code 0) with the robust loss on those inliers, and the inlier mask at the
 // refined pose.
+//
+// Repeated correspondences count once: the search, the refinement and its
+// covariance, the "at least 4" rule and the inlier share see the distinct
+// correspondences only (a repeat adds no information). World points whose
+// largest coordinate is beyond 1e100 or below 1e-100 are scaled to a largest
+// coordinate of 1 for the work and the pose scaled back.
 //
 // Candidates that are not finite, whose R is not a rotation or that put a
 // sample point at or behind the camera never win; samples of three (nearly)

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "trel_tools/exception_l.h"
+
 namespace trel {
 
 template <typename T>
@@ -42,33 +44,8 @@ namespace {
 
 // rho(s) and rho'(s) of trel_opt/robust_loss.h for one loss, inline.
 template <Loss L, typename T>
-inline void loss_and_weight(T s, T c, T c2, T& rho, T& weight) {
-  if constexpr (L == Loss::huber) {
-    if (s <= c2) {
-      rho = s;
-      weight = T(1);
-    } else {
-      const T e = std::sqrt(s);
-      rho = T(2) * c * e - c2;
-      weight = c / e;
-    }
-  } else if constexpr (L == Loss::cauchy) {
-    const T x = s / c2;
-    rho = c2 * std::log1p(x);
-    weight = T(1) / (T(1) + x);
-  } else if constexpr (L == Loss::soft_l1) {
-    const T q = std::sqrt(T(1) + s / c2);
-    rho = T(2) * c2 * (q - T(1));
-    weight = T(1) / q;
-  } else if constexpr (L == Loss::truncated) {
-    rho = s <= c2 ? s : c2;
-    weight = s <= c2 ? T(1) : T(0);
-  } else {
-    (void)c;
-    (void)c2;
-    rho = s;
-    weight = T(1);
-  }
+inline void loss_and_weight(T s, T c, T& rho, T& weight) {
+  robust_loss_terms<L>(s, c, rho, weight);
 }
 
 }  // namespace
@@ -82,7 +59,6 @@ T Pose_kernel<T>::pass(const Problem& p, const T* R, const T* t) {
   const std::vector<std::vector<T>>& points = *p.points;
   const std::size_t n = points.size();
   const T c = p.settings->loss_scale;
-  const T c2 = c * c;
   T M[9];
   pose_projection_matrix<T, Rows>(p.K, R, M);
   T normal[21] = {};  // upper triangle, row by row
@@ -90,6 +66,7 @@ T Pose_kernel<T>::pass(const Problem& p, const T* R, const T* t) {
   T cost = T(0);
   T product = T(1);  // Cauchy loss, unit point weights: prod (1 + x_i) = product 2^exponent
   long exponent = 0;
+  T small_terms = T(0);  // Cauchy loss, unit point weights: the rho of the x_i below kLossSeriesLimit
   for (std::size_t i = 0; i < n; ++i) {
     T v[3], predicted[Rows], a[Rows][3];
     pose_point_rows<T, Rows>(M, points[i].data(), t, v, predicted, a);
@@ -103,11 +80,18 @@ T Pose_kernel<T>::pass(const Problem& p, const T* R, const T* t) {
     const T* row_w = p.row_weights ? p.row_weights + i * Rows : nullptr;
     for (int r = 0; r < Rows; ++r) w[r] = row_w ? row_w[r] : T(1);
     if constexpr (L == Loss::cauchy) {
-      // Unit point weights: sum log(1 + x_i) = log(prod (1 + x_i)), one log per pass.
-      const T x = s / c2;
+      // Unit point weights: sum log(1 + x_i) = log(prod (1 + x_i)), one log per
+      // pass; an x_i too small for 1 + x_i to hold it goes to small_terms.
+      const T x = s / c / c;
       const T robust = T(1) / (T(1) + x);
       if (p.point_weights) {
-        if (p.point_weights[i] != T(0)) cost += p.point_weights[i] * c2 * std::log1p(x);
+        if (p.point_weights[i] != T(0)) {
+          T rho, weight;
+          loss_and_weight<L>(s, c, rho, weight);
+          cost += p.point_weights[i] * rho;
+        }
+      } else if (x < T(kLossSeriesLimit)) {
+        small_terms += s * log1p_ratio_series(x);
       } else {
         product *= T(1) + x;
         if (product > T(1e100)) {
@@ -119,7 +103,7 @@ T Pose_kernel<T>::pass(const Problem& p, const T* R, const T* t) {
       for (int r = 0; r < Rows; ++r) w[r] *= robust;
     } else if constexpr (L != Loss::squared) {
       T rho, robust;
-      loss_and_weight<L>(s, c, c2, rho, robust);
+      loss_and_weight<L>(s, c, rho, robust);
       const T point_w = p.point_weights ? p.point_weights[i] : T(1);
       if (point_w != T(0)) cost += point_w * rho;
       for (int r = 0; r < Rows; ++r) w[r] *= robust;
@@ -147,7 +131,8 @@ T Pose_kernel<T>::pass(const Problem& p, const T* R, const T* t) {
     }
   }
   if constexpr (L == Loss::cauchy)
-    if (!p.point_weights) cost = c2 * (std::log(product) + static_cast<T>(exponent) * T(0.69314718055994530942));
+    if (!p.point_weights)
+      cost = c * (c * (std::log(product) + static_cast<T>(exponent) * T(0.69314718055994530942))) + small_terms;
   return cost;
 }
 
@@ -310,6 +295,34 @@ T Pose_kernel<T>::graduated_scale(const Problem& p) {
   return std::max(p.settings->loss_scale, std::sqrt(*middle));
 }
 
+// Throws, naming the cause, when the cost at the start (R, t) is not finite:
+// no step can be judged from it, and the start is not an answer.
+template <typename T>
+void Pose_kernel<T>::check_start_cost(const Problem& p, const T* R, const T* t, T cost) const {
+  if (std::isfinite(cost)) return;
+  const std::vector<std::vector<T>>& points = *p.points;
+  const bool bearing = p.settings->bearing;
+  T M[9];
+  if (bearing) pose_projection_matrix<T, 3>(p.K, R, M);
+  else pose_projection_matrix<T, 2>(p.K, R, M);
+  for (std::size_t i = 0; i < points.size(); ++i) {
+    const T* X = points[i].data();
+    const T v[3] = {X[0] - t[0], X[1] - t[1], X[2] - t[2]};
+    TREL_CHECK(v[0] != T(0) || v[1] != T(0) || v[2] != T(0),
+               "the cost at the start is not finite: point " << i << " lies at the start's camera centre");
+    const T depth = M[6] * v[0] + M[7] * v[1] + M[8] * v[2];
+    TREL_CHECK(bearing || depth != T(0), "the cost at the start is not finite: point "
+                                             << i << " lies in the start camera's focal plane (depth 0)");
+    TREL_CHECK(std::isfinite(squared_[i]),
+               "the cost at the start is not finite: the error of point "
+                   << i << " is " << squared_[i]
+                   << " (its prediction or observation is too large or too small for a double; rescale the data)");
+  }
+  TREL_THROW("the cost at the start is not finite (" << cost
+                                                      << "): the weighted errors overflow a double; scale the "
+                                                         "weights or the data down");
+}
+
 template <typename T>
 Pose_kernel_outcome<T> Pose_kernel<T>::refine(const T* K, const std::vector<std::vector<T>>& points,
                                               const T* observations, const T* row_weights, const T* point_weights,
@@ -342,6 +355,7 @@ Pose_kernel_outcome<T> Pose_kernel<T>::refine(const T* K, const std::vector<std:
   const bool truncated = settings.loss == Loss::truncated;
   T cost = evaluate(p, R, t, settings.max_iters > 0);
   bool normal_ready = settings.max_iters > 0;  // normal_ and gradient_ belong to (R, t) under p
+  check_start_cost(p, R, t, cost);
   out.initial_cost = out.final_cost = cost;
   for (T e : squared_) out.initial_squared_sum += e;
   best_squared_ = squared_;

@@ -154,6 +154,9 @@ struct Pose_kernel_outcome {
 // cost seen is returned; a step that raises the cost ends the run. The
 // truncated loss starts graduated (kPoseKernelGraduatedRows). When every
 // row or point weight is 0 no step is taken and the outcome says no_weight.
+// A start whose cost is not finite is refused (exception_l naming the cause:
+// a point at the camera centre or in its focal plane, an error or a weighted
+// sum too large for a double); the start is never returned as an answer.
 template <typename T>
 class Pose_kernel {
 public:
@@ -178,6 +181,7 @@ private:
   int rows_within_scale(const Problem& p) const;
   T graduated_scale(const Problem& p);
   T cost_of_squared(const Problem& p) const;
+  void check_start_cost(const Problem& p, const T* R, const T* t, T cost) const;
   // dx from the normal equations; false when they are too ill-conditioned.
   bool solve_normal(T dx[6]) const;
   template <int Rows>

@@ -65,6 +65,60 @@ struct Layout {
   std::size_t num_eqs = 0;  // block * reps
 };
 
+// Largest rotation angle of a start, radians: beyond it a double no longer
+// resolves a turn of the angle to a usable fraction of a degree.
+constexpr double kMaxStartAngle = 1e6;
+
+// The pixel codes project through K: its third row gives the depth and it
+// must map rays to pixels one to one.
+void check_projection(const matrix<double>& K) {
+  double largest = 0.0, third = 0.0;
+  for (unsigned r = 0; r < 3; ++r)
+    for (unsigned c = 0; c < 3; ++c) {
+      largest = std::max(largest, std::fabs(K[r][c]));
+      if (r == 2) third = std::max(third, std::fabs(K[r][c]));
+    }
+  TREL_CHECK(largest > 0.0, "K is all zero: it projects no point to a pixel");
+  TREL_CHECK(third > 0.0, "K's third row is zero: it gives no point a depth");
+  // Each row over its largest value: the same singularity, no under- or overflow.
+  double k[9];
+  for (unsigned r = 0; r < 3; ++r) {
+    const double row = std::max({std::fabs(K[r][0]), std::fabs(K[r][1]), std::fabs(K[r][2])});
+    for (unsigned c = 0; c < 3; ++c) k[3 * r + c] = row > 0.0 ? K[r][c] / row : 0.0;
+  }
+  const double det = k[0] * (k[4] * k[8] - k[5] * k[7]) - k[1] * (k[3] * k[8] - k[5] * k[6]) +
+                     k[2] * (k[3] * k[7] - k[4] * k[6]);
+  TREL_CHECK(det != 0.0, "K should be invertible, instead its determinant is 0");
+}
+
+// The start's rotation values must name a rotation the conversions can turn.
+void check_start_rotation(const std::vector<double>& start, int code) {
+  const double squared_axis = start[0] * start[0] + start[1] * start[1] + start[2] * start[2];
+  switch (code) {
+    case 2: case 3: case 12: case -1: {
+      const double largest = std::max({std::fabs(start[0]), std::fabs(start[1]), std::fabs(start[2]),
+                                       std::fabs(start[3])});
+      TREL_CHECK(largest > 0.0,
+                 "the start's rotation values should describe a rotation (a quaternion of length 0 does not)");
+      return;
+    }
+    case 1: case 11: case -3:
+      TREL_CHECK(squared_axis > kDegenerateAxisSquaredLength<double> || start[3] == 0.0,
+                 "the start's angle-axis has an axis of length " << std::sqrt(squared_axis) << " with angle "
+                                                                 << start[3] << ": it names no rotation");
+      TREL_CHECK(std::fabs(start[3]) <= kMaxStartAngle, "the start's rotation angle "
+                                                            << start[3] << " rad is too large: at most "
+                                                            << kMaxStartAngle << " rad");
+      return;
+    default: {
+      const double largest = std::max({std::fabs(start[0]), std::fabs(start[1]), std::fabs(start[2])});
+      TREL_CHECK(largest <= kMaxStartAngle, "the start's rotation vector is too long (a component of "
+                                                << largest << " rad): its angle should be at most "
+                                                << kMaxStartAngle << " rad");
+    }
+  }
+}
+
 Layout check_inputs(const matrix<double>& K, const std::vector<std::vector<double>>& points,
                     const std::vector<double>& observations, const std::vector<double>& start,
                     const Pose_refine_options& options) {
@@ -90,10 +144,14 @@ Layout check_inputs(const matrix<double>& K, const std::vector<std::vector<doubl
              "the start should hold " << l.nrot + 3 << " values for rotation type " << code << ", instead it had "
                                       << start.size());
   TREL_CHECK(all_finite(start), "the start should hold finite numbers only");
+  check_start_rotation(start, code);
+  if (l.rows == 2) check_projection(K);
   TREL_CHECK(observations.size() == l.block,
              "observations should hold " << l.block << " values (" << l.rows << " per point for " << l.npts
                                          << " points), instead it had " << observations.size());
   TREL_CHECK(all_finite(observations), "observations should hold finite numbers only");
+  TREL_CHECK(l.rows != 3 || std::any_of(observations.begin(), observations.end(), [](double v) { return v != 0.0; }),
+             "the observations are all zero: they put every point at the camera centre");
   TREL_CHECK(options.weights.empty() || options.weights.size() == l.num_eqs,
              "weights should be empty or hold one value per equation (" << l.num_eqs << "), instead it had "
                                                                          << options.weights.size());
@@ -161,42 +219,67 @@ void point_jacobian(const double* K, const double* X, const double* R, const dou
   }
 }
 
-// Normal matrix, rank, condition number and covariance at the pose (R, t) (see refine_pose).
+// The normal matrix N = sum J^T W J at the pose (R, t), its weighted sum of
+// squares and the count of rows of non-zero weight. The user weights are taken
+// relative to their largest (so that neither 1e200 nor 1e-200 over- or
+// underflows); weight_unit receives that largest squared.
+struct Normal_equations {
+  Eigen::Matrix<double, 6, 6> normal = Eigen::Matrix<double, 6, 6>::Zero();
+  double weighted_squares = 0.0;
+  std::size_t m = 0;
+  double weight_unit = 1.0;
+};
+
+Normal_equations normal_at(const double* K, const std::vector<std::vector<double>>& points,
+                           const std::vector<double>& observations, const double* R, const double* t,
+                           const Layout& l, const Pose_refine_options& options,
+                           const std::vector<double>& robust_weight) {
+  Normal_equations e;
+  double largest = 0.0;
+  for (double u : options.weights) largest = std::max(largest, std::fabs(u));
+  const double inverse_unit = largest > 0.0 ? 1.0 / largest : 1.0;
+  if (largest > 0.0) e.weight_unit = largest * largest;
+  for (std::size_t i = 0; i < l.npts; ++i) {
+    double predicted[3];
+    double rows_j[3][6];
+    point_jacobian(K, points[i].data(), R, t, l.rows == 3, predicted, rows_j);
+    for (std::size_t r = 0; r < l.rows; ++r) {
+      const double u = options.weights.empty() ? 1.0 : options.weights[i * l.rows + r] * inverse_unit;
+      const double w = u * u * robust_weight[i];
+      if (w == 0.0) continue;
+      ++e.m;
+      const double residual = predicted[r] - observations[i * l.rows + r];
+      e.weighted_squares += w * residual * residual;
+      for (int a = 0; a < 6; ++a)
+        for (int b = a; b < 6; ++b) e.normal(a, b) += w * rows_j[r][a] * rows_j[r][b];
+    }
+  }
+  e.normal.triangularView<Eigen::StrictlyLower>() = e.normal.transpose().triangularView<Eigen::StrictlyLower>();
+  return e;
+}
+
+// Rank, condition number and covariance (see refine_pose) at the pose (R, t).
+// Rank and condition are judged on N scaled to a unit diagonal, A = S N S, so
+// that they do not depend on the units; the covariance is S A^-1 S times the
+// variance.
 void fill_covariance(const double* K, const std::vector<std::vector<double>>& points,
                      const std::vector<double>& observations, const double* R, const double* t, const Layout& l,
                      const Pose_refine_options& options, const std::vector<double>& robust_weight,
                      Pose_summary& summary) {
-  const bool bearing = l.rows == 3;
-  Eigen::Matrix<double, 6, 6> normal = Eigen::Matrix<double, 6, 6>::Zero();
-  double weighted_squares = 0.0;
-  std::size_t m = 0;
-  for (std::size_t i = 0; i < l.npts; ++i) {
-    double predicted[3];
-    double rows_j[3][6];
-    point_jacobian(K, points[i].data(), R, t, bearing, predicted, rows_j);
-    double residual[3];
-    for (std::size_t r = 0; r < l.rows; ++r) residual[r] = predicted[r] - observations[i * l.rows + r];
-    for (std::size_t r = 0; r < l.rows; ++r) {
-      const double u = user_weight(options.weights, i * l.rows + r);
-      const double w = u * u * robust_weight[i];
-      if (w == 0.0) continue;
-      ++m;
-      weighted_squares += w * residual[r] * residual[r];
-      for (int a = 0; a < 6; ++a)
-        for (int b = a; b < 6; ++b) normal(a, b) += w * rows_j[r][a] * rows_j[r][b];
-    }
-  }
-  normal.triangularView<Eigen::StrictlyLower>() = normal.transpose().triangularView<Eigen::StrictlyLower>();
-
+  const Normal_equations e = normal_at(K, points, observations, R, t, l, options, robust_weight);
   summary.covariance.clear();
-  if (!normal.allFinite()) {
-    summary.covariance_rank = 0;
-    summary.condition_number = std::numeric_limits<double>::quiet_NaN();
+  summary.covariance_rank = 0;
+  summary.condition_number = std::numeric_limits<double>::quiet_NaN();
+  Eigen::Matrix<double, 6, 1> scale;
+  for (int a = 0; a < 6; ++a) scale(a) = e.normal(a, a) > 0.0 ? 1.0 / std::sqrt(e.normal(a, a)) : 0.0;
+  const Eigen::Matrix<double, 6, 6> A = scale.asDiagonal() * e.normal * scale.asDiagonal();
+  if (!A.allFinite() || !scale.allFinite()) {
+    summary.covariance_reason = "the normal matrix is not finite";
     return;
   }
   // Eigenvalues only: the inverse comes from a Cholesky factorisation, cheaper
   // than the eigenvectors and accurate at the conditions accepted below.
-  const Eigen::SelfAdjointEigenSolver<Eigen::Matrix<double, 6, 6>> eigen(normal, Eigen::EigenvaluesOnly);
+  const Eigen::SelfAdjointEigenSolver<Eigen::Matrix<double, 6, 6>> eigen(A, Eigen::EigenvaluesOnly);
   const Eigen::Matrix<double, 6, 1>& values = eigen.eigenvalues();  // ascending
   const double largest = values(5);
   int rank = 0;
@@ -204,16 +287,28 @@ void fill_covariance(const double* K, const std::vector<std::vector<double>>& po
     if (largest > 0.0 && values(k) > kCovarianceRankTolerance * largest) ++rank;
   summary.covariance_rank = rank;
   summary.condition_number = values(0) > 0.0 ? largest / values(0) : std::numeric_limits<double>::infinity();
-  if (rank < 6 || summary.condition_number > kCovarianceMaxCondition) return;
-  if (options.sigma == 0.0 && m <= 6) return;
-  const double variance =
-      options.sigma > 0.0 ? options.sigma * options.sigma : weighted_squares / static_cast<double>(m - 6);
-  const Eigen::LLT<Eigen::Matrix<double, 6, 6>> cholesky(normal);
-  if (cholesky.info() != Eigen::Success) return;
-  const Eigen::Matrix<double, 6, 6> inverse = cholesky.solve(Eigen::Matrix<double, 6, 6>::Identity());
+  if (rank < 6) summary.covariance_reason = "the normal matrix has rank below 6: the pose is not determined";
+  else if (summary.condition_number > kCovarianceMaxCondition) summary.covariance_reason = "the normal matrix is too ill-conditioned";
+  else if (options.sigma == 0.0 && e.m <= 6) summary.covariance_reason = "too few equations to estimate the variance";
+  if (!summary.covariance_reason.empty()) return;
+  // Variance over the weight unit: the normal matrix is in those units too.
+  const double variance = options.sigma > 0.0 ? options.sigma * options.sigma / e.weight_unit
+                                               : e.weighted_squares / static_cast<double>(e.m - 6);
+  const Eigen::LLT<Eigen::Matrix<double, 6, 6>> cholesky(A);
+  if (cholesky.info() != Eigen::Success) {
+    summary.covariance_reason = "the normal matrix is not positive definite";
+    return;
+  }
+  const Eigen::Matrix<double, 6, 6> inverse =
+      scale.asDiagonal() * cholesky.solve(Eigen::Matrix<double, 6, 6>::Identity()) * scale.asDiagonal();
+  const Eigen::Matrix<double, 6, 6> covariance = variance * inverse;
+  if (!covariance.allFinite()) {
+    summary.covariance_reason = "the covariance overflows a double (sigma or the errors are too large)";
+    return;
+  }
   summary.covariance.resize(36);
   for (int a = 0; a < 6; ++a)
-    for (int b = 0; b < 6; ++b) summary.covariance[static_cast<std::size_t>(a * 6 + b)] = variance * inverse(a, b);
+    for (int b = 0; b < 6; ++b) summary.covariance[static_cast<std::size_t>(a * 6 + b)] = covariance(a, b);
 }
 
 }  // namespace
@@ -249,8 +344,28 @@ std::vector<double> point_weights(const Pose_refine_options& options, const Layo
   return point_weight;
 }
 
-// rms, loss, inliers and covariance at the result (R, t), from the points'
-// squared errors and robust weights there.
+// Points of non-zero weight in front of the camera (R, t): positive depth.
+int count_in_front(const double* K, const std::vector<std::vector<double>>& points, const double* R, const double* t,
+                   const Layout& l, const std::vector<double>& point_weight, std::vector<unsigned char>& in_front) {
+  in_front.assign(l.npts, 0);
+  int count = 0;
+  for (std::size_t i = 0; i < l.npts; ++i) {
+    const double* X = points[i].data();
+    const double v[3] = {X[0] - t[0], X[1] - t[1], X[2] - t[2]};
+    // Depth: the third row of K R^T v (pixels), of R^T v (camera-frame points).
+    double depth = 0.0;
+    for (int k = 0; k < 3; ++k) {
+      const double camera_k = R[k] * v[0] + R[3 + k] * v[1] + R[6 + k] * v[2];  // (R^T v)_k
+      depth += (l.rows == 3 ? (k == 2 ? 1.0 : 0.0) : K[6 + k]) * camera_k;
+    }
+    in_front[i] = depth > 0.0 ? 1 : 0;
+    if (in_front[i] && point_weight[i] != 0.0) ++count;
+  }
+  return count;
+}
+
+// rms, loss, inliers, points in front and covariance at the result (R, t),
+// from the points' squared errors and robust weights there.
 void finish_summary(const matrix<double>& K, const std::vector<std::vector<double>>& points,
                     const std::vector<double>& observations, const double* R, const double* t, const Layout& l,
                     const Pose_refine_options& options, const std::vector<double>& squared,
@@ -259,17 +374,24 @@ void finish_summary(const matrix<double>& K, const std::vector<std::vector<doubl
   summary.final_rms = rms_of(squared);
   summary.loss = loss_name(options.loss);
   summary.loss_scale = options.loss_scale;
+  double k[9];
+  to_array(K, k);
+  std::vector<unsigned char> in_front;
+  summary.points_in_front = count_in_front(k, points, R, t, l, point_weight, in_front);
+  const auto weighted = std::count_if(point_weight.begin(), point_weight.end(), [](double w) { return w != 0.0; });
+  summary.faces_points = summary.points_in_front >= 1 && 2 * summary.points_in_front >= weighted;
   summary.inliers.assign(l.npts, 0);
   for (std::size_t i = 0; i < l.npts; ++i) {
-    const bool weighted = point_weight[i] != 0.0;
     const bool close = options.loss == Loss::squared || std::sqrt(squared[i]) < options.loss_scale;
-    summary.inliers[i] = weighted && close ? 1 : 0;
+    summary.inliers[i] = summary.faces_points && point_weight[i] != 0.0 && in_front[i] && close ? 1 : 0;
   }
-  if (options.covariance) {
-    double k[9];
-    to_array(K, k);
-    fill_covariance(k, points, observations, R, t, l, options, robust, summary);
+  if (!options.covariance) return;
+  if (!summary.faces_points) {
+    summary.covariance.clear();
+    summary.covariance_reason = "the pose does not face its points: too few lie in front of the camera";
+    return;
   }
+  fill_covariance(k, points, observations, R, t, l, options, robust, summary);
 }
 
 // The objects whose weights the solver reads; the solver owns them.
@@ -486,13 +608,15 @@ std::vector<double> rotation_values_near(const double* R9, int code, const std::
   switch (code) {
     case 2: case 3: case 12: case -1: {  // quaternion: the start's sign and length
       std::vector<double> q = rot_mat_to_quaternion(R);
+      // The start's length from its values over their largest (1e200 and 1e-200 stay finite).
+      const double largest0 = std::max({std::fabs(r0[0]), std::fabs(r0[1]), std::fabs(r0[2]), std::fabs(r0[3])});
       double norm = 0.0, dot = 0.0, norm0 = 0.0;
       for (std::size_t k = 0; k < 4; ++k) {
         norm += q[k] * q[k];
         dot += q[k] * r0[k];
-        norm0 += r0[k] * r0[k];
+        norm0 += (r0[k] / largest0) * (r0[k] / largest0);
       }
-      const double factor = (dot < 0.0 ? -1.0 : 1.0) * std::sqrt(norm0 / norm);
+      const double factor = (dot < 0.0 ? -1.0 : 1.0) * largest0 * std::sqrt(norm0 / norm);
       for (double& v : q) v *= factor;
       return q;
     }
@@ -548,17 +672,28 @@ Pose_refine_result refine_by_kernel(const matrix<double>& K, const std::vector<s
   to_array(rotation_of(start, code), R0);
   TREL_CHECK(std::all_of(R0, R0 + 9, [](double v) { return std::isfinite(v); }),
              "the start's rotation values should describe a rotation (a quaternion of length 0 does not)");
-  const std::vector<double> point_weight = point_weights(options, l);
   // Row weight: the squared user weights of the row's repetitions, summed.
+  // Weights relative to the largest, so that neither 1e-162 nor 1e154 under-
+  // or overflows when squared; the costs come back in the caller's units.
+  double unit = 0.0;
+  for (double u : options.weights) unit = std::max(unit, std::fabs(u));
+  if (!(unit > 0.0)) unit = 1.0;
   std::vector<double> row_weight;
   if (!options.weights.empty() || l.reps > 1) {
     row_weight.assign(l.block, 0.0);
     for (std::size_t j = 0; j < l.reps; ++j)
       for (std::size_t e = 0; e < l.block; ++e) {
-        const double u = user_weight(options.weights, j * l.block + e);
+        const double u = user_weight(options.weights, j * l.block + e) / unit;
         row_weight[e] += u * u;
       }
   }
+  std::vector<double> kernel_point_weight(l.npts, 0.0);
+  for (std::size_t j = 0; j < l.reps; ++j)
+    for (std::size_t i = 0; i < l.npts; ++i)
+      for (std::size_t r = 0; r < l.rows; ++r) {
+        const double u = user_weight(options.weights, j * l.block + i * l.rows + r) / unit;
+        kernel_point_weight[i] += u * u / static_cast<double>(l.rows);
+      }
   Pose_kernel_settings<double> settings;
   settings.max_iters = options.max_iters;
   settings.step_tolerance = options.step_tolerance;
@@ -569,7 +704,7 @@ Pose_refine_result refine_by_kernel(const matrix<double>& K, const std::vector<s
   const bool unit_points = options.weights.empty() && l.reps == 1;
   const Pose_kernel_outcome<double> outcome =
       kernel.refine(k, points, observations.data(), row_weight.empty() ? nullptr : row_weight.data(),
-                    unit_points ? nullptr : point_weight.data(), R0, &start[static_cast<std::size_t>(l.nrot)],
+                    unit_points ? nullptr : kernel_point_weight.data(), R0, &start[static_cast<std::size_t>(l.nrot)],
                     settings);
 
   Pose_refine_result result;
@@ -581,8 +716,11 @@ Pose_refine_result refine_by_kernel(const matrix<double>& K, const std::vector<s
   }
   Pose_summary& summary = result.summary;
   summary.iterations = outcome.iterations;
-  summary.initial_error = outcome.initial_cost;
-  summary.final_error = outcome.final_cost;
+  summary.initial_error = outcome.initial_cost * unit * unit;
+  summary.final_error = outcome.final_cost * unit * unit;
+  TREL_CHECK(std::isfinite(summary.initial_error) && std::isfinite(summary.final_error),
+             "the cost is not finite in the weights' units: the weighted errors overflow a double; scale the "
+             "weights down");
   summary.stop_reason = outcome.stop_reason;
   summary.returned_iteration = outcome.returned_iteration;
   summary.nothing_to_fit = outcome.no_weight;
@@ -591,8 +729,8 @@ Pose_refine_result refine_by_kernel(const matrix<double>& K, const std::vector<s
   std::vector<double> robust(l.npts, 1.0);
   if (options.loss != Loss::squared)
     for (std::size_t p = 0; p < l.npts; ++p) robust[p] = robust_loss_weight(options.loss, squared[p], options.loss_scale);
-  finish_summary(K, points, observations, outcome.R, outcome.centre, l, options, squared, robust, point_weight,
-                 summary);
+  finish_summary(K, points, observations, outcome.R, outcome.centre, l, options, squared, robust,
+                 kernel_point_weight, summary);
   return result;
 }
 

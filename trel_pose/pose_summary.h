@@ -30,8 +30,18 @@ struct Pose_summary : Solve_summary {
   // true when every equation had weight 0: nothing was fitted, and the kernel
   // path returns the start without a step.
   bool nothing_to_fit = false;
-  int covariance_rank = 0;  // numerical rank of the normal matrix; 0 when not computed
-  double condition_number = std::numeric_limits<double>::quiet_NaN();  // of the normal matrix
+  // Rank and condition number of the normal matrix after scaling it to a unit
+  // diagonal (so that neither depends on the units of the scene or the pixels).
+  int covariance_rank = 0;  // numerical rank; 0 when not computed
+  double condition_number = std::numeric_limits<double>::quiet_NaN();
+  // Why covariance is empty although it was asked for; empty when it is given.
+  std::string covariance_reason;
+  // Points of non-zero weight in front of the camera at the result (positive
+  // depth), and whether that is enough for the pose to face its points: at
+  // least one and at least half of the points of non-zero weight. A pose that
+  // does not face its points has no inliers and no covariance.
+  int points_in_front = 0;
+  bool faces_points = false;
 };
 
 }  // namespace trel

@@ -2,6 +2,7 @@
 #define TREL_TOOLS_ROTATION_H
 
 #include <cmath>
+#include <limits>
 #include <vector>
 
 #include "trel_tools/exception_l.h"
@@ -34,7 +35,9 @@ const matrix<T> euler_angles_rad_to_rot_mat(const std::vector<T>& angles);
 // Rotation matrix of the quaternion (x, y, z, w), divided by the squared norm so
 // that a non-unit quaternion is normalised implicitly; values past the fourth
 // are ignored. Throws exception_l for fewer than 4 values. The zero quaternion
-// has no rotation: its matrix is not-a-number.
+// has no rotation: its matrix is not-a-number. A quaternion whose squared norm
+// overflows or underflows (length 1e200 or 1e-200) is scaled to a largest
+// value of 1 first: it gives its rotation, not a matrix of not-a-numbers.
 template <class T>
 matrix<T> quaternion_to_rot_mat(std::vector<T>& quaternion);
 template <class T>
@@ -47,7 +50,8 @@ template <class T>
 std::vector<T> rot_mat_to_quaternion(matrix<T> rot_mat);
 
 // n values to n + 1: the unit axis, then the norm. The zero vector gives all
-// zeros (zero axis, angle 0).
+// zeros (zero axis, angle 0). A vector whose squared norm overflows gets its
+// norm from the vector scaled by its largest value.
 template <class T>
 const std::vector<T> rot_vec_to_ang_axis(const std::vector<T>& rot_vec);
 
@@ -119,9 +123,21 @@ matrix<T> quaternion_to_rot_mat(const std::vector<T>& quaternion) {
   if (quaternion.size() < 4)
     TREL_THROW("quaternion_to_rot_mat : a quaternion needs 4 values (x, y, z, w) but input had size "
                << quaternion.size());
-  const T x = quaternion[0], y = quaternion[1], z = quaternion[2], w = quaternion[3];
+  T x = quaternion[0], y = quaternion[1], z = quaternion[2], w = quaternion[3];
+  T n = x * x + y * y + z * z + w * w;
+  if (!(n >= std::numeric_limits<T>::min()) || !(n <= std::numeric_limits<T>::max())) {
+    // The squares overflow or underflow: the same rotation from the quaternion
+    // scaled to a largest value of 1 (the zero quaternion stays not-a-number).
+    const T largest = max_portable(max_portable(std::abs(x), std::abs(y)), max_portable(std::abs(z), std::abs(w)));
+    if (largest > 0 && largest <= std::numeric_limits<T>::max()) {
+      x /= largest;
+      y /= largest;
+      z /= largest;
+      w /= largest;
+      n = x * x + y * y + z * z + w * w;
+    }
+  }
   const T xx = x * x, yy = y * y, zz = z * z, ww = w * w;
-  const T n = xx + yy + zz + ww;
   matrix<T> r(3, 3);
   r[0][0] = (xx - yy - zz + ww) / n;
   r[1][1] = (-xx + yy - zz + ww) / n;
@@ -181,7 +197,15 @@ const std::vector<T> rot_vec_to_ang_axis(const std::vector<T>& rot_vec) {
   std::vector<T> ang_axis(rot_vec.size() + 1, T(0));
   T squared = 0;
   for (const T& value : rot_vec) squared += value * value;
-  const T angle = std::sqrt(squared);
+  T angle = std::sqrt(squared);
+  if (!(squared <= std::numeric_limits<T>::max())) {
+    // The squares overflow: the norm from the vector scaled by its largest value.
+    T largest = 0;
+    for (const T& value : rot_vec) largest = max_portable(largest, std::abs(value));
+    T scaled = 0;
+    for (const T& value : rot_vec) scaled += (value / largest) * (value / largest);
+    angle = largest * std::sqrt(scaled);
+  }
   ang_axis.back() = angle;
   if (angle != 0)
     for (typename std::vector<T>::size_type i = 0; i < rot_vec.size(); ++i) ang_axis[i] = rot_vec[i] / angle;

@@ -169,6 +169,22 @@ TEST(Camera_pose_estimate_entry, returns_the_pose_the_inlier_mask_and_the_info_s
   EXPECT_EQ(Fake_mex_host::field(outputs[2], "covariance")->m, 6u);
 }
 
+// An interrupt from the host stops a search of 2^31 - 1 samples at once, with one
+// error and no output.
+TEST(Camera_pose_estimate_entry, stops_on_an_interrupt) {
+  Fake_mex_host host;
+  host.interrupt = true;
+  Inputs in = scene_inputs(12);
+  for (std::size_t k = 0; k < in.pixels.size(); ++k) in.pixels[k] = std::fmod(k * 7919.0, 640.0);
+  Call call = with_options(host, in, {{"min_iterations", host.scalar(2147483647.0)},
+                                      {"max_iterations", host.scalar(2147483647.0)}});
+  Mex_array* outputs[3] = {nullptr, nullptr, nullptr};
+  trel::camera_pose_estimate_entry(host, call.nlhs, outputs, 4, call.inputs.data());
+  ASSERT_EQ(host.errors.size(), 1u);
+  EXPECT_NE(host.errors[0].text.find("estimate_pose was interrupted after"), std::string::npos) << host.errors[0].text;
+  EXPECT_EQ(outputs[0], nullptr);
+}
+
 // refine_iterations bounds the final refinement's steps, as in C++ and Python.
 TEST(Camera_pose_estimate_entry, takes_the_refinement_steps_from_the_options) {
   for (double steps : {1.0, 3.0}) {
