@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <numeric>
 #include <random>
 #include <vector>
@@ -23,6 +24,7 @@
 #include <opencv2/core.hpp>
 
 #include "tests/synthetic_scene.h"
+#include "trel_pose/pose_refinement.h"
 #include "trel_tools/matrix.h"
 
 namespace trel_bench {
@@ -121,6 +123,38 @@ inline void true_inliers(const Outlier_problem& p, std::vector<std::vector<doubl
     observations.push_back(p.observations[2 * i]);
     observations.push_back(p.observations[2 * i + 1]);
   }
+}
+
+// Mean NEES e^T Cov^-1 e of refine_pose's covariance over `draws` scenes of
+// make_outlier_problem(seed + d, num_points, outlier_fraction), e the
+// pose_error of the result; 6 for an honest covariance. Draws without a
+// covariance are counted in without_covariance and left out of the mean.
+inline double mean_nees(trel::Loss loss, double loss_scale, double outlier_fraction, int num_points, int draws,
+                        unsigned seed, int& without_covariance) {
+  trel::Pose_refine_options options;
+  options.max_iters = 50;
+  options.loss = loss;
+  options.loss_scale = loss_scale;
+  double sum = 0.0;
+  int used = 0;
+  without_covariance = 0;
+  for (int d = 0; d < draws; ++d) {
+    const Outlier_problem p = make_outlier_problem(seed + static_cast<unsigned>(d), num_points, outlier_fraction);
+    const trel::Pose_refine_result r = trel::refine_pose(p.K, p.points, p.observations, p.start, options);
+    if (r.summary.covariance.size() != 36) {
+      ++without_covariance;
+      continue;
+    }
+    cv::Matx66d cov;
+    for (int k = 0; k < 36; ++k) cov.val[k] = r.summary.covariance[static_cast<std::size_t>(k)];
+    const std::vector<double> ev = pose_error(p.truth, r.x);
+    const cv::Vec6d e(ev[0], ev[1], ev[2], ev[3], ev[4], ev[5]);
+    cv::Vec6d y;
+    cv::solve(cov, e, y, cv::DECOMP_CHOLESKY);
+    sum += e.dot(y);
+    ++used;
+  }
+  return used > 0 ? sum / used : std::numeric_limits<double>::quiet_NaN();
 }
 
 }  // namespace trel_bench

@@ -54,7 +54,20 @@ T robust_loss_weight(Loss loss, T s, T c) {
   return weight;
 }
 
+template <typename T>
+T robust_loss_curvature(Loss loss, T s, T c) {
+  const T x = s / c / c;
+  switch (loss) {
+    case Loss::huber: return x <= T(1) ? T(0) : -c / std::sqrt(s);
+    case Loss::cauchy: return std::isfinite(x) ? -T(2) * x / ((T(1) + x) * (T(1) + x)) : T(0);
+    case Loss::soft_l1: return std::isfinite(x) ? -x / ((T(1) + x) * std::sqrt(T(1) + x)) : T(0);
+    case Loss::truncated: case Loss::squared: break;
+  }
+  return T(0);
+}
+
 template double robust_loss_value<double>(Loss, double, double);
+template double robust_loss_curvature<double>(Loss, double, double);
 template double robust_loss_weight<double>(Loss, double, double);
 
 }  // namespace trel

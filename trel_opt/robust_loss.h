@@ -74,8 +74,16 @@ inline void robust_loss_terms(T s, T c, T& rho, T& weight) {
   }
 }
 
+// 2 s rho''(s) of the squared error s at scale c, dimensionless: the Hessian
+// of rho(|r|^2) / 2 in r is rho'(s) I + 2 s rho''(s) r r^T / s. 0 for the
+// squared and the truncated loss; -rho'(s) for Huber beyond the scale;
+// -2 x / (1 + x)^2 for Cauchy and -x / (1 + x)^(3/2) for soft L1, x = s / c^2.
+template <typename T>
+T robust_loss_curvature(Loss loss, T s, T c);
+
 extern template double robust_loss_value<double>(Loss, double, double);
 extern template double robust_loss_weight<double>(Loss, double, double);
+extern template double robust_loss_curvature<double>(Loss, double, double);
 
 }  // namespace trel
 

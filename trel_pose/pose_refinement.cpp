@@ -220,41 +220,75 @@ void point_jacobian(const double* K, const double* X, const double* R, const dou
 }
 
 // The normal matrix N = sum J^T W J at the pose (R, t), its weighted sum of
-// squares and the count of rows of non-zero weight. The user weights are taken
-// relative to their largest (so that neither 1e200 nor 1e-200 over- or
-// underflows); weight_unit receives that largest squared.
+// squares and the count of rows of non-zero weight; with a robust loss also
+// the sandwich's bread H (the Gauss-Newton Hessian of the robust cost, rho''
+// included) and meat B = sigma^2 sum rho'^2 J^T W J, sigma^2 estimated from
+// the residuals weighted by rho'^2 (outliers, of rho' near 0, drop out) unless
+// given (then B = sigma^2 sum rho'^2 J^T W^2 J). The meat is the model's, not
+// the sum of the points' score outer products: that empirical one is as noisy
+// as 6 x 6 numbers estimated from N points, and its inverse optimistic. The
+// user weights are taken relative to their largest (so that neither 1e200 nor
+// 1e-200 over- or underflows); weight_unit receives that largest squared.
 struct Normal_equations {
-  Eigen::Matrix<double, 6, 6> normal = Eigen::Matrix<double, 6, 6>::Zero();
-  double weighted_squares = 0.0;
+  Eigen::Matrix<double, 6, 6> normal = Eigen::Matrix<double, 6, 6>::Zero();  // the squared loss only
+  Eigen::Matrix<double, 6, 6> bread = Eigen::Matrix<double, 6, 6>::Zero();
+  Eigen::Matrix<double, 6, 6> meat = Eigen::Matrix<double, 6, 6>::Zero();
+  double weighted_squares = 0.0;   // sum rho'^2 w r^2 (the squared loss: sum w r^2)
+  double weighted_rows = 0.0;      // sum rho'^2 over the rows of non-zero weight
   std::size_t m = 0;
   double weight_unit = 1.0;
 };
 
+// Point i's rows into e (upper triangles): its residual rows and Jacobian
+// weighted by the user weights u (relative), robust weight rho' and curvature
+// k (see Normal_equations); the bread and meat only with a robust loss.
+void add_point(const double predicted[3], const double rows_j[3][6], const double* observed, const double* u,
+               std::size_t rows, bool robust, double rho1, double k, double squared, double sigma,
+               Normal_equations& e) {
+  Eigen::Matrix<double, 6, 1> score = Eigen::Matrix<double, 6, 1>::Zero();
+  for (std::size_t r = 0; r < rows; ++r) {
+    const double w = u[r] * u[r];
+    if (w == 0.0 || rho1 == 0.0) continue;
+    ++e.m;
+    const Eigen::Map<const Eigen::Matrix<double, 6, 1>> j(rows_j[r]);
+    const double residual = predicted[r] - observed[r];
+    e.weighted_squares += rho1 * rho1 * w * residual * residual;
+    e.weighted_rows += rho1 * rho1;
+    if (!robust) {
+      e.normal.selfadjointView<Eigen::Upper>().rankUpdate(j, w);
+      continue;
+    }
+    e.bread.selfadjointView<Eigen::Upper>().rankUpdate(j, rho1 * w);
+    e.meat.selfadjointView<Eigen::Upper>().rankUpdate(j, rho1 * rho1 * w * (sigma > 0.0 ? w * sigma * sigma : 1.0));
+    score += w * residual * j;
+  }
+  if (robust && squared > 0.0 && k != 0.0) e.bread.selfadjointView<Eigen::Upper>().rankUpdate(score, k / squared);
+}
+
 Normal_equations normal_at(const double* K, const std::vector<std::vector<double>>& points,
                            const std::vector<double>& observations, const double* R, const double* t,
                            const Layout& l, const Pose_refine_options& options,
-                           const std::vector<double>& robust_weight) {
+                           const std::vector<double>& squared) {
   Normal_equations e;
   double largest = 0.0;
   for (double u : options.weights) largest = std::max(largest, std::fabs(u));
   const double inverse_unit = largest > 0.0 ? 1.0 / largest : 1.0;
   if (largest > 0.0) e.weight_unit = largest * largest;
+  const bool robust = options.loss != Loss::squared;
   for (std::size_t i = 0; i < l.npts; ++i) {
     double predicted[3];
     double rows_j[3][6];
     point_jacobian(K, points[i].data(), R, t, l.rows == 3, predicted, rows_j);
-    for (std::size_t r = 0; r < l.rows; ++r) {
-      const double u = options.weights.empty() ? 1.0 : options.weights[i * l.rows + r] * inverse_unit;
-      const double w = u * u * robust_weight[i];
-      if (w == 0.0) continue;
-      ++e.m;
-      const double residual = predicted[r] - observations[i * l.rows + r];
-      e.weighted_squares += w * residual * residual;
-      for (int a = 0; a < 6; ++a)
-        for (int b = a; b < 6; ++b) e.normal(a, b) += w * rows_j[r][a] * rows_j[r][b];
-    }
+    double u[3] = {1.0, 1.0, 1.0};
+    if (!options.weights.empty())
+      for (std::size_t r = 0; r < l.rows; ++r) u[r] = options.weights[i * l.rows + r] * inverse_unit;
+    const double rho1 = robust ? robust_loss_weight(options.loss, squared[i], options.loss_scale) : 1.0;
+    const double k = robust ? robust_loss_curvature(options.loss, squared[i], options.loss_scale) : 0.0;
+    add_point(predicted, rows_j, &observations[i * l.rows], u, l.rows, robust, rho1, k, squared[i], options.sigma,
+              e);
   }
-  e.normal.triangularView<Eigen::StrictlyLower>() = e.normal.transpose().triangularView<Eigen::StrictlyLower>();
+  for (Eigen::Matrix<double, 6, 6>* m : {&e.normal, &e.bread, &e.meat})
+    m->triangularView<Eigen::StrictlyLower>() = m->transpose().triangularView<Eigen::StrictlyLower>();
   return e;
 }
 
@@ -264,15 +298,17 @@ Normal_equations normal_at(const double* K, const std::vector<std::vector<double
 // variance.
 void fill_covariance(const double* K, const std::vector<std::vector<double>>& points,
                      const std::vector<double>& observations, const double* R, const double* t, const Layout& l,
-                     const Pose_refine_options& options, const std::vector<double>& robust_weight,
+                     const Pose_refine_options& options, const std::vector<double>& squared,
                      Pose_summary& summary) {
-  const Normal_equations e = normal_at(K, points, observations, R, t, l, options, robust_weight);
+  const Normal_equations e = normal_at(K, points, observations, R, t, l, options, squared);
+  const bool robust = options.loss != Loss::squared;
+  const Eigen::Matrix<double, 6, 6>& judged = robust ? e.bread : e.normal;
   summary.covariance.clear();
   summary.covariance_rank = 0;
   summary.condition_number = std::numeric_limits<double>::quiet_NaN();
   Eigen::Matrix<double, 6, 1> scale;
-  for (int a = 0; a < 6; ++a) scale(a) = e.normal(a, a) > 0.0 ? 1.0 / std::sqrt(e.normal(a, a)) : 0.0;
-  const Eigen::Matrix<double, 6, 6> A = scale.asDiagonal() * e.normal * scale.asDiagonal();
+  for (int a = 0; a < 6; ++a) scale(a) = judged(a, a) > 0.0 ? 1.0 / std::sqrt(judged(a, a)) : 0.0;
+  const Eigen::Matrix<double, 6, 6> A = scale.asDiagonal() * judged * scale.asDiagonal();
   if (!A.allFinite() || !scale.allFinite()) {
     summary.covariance_reason = "the normal matrix is not finite";
     return;
@@ -296,12 +332,20 @@ void fill_covariance(const double* K, const std::vector<std::vector<double>>& po
                                                : e.weighted_squares / static_cast<double>(e.m - 6);
   const Eigen::LLT<Eigen::Matrix<double, 6, 6>> cholesky(A);
   if (cholesky.info() != Eigen::Success) {
-    summary.covariance_reason = "the normal matrix is not positive definite";
+    summary.covariance_reason = robust ? "the robust cost's curvature is not positive definite at the result"
+                                       : "the normal matrix is not positive definite";
     return;
   }
   const Eigen::Matrix<double, 6, 6> inverse =
       scale.asDiagonal() * cholesky.solve(Eigen::Matrix<double, 6, 6>::Identity()) * scale.asDiagonal();
-  const Eigen::Matrix<double, 6, 6> covariance = variance * inverse;
+  // Robust loss: the sandwich H^-1 B H^-1, its variance from the residuals
+  // with m / (m - 6) for the 6 parameters fitted, or from sigma.
+  const double robust_variance =
+      options.sigma > 0.0 ? 1.0
+                          : e.weighted_squares / e.weighted_rows * static_cast<double>(e.m) / static_cast<double>(e.m - 6);
+  const Eigen::Matrix<double, 6, 6> covariance =
+      robust ? Eigen::Matrix<double, 6, 6>(robust_variance * inverse * e.meat * inverse)
+             : Eigen::Matrix<double, 6, 6>(variance * inverse);
   if (!covariance.allFinite()) {
     summary.covariance_reason = "the covariance overflows a double (sigma or the errors are too large)";
     return;
@@ -365,11 +409,11 @@ int count_in_front(const double* K, const std::vector<std::vector<double>>& poin
 }
 
 // rms, loss, inliers, points in front and covariance at the result (R, t),
-// from the points' squared errors and robust weights there.
+// from the points' squared errors there.
 void finish_summary(const matrix<double>& K, const std::vector<std::vector<double>>& points,
                     const std::vector<double>& observations, const double* R, const double* t, const Layout& l,
                     const Pose_refine_options& options, const std::vector<double>& squared,
-                    const std::vector<double>& robust, const std::vector<double>& point_weight,
+                    const std::vector<double>& point_weight,
                     Pose_summary& summary) {
   summary.final_rms = rms_of(squared);
   summary.loss = loss_name(options.loss);
@@ -391,7 +435,7 @@ void finish_summary(const matrix<double>& K, const std::vector<std::vector<doubl
     summary.covariance_reason = "the pose does not face its points: too few lie in front of the camera";
     return;
   }
-  fill_covariance(k, points, observations, R, t, l, options, robust, summary);
+  fill_covariance(k, points, observations, R, t, l, options, squared, summary);
 }
 
 // The objects whose weights the solver reads; the solver owns them.
@@ -592,7 +636,7 @@ Pose_refine_result refine_by_framework(const matrix<double>& K, const std::vecto
   double r9[9];
   to_array(rotation_of(result.x, code), r9);
   finish_summary(K, points, observations, r9, &result.x[static_cast<std::size_t>(l.nrot)], l, options, squared,
-                 robust, point_weight, result.summary);
+                 point_weight, result.summary);
   return result;
 }
 
@@ -726,11 +770,8 @@ Pose_refine_result refine_by_kernel(const matrix<double>& K, const std::vector<s
   summary.nothing_to_fit = outcome.no_weight;
   summary.initial_rms = std::sqrt(outcome.initial_squared_sum / static_cast<double>(l.npts));
   const std::vector<double>& squared = kernel.squared_errors();
-  std::vector<double> robust(l.npts, 1.0);
-  if (options.loss != Loss::squared)
-    for (std::size_t p = 0; p < l.npts; ++p) robust[p] = robust_loss_weight(options.loss, squared[p], options.loss_scale);
-  finish_summary(K, points, observations, outcome.R, outcome.centre, l, options, squared, robust,
-                 kernel_point_weight, summary);
+  finish_summary(K, points, observations, outcome.R, outcome.centre, l, options, squared, kernel_point_weight,
+                 summary);
   return result;
 }
 

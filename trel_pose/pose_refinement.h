@@ -122,16 +122,40 @@ constexpr double kCovarianceMaxCondition = 1e10;
 // Inliers: a point with a non-zero user weight whose error at the result is
 // below loss_scale; with the squared loss every point of non-zero weight.
 //
-// Covariance (when options.covariance): from the Gauss-Newton normal matrix
-// N = sum J^T W J at the result, J the 2 x 6 (3 x 6) Jacobian of a point's
-// residual with respect to (delta, t) (see Pose_summary::covariance), W the
-// squared user weight of each row times the point's robust weight. The hybrids
-// use their first repetition only: repeating a residual adds no information.
-// Cov = s^2 N^-1 with s = sigma when given, otherwise s^2 = the weighted sum of
-// squared residuals / (m - 6), m the rows of non-zero weight. No covariance
-// (rank and condition number still given) when N's rank is below 6
-// (kCovarianceRankTolerance), its condition number exceeds
-// kCovarianceMaxCondition, or sigma is 0 and m <= 6.
+// Inliers are also in front of the camera (positive depth), and only when
+// the pose faces its points (Pose_summary::faces_points).
+//
+// Covariance (when options.covariance), over (delta, t) (Pose_summary), J the
+// 2 x 6 (3 x 6) Jacobian of a point's residual at the result, w the squared
+// user weight of a row. The hybrids use their first repetition only:
+// repeating a residual adds no information.
+//   Squared loss: Cov = s^2 N^-1, N = sum J^T w J, s = sigma when given,
+//   otherwise s^2 = sum w r^2 / (m - 6), m the rows of non-zero weight.
+//   Robust loss: the sandwich Cov = s^2 H^-1 B H^-1 with H = sum J^T w
+//   (rho' I + 2 s_i rho'' r r^T / s_i) J the Gauss-Newton Hessian of the
+//   robust cost (rho'' included: a point near the scale informs less than its
+//   IRLS weight says) and B = sum rho'^2 J^T w J, s^2 = sum rho'^2 w r^2 /
+//   sum rho'^2 times m / (m - 6) (the outliers, rho' near 0, drop out of both);
+//   with sigma given, s^2 B = sigma^2 sum rho'^2 J^T w^2 J. Scaling N by the
+//   robust weights alone (the IRLS normal matrix) is optimistic with outliers
+//   (mean NEES 6.8 for Cauchy at 20 % outliers); the sandwich keeps it near 6
+//   (bench/bench_robust_accuracy prints the figures).
+// Rank and condition number are those of N (robust: H) scaled to a unit
+// diagonal, so that the choice of units does not change them. No covariance,
+// and covariance_reason says why, when the rank is below 6
+// (kCovarianceRankTolerance), the condition number exceeds
+// kCovarianceMaxCondition, sigma is 0 and m <= 6, H is not positive definite,
+// the pose does not face its points, or the covariance overflows (sigma 1e300).
+//
+// Refused (exception_l naming the cause) besides malformed input: a K that is
+// all zero, has a zero third row or is singular (pixel codes); a start that
+// names no rotation (a quaternion of length 0, an angle-axis of zero axis and
+// non-zero angle, an angle beyond 1e6 rad); all-zero camera-frame
+// observations; a start whose cost is not finite (a point at the camera
+// centre or in its focal plane, errors or weighted sums too large for a
+// double). User weights are used relative to their largest, so weights of
+// 1e-162 or 1e150 fit as weights of 1 do; the errors are reported in the
+// weights' units and refused when they overflow there.
 Pose_refine_result refine_pose(const matrix<double>& K, const std::vector<std::vector<double>>& points,
                                const std::vector<double>& observations, const std::vector<double>& start,
                                const Pose_refine_options& options = Pose_refine_options());
