@@ -1,7 +1,8 @@
 function octave_batch_vs_loop (mode, F, N)
-  % One timed run for farm-bench: F frames of N points refined by one
-  % camera_pose_refine_batch call (MODE "batch") or by a loop of F
-  % camera_pose_refine calls (MODE "loop"), rotation type 0, default criteria,
+  % One timed run: F frames of N points refined by one
+  % camera_pose_refine_batch call on its default framework solver (MODE
+  % "batch") or on the pose kernel (MODE "kernel"), or by a loop of F
+  % camera_pose_refine calls (MODE "loop"); rotation type 0, default criteria,
   % one output. MODE "setup" builds the data only, to be subtracted. The scene
   % is seeded; the start is 0.05 off the truth in every value.
   %   octave-cli --eval "addpath(MEXDIR); addpath(BENCHDIR); octave_batch_vs_loop('batch', 2000, 100)"
@@ -24,6 +25,8 @@ function octave_batch_vs_loop (mode, F, N)
   switch mode
     case "batch"
       X = camera_pose_refine_batch (cams, P, uv);
+    case "kernel"
+      X = camera_pose_refine_batch (cams, P, uv, [10, 0, -1e4, 0], 0, [], struct ("solver", "kernel"));
     case "loop"
       X = zeros (F, 6);
       for f = 1:F

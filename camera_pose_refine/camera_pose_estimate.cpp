@@ -22,7 +22,8 @@ const char* const kEntrySignature = "void mexFunction(int, mxArray**, int, const
 const char* const kUsage =
     "[x, inliers, info] = camera_pose_estimate(K, points, pixels, options): "
     "K a 3 by 3 intrinsic matrix, points 3 by N world points, pixels 2 by N pixels, "
-    "options a struct (threshold, confidence, min_iterations, max_iterations, seed, loss, loss_scale) optional";
+    "options a struct (threshold, confidence, min_iterations, max_iterations, seed, loss, loss_scale, "
+    "refine_iterations) optional";
 
 // Refuses the first element of a double array that is NaN or infinite, naming
 // the input and the element (1-based row and column, as the host indexes).
@@ -80,33 +81,36 @@ const char* const pose_estimate_info_fields[11] = {
     "loss",       "loss_scale",  "covariance",        "covariance_rank", "condition_number"};
 
 Pose_estimate_options read_estimate_options(const Mex_host& host, const Mex_array* a) {
+  // The values are judged by Pose_estimate_options::check(); the whole numbers
+  // are checked here only so far as their conversion needs.
   const std::vector<Mex_option_field> fields = {
-      {"threshold", Mex_option_kind::positive_number, {}},
-      {"confidence", Mex_option_kind::positive_number, {}},
-      {"min_iterations", Mex_option_kind::non_negative_number, {}},
-      {"max_iterations", Mex_option_kind::positive_number, {}},
-      {"seed", Mex_option_kind::non_negative_number, {}},
+      {"threshold", Mex_option_kind::scalar, {}},
+      {"confidence", Mex_option_kind::scalar, {}},
+      {"min_iterations", Mex_option_kind::scalar, {}},
+      {"max_iterations", Mex_option_kind::scalar, {}},
+      {"seed", Mex_option_kind::scalar, {}},
       {"loss", Mex_option_kind::text, {"squared", "huber", "cauchy", "soft_l1", "truncated"}},
-      {"loss_scale", Mex_option_kind::non_negative_number, {}},
+      {"loss_scale", Mex_option_kind::scalar, {}},
+      {"refine_iterations", Mex_option_kind::scalar, {}},
   };
   const Mex_options read = read_mex_options(host, a, 4, fields);
   TREL_CHECK_AS(kEntrySignature, read.refusal.empty(), read.refusal);
   Pose_estimate_options options;
   options.threshold = read.number("threshold", options.threshold);
   options.confidence = read.number("confidence", options.confidence);
-  TREL_CHECK_AS(kEntrySignature, options.confidence < 1.0,
-            "Input 4 field 'confidence' should lie between 0 and 1 (both excluded), instead got " << options.confidence);
-  const double most = 2147483647.0;
-  options.max_iterations = static_cast<int>(whole_number(read, "max_iterations", options.max_iterations, 1, most));
-  options.min_iterations = static_cast<int>(whole_number(read, "min_iterations", options.min_iterations, 0, most));
-  TREL_CHECK_AS(kEntrySignature, options.min_iterations <= options.max_iterations,
-            "Input 4 field 'min_iterations' should not exceed max_iterations (" << options.max_iterations
-                                                                               << "), instead got "
-                                                                               << options.min_iterations);
+  const double int_low = -2147483648.0, int_high = 2147483647.0;
+  options.max_iterations =
+      static_cast<int>(whole_number(read, "max_iterations", options.max_iterations, int_low, int_high));
+  options.min_iterations =
+      static_cast<int>(whole_number(read, "min_iterations", options.min_iterations, int_low, int_high));
+  options.refine_iterations =
+      static_cast<int>(whole_number(read, "refine_iterations", options.refine_iterations, int_low, int_high));
   options.seed = static_cast<std::uint32_t>(whole_number(read, "seed", options.seed, 0, 4294967295.0));
   // The choices above are exactly the loss names, so the conversion cannot fail.
   loss_from_name(read.text("loss", loss_name(options.loss)), options.loss);
   options.loss_scale = read.number("loss_scale", options.loss_scale);
+  const std::string broken = options.broken_rule();
+  TREL_CHECK_AS(kEntrySignature, broken.empty(), broken);
   return options;
 }
 
@@ -137,7 +141,9 @@ void camera_pose_estimate_entry(Mex_host& host, int nlhs, Mex_array* plhs[], int
       for (std::size_t r = 0; r < 2; ++r) pixels[i][r] = mex_matrix_access(host, prhs[2], r, i);
     }
 
-    const Pose_estimate_options options = nrhs == 4 ? read_estimate_options(host, prhs[3]) : Pose_estimate_options();
+    Pose_estimate_options options = nrhs == 4 ? read_estimate_options(host, prhs[3]) : Pose_estimate_options();
+    // Ctrl-C stops a long random search; the host handles the interrupt once the error is raised.
+    options.interrupted = [&host] { return host.interrupt_pending(); };
     const Pose_estimate_result result = estimate_pose(K, points, pixels, options);
 
     Mex_array* x = host.create_double_matrix(1, result.x.size());

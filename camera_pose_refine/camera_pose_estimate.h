@@ -9,11 +9,13 @@ namespace trel {
 // Fields of the options struct, input 4, all optional: threshold (positive, pixels),
 // confidence (in (0, 1)), min_iterations (whole number, 0 or more), max_iterations
 // (whole number, 1 or more), seed (whole number from 0 to 2^32 - 1), loss ('squared',
-// 'huber', 'cauchy', 'soft_l1' or 'truncated') and loss_scale (0 or more; 0: the
-// threshold). Fields the struct does not hold keep the defaults of
+// 'huber', 'cauchy', 'soft_l1' or 'truncated'), loss_scale (0 or more; 0: the
+// threshold) and refine_iterations (whole number, 1 or more: steps of the final
+// refinement at most). Fields the struct does not hold keep the defaults of
 // Pose_estimate_options. Throws exception_l at depth 0, naming the field, for
-// anything else: not a 1 by 1 struct, an unknown field, a value of the wrong class,
-// size or range.
+// anything else: not a 1 by 1 struct, an unknown field, a value of the wrong class
+// or size, a whole number that is not, and (in the words of
+// Pose_estimate_options::check) a value that breaks an option's rule.
 Pose_estimate_options read_estimate_options(const Mex_host& host, const Mex_array* a);
 
 // Fields of the info struct, in order: iterations (samples drawn by the random
@@ -38,7 +40,9 @@ extern const char* const pose_estimate_info_fields[11];
 // holds at least max(nlhs, 1) slots, prhs holds nrhs inputs. Every failure
 // (bad input, too few points, degenerate input, no model with enough inliers)
 // becomes one host error with the identifier "Mex:exception" and the text of the
-// exception, which names the cause; no output is set then. Nothing is printed.
+// exception, which names the cause; no output is set then. An interrupt from the
+// host (Ctrl-C) stops the random search within kPoseEstimateInterruptSamples
+// samples with the error "estimate_pose was interrupted ...". Nothing is printed.
 void camera_pose_estimate_entry(Mex_host& host, int nlhs, Mex_array* plhs[], int nrhs,
                                 const Mex_array* const prhs[]);
 

@@ -30,6 +30,8 @@
 %         loss            of the final refinement: 'squared', 'huber',
 %                         'cauchy', 'soft_l1' or 'truncated' (default 'cauchy')
 %         loss_scale      its scale in pixels; 0 takes the threshold (default 0)
+%         refine_iterations  steps of the final refinement at most, whole
+%                         number, 1 or more (default 10)
 %       Any other field is an error.
 %
 %   Outputs

@@ -72,15 +72,17 @@ float narrow_to_float(double v) {
 
 }  // namespace
 
-const char* const pose_refine_summary_fields[13] = {
-    "iterations", "initial_error", "final_error", "stop_reason", "returned_iteration", "initial_rms",  "final_rms",
-    "loss",       "loss_scale",    "inliers",     "covariance",  "covariance_rank",    "condition_number"};
+const char* const pose_refine_summary_fields[kPoseRefineSummaryFields] = {
+    "iterations", "initial_error", "final_error", "stop_reason",     "returned_iteration", "initial_rms",
+    "final_rms",  "loss",          "loss_scale",  "inliers",         "covariance",         "covariance_rank",
+    "condition_number", "nothing_to_fit"};
 
+// The values of loss_scale and sigma are judged by Pose_refine_options::check().
 std::vector<Mex_option_field> refine_option_fields() {
   return {
       {"loss", Mex_option_kind::text, {"squared", "huber", "cauchy", "soft_l1", "truncated"}},
-      {"loss_scale", Mex_option_kind::positive_number, {}},
-      {"sigma", Mex_option_kind::non_negative_number, {}},
+      {"loss_scale", Mex_option_kind::scalar, {}},
+      {"sigma", Mex_option_kind::scalar, {}},
       {"covariance", Mex_option_kind::flag, {}},
   };
 }
@@ -259,7 +261,8 @@ matrix<double> intrinsic_matrix(const Pose_refine_arguments& args) {
 
 }  // namespace
 
-std::array<Mex_array*, 13> pose_refine_summary_values(Mex_host& host, const Pose_summary& summary) {
+std::array<Mex_array*, kPoseRefineSummaryFields> pose_refine_summary_values(Mex_host& host,
+                                                                            const Pose_summary& summary) {
   return {mex_scalar(host, summary.iterations),
           mex_scalar(host, summary.initial_error),
           mex_scalar(host, summary.final_error),
@@ -272,21 +275,12 @@ std::array<Mex_array*, 13> pose_refine_summary_values(Mex_host& host, const Pose
           mex_logical_row(host, summary.inliers),
           mex_square_matrix(host, summary.covariance, 6),
           mex_scalar(host, summary.covariance_rank),
-          mex_scalar(host, summary.condition_number)};
+          mex_scalar(host, summary.condition_number),
+          mex_logical_row(host, {static_cast<unsigned char>(summary.nothing_to_fit ? 1 : 0)})};
 }
 
-namespace {
-
-Mex_array* summary_struct(Mex_host& host, const Pose_summary& summary) {
-  Mex_array* s = host.create_struct(pose_refine_summary_fields, 13);
-  const std::array<Mex_array*, 13> values = pose_refine_summary_values(host, summary);
-  for (int k = 0; k < 13; ++k) host.set_field(s, pose_refine_summary_fields[k], values[static_cast<std::size_t>(k)]);
-  return s;
-}
-
-void solve_and_output(Mex_host& host, const Pose_refine_arguments& args, const Pose_refine_options& robust,
-                      bool want_summary, Mex_array* plhs[]) {
-  guarded(Frame{__FILE__, __LINE__, kEntrySignature}, [&] {
+Pose_refine_options entry_refine_options(const Pose_refine_arguments& args, const Pose_refine_options& robust,
+                                         bool want_summary) {
   Pose_refine_options options = robust;
   options.rotation_code = args.rotation_type;
   options.max_iters = args.max_iters;
@@ -297,10 +291,53 @@ void solve_and_output(Mex_host& host, const Pose_refine_arguments& args, const P
   // Only the summary carries the covariance: a call without it costs no more than the solve.
   options.covariance = want_summary && robust.covariance;
   options.use_framework = true;
+  const std::string broken = options.broken_rule();
+  TREL_CHECK_AS(kEntrySignature, broken.empty(), broken);
+  return options;
+}
+
+void check_start_cost(const Pose_refine_arguments& args, const matrix<double>& K) {
+  const Camera_position_opt_func model(args.points, K, args.rotation_type);
+  std::vector<double> predicted;
+  try {
+    predicted = model(args.x);
+  } catch (const std::exception&) {
+    return;  // what the cost function refuses, the solve reports along its own road
+  }
+  const std::size_t rows = static_cast<std::size_t>(args.observation_rows);
+  double cost = 0.0;
+  for (std::size_t k = 0; k < predicted.size() && k < args.target.size(); ++k) {
+    const double weight = args.weights.empty() ? 1.0 : args.weights[k];
+    const double residual = predicted[k] - args.target[k];
+    // A residual that is not finite itself the solver's first step refuses, naming it.
+    if (!std::isfinite(weight * residual)) return;
+    cost += (weight * residual) * (weight * residual);
+    const std::size_t point = (k % (rows * args.points.size())) / rows;
+    TREL_CHECK_AS(kEntrySignature, std::isfinite(cost),
+                  "the cost at the start is not finite: equation " << k + 1 << " (point " << point + 1
+                      << ") has weight " << weight << " and residual " << residual
+                      << " (k11=" << args.k11 << "), and the sum of the weighted squares overflows");
+  }
+}
+
+namespace {
+
+Mex_array* summary_struct(Mex_host& host, const Pose_summary& summary) {
+  Mex_array* s = host.create_struct(pose_refine_summary_fields, static_cast<int>(kPoseRefineSummaryFields));
+  const std::array<Mex_array*, kPoseRefineSummaryFields> values = pose_refine_summary_values(host, summary);
+  for (std::size_t k = 0; k < kPoseRefineSummaryFields; ++k) host.set_field(s, pose_refine_summary_fields[k], values[k]);
+  return s;
+}
+
+void solve_and_output(Mex_host& host, const Pose_refine_arguments& args, const Pose_refine_options& options,
+                      bool want_summary, Mex_array* plhs[]) {
+  guarded(Frame{__FILE__, __LINE__, kEntrySignature}, [&] {
+  const matrix<double> K = intrinsic_matrix(args);
+  check_start_cost(args, K);
   // The target repeats the observations once per repetition; refine_pose takes them once.
   const std::vector<double> observations(
       args.target.begin(), args.target.begin() + static_cast<std::ptrdiff_t>(args.observation_rows * args.npts));
-  const Pose_refine_result refined = refine_pose(intrinsic_matrix(args), args.points, observations, args.x, options);
+  const Pose_refine_result refined = refine_pose(K, args.points, observations, args.x, options);
   const std::vector<double>& x = refined.x;
 
   Mex_array* out = host.create_double_matrix(1, static_cast<std::size_t>(args.ndims));
@@ -324,7 +361,7 @@ void camera_pose_refine_entry(Mex_host& host, int nlhs, Mex_array* plhs[], int n
   try {
     const Pose_refine_arguments args = read_pose_refine_arguments(host, nlhs, nrhs, prhs);
     const Pose_refine_options robust = nrhs >= 7 ? read_refine_options(host, prhs[6]) : Pose_refine_options();
-    solve_and_output(host, args, robust, nlhs == 2, plhs);
+    solve_and_output(host, args, entry_refine_options(args, robust, nlhs == 2), nlhs == 2, plhs);
     return;
   } catch (const std::exception& e) {
     error_text = e.what();

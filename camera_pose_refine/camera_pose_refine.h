@@ -2,6 +2,7 @@
 #define CAMERA_POSE_REFINE_CAMERA_POSE_REFINE_H
 
 #include <array>
+#include <cstddef>
 #include <vector>
 
 #include "camera_pose_refine/mex_host_interface.h"
@@ -102,9 +103,28 @@ void read_weights(const Mex_host& host, const Mex_array* in6, Pose_refine_argume
 std::vector<Mex_option_field> refine_option_fields();
 Pose_refine_options refine_options_from(const Mex_options& read);
 
+// The number of fields of the summary struct.
+constexpr std::size_t kPoseRefineSummaryFields = 14;
+
 // The values of the summary struct's fields for one solve, new host arrays in the
 // order of pose_refine_summary_fields; the caller hands each to a struct.
-std::array<Mex_array*, 13> pose_refine_summary_values(Mex_host& host, const Pose_summary& summary);
+std::array<Mex_array*, kPoseRefineSummaryFields> pose_refine_summary_values(Mex_host& host,
+                                                                            const Pose_summary& summary);
+
+// The options of one refinement from the checked inputs: the code, criteria and
+// weights of args, the loss, scale, sigma and covariance of `robust` (the
+// covariance only when the summary is wanted). Throws exception_l at depth 0 in
+// the entry's frame with the text of the first option rule broken
+// (Pose_refine_options::broken_rule).
+Pose_refine_options entry_refine_options(const Pose_refine_arguments& args, const Pose_refine_options& robust,
+                                         bool want_summary);
+
+// Refuses, in the entry's frame, a start whose weighted cost overflows although
+// every weighted residual is finite (intrinsics or weights of 1e300, say), naming
+// the equation where the sum overflows, its weight and residual: a solve from there
+// would return the start with an infinite error. Residuals that are not finite are
+// left to the solver, whose first step refuses them.
+void check_start_cost(const Pose_refine_arguments& args, const matrix<double>& K);
 
 // Fields of the summary struct, in order: iterations (steps run), initial_error and
 // final_error (weighted sums of squares at the start and at the returned vector; the
@@ -115,9 +135,10 @@ std::array<Mex_array*, 13> pose_refine_summary_values(Mex_host& host, const Pose
 // loss_scale, inliers (1 by npts logical), covariance (6 by 6 over the rotation-vector
 // perturbation in world axes then the camera centre, or [] when it was not asked for
 // or is not reliable), covariance_rank and condition_number (of the normal matrix; 0
-// and NaN when not computed). The covariance is computed only when the summary is
+// and NaN when not computed), nothing_to_fit (logical: every equation had weight 0,
+// so nothing was fitted). The covariance is computed only when the summary is
 // requested and the options do not turn it off.
-extern const char* const pose_refine_summary_fields[13];
+extern const char* const pose_refine_summary_fields[kPoseRefineSummaryFields];
 
 }  // namespace trel
 

@@ -26,11 +26,13 @@
 %       unit bearing vectors give a wrong pose. K must then be the identity
 %       (k11 = 1, k13 = k23 = 0).
 %   (4) CRITERIA (optional): [max_iters min_x_step min_y_step use_finite_difference]
-%       max_iters is truncated to an integer; the solver stops after max_iters
-%       steps, when a step moves the search vector by less than min_x_step
-%       (L1 norm), or when the error falls by less than min_y_step. The error
-%       is the weighted sum of squares sum((w .* (predicted - observed)).^2),
-%       the quantity each step minimises; the best vector seen is returned.
+%       max_iters is truncated to an integer, 0 or more; the solver stops after
+%       max_iters steps, when a step moves the search vector by less than
+%       min_x_step (L1 norm), or when the error falls by less than min_y_step.
+%       The error is the weighted sum of squares
+%       sum((w .* (predicted - observed)).^2), the quantity each step
+%       minimises; the best vector seen is returned, the step that met a stop
+%       rule included when it is the best.
 %       Any use_finite_difference other than 0 estimates the Jacobian by
 %       central differences (steps of 6e-6 times each value's size, positions
 %       at least the mean point distance) instead of the analytic gradients.
@@ -122,15 +124,18 @@
 %                         using their first block of equations only.
 %     covariance_rank     numerical rank of the normal matrix (0 when not computed)
 %     condition_number    its condition number (NaN when not computed)
+%     nothing_to_fit      true when every weight is 0: nothing was fitted
 %   With a robust loss, initial_error and final_error are the robust cost
 %   sum over points of rho(e^2) (times the point's squared weights) instead.
 %
 %   Errors
 %   Every failure (wrong number of inputs or outputs, wrong class or size of an
-%   input, NaN or Inf in an input, no points, an invalid rotation type, an
-%   OPTIONS that is not a 1 by 1 struct, an unknown field of it or a field of
-%   the wrong class, size or value (the message names the field), a step
-%   whose Jacobian or residual is not finite, any other solver failure) raises
+%   input, NaN or Inf in an input, no points, an invalid rotation type, a
+%   max_iters below 0, a negative weight, an OPTIONS that is not a 1 by 1
+%   struct, an unknown field of it or a field of the wrong class, size or value
+%   (the message names the field), a start whose weighted sum of squares
+%   overflows (weights or k11 of 1e300, say), a step whose Jacobian or residual
+%   is not finite, any other solver failure) raises
 %   one error with the identifier 'Mex:exception' whose message is the
 %   plug-in's call trace; at most two outputs may be requested.
 %

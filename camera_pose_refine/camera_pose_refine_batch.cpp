@@ -1,12 +1,16 @@
 #include "camera_pose_refine/camera_pose_refine_batch.h"
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <exception>
 #include <limits>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "camera_pose_refine/camera_pose_refine.h"
@@ -16,10 +20,11 @@
 
 namespace trel {
 
-const char* const pose_refine_batch_info_fields[15] = {
-    "ok",         "error",          "iterations",  "initial_error", "final_error",
-    "stop_reason", "returned_iteration", "initial_rms", "final_rms",  "loss",
-    "loss_scale", "inliers",        "covariance",  "covariance_rank", "condition_number"};
+const char* const pose_refine_batch_info_fields[kPoseRefineBatchInfoFields] = {
+    "ok",         "error",           "iterations",      "initial_error",    "final_error",     "stop_reason",
+    "returned_iteration", "initial_rms", "final_rms",   "loss",             "loss_scale",      "inliers",
+    "covariance", "covariance_rank", "condition_number", "nothing_to_fit"};
+static_assert(kPoseRefineBatchInfoFields == kPoseRefineSummaryFields + 2, "ok and error, then the summary");
 
 namespace {
 
@@ -90,42 +95,125 @@ struct Batch_call {
   Pose_refine_options refine;
   int threads = 0;
   bool progress = false;
+  bool kernel = false;  // the solver option: the pose kernel instead of the framework
 };
 
-void read_weights_input(const Mex_host& host, const Mex_array* in6, const std::vector<Block>& points,
-                        Batch_call& call, std::vector<std::vector<double>>& weights) {
+// Frame f's weights: input 6 itself (one vector for every frame) or its cell f.
+// [] gives none. A value that is not a double vector fails its frame; a vector
+// is handed over as it is, and refine_pose judges its length and values for the
+// frame (Pose_refine_options::check), as it does for every caller.
+void read_weights_input(const Mex_host& host, const Mex_array* in6, Batch_call& call,
+                        std::vector<std::vector<double>>& weights) {
   const std::size_t F = call.frames;
   weights.assign(F, {});
-  if (!host.is_cell(in6) && host.is_double(in6) && host.get_number_of_elements(in6) == 0) return;
-  const std::size_t rows_reps = static_cast<std::size_t>(call.common.observation_rows * call.common.repetitions);
+  if (host.is_cell(in6))
+    TREL_CHECK_AS(kEntrySignature, host.get_number_of_elements(in6) == F,
+                  "Input 6 should be a cell array of " << F << " weight vectors, instead it had "
+                                                       << host.get_number_of_elements(in6));
   for (std::size_t f = 0; f < F; ++f) {
-    const Mex_array* w = in6;
-    if (host.is_cell(in6)) {
-      TREL_CHECK_AS(kEntrySignature, host.get_number_of_elements(in6) == F,
-                    "Input 6 should be a cell array of " << F << " weight vectors, instead it had "
-                                                         << host.get_number_of_elements(in6));
-      w = host.get_cell(in6, f);
-      if (w != nullptr && host.is_double(w) && host.get_number_of_elements(w) == 0) continue;
-      TREL_CHECK_AS(kEntrySignature, w != nullptr, "Input 6 should hold weight vectors, instead cell " << f + 1 << " is empty");
-    }
-    Pose_refine_arguments args = call.common;
-    args.num_eqs = static_cast<int>(rows_reps * points[f].n);
-    try {
-      read_weights(host, w, args);
-    } catch (const exception_l&) {
-      // read_weights refuses non-finite weights too: those make only this frame fail.
-      const std::size_t n = static_cast<std::size_t>(args.num_eqs);
-      TREL_CHECK_AS(kEntrySignature,
-                    host.is_double(w) && (host.get_m(w) == 1 || host.get_n(w) == 1) && host.get_number_of_elements(w) == n,
-                    "Double vector of length " << n << " expected as weightings of frame " << f + 1 << ", got "
-                                               << host.get_m(w) << " by " << host.get_n(w) << " of "
-                                               << host.get_class_name(w));
-      if (call.refusals[f].empty())
-        call.refusals[f] = non_finite({host.get_pr(w), host.get_number_of_elements(w), 1}, 6, f);
+    const Mex_array* w = host.is_cell(in6) ? host.get_cell(in6, f) : in6;
+    if (w != nullptr && host.is_double(w) && host.get_number_of_elements(w) == 0) continue;
+    if (w == nullptr || !host.is_double(w) || (host.get_m(w) != 1 && host.get_n(w) != 1)) {
+      std::ostringstream why;
+      why << "Double vector expected as weightings of frame " << f + 1 << ", got ";
+      if (w == nullptr) why << "an empty cell";
+      else why << host.get_m(w) << " by " << host.get_n(w) << " of " << host.get_class_name(w);
+      if (call.refusals[f].empty()) call.refusals[f] = why.str();
       continue;
     }
-    weights[f] = std::move(args.weights);
+    const double* data = host.get_pr(w);
+    weights[f].assign(data, data + host.get_number_of_elements(w));
   }
+}
+
+// Input 7: the refine options, threads, progress and the solver.
+void read_batch_options(const Mex_host& host, const Mex_array* in7, Batch_call& call) {
+  std::vector<Mex_option_field> fields = refine_option_fields();
+  fields.push_back({"threads", Mex_option_kind::scalar, {}});
+  fields.push_back({"progress", Mex_option_kind::flag, {}});
+  fields.push_back({"solver", Mex_option_kind::text, {"framework", "kernel"}});
+  const Mex_options read = read_mex_options(host, in7, 7, fields);
+  TREL_CHECK_AS(kEntrySignature, read.refusal.empty(), read.refusal);
+  call.refine = refine_options_from(read);
+  // Whole and within the int range, so that the conversion is defined; the
+  // batch's own rule (Pose_batch_options::check) judges the count.
+  const double threads = read.number("threads", 0.0);
+  TREL_CHECK_AS(kEntrySignature, threads == std::floor(threads) && std::fabs(threads) < 2147483648.0,
+                "Input 7 field threads should be a whole number, instead got " << threads);
+  call.threads = static_cast<int>(threads);
+  call.progress = read.flag("progress", false);
+  call.kernel = read.text("solver", "framework") == "kernel";
+}
+
+// Frames converted, or freed, per thread at least: below that a thread costs
+// more than it saves.
+constexpr std::size_t kFramesPerThread = 256;
+
+// Runs fn(k) for every k in [0, count), on up to `threads` threads (0: one per
+// core) with the calling thread among them, each thread on a contiguous share.
+// Every thread is joined before it returns; the first exception is rethrown.
+template <class Fn>
+void for_each_in_parallel(int threads, std::size_t count, const Fn& fn) {
+  std::size_t n = threads > 0 ? static_cast<std::size_t>(threads) : std::thread::hardware_concurrency();
+  n = std::max<std::size_t>(1, std::min({n, count / kFramesPerThread, static_cast<std::size_t>(kMaxBatchThreads)}));
+  std::vector<std::exception_ptr> errors(n);
+  const auto share = [&](std::size_t t) {
+    try {
+      for (std::size_t k = count * t / n; k < count * (t + 1) / n; ++k) fn(k);
+    } catch (...) {
+      errors[t] = std::current_exception();
+    }
+  };
+  std::vector<std::thread> pool;
+  pool.reserve(n - 1);
+  try {
+    for (std::size_t t = 1; t < n; ++t) pool.emplace_back(share, t);
+  } catch (...) {
+    errors[0] = std::current_exception();  // no thread: the shares not started are not run
+  }
+  if (errors[0] == nullptr) share(0);
+  for (std::thread& t : pool) t.join();
+  for (const std::exception_ptr& e : errors)
+    if (e != nullptr) std::rethrow_exception(e);
+}
+
+// Frame f's Pose_frame: the start and K = [k11 0 k13; 0 k11 k23; 0 0 1] from its
+// row of the F camera rows, its points, observations and weights (taken).
+Pose_frame make_frame(const double* cam, std::size_t F, std::size_t f, std::size_t ndims, const Block& points,
+                      const Block& observations, std::vector<double>& weights) {
+  Pose_frame frame;
+  frame.start.resize(ndims);
+  for (std::size_t k = 0; k < ndims; ++k) frame.start[k] = cam[f + k * F];
+  frame.K = matrix<double>(3, 3);
+  frame.K.set(0, 0, cam[f + ndims * F]);
+  frame.K.set(1, 1, cam[f + ndims * F]);
+  frame.K.set(0, 2, cam[f + (ndims + 1) * F]);
+  frame.K.set(1, 2, cam[f + (ndims + 2) * F]);
+  frame.K.set(2, 2, 1.0);
+  frame.points.reserve(points.n);
+  for (std::size_t i = 0; i < points.n; ++i) frame.points.emplace_back(points.data + 3 * i, points.data + 3 * i + 3);
+  frame.observations.assign(observations.data, observations.data + observations.m * observations.n);
+  frame.weights = std::move(weights);
+  return frame;
+}
+
+// The frames to refine, each from its camera row and blocks, converted on the
+// batch's threads; a non-finite value makes only its frame fail.
+void build_frames(const double* cam, const std::vector<Block>& points, const std::vector<Block>& observations,
+                  std::vector<std::vector<double>>& weights, Batch_call& call) {
+  const std::size_t F = call.frames, ndims = static_cast<std::size_t>(call.common.ndims);
+  for (std::size_t f = 0; f < F; ++f) {
+    std::string& why = call.refusals[f];
+    if (why.empty()) why = non_finite({cam + f, 1, ndims + 3}, 1, f, F);
+    if (why.empty()) why = non_finite(points[f], 2, f);
+    if (why.empty()) why = non_finite(observations[f], 3, f);
+    if (why.empty()) call.good_index.push_back(f);
+  }
+  call.good.resize(call.good_index.size());
+  for_each_in_parallel(call.threads, call.good.size(), [&](std::size_t g) {
+    const std::size_t f = call.good_index[g];
+    call.good[g] = make_frame(cam, F, f, ndims, points[f], observations[f], weights[f]);
+  });
 }
 
 Batch_call read_batch_call(const Mex_host& host, int nlhs, int nrhs, const Mex_array* const prhs[]) {
@@ -142,7 +230,7 @@ Batch_call read_batch_call(const Mex_host& host, int nlhs, int nrhs, const Mex_a
   const std::size_t ndims = static_cast<std::size_t>(c.ndims), rows = static_cast<std::size_t>(c.observation_rows);
 
   const Mex_array* cameras = prhs[0];
-  TREL_CHECK_AS(kEntrySignature, host.is_double(cameras) && host.get_n(cameras) == ndims + 3 && host.get_m(cameras) > 0,
+  TREL_CHECK_AS(kEntrySignature, host.is_double(cameras) && host.get_n(cameras) == ndims + 3,
                 "Input 1 should be a double matrix of one camera per row, each "
                     << ndims + 3 << " camera parameters (r1,r2,r3(,r4),t1,t2,t3, k11,k13,k23), instead it is "
                     << host.get_m(cameras) << " by " << host.get_n(cameras) << " of " << host.get_class_name(cameras));
@@ -162,23 +250,10 @@ Batch_call read_batch_call(const Mex_host& host, int nlhs, int nrhs, const Mex_a
   }
   if (nrhs >= 4) read_criteria(host, prhs[3], c);
   std::vector<std::vector<double>> weights(F);
-  if (nrhs >= 6) read_weights_input(host, prhs[5], points, call, weights);
+  if (nrhs >= 6) read_weights_input(host, prhs[5], call, weights);
 
   call.refine = Pose_refine_options();
-  if (nrhs >= 7) {
-    std::vector<Mex_option_field> fields = refine_option_fields();
-    fields.push_back({"threads", Mex_option_kind::non_negative_number, {}});
-    fields.push_back({"progress", Mex_option_kind::flag, {}});
-    const Mex_options read = read_mex_options(host, prhs[6], 7, fields);
-    TREL_CHECK_AS(kEntrySignature, read.refusal.empty(), read.refusal);
-    call.refine = refine_options_from(read);
-    const double threads = read.number("threads", 0.0);
-    TREL_CHECK_AS(kEntrySignature, threads == std::floor(threads) && threads <= 4096,
-                  "Input 7 field threads should be a whole number from 0 (the number of cores) to 4096, instead got "
-                      << threads);
-    call.threads = static_cast<int>(threads);
-    call.progress = read.flag("progress", false);
-  }
+  if (nrhs >= 7) read_batch_options(host, prhs[6], call);
   Pose_refine_options& o = call.refine;
   o.rotation_code = c.rotation_type;
   o.max_iters = c.max_iters;
@@ -186,34 +261,15 @@ Batch_call read_batch_call(const Mex_host& host, int nlhs, int nrhs, const Mex_a
   o.min_y_step = c.min_y_step;
   o.finite_differences = c.use_finite_difference;
   o.covariance = nlhs == 2 && o.covariance;
-  o.use_framework = true;  // camera_pose_refine's own solve
+  // 'framework': camera_pose_refine's own solve; 'kernel': the pose kernel.
+  o.use_framework = !call.kernel;
 
-  // The frames, each from its camera row and blocks; a non-finite value makes
-  // only its frame fail.
-  const double* cam = host.get_pr(cameras);
-  for (std::size_t f = 0; f < F; ++f) {
-    std::string& why = call.refusals[f];
-    if (why.empty()) why = non_finite({cam + f, 1, ndims + 3}, 1, f, F);
-    if (why.empty()) why = non_finite(points[f], 2, f);
-    if (why.empty()) why = non_finite(observations[f], 3, f);
-    if (!why.empty()) continue;
-    Pose_frame frame;
-    frame.start.resize(ndims);
-    for (std::size_t k = 0; k < ndims; ++k) frame.start[k] = cam[f + k * F];
-    frame.K = matrix<double>(3, 3);
-    frame.K.set(0, 0, cam[f + ndims * F]);
-    frame.K.set(1, 1, cam[f + ndims * F]);
-    frame.K.set(0, 2, cam[f + (ndims + 1) * F]);
-    frame.K.set(1, 2, cam[f + (ndims + 2) * F]);
-    frame.K.set(2, 2, 1.0);
-    frame.points.assign(points[f].n, std::vector<double>(3));
-    for (std::size_t i = 0; i < points[f].n; ++i)
-      for (std::size_t r = 0; r < 3; ++r) frame.points[i][r] = points[f].data[r + 3 * i];
-    frame.observations.assign(observations[f].data, observations[f].data + rows * observations[f].n);
-    frame.weights = std::move(weights[f]);
-    call.good.push_back(std::move(frame));
-    call.good_index.push_back(f);
-  }
+  Pose_batch_options checked;
+  checked.refine = o;
+  checked.threads = call.threads;
+  const std::string broken = checked.broken_rule();
+  TREL_CHECK_AS(kEntrySignature, broken.empty(), broken);
+  build_frames(host.get_pr(cameras), points, observations, weights, call);
   return call;
 }
 
@@ -235,7 +291,7 @@ Mex_array* logical_scalar(Mex_host& host, bool value) {
 }
 
 void run_batch(Mex_host& host, int nlhs, Mex_array* plhs[], int nrhs, const Mex_array* const prhs[]) {
-  const Batch_call call = read_batch_call(host, nlhs, nrhs, prhs);
+  Batch_call call = read_batch_call(host, nlhs, nrhs, prhs);
   const std::size_t F = call.frames, ndims = static_cast<std::size_t>(call.common.ndims);
 
   Pose_batch_options options;
@@ -263,7 +319,9 @@ void run_batch(Mex_host& host, int nlhs, Mex_array* plhs[], int nrhs, const Mex_
     }
     return true;
   };
-  const std::vector<Pose_frame_result> results = refine_poses(matrix<double>(), call.good, options);
+  std::vector<Pose_frame_result> results = refine_poses(matrix<double>(), call.good, options);
+  // The frames' storage is freed on the batch's threads, not one frame after another here.
+  for_each_in_parallel(call.threads, call.good.size(), [&](std::size_t g) { call.good[g] = Pose_frame(); });
   if (printed) host.print("\n");
   std::size_t done = 0;
   for (const Pose_frame_result& r : results) done += r.error != "cancelled";
@@ -282,7 +340,7 @@ void run_batch(Mex_host& host, int nlhs, Mex_array* plhs[], int nrhs, const Mex_
   }
   Mex_array* info = nullptr;
   if (nlhs == 2) {
-    info = host.create_struct_array(F, 1, pose_refine_batch_info_fields, 15);
+    info = host.create_struct_array(F, 1, pose_refine_batch_info_fields, static_cast<int>(kPoseRefineBatchInfoFields));
     const Pose_summary none;
     for (std::size_t f = 0; f < F; ++f) {
       const Pose_frame_result* r = by_frame[f];
@@ -290,11 +348,13 @@ void run_batch(Mex_host& host, int nlhs, Mex_array* plhs[], int nrhs, const Mex_
       const std::string& error = r != nullptr ? r->error : call.refusals[f];
       host.set_field_at(info, f, pose_refine_batch_info_fields[0], logical_scalar(host, ok));
       host.set_field_at(info, f, pose_refine_batch_info_fields[1], host.create_string(error.c_str()));
-      const std::array<Mex_array*, 13> values =
+      const std::array<Mex_array*, kPoseRefineSummaryFields> values =
           pose_refine_summary_values(host, r != nullptr ? r->result.summary : none);
-      for (std::size_t k = 0; k < 13; ++k) host.set_field_at(info, f, pose_refine_batch_info_fields[k + 2], values[k]);
+      for (std::size_t k = 0; k < kPoseRefineSummaryFields; ++k)
+        host.set_field_at(info, f, pose_refine_batch_info_fields[k + 2], values[k]);
     }
   }
+  for_each_in_parallel(call.threads, results.size(), [&](std::size_t g) { results[g] = Pose_frame_result(); });
   plhs[0] = X;
   if (info != nullptr) plhs[1] = info;
 }

@@ -7,9 +7,10 @@
 %   [X, INFO] = CAMERA_POSE_REFINE_BATCH(...)
 %
 %   Runs CAMERA_POSE_REFINE on F independent frames (the frames of a video, the
-%   images of a collection) in one call, on a pool of worker threads. Frame f's
-%   result is, bit for bit, that of CAMERA_POSE_REFINE on its inputs, whatever
-%   the number of threads. All inputs are real double arrays.
+%   images of a collection) in one call, on a pool of worker threads. With the
+%   default solver, frame f's result is, bit for bit, that of CAMERA_POSE_REFINE
+%   on its inputs, whatever the number of threads. All inputs are real double
+%   arrays. F may be 0: X is then 0 by NROT+3 and INFO 0 by 1.
 %
 %   Inputs
 %   (1) CAMERAS: F by NROT+6 matrix, row f the CAMERA vector of CAMERA_POSE_REFINE
@@ -23,11 +24,19 @@
 %   (6) WEIGHTS (optional): [] for none; one vector of weights for every frame
 %       (all frames of the same N); or a cell array of F vectors, each one
 %       weight per equation of its frame as for CAMERA_POSE_REFINE, or [].
+%       Weights that do not fit their frame (another length, NaN, Inf or a
+%       negative value, not a double vector) fail that frame only.
 %   (7) OPTIONS (optional): 1 by 1 struct with the fields of CAMERA_POSE_REFINE's
 %       OPTIONS (loss, loss_scale, sigma, covariance) and
-%         threads   worker threads, whole number; 0 (default) the number of cores
+%         threads   worker threads, whole number from 0 to 4096; 0 (default)
+%                   the number of cores
 %         progress  true: print one updating line with the frames done, the
 %                   frames per second and the time left (default false)
+%         solver    'framework' (default): CAMERA_POSE_REFINE's own solver, its
+%                   bits for every frame; 'kernel': the library's pose kernel,
+%                   the same minimum to round-off (about 1e-10 of the values)
+%                   in fewer operations, with its own stop rule (CRITERIA's
+%                   max_iters counts; min_x_step and min_y_step are not used)
 %
 %   Outputs
 %   X: F by NROT+3, row f the refined search vector of frame f; a row of NaN
@@ -37,14 +46,16 @@
 %     error     why it was not ('' when it was)
 %   then the fields of CAMERA_POSE_REFINE's INFO (iterations, initial_error,
 %   final_error, stop_reason, returned_iteration, initial_rms, final_rms, loss,
-%   loss_scale, inliers, covariance, covariance_rank, condition_number).
+%   loss_scale, inliers, covariance, covariance_rank, condition_number,
+%   nothing_to_fit).
 %
 %   Errors
-%   A frame with a NaN or Inf value, or whose solve fails, does not stop the
-%   others: it is reported in INFO(f) and its row of X is NaN. Anything wrong
-%   for the whole call (number of inputs or outputs, class or size of an input
-%   or of one frame's matrices, the rotation type, CRITERIA, OPTIONS) raises
-%   one error with the identifier 'Mex:exception' and returns nothing.
+%   A frame with a NaN or Inf value, weights that do not fit, or whose solve
+%   fails, does not stop the others: it is reported in INFO(f) and its row of
+%   X is NaN. Anything wrong for the whole call (number of inputs or outputs,
+%   class or size of an input or of one frame's matrices, the rotation type,
+%   CRITERIA, OPTIONS, a max_iters below 0) raises one error with the
+%   identifier 'Mex:exception' and returns nothing.
 %
 %   Ctrl-C: the worker threads stop taking new frames, finish the ones they
 %   are refining and are joined; the call then raises an error and Octave

@@ -49,6 +49,8 @@ std::string expected_text(const Mex_option_field& field) {
       return "a finite number, 0 or more";
     case Mex_option_kind::flag:
       return "true or false (a logical scalar, or 0 or 1)";
+    case Mex_option_kind::scalar:
+      return "a real double scalar";
   }
   return "";
 }
@@ -62,6 +64,7 @@ std::string names_of(const std::vector<Mex_option_field>& fields) {
 bool is_scalar(const Mex_host& host, const Mex_array* a) { return host.get_m(a) == 1 && host.get_n(a) == 1; }
 
 bool in_range(Mex_option_kind kind, double v) {
+  if (kind == Mex_option_kind::scalar) return true;
   if (!std::isfinite(v)) return false;
   if (kind == Mex_option_kind::positive_number) return v > 0.0;
   if (kind == Mex_option_kind::non_negative_number) return v >= 0.0;

@@ -15,6 +15,7 @@ enum class Mex_option_kind {
   positive_number,      // ... greater than 0
   non_negative_number,  // ... 0 or more
   flag,                 // a logical scalar, or a double scalar that is 0 or 1
+  scalar,               // any real double scalar: the options' own check() judges its value
 };
 
 // One field an options struct may hold.

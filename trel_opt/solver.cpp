@@ -122,12 +122,16 @@ std::vector<double> Solver::run(const char* signature, const std::vector<double>
     // A run of one step (max_iters 1, as a caller's own outer loop uses it)
     // always returns that step, like the stop rules it skips.
     if (i == 0 && max_iters_ >= 2 && std::isfinite(summary_.initial_error)) best = summary_.initial_error;
-    if (max_iters_ >= 2 && stops_after(result, x, i, previous_error - error)) break;
-    if (error <= best) {
+    const bool stop = max_iters_ >= 2 && stops_after(result, x, i, previous_error - error);
+    // The step that ends the run is still kept when it is the best point seen
+    // (a first step shorter than min_x_step that lands at the minimum); at an
+    // equal error the run's earlier point stays.
+    if (stop ? error < best : error <= best) {
       result = x;
       best = error;
       summary_.returned_iteration = i + 1;
     }
+    if (stop) break;
   }
   summary_.final_error = summary_.returned_iteration > 0 ? best : summary_.initial_error;
   return result;

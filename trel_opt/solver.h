@@ -52,9 +52,11 @@ public:
   virtual std::vector<double> optimise();
   // optimise(x0, target) towards num_equations zeros; errors come wrapped.
   virtual std::vector<double> optimise(const std::vector<double>& x0);
-  // The outer iteration from x0. Returns the best point accepted; when the
-  // step reports the error at x0 (set_initial_error), x0 competes as well, so
-  // the point returned is never worse than x0 (max_iters 1: the step's point). Throws
+  // The outer iteration from x0. Returns the best point seen, the step that
+  // meets a stop rule included when its error is lower than every earlier one;
+  // when the step reports the error at x0 (set_initial_error), x0 competes as
+  // well, so the point returned is never worse than x0 (max_iters 1: the
+  // step's point). Throws
   // exception_l (wrapped with "num_eqs=" N) when the number of funcs differs
   // from the number of finite-difference step lists, when the target's length
   // is not num_equations, or when a step or a function fails.

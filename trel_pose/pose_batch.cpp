@@ -124,9 +124,7 @@ std::size_t thread_count(int threads, std::size_t frames) {
 
 std::vector<Pose_frame_result> refine_poses(const matrix<double>& K, const std::vector<Pose_frame>& frames,
                                             const Pose_batch_options& options) {
-  TREL_CHECK(options.threads >= 0, "threads must be 0 (the number of cores) or positive, not " << options.threads);
-  TREL_CHECK(std::isfinite(options.progress_interval) && options.progress_interval >= 0.0,
-             "progress_interval must be a finite number of seconds >= 0, not " << options.progress_interval);
+  options.check();
   std::vector<Pose_frame_result> results(frames.size());
   if (frames.empty()) {
     if (options.progress) options.progress(0, 0);

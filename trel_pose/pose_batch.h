@@ -28,11 +28,21 @@ struct Pose_frame {
 // and refine_poses returns once the running ones are done.
 using Pose_batch_progress = std::function<bool(std::size_t done, std::size_t total)>;
 
+// The most worker threads a batch takes (a system refuses to start many more).
+constexpr int kMaxBatchThreads = 4096;
+
 struct Pose_batch_options {
   Pose_refine_options refine;   // one set of options for every frame
-  int threads = 0;              // 0: the number of cores
+  int threads = 0;              // 0: the number of cores; at most kMaxBatchThreads
   Pose_batch_progress progress; // empty: no progress reports
-  double progress_interval = 0.5;
+  double progress_interval = 0.5;  // seconds, finite, 0 or more
+
+  // The first rule these options break, naming the option, or empty: those of
+  // refine, threads from 0 to kMaxBatchThreads, progress_interval finite, 0 or
+  // more.
+  std::string broken_rule() const;
+  // Throws exception_l with the text of broken_rule() when a rule is broken.
+  void check() const;
 };
 
 // The outcome of one frame. ok false: the frame failed (bad input, a non-finite
@@ -53,9 +63,10 @@ struct Pose_frame_result {
 // its own slot. Without a progress callback the calling thread is one of the
 // workers; with one, it waits and reports. Every worker is joined before
 // refine_poses returns or throws. Several threads may call refine_poses at
-// once. Throws exception_l for threads < 0 or a progress_interval that is not
-// finite and >= 0; an exception from the progress callback is rethrown after
-// the workers are joined.
+// once. Throws exception_l when the options break a rule (options.check()),
+// before any frame starts; no frames give no results (the progress callback
+// still hears 0 of 0). An exception from the progress callback is rethrown
+// after the workers are joined.
 std::vector<Pose_frame_result> refine_poses(const matrix<double>& K, const std::vector<Pose_frame>& frames,
                                             const Pose_batch_options& options = Pose_batch_options());
 

@@ -206,6 +206,7 @@ bool gauss_newton_refit(const Problem<T>& p, const std::vector<int>& inliers, Mo
 template <typename T>
 void check_input(const matrix<T>& K, const std::vector<std::vector<T>>& points,
                  const std::vector<std::vector<T>>& observations, const Pose_estimate_options& o) {
+  o.check();
   const std::size_t n = points.size();
   TREL_CHECK(n == observations.size(), "estimate_pose needs one observation per 3D point, got "
                                            << n << " points and " << observations.size() << " observations");
@@ -229,15 +230,6 @@ void check_input(const matrix<T>& K, const std::vector<std::vector<T>>& points,
         TREL_CHECK(std::isfinite(K[r][c]), "K should hold finite numbers only, instead element (" << r << "," << c
                                                                                                << ") is " << K[r][c]);
   }
-  TREL_CHECK(std::isfinite(o.threshold) && o.threshold > 0,
-             "the threshold should be finite and positive, got " << o.threshold);
-  TREL_CHECK(o.confidence > 0 && o.confidence < 1, "the confidence should lie in (0, 1), got " << o.confidence);
-  TREL_CHECK(o.min_iterations >= 0 && o.max_iterations >= 1 && o.min_iterations <= o.max_iterations,
-             "the iterations should satisfy 0 <= min_iterations <= max_iterations and max_iterations >= 1, got "
-                 << o.min_iterations << " and " << o.max_iterations);
-  TREL_CHECK(std::isfinite(o.loss_scale) && o.loss_scale >= 0,
-             "the loss scale should be finite and not negative (0: the threshold), got " << o.loss_scale);
-  TREL_CHECK(o.refine_iterations >= 1, "refine_iterations should be at least 1, got " << o.refine_iterations);
 }
 
 // The first copy of every distinct correspondence (point and observation

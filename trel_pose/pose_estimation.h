@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "trel_opt/robust_loss.h"
@@ -39,6 +40,14 @@ struct Pose_estimate_options {
   // when set; true stops the call with exception_l "estimate_pose was
   // interrupted ...". Called on the calling thread only.
   std::function<bool()> interrupted;
+
+  // The first rule these options break, naming the option, or empty: threshold
+  // finite and positive; confidence in (0, 1); 0 <= min_iterations <=
+  // max_iterations, max_iterations >= 1; loss one of Loss; loss_scale finite,
+  // 0 or more; refine_iterations 1 or more.
+  std::string broken_rule() const;
+  // Throws exception_l with the text of broken_rule() when a rule is broken.
+  void check() const;
 };
 
 // Samples of the random search between two calls of options.interrupted.

@@ -43,8 +43,6 @@ std::vector<double> pose_finite_difference_steps(const std::vector<double>& x, i
 
 namespace {
 
-bool is_rotation_code(int code) { return find_rotation_code(code) != nullptr; }
-
 // The analytic gradient function of a rotation code, taking ownership of `cost`.
 std::unique_ptr<Grad_func> make_grad_func(int code, std::unique_ptr<Camera_position_opt_func> cost,
                                           const std::vector<std::vector<double>>& points,
@@ -124,11 +122,8 @@ void check_start_rotation(const std::vector<double>& start, int code) {
 Layout check_inputs(const matrix<double>& K, const std::vector<std::vector<double>>& points,
                     const std::vector<double>& observations, const std::vector<double>& start,
                     const Pose_refine_options& options) {
+  options.check();
   const int code = options.rotation_code;
-  TREL_CHECK(is_rotation_code(code),
-             "Rotation type must be from: (0=aau, 1=aan, 2=qu, 3=qn,   10=aau-bv, 11=aan-bv, "
-             "12=qu-bv,   -1=qu,aau,aan, -2=aau,qu,aan,  -3=aan,qu,aau), got an invalid value of "
-                 << code);
   Layout l;
   l.nrot = camera_rotation_type::num_rotation_values(code);
   l.rows = static_cast<std::size_t>(camera_rotation_type::observation_rows(code));
@@ -160,11 +155,6 @@ Layout check_inputs(const matrix<double>& K, const std::vector<std::vector<doubl
   TREL_CHECK(options.weights.empty() || options.weights.size() == l.num_eqs,
              "weights should be empty or hold one value per equation (" << l.num_eqs << "), instead it had "
                                                                          << options.weights.size());
-  TREL_CHECK(all_finite(options.weights), "weights should hold finite numbers only");
-  TREL_CHECK(std::isfinite(options.loss_scale) && options.loss_scale > 0.0,
-             "loss_scale should be a finite positive number, instead got " << options.loss_scale);
-  TREL_CHECK(std::isfinite(options.sigma) && options.sigma >= 0.0,
-             "sigma should be a finite number, 0 or more, instead got " << options.sigma);
   return l;
 }
 

@@ -43,6 +43,17 @@ struct Pose_refine_options {
   // the residual variance from the fit (chi-square over the degrees of freedom).
   double sigma = 0.0;
   bool covariance = true;  // compute the pose covariance after the solve
+
+  // The first rule these options break, in words that name the option
+  // ("loss_scale should be ..."), or empty when they break none. The rules: a
+  // rotation code of the plug-in; max_iters 0 or more; min_x_step and
+  // min_y_step not NaN; step_tolerance and cost_tolerance finite, 0 or more;
+  // weights finite, 0 or more; loss one of Loss; loss_scale finite and
+  // positive; sigma finite, 0 or more. (The number of weights depends on the
+  // problem: refine_pose checks it.)
+  std::string broken_rule() const;
+  // Throws exception_l with the text of broken_rule() when a rule is broken.
+  void check() const;
 };
 
 struct Pose_refine_result {

@@ -109,14 +109,25 @@ const Refusal kRefusals[] = {
     {"option_unknown", [](Fake_mex_host& h, Inputs in) { return with_options(h, in, {{"treshold", h.scalar(2)}}); },
      "Input 4 field 'treshold' is not an option"},
     {"threshold_zero", [](Fake_mex_host& h, Inputs in) { return with_options(h, in, {{"threshold", h.scalar(0)}}); },
-     "Input 4 field 'threshold' should be a finite positive number, instead got 0"},
+     "the threshold should be finite and positive, got 0"},
     {"confidence_one", [](Fake_mex_host& h, Inputs in) { return with_options(h, in, {{"confidence", h.scalar(1)}}); },
-     "Input 4 field 'confidence' should lie between 0 and 1"},
+     "the confidence should lie in (0, 1), got 1"},
     {"max_iterations_fraction", [](Fake_mex_host& h, Inputs in) { return with_options(h, in, {{"max_iterations", h.scalar(2.5)}}); },
-     "Input 4 field 'max_iterations' should be a whole number from 1 to 2147483647, instead got 2.5"},
+     "Input 4 field 'max_iterations' should be a whole number from -2147483648 to 2147483647, instead got 2.5"},
     {"min_above_max", [](Fake_mex_host& h, Inputs in) {
        return with_options(h, in, {{"min_iterations", h.scalar(20)}, {"max_iterations", h.scalar(10)}}); },
-     "Input 4 field 'min_iterations' should not exceed max_iterations (10), instead got 20"},
+     "the iterations should satisfy 0 <= min_iterations <= max_iterations and max_iterations >= 1, got 20 and 10"},
+    {"max_iterations_zero", [](Fake_mex_host& h, Inputs in) { return with_options(h, in, {{"max_iterations", h.scalar(0)}}); },
+     "the iterations should satisfy 0 <= min_iterations <= max_iterations and max_iterations >= 1, got 0 and 0"},
+    {"refine_iterations_zero", [](Fake_mex_host& h, Inputs in) { return with_options(h, in, {{"refine_iterations", h.scalar(0)}}); },
+     "refine_iterations should be at least 1, got 0"},
+    {"refine_iterations_fraction", [](Fake_mex_host& h, Inputs in) { return with_options(h, in, {{"refine_iterations", h.scalar(1.5)}}); },
+     "Input 4 field 'refine_iterations' should be a whole number from -2147483648 to 2147483647, instead got 1.5"},
+    {"loss_scale_negative", [](Fake_mex_host& h, Inputs in) { return with_options(h, in, {{"loss_scale", h.scalar(-1)}}); },
+     "the loss scale should be finite and not negative (0: the threshold), got -1"},
+    {"threshold_nan", [](Fake_mex_host& h, Inputs in) {
+       return with_options(h, in, {{"threshold", h.scalar(std::numeric_limits<double>::quiet_NaN())}}); },
+     "the threshold should be finite and positive, got nan"},
     {"seed_too_large", [](Fake_mex_host& h, Inputs in) { return with_options(h, in, {{"seed", h.scalar(4294967296.0)}}); },
      "Input 4 field 'seed' should be a whole number from 0 to 4294967295"},
     {"loss_unknown", [](Fake_mex_host& h, Inputs in) { return with_options(h, in, {{"loss", h.text("l2")}}); },
@@ -156,6 +167,38 @@ TEST(Camera_pose_estimate_entry, returns_the_pose_the_inlier_mask_and_the_info_s
   EXPECT_EQ(Fake_mex_host::field(outputs[2], "loss")->text, "huber");
   EXPECT_EQ(Fake_mex_host::field(outputs[2], "loss_scale")->data[0], 4.0);
   EXPECT_EQ(Fake_mex_host::field(outputs[2], "covariance")->m, 6u);
+}
+
+// An interrupt from the host stops a search of 2^31 - 1 samples at once, with one
+// error and no output.
+TEST(Camera_pose_estimate_entry, stops_on_an_interrupt) {
+  Fake_mex_host host;
+  host.interrupt = true;
+  Inputs in = scene_inputs(12);
+  for (std::size_t k = 0; k < in.pixels.size(); ++k) in.pixels[k] = std::fmod(k * 7919.0, 640.0);
+  Call call = with_options(host, in, {{"min_iterations", host.scalar(2147483647.0)},
+                                      {"max_iterations", host.scalar(2147483647.0)}});
+  Mex_array* outputs[3] = {nullptr, nullptr, nullptr};
+  trel::camera_pose_estimate_entry(host, call.nlhs, outputs, 4, call.inputs.data());
+  ASSERT_EQ(host.errors.size(), 1u);
+  EXPECT_NE(host.errors[0].text.find("estimate_pose was interrupted after"), std::string::npos) << host.errors[0].text;
+  EXPECT_EQ(outputs[0], nullptr);
+}
+
+// refine_iterations bounds the final refinement's steps, as in C++ and Python.
+TEST(Camera_pose_estimate_entry, takes_the_refinement_steps_from_the_options) {
+  for (double steps : {1.0, 3.0}) {
+    Fake_mex_host host;
+    Inputs in = scene_inputs(12);
+    in.pixels[2 * 5] += 50.0;
+    Call call = with_options(host, in, {{"refine_iterations", host.scalar(steps)}});
+    Mex_array* outputs[3] = {nullptr, nullptr, nullptr};
+    trel::camera_pose_estimate_entry(host, call.nlhs, outputs, 4, call.inputs.data());
+    ASSERT_TRUE(host.errors.empty()) << host.errors[0].text;
+    const double taken = Fake_mex_host::field(outputs[2], "refine_iterations")->data[0];
+    EXPECT_GE(taken, 1.0) << steps;
+    EXPECT_LE(taken, steps) << steps;
+  }
 }
 
 }  // namespace

@@ -68,7 +68,8 @@
 %!   @() camera_pose_estimate (single (s.K), s.points, s.pixels), "Input 1 should be the intrinsic matrix K, a 3 by 3 real double matrix, instead got 3 by 3 of single"
 %!   @() camera_pose_estimate (s.K, s.points), "3 or 4 inputs required, got 2"
 %!   @() camera_pose_estimate (s.K, s.points, s.pixels, struct ("treshold", 2)), "field 'treshold' is not an option"
-%!   @() camera_pose_estimate (s.K, s.points, s.pixels, struct ("confidence", 1)), "field 'confidence' should lie between 0 and 1"
+%!   @() camera_pose_estimate (s.K, s.points, s.pixels, struct ("confidence", 1)), "the confidence should lie in (0, 1), got 1"
+%!   @() camera_pose_estimate (s.K, s.points, s.pixels, struct ("refine_iterations", 0)), "refine_iterations should be at least 1, got 0"
 %!   @() camera_pose_estimate (s.K, s.points, s.pixels, struct ("max_iterations", 2.5)), "field 'max_iterations' should be a whole number"
 %!   @() camera_pose_estimate (s.K, s.points, s.pixels, struct ("loss", "l2")), "field 'loss' should be one of"
 %! };

@@ -1,6 +1,7 @@
 % camera_pose_refine_batch against a loop of camera_pose_refine: the same
-% vectors and summaries for cell and 3-D inputs and every rotation code, a bad
-% frame kept to itself, the refusals of the whole call.
+% vectors and summaries for cell and 3-D inputs and every rotation code, the
+% kernel solver's minimum, a bad frame kept to itself, the refusals of the whole
+% call.
 
 %!function [cams, P, obs] = frames (code, F, npts, seed)
 %!  cams = []; P = {}; obs = {};
@@ -71,7 +72,34 @@
 %! assert (! isempty (strfind (info(2).error, "Input 2 should hold finite numbers only")));
 %! assert (X([1, 3], :), loop (cams([1, 3], :), P([1, 3]), obs([1, 3])), 1e-12);
 
+## The kernel solver: the framework's minimum on every frame and code; its own
+## bits. No frames: empty outputs. Weights that do not fit fail their frame only.
+%!test
+%! for code = [0, 2, 10, -1]
+%!   [cams, P, obs] = frames (code, 4, 12, 20);
+%!   crit = [30, 0, -1e4, 0];
+%!   Xf = camera_pose_refine_batch (cams, P, obs, crit, code);
+%!   [Xk, info] = camera_pose_refine_batch (cams, P, obs, crit, code, [], struct ("solver", "kernel"));
+%!   assert (all ([info.ok]));
+%!   if (columns (Xf) == 7)  # quaternions: the same rotation, the lengths may differ
+%!     Xf(:, 1:4) ./= sqrt (sum (Xf(:, 1:4) .^ 2, 2));
+%!     Xk(:, 1:4) ./= sqrt (sum (Xk(:, 1:4) .^ 2, 2));
+%!   end
+%!   assert (Xk, Xf, 1e-8);
+%! end
+%! [X, info] = camera_pose_refine_batch (zeros (0, 9), {}, {});
+%! assert (size (X), [0, 6]);
+%! assert (size (info), [0, 1]);
+%! [cams, P, obs] = frames (0, 3, 10, 30);
+%! [X, info] = camera_pose_refine_batch (cams, P, obs, [10 0 -1e4 0], 0, {ones(1, 20), ones(1, 19), -ones(1, 20)});
+%! assert ([info.ok], [true, false, false]);
+%! assert (! isempty (strfind (info(2).error, "weights should be empty or hold one value per equation (20), instead it had 19")));
+%! assert (! isempty (strfind (info(3).error, "weights should hold finite numbers, 0 or more, instead weight 1 is -1")));
+%! assert (X(1, :), camera_pose_refine (cams(1, :), P{1}, obs{1}), 1e-12);
+
 ## Refusals of the whole call.
+%!error <threads should be from 0 \(the number of cores\) to 4096, instead got 10000> camera_pose_refine_batch (zeros (1, 9), {ones(3, 4)}, {ones(2, 4)}, [10 0 -1e4 0], 0, [], struct ("threads", 10000))
+%!error <field 'solver' should be one of 'framework', 'kernel'> camera_pose_refine_batch (zeros (1, 9), {ones(3, 4)}, {ones(2, 4)}, [10 0 -1e4 0], 0, [], struct ("solver", "gpu"))
 %!error <Input 1 should be a double matrix> camera_pose_refine_batch (zeros (2, 8), {1, 2}, {1, 2})
 %!error <Input 2 should be a cell array of 2> camera_pose_refine_batch (zeros (2, 9), {ones(3)}, {1, 2})
 %!error <Input 3 should hold 2 by N> camera_pose_refine_batch (zeros (1, 9), {ones(3, 4)}, {ones(2, 3)})

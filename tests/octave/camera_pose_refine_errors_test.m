@@ -67,9 +67,11 @@
 %! assert (x2, x);
 %! assert (fieldnames (info)', {"iterations", "initial_error", "final_error", "stop_reason", "returned_iteration", ...
 %!                             "initial_rms", "final_rms", "loss", "loss_scale", "inliers", "covariance", ...
-%!                             "covariance_rank", "condition_number"});
+%!                             "covariance_rank", "condition_number", "nothing_to_fit"});
+%! assert (info.nothing_to_fit, false);
 %! assert (info.stop_reason, "min_x_step");
-%! assert (info.returned_iteration, info.iterations - 1);
+%! # The step that meets min_x_step is returned when its error is the lowest.
+%! assert (any (info.returned_iteration == info.iterations - [0, 1]));
 %! assert (info.final_error < 1e-3 * info.initial_error);
 %! [~, info] = camera_pose_refine (cam, pts, obs, [3 0 -1e4 0]);
 %! assert (info.stop_reason, "max_iters");
@@ -94,6 +96,33 @@
 %!   "Input 6 should hold finite numbers only, instead element (1,5) is nan");
 %! check_mex_error (@() camera_pose_refine (cam, zeros (3, 0), zeros (2, 0)),
 %!   "Input 2 should hold at least one 3D point, instead size of 3 by 0 was passed");
+
+## The options' rules and a start whose cost overflows are refused with their cause.
+%!test
+%! c = [10 0 -1e4 0];
+%! big_k = cam; big_k(7) = 1e300;
+%! cases = {
+%!   @() camera_pose_refine (cam, pts, obs, [-1 0 -1e4 0]), "max_iters should be 0 or more, instead got -1"
+%!   @() camera_pose_refine (cam, pts, obs, c, 0, [-1, ones(1, 11)]), "weights should hold finite numbers, 0 or more, instead weight 1 is -1"
+%!   @() camera_pose_refine (cam, pts, obs, c, 0, 1e300 * ones (1, 12)), "the cost at the start is not finite: equation 1 (point 1) has weight 1e+300"
+%!   @() camera_pose_refine (big_k, pts, obs), "the cost at the start is not finite: equation 1 (point 1) has weight 1 and residual"
+%!   @() camera_pose_refine (cam, pts, obs, c, 0, ones (1, 12), struct ("loss_scale", Inf)), "loss_scale should be a finite positive number, instead got inf"
+%!   @() camera_pose_refine (cam, pts, obs, c, 0, ones (1, 12), struct ("sigma", -1)), "sigma should be a finite number, 0 or more, instead got -1"
+%! };
+%! for k = 1:rows (cases)
+%!   try
+%!     cases{k, 1} ();
+%!     error ("no error for case %d", k);
+%!   catch err
+%!     assert (err.identifier, "Mex:exception");
+%!     assert (! isempty (strfind (err.message, cases{k, 2})), err.message);
+%!   end
+%! end
+
+## All weights 0: nothing to fit, and the summary says so.
+%!test
+%! [~, info] = camera_pose_refine (cam, pts, obs, [10 0 -1e4 0], 0, zeros (1, 12));
+%! assert (info.nothing_to_fit, true);
 
 %!test
 %! c = [10 0 -1e4 0];
@@ -143,27 +172,27 @@
 %! losses = "one of 'squared', 'huber', 'cauchy', 'soft_l1', 'truncated'";
 %! flag = "true or false (a logical scalar, or 0 or 1)";
 %! bad = {
-%!   1, "should be a 1 by 1 struct of options, instead got 1 by 1 of double"
-%!   struct("loss", {"huber", "cauchy"}), "should be a 1 by 1 struct of options, instead got 1 by 2 of struct"
+%!   1, "Input 7 should be a 1 by 1 struct of options, instead got 1 by 1 of double"
+%!   struct("loss", {"huber", "cauchy"}), "Input 7 should be a 1 by 1 struct of options, instead got 1 by 2 of struct"
 %!   struct("Loss", "huber"), ...
-%!     "field 'Loss' is not an option; the options are: loss, loss_scale, sigma, covariance"
-%!   struct("loss", "l1"), ["field 'loss' should be " losses ", instead got 'l1'"]
-%!   struct("loss", ["huber"; "cauch"]), ["field 'loss' should be " losses ", instead got 2 by 5 of char"]
-%!   struct("loss_scale", -1), "field 'loss_scale' should be a finite positive number, instead got -1"
-%!   struct("loss_scale", NaN), "field 'loss_scale' should be a finite positive number, instead got nan"
-%!   struct("loss_scale", single(1)), "field 'loss_scale' should be a finite positive number, instead got 1 by 1 of single"
+%!     "Input 7 field 'Loss' is not an option; the options are: loss, loss_scale, sigma, covariance"
+%!   struct("loss", "l1"), ["Input 7 field 'loss' should be " losses ", instead got 'l1'"]
+%!   struct("loss", ["huber"; "cauch"]), ["Input 7 field 'loss' should be " losses ", instead got 2 by 5 of char"]
+%!   struct("loss_scale", -1), "loss_scale should be a finite positive number, instead got -1"
+%!   struct("loss_scale", NaN), "loss_scale should be a finite positive number, instead got nan"
+%!   struct("loss_scale", single(1)), "Input 7 field 'loss_scale' should be a real double scalar, instead got 1 by 1 of single"
 %!   struct("loss_scale", 1i), ...
-%!     "field 'loss_scale' should be a finite positive number, instead got 1 by 1 of complex double"
-%!   struct("sigma", -2), "field 'sigma' should be a finite number, 0 or more, instead got -2"
-%!   struct("sigma", {{1}}), "field 'sigma' should be a finite number, 0 or more, instead got 1 by 1 of cell"
-%!   struct("covariance", 2), ["field 'covariance' should be " flag ", instead got 2"]
-%!   struct("covariance", "on"), ["field 'covariance' should be " flag ", instead got 1 by 2 of char"]
-%!   struct("covariance", [true false]), ["field 'covariance' should be " flag ", instead got 1 by 2 of logical"]
+%!     "Input 7 field 'loss_scale' should be a real double scalar, instead got 1 by 1 of complex double"
+%!   struct("sigma", -2), "sigma should be a finite number, 0 or more, instead got -2"
+%!   struct("sigma", {{1}}), "Input 7 field 'sigma' should be a real double scalar, instead got 1 by 1 of cell"
+%!   struct("covariance", 2), ["Input 7 field 'covariance' should be " flag ", instead got 2"]
+%!   struct("covariance", "on"), ["Input 7 field 'covariance' should be " flag ", instead got 1 by 2 of char"]
+%!   struct("covariance", [true false]), ["Input 7 field 'covariance' should be " flag ", instead got 1 by 2 of logical"]
 %!   struct("loss", "huber", "loss_scale", 3, "sigma", -Inf), ...
-%!     "field 'sigma' should be a finite number, 0 or more, instead got -inf"};
+%!     "sigma should be a finite number, 0 or more, instead got -inf"};
 %! for k = 1:rows (bad)
-%!   check_mex_error (@() camera_pose_refine (cam, pts, obs, c, 0, w, bad{k, 1}), ["Input 7 " bad{k, 2}]);
-%!   check_mex_error (@() outputs_two (cam, pts, obs, c, w, bad{k, 1}), ["Input 7 " bad{k, 2}]);
+%!   check_mex_error (@() camera_pose_refine (cam, pts, obs, c, 0, w, bad{k, 1}), bad{k, 2});
+%!   check_mex_error (@() outputs_two (cam, pts, obs, c, w, bad{k, 1}), bad{k, 2});
 %! end
 
 ## One point gives 2 equations for 6 unknowns: every step is the minimum-norm one,

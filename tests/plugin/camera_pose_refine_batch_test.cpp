@@ -86,10 +86,20 @@ TEST(CameraPoseRefineBatchEntry, RefusesTheWholeCallAndSetsNoOutput) {
       {"bad code", [](Batch_call& c) { c.options({}); c.in[4] = c.host.scalar(7); }, "Rotation type must be from"},
       {"short criteria", [](Batch_call& c) { c.options({}); c.in[3] = c.host.row({10, 0}); },
        "Input 4 should be a vector of stopping criteria"},
-      {"weights of 9", [](Batch_call& c) { c.options({}); c.in[5] = c.host.row(std::vector<double>(9, 1.0)); },
-       "Double vector of length 10 expected as weightings of frame 1"},
+      {"a cell of 2 weight vectors", [](Batch_call& c) { c.options({}); c.in[5] = c.host.cell(1, 2, {c.in[5], c.in[5]}); },
+       "Input 6 should be a cell array of 3 weight vectors, instead it had 2"},
       {"threads 1.5", [](Batch_call& c) { c.options({{"threads", c.host.scalar(1.5)}}); },
-       "Input 7 field threads should be a whole number from 0"},
+       "Input 7 field threads should be a whole number, instead got 1.5"},
+      {"threads 10000", [](Batch_call& c) { c.options({{"threads", c.host.scalar(10000)}}); },
+       "threads should be from 0 (the number of cores) to 4096, instead got 10000"},
+      {"threads -1", [](Batch_call& c) { c.options({{"threads", c.host.scalar(-1)}}); },
+       "threads should be from 0 (the number of cores) to 4096, instead got -1"},
+      {"max_iters -1", [](Batch_call& c) { c.options({}); c.in[3] = c.host.row({-1, 0, -1e4, 0}); },
+       "max_iters should be 0 or more, instead got -1"},
+      {"loss scale 0", [](Batch_call& c) { c.options({{"loss_scale", c.host.scalar(0)}}); },
+       "loss_scale should be a finite positive number, instead got 0"},
+      {"unknown solver", [](Batch_call& c) { c.options({{"solver", c.host.text("ceres")}}); },
+       "Input 7 field 'solver' should be one of 'framework', 'kernel', instead got 'ceres'"},
       {"unknown field", [](Batch_call& c) { c.options({{"thread", c.host.scalar(1)}}); }, "thread"},
       {"bad loss", [](Batch_call& c) { c.options({{"loss", c.host.text("l3")}}); }, "loss"},
   };
@@ -105,31 +115,90 @@ TEST(CameraPoseRefineBatchEntry, RefusesTheWholeCallAndSetsNoOutput) {
   }
 }
 
-// A NaN pixel and a NaN weight fail their frames: NaN rows, ok false and the
-// reason; the other frames converge to the pose the pixels were made from.
+// A NaN pixel and weights that do not fit fail their frames only: NaN rows, ok
+// false and the reason; the other frames converge to the pose the pixels were
+// made from.
 TEST(CameraPoseRefineBatchEntry, ABadFrameIsReportedInItsInfo) {
-  Batch_call call(4);
+  Batch_call call(7);
   call.options({});
   std::vector<double> w(10, 1.0);
   w[3] = std::numeric_limits<double>::infinity();
+  std::vector<double> negative(10, 1.0);
+  negative[0] = -1.0;
   const Mex_array* ones = call.host.row(std::vector<double>(10, 1.0));
-  call.in[5] = call.host.cell(1, 4, {ones, ones, call.host.row(w), call.host.matrix(0, 0, {})});
+  call.in[5] = call.host.cell(1, 7, {ones, ones, call.host.row(w), call.host.matrix(0, 0, {}),
+                                     call.host.row(std::vector<double>(9, 1.0)), call.host.text("abc"),
+                                     call.host.row(negative)});
   const_cast<Fake_array&>(Fake_mex_host::array(Fake_mex_host::array(call.in[2]).cells[1])).data[7] = NAN;
   const std::vector<Mex_array*> out = call.run();
   ASSERT_TRUE(call.host.errors.empty()) << call.host.errors[0].text;
   const Fake_array& X = Fake_mex_host::array(out[0]);
-  ASSERT_EQ(X.m, 4u);
+  ASSERT_EQ(X.m, 7u);
   ASSERT_EQ(X.n, 6u);
-  const char* reasons[4] = {"", "Input 3 should hold finite numbers only, instead element (2,4) of frame 2 is nan",
-                            "Input 6 should hold finite numbers only, instead element (4,1) of frame 3 is inf", ""};
-  for (std::size_t f = 0; f < 4; ++f) {
+  const char* reasons[7] = {"", "Input 3 should hold finite numbers only, instead element (2,4) of frame 2 is nan",
+                            "weights should hold finite numbers, 0 or more, instead weight 4 is inf", "",
+                            "weights should be empty or hold one value per equation (10), instead it had 9",
+                            "Double vector expected as weightings of frame 6, got 1 by 3 of char",
+                            "weights should hold finite numbers, 0 or more, instead weight 1 is -1"};
+  for (std::size_t f = 0; f < 7; ++f) {
     const bool ok = reasons[f][0] == '\0';
+    const std::string error = Fake_mex_host::field_at(out[1], f, "error")->text;
     EXPECT_EQ(Fake_mex_host::field_at(out[1], f, "ok")->logicals, std::vector<bool>{ok}) << f;
-    EXPECT_EQ(Fake_mex_host::field_at(out[1], f, "error")->text, reasons[f]) << f;
-    EXPECT_EQ(std::isnan(X.data[f + 5 * 4]), !ok) << f;
+    // The refusals of refine_pose come in its frame; the entry's own are bare.
+    EXPECT_NE(error.find(reasons[f]), std::string::npos) << f << ": " << error;
     if (ok) {
-      EXPECT_NEAR(X.data[f + 5 * 4], -10.0, 1e-6) << f;
+      EXPECT_EQ(error, "") << f;
+    }
+    EXPECT_EQ(std::isnan(X.data[f + 5 * 7]), !ok) << f;
+    if (ok) {
+      EXPECT_NEAR(X.data[f + 5 * 7], -10.0, 1e-6) << f;
       EXPECT_LT(Fake_mex_host::field_at(out[1], f, "final_rms")->data[0], 1e-6) << f;
+    }
+  }
+}
+
+// The kernel solver reaches the framework's minimum on every frame, with its own
+// bits; no frames give empty outputs of the right widths.
+TEST(CameraPoseRefineBatchEntry, TheKernelSolverAndAnEmptyBatch) {
+  Batch_call framework(3), kernel(3);
+  framework.options({{"solver", framework.host.text("framework")}});
+  kernel.options({{"solver", kernel.host.text("kernel")}});
+  const std::vector<Mex_array*> by_framework = framework.run(), by_kernel = kernel.run();
+  ASSERT_TRUE(framework.host.errors.empty() && kernel.host.errors.empty());
+  const Fake_array& a = Fake_mex_host::array(by_framework[0]);
+  const Fake_array& b = Fake_mex_host::array(by_kernel[0]);
+  ASSERT_EQ(a.data.size(), b.data.size());
+  for (std::size_t k = 0; k < a.data.size(); ++k) EXPECT_NEAR(a.data[k], b.data[k], 1e-8) << k;
+  for (std::size_t f = 0; f < 3; ++f) {
+    EXPECT_EQ(Fake_mex_host::field_at(by_kernel[1], f, "ok")->logicals, std::vector<bool>{true}) << f;
+    EXPECT_LT(Fake_mex_host::field_at(by_kernel[1], f, "final_rms")->data[0], 1e-6) << f;
+  }
+
+  Batch_call empty(0);
+  const std::vector<Mex_array*> none = empty.run();
+  ASSERT_TRUE(empty.host.errors.empty()) << empty.host.errors[0].text;
+  EXPECT_EQ(Fake_mex_host::array(none[0]).m, 0u);
+  EXPECT_EQ(Fake_mex_host::array(none[0]).n, 6u);
+  EXPECT_EQ(Fake_mex_host::array(none[1]).m, 0u);
+}
+
+// Enough frames for the conversion to run on several threads: the same bits on 1,
+// 2 and 3 threads, either solver.
+TEST(CameraPoseRefineBatchEntry, ManyFramesGiveTheSameBitsOnAnyThreadCount) {
+  for (const char* solver : {"framework", "kernel"}) {
+    std::vector<double> reference;
+    for (double threads : {1.0, 2.0, 3.0}) {
+      Batch_call call(700);
+      call.options({{"threads", call.host.scalar(threads)}, {"solver", call.host.text(solver)}});
+      const std::vector<Mex_array*> out = call.run();
+      ASSERT_TRUE(call.host.errors.empty()) << call.host.errors[0].text;
+      const Fake_array& X = Fake_mex_host::array(out[0]);
+      ASSERT_EQ(X.m, 700u);
+      if (reference.empty()) reference = X.data;
+      EXPECT_EQ(X.data, reference) << solver << " " << threads;
+      // One thread converts the frames in order; the first frames, started near
+      // the truth, converge to it.
+      for (std::size_t f = 0; f < 10; ++f) EXPECT_NEAR(X.data[f + 5 * 700], -10.0, 1e-6) << solver << " " << f;
     }
   }
 }

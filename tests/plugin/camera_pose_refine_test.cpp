@@ -665,6 +665,71 @@ TEST(CameraPoseRefineEntry, SummaryOutputAndAns) {
   EXPECT_LT(with_info.field("final_error"), 1e-12);
 }
 
+// The options' own rules and a start whose cost overflows each end the call with
+// one error and no output, whichever input carries the broken value.
+TEST(CameraPoseRefineEntryErrors, BrokenRulesAndAnOverflowingStartAreRefused) {
+  struct Case {
+    const char* name;
+    std::function<void(Scene&, std::vector<double>& criteria, std::vector<double>& weights, Entry_run&)> spoil;
+    std::string detail;
+  };
+  const std::size_t num_eqs = 12;
+  const Case cases[] = {
+      {"max_iters -1", [](Scene&, std::vector<double>& c, std::vector<double>&, Entry_run&) { c[0] = -1; },
+       "max_iters should be 0 or more, instead got -1"},
+      {"a negative weight", [](Scene&, std::vector<double>&, std::vector<double>& w, Entry_run&) { w[2] = -0.5; },
+       "weights should hold finite numbers, 0 or more, instead weight 3 is -0.5"},
+      {"an infinite loss scale",
+       [](Scene&, std::vector<double>&, std::vector<double>&, Entry_run& r) {
+         r.options = [](Fake_mex_host& h) { return h.structure({{"loss", h.text("huber")}, {"loss_scale", h.scalar(kInf)}}); };
+       },
+       "loss_scale should be a finite positive number, instead got inf"},
+      {"an infinite sigma",
+       [](Scene&, std::vector<double>&, std::vector<double>&, Entry_run& r) {
+         r.options = [](Fake_mex_host& h) { return h.structure({{"sigma", h.scalar(kInf)}}); };
+       },
+       "sigma should be a finite number, 0 or more, instead got inf"},
+      {"k11 of 1e300", [](Scene& s, std::vector<double>&, std::vector<double>&, Entry_run&) { s.camera[6] = 1e300; },
+       "the cost at the start is not finite: equation 1 (point 1) has weight 1 and residual "},
+      {"weights of 1e300",
+       [](Scene&, std::vector<double>&, std::vector<double>& w, Entry_run&) { w.assign(w.size(), 1e300); },
+       "the cost at the start is not finite: equation 1 (point 1) has weight 1e+300 and residual "},
+  };
+  for (const Case& c : cases) {
+    Scene s = make_scene(0, num_eqs / 2);
+    std::vector<double> criteria = {10, 0, -10000, 0};
+    std::vector<double> weights(num_eqs, 1.0);
+    Entry_run run;
+    c.spoil(s, criteria, weights, run);
+    run.run(s, criteria, 0, &weights, 2);
+    EXPECT_EQ(run.out, nullptr) << c.name;
+    EXPECT_EQ(run.info, nullptr) << c.name;
+    const std::string text = run.error_text();
+    EXPECT_NE(text.find("Details: " + c.detail), std::string::npos) << c.name << ": " << text;
+  }
+}
+
+// A first step shorter than min_x_step is kept when it lowers the error (the
+// start is not returned for it); zero weights say nothing_to_fit.
+TEST(CameraPoseRefineEntry, AShortFirstStepIsKeptAndZeroWeightsSayNothingToFit) {
+  const Scene s = make_scene(0, 6);
+  Entry_run short_step;
+  short_step.run(s, {10, 1, -10000, 0}, 0, nullptr, 2);
+  ASSERT_TRUE(short_step.host.errors.empty()) << short_step.host.errors[0].text;
+  EXPECT_EQ(Fake_mex_host::field(short_step.info, "stop_reason")->text, "min_x_step");
+  EXPECT_EQ(short_step.field("returned_iteration"), 1.0);
+  // One Gauss-Newton step from a start 25 px off lands within a pixel.
+  EXPECT_LT(short_step.field("final_rms"), 0.05 * short_step.field("initial_rms"));
+  EXPECT_GT(max_abs_difference(short_step.result(), std::vector<double>(s.camera.begin(), s.camera.end() - 3)), 0.0);
+  EXPECT_EQ(Fake_mex_host::field(short_step.info, "nothing_to_fit")->logicals, std::vector<bool>{false});
+
+  const std::vector<double> zero(12, 0.0);
+  Entry_run unweighted;
+  unweighted.run(s, {10, 0, -10000, 0}, 0, &zero, 2);
+  ASSERT_TRUE(unweighted.host.errors.empty()) << unweighted.host.errors[0].text;
+  EXPECT_EQ(Fake_mex_host::field(unweighted.info, "nothing_to_fit")->logicals, std::vector<bool>{true});
+}
+
 TEST(CameraPoseRefineEntryErrors, BearingVectorsWithANonIdentityKFailInTheCost) {
   Scene s = make_scene(10, 5);
   s.camera[6] = 2.0;  // k11
@@ -712,7 +777,8 @@ std::ostream& operator<<(std::ostream& os, const Bad_options& c) { return os << 
 class CameraPoseRefineOptionsRefused : public ::testing::TestWithParam<Bad_options> {};
 
 // Each bad option ends the call with one error naming the field, before any output
-// (or anything else) is created.
+// (or anything else) is created: the reader's words for the struct and the class
+// or size of a value, the options' own rules for the values.
 TEST_P(CameraPoseRefineOptionsRefused, NamingTheField) {
   const Scene s = make_scene(0, 6);
   Entry_run run;
@@ -721,7 +787,7 @@ TEST_P(CameraPoseRefineOptionsRefused, NamingTheField) {
   EXPECT_EQ(run.out, nullptr);
   EXPECT_EQ(run.info, nullptr);
   EXPECT_EQ(run.host.created, 0);
-  EXPECT_EQ(entry_detail(run.error_text()), "Input 7 " + GetParam().detail);
+  EXPECT_EQ(entry_detail(run.error_text()), GetParam().detail);
 }
 
 const std::string kLossChoices = "one of 'squared', 'huber', 'cauchy', 'soft_l1', 'truncated'";
@@ -729,36 +795,36 @@ const std::string kFlag = "true or false (a logical scalar, or 0 or 1)";
 
 const Bad_options kBadOptions[] = {
     {"NotAStruct", [](Fake_mex_host& h) { return h.scalar(1); },
-     "should be a 1 by 1 struct of options, instead got 1 by 1 of double"},
+     "Input 7 should be a 1 by 1 struct of options, instead got 1 by 1 of double"},
     {"StructArray", [](Fake_mex_host& h) { return h.other_class("struct", 1, 2); },
-     "should be a 1 by 1 struct of options, instead got 1 by 2 of struct"},
+     "Input 7 should be a 1 by 1 struct of options, instead got 1 by 2 of struct"},
     {"UnknownField", [](Fake_mex_host& h) { return h.structure({{"loss_scal", h.scalar(1)}}); },
-     "field 'loss_scal' is not an option; the options are: loss, loss_scale, sigma, covariance"},
+     "Input 7 field 'loss_scal' is not an option; the options are: loss, loss_scale, sigma, covariance"},
     {"UnknownLoss", [](Fake_mex_host& h) { return h.structure({{"loss", h.text("Huber")}}); },
-     "field 'loss' should be " + kLossChoices + ", instead got 'Huber'"},
+     "Input 7 field 'loss' should be " + kLossChoices + ", instead got 'Huber'"},
     {"LossNumber", [](Fake_mex_host& h) { return h.structure({{"loss", h.scalar(1)}}); },
-     "field 'loss' should be " + kLossChoices + ", instead got 1 by 1 of double"},
+     "Input 7 field 'loss' should be " + kLossChoices + ", instead got 1 by 1 of double"},
     {"LossCharMatrix", [](Fake_mex_host& h) { return h.structure({{"loss", h.other_class("char", 2, 5)}}); },
-     "field 'loss' should be " + kLossChoices + ", instead got 2 by 5 of char"},
+     "Input 7 field 'loss' should be " + kLossChoices + ", instead got 2 by 5 of char"},
     {"NegativeScale", [](Fake_mex_host& h) { return h.structure({{"loss_scale", h.scalar(-1)}}); },
-     "field 'loss_scale' should be a finite positive number, instead got -1"},
+     "loss_scale should be a finite positive number, instead got -1"},
     {"NanScale", [](Fake_mex_host& h) { return h.structure({{"loss_scale", h.scalar(kNan)}}); },
-     "field 'loss_scale' should be a finite positive number, instead got nan"},
+     "loss_scale should be a finite positive number, instead got nan"},
     {"ScaleRow", [](Fake_mex_host& h) { return h.structure({{"loss_scale", h.row({1, 2})}}); },
-     "field 'loss_scale' should be a finite positive number, instead got 1 by 2 of double"},
+     "Input 7 field 'loss_scale' should be a real double scalar, instead got 1 by 2 of double"},
     {"ScaleLogical", [](Fake_mex_host& h) { return h.structure({{"loss_scale", h.logical(1, 1, {true})}}); },
-     "field 'loss_scale' should be a finite positive number, instead got 1 by 1 of logical"},
+     "Input 7 field 'loss_scale' should be a real double scalar, instead got 1 by 1 of logical"},
     {"NegativeSigma", [](Fake_mex_host& h) { return h.structure({{"sigma", h.scalar(-0.5)}}); },
-     "field 'sigma' should be a finite number, 0 or more, instead got -0.5"},
+     "sigma should be a finite number, 0 or more, instead got -0.5"},
     {"CovarianceTwo", [](Fake_mex_host& h) { return h.structure({{"covariance", h.scalar(2)}}); },
-     "field 'covariance' should be " + kFlag + ", instead got 2"},
+     "Input 7 field 'covariance' should be " + kFlag + ", instead got 2"},
     {"CovarianceText", [](Fake_mex_host& h) { return h.structure({{"covariance", h.text("yes")}}); },
-     "field 'covariance' should be " + kFlag + ", instead got 1 by 3 of char"},
+     "Input 7 field 'covariance' should be " + kFlag + ", instead got 1 by 3 of char"},
     {"BadFieldAfterGoodOnes",
      [](Fake_mex_host& h) {
        return h.structure({{"loss", h.text("cauchy")}, {"loss_scale", h.scalar(2)}, {"sigma", h.scalar(kNan)}});
      },
-     "field 'sigma' should be a finite number, 0 or more, instead got nan"},
+     "sigma should be a finite number, 0 or more, instead got nan"},
 };
 
 INSTANTIATE_TEST_SUITE_P(EveryRefusal, CameraPoseRefineOptionsRefused, ::testing::ValuesIn(kBadOptions),

@@ -99,10 +99,20 @@ TEST_P(SolverStopping, ReturnsBestPointAcceptedBeforeTheStop) {
 INSTANTIATE_TEST_SUITE_P(
     Table, SolverStopping,
     ::testing::Values(
-        // The third step moves by 5e-4 < 1e-3 from the best point: stop, not returned.
+        // The third step moves by 5e-4 < 1e-3 from the best point: stop; its lower
+        // error makes it the point returned.
         Stopping_case{"SmallParameterStep", 5, 1e-3f, -100000.0f,
                       {{{1.0}, 3.0}, {{2.0}, 2.0}, {{2.0005}, 1.0}, {{9.0}, 0.5}, {{9.0}, 0.1}},
+                      {0, 1, 2}, {2.0005}},
+        // A small step that does not lower the error stops the run and is not returned.
+        Stopping_case{"SmallParameterStepNoBetter", 5, 1e-3f, -100000.0f,
+                      {{{1.0}, 3.0}, {{2.0}, 2.0}, {{2.0005}, 2.0}, {{9.0}, 0.5}},
                       {0, 1, 2}, {2.0}},
+        // A step that lowers the error by less than min_y_step stops the run but
+        // is the best point seen.
+        Stopping_case{"SmallErrorDecrease", 5, 0.0f, 0.5f,
+                      {{{1.0}, 3.0}, {{2.0}, 2.0}, {{3.0}, 1.9}, {{9.0}, 0.5}},
+                      {0, 1, 2}, {3.0}},
         // The step equal to the threshold is not below it and continues.
         Stopping_case{"ParameterStepAtThreshold", 3, 0.5f, -100000.0f,
                       {{{1.0}, 3.0}, {{1.5}, 2.0}, {{1.5}, 1.0}}, {0, 1, 2}, {1.5}},
@@ -137,19 +147,26 @@ private:
 TEST(Solver, NeverReturnsAPointWorseThanTheStart) {
   struct Case {
     double start_error;
+    float min_x_step;
     std::vector<std::pair<std::vector<double>, double>> script;
     std::vector<double> expected_point;
     int returned_iteration;
   };
   const Case cases[] = {
-      {1.0, {{{1.0}, 1.0 + 1e-12}, {{2.0}, 1.0 + 2e-12}, {{3.0}, 1.0 + 1e-12}}, {0.0}, 0},
-      {1.0, {{{1.0}, 1.0 + 1e-12}, {{2.0}, 1.0}, {{3.0}, 1.0 + 1e-12}}, {2.0}, 2},
-      {1.0, {{{1.0}, 0.5}, {{2.0}, 0.7}, {{3.0}, 0.6}}, {1.0}, 1},
+      {1.0, 0.0f, {{{1.0}, 1.0 + 1e-12}, {{2.0}, 1.0 + 2e-12}, {{3.0}, 1.0 + 1e-12}}, {0.0}, 0},
+      {1.0, 0.0f, {{{1.0}, 1.0 + 1e-12}, {{2.0}, 1.0}, {{3.0}, 1.0 + 1e-12}}, {2.0}, 2},
+      {1.0, 0.0f, {{{1.0}, 0.5}, {{2.0}, 0.7}, {{3.0}, 0.6}}, {1.0}, 1},
+      // A first step shorter than min_x_step that lowers the error by orders of
+      // magnitude is returned, not thrown away for the start.
+      {1e4, 1.0f, {{{0.5}, 1e-6}, {{0.6}, 1e-7}}, {0.5}, 1},
+      // One that raises the error stops the run at the start.
+      {1.0, 1.0f, {{{0.5}, 2.0}, {{0.6}, 0.1}}, {0.0}, 0},
   };
   for (const Case& c : cases) {
     Scripted_solver_with_start s(c.start_error, c.script);
     s.set_num_dimensions(1);
     s.set_max_iters(3);
+    s.set_min_x_step(c.min_x_step);
     EXPECT_EQ(s.optimise({0.0}, {}), c.expected_point);
     EXPECT_EQ(s.get_summary().returned_iteration, c.returned_iteration);
     EXPECT_LE(s.get_summary().final_error, c.start_error);
