@@ -238,17 +238,11 @@ void nees_table() {
     trel::Loss loss;
     double outliers;
   };
-  std::printf("### Mean NEES over %d scenes
-
-", kDraws);
+  std::printf("### Mean NEES over %d scenes\n\n", kDraws);
   std::printf("N = %d, 0.5 px noise, loss_scale %.1f px, sigma estimated; each draw a new scene (seed 7000 + d). "
-              "Expected 6 (chi-square, 6 degrees of freedom); the mean's standard error is about 0.11.
-
-",
+              "Expected 6 (chi-square, 6 degrees of freedom); the mean's standard error is about 0.11.\n\n",
               kPoints, kLossScale);
-  std::printf("| loss | outliers | mean NEES | draws without covariance |
-|---|---|---|---|
-");
+  std::printf("| loss | outliers | mean NEES | draws without covariance |\n|---|---|---|---|\n");
   for (const Row& row : {Row{trel::Loss::squared, 0.0}, Row{trel::Loss::cauchy, 0.0}, Row{trel::Loss::cauchy, 0.2},
                          Row{trel::Loss::huber, 0.2}, Row{trel::Loss::soft_l1, 0.2}}) {
     int without = 0;

@@ -119,6 +119,43 @@ TEST(HostileRefinePose, EachInputIsRefusedWithItsCauseOrAnsweredRight) {
        nullptr, same_as_squared_fit},
       {"soft L1 scale 1e155", [](Refine_call& c) { c.options.loss = Loss::soft_l1; c.options.loss_scale = 1e155; },
        nullptr, same_as_squared_fit},
+      {"Cauchy scale 1e-155", [](Refine_call& c) { c.options.loss = Loss::cauchy; c.options.loss_scale = 1e-155; },
+       "loss_scale 1e-155 is too small for the cauchy loss: its weights underflow", nullptr},
+      {"soft L1 scale 1e-155", [](Refine_call& c) { c.options.loss = Loss::soft_l1; c.options.loss_scale = 1e-155; },
+       "is too small for the soft_l1 loss", nullptr},
+      {"scene in units of 1e-310",
+       [](Refine_call& c) {
+         for (auto& X : c.points)
+           for (double& v : X) v *= 1e-310;
+         for (std::size_t k = 3; k < 6; ++k) c.start[k] *= 1e-310;
+       },
+       nullptr,
+       [](const Refine_call&, const Pose_refine_result& r) {
+         const Values fit = squared_fit(3);
+         EXPECT_LT(largest_difference(Values(r.x.begin(), r.x.begin() + 3), Values(fit.begin(), fit.begin() + 3)), 1e-7);
+         for (std::size_t k = 3; k < 6; ++k) EXPECT_NEAR(r.x[k] / 1e-310, fit[k], 1e-6);
+         EXPECT_TRUE(r.summary.covariance.empty());  // its centre block would be 1e-620 times the variance
+         EXPECT_NE(r.summary.covariance_reason.find("scene's units"), std::string::npos);
+       }},
+      {"scene in units of 1e300",
+       [](Refine_call& c) {
+         for (auto& X : c.points)
+           for (double& v : X) v *= 1e300;
+         for (std::size_t k = 3; k < 6; ++k) c.start[k] *= 1e300;
+       },
+       nullptr,
+       [](const Refine_call&, const Pose_refine_result& r) {
+         const Values fit = squared_fit(3);
+         for (std::size_t k = 3; k < 6; ++k) EXPECT_NEAR(r.x[k] / 1e300, fit[k], 1e-6);
+         EXPECT_NE(r.summary.covariance_reason.find("scene's units"), std::string::npos);
+       }},
+      {"all points, pixels and the start zero",
+       [](Refine_call& c) {
+         for (auto& X : c.points) X = {0.0, 0.0, 0.0};
+         c.observations.assign(c.observations.size(), 0.0);
+         c.start.assign(6, 0.0);
+       },
+       "point 0 lies at the start's camera centre", nullptr},
       {"angle-axis zero axis, angle 0.1",
        [](Refine_call& c) { c.options.rotation_code = 1; c.start = {0, 0, 0, 0.1, c.start[3], c.start[4], c.start[5]}; },
        "the start's angle-axis has an axis of length 0 with angle 0.1: it names no rotation", nullptr},
@@ -220,6 +257,12 @@ TEST(HostileRobustLoss, FormulasHoldAtExtremeScales) {
         EXPECT_NEAR(robust_loss_weight(loss, s, c), derivative, 1e-6 * std::fabs(derivative) + 1e-300);
         EXPECT_GT(robust_loss_value(loss, s, c), 0.0);
         EXPECT_LE(robust_loss_value(loss, s, c), s * (1 + 1e-15));
+      }
+      // s / c^2 overflows: rho stays finite, positive and below s, the weight 0 or tiny.
+      if (c <= 1e-3) {
+        const double rho = robust_loss_value(loss, 1e10, c);
+        EXPECT_TRUE(std::isfinite(rho) && rho > 0.0 && rho < 1e10) << rho;
+        EXPECT_LT(robust_loss_weight(loss, 1e10, c), 1e-5);
       }
       // Errors of a few pixels beside a scale of 1e9 and more: the squared loss.
       if (c >= 1e9) {

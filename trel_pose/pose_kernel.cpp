@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "trel_tools/exception_l.h"
 
@@ -92,6 +93,10 @@ T Pose_kernel<T>::pass(const Problem& p, const T* R, const T* t) {
         }
       } else if (x < T(kLossSeriesLimit)) {
         small_terms += s * log1p_ratio_series(x);
+      } else if (!(x <= std::numeric_limits<T>::max())) {  // s / c^2 overflows: rho from its own form
+        T rho, weight;
+        loss_and_weight<L>(s, c, rho, weight);
+        small_terms += rho;
       } else {
         product *= T(1) + x;
         if (product > T(1e100)) {

@@ -97,6 +97,11 @@ std::string Pose_refine_options::broken_rule() const {
                [&](std::ostream& os) {
                  os << "loss_scale should be a finite positive number, instead got " << loss_scale;
                })
+      .require((loss != Loss::cauchy && loss != Loss::soft_l1) || !(loss_scale > 0.0) || loss_scale >= kMinSmoothScale,
+               [&](std::ostream& os) {
+                 os << "loss_scale " << loss_scale << " is too small for the " << loss_name(loss)
+                    << " loss: its weights underflow to 0 for any error; at least " << kMinSmoothScale;
+               })
       .require(finite_at_least(sigma, 0.0),
                [&](std::ostream& os) { os << "sigma should be a finite number, 0 or more, instead got " << sigma; });
   return rules.broken();

@@ -701,6 +701,74 @@ std::vector<double> rotation_values_near(const double* R9, int code, const std::
   }
 }
 
+// The kernel's weights. Row weight: the squared user weights of the row's
+// repetitions, summed; point weight W_i as point_weights gives it. Both
+// relative to the largest user weight, unit, so that neither 1e-162 nor 1e154
+// under- or overflows when squared; the costs come back times unit^2.
+struct Kernel_weights {
+  double unit = 1.0;
+  std::vector<double> rows;    // empty: every row weighs 1
+  std::vector<double> points;
+};
+
+Kernel_weights kernel_weights(const Pose_refine_options& options, const Layout& l) {
+  Kernel_weights w;
+  double largest = 0.0;
+  for (double u : options.weights) largest = std::max(largest, std::fabs(u));
+  if (largest > 0.0) w.unit = largest;
+  if (!options.weights.empty() || l.reps > 1) w.rows.assign(l.block, 0.0);
+  w.points.assign(l.npts, 0.0);
+  for (std::size_t j = 0; j < l.reps; ++j)
+    for (std::size_t e = 0; e < l.block; ++e) {
+      const double u = user_weight(options.weights, j * l.block + e) / w.unit;
+      if (!w.rows.empty()) w.rows[e] += u * u;
+      w.points[e / l.rows] += u * u / static_cast<double>(l.rows);
+    }
+  return w;
+}
+
+// The world points and start centre of a pixel code divided by their largest
+// coordinate when it lies beyond 1e100 or below 1e-100 (a scene in units of
+// 1e-310 would underflow its differences); the pixels do not change, and the
+// centre and its covariance are scaled back. scale 1: the input itself.
+struct Scaled_scene {
+  double scale = 1.0;
+  std::vector<std::vector<double>> points;
+  double centre[3] = {0.0, 0.0, 0.0};
+};
+
+Scaled_scene scaled_scene(const std::vector<std::vector<double>>& points, const std::vector<double>& start,
+                          const Layout& l) {
+  Scaled_scene scene;
+  const double* c0 = &start[static_cast<std::size_t>(l.nrot)];
+  double largest = std::max({std::fabs(c0[0]), std::fabs(c0[1]), std::fabs(c0[2])});
+  for (const std::vector<double>& X : points)
+    for (double v : X) largest = std::max(largest, std::fabs(v));
+  if (l.rows != 2 || !(largest > 1e100 || (largest > 0.0 && largest < 1e-100))) return scene;
+  scene.scale = largest;
+  scene.points = points;
+  for (std::vector<double>& X : scene.points)
+    for (double& v : X) v /= largest;
+  for (int k = 0; k < 3; ++k) scene.centre[k] = c0[k] / largest;
+  return scene;
+}
+
+// The summary's solver fields from the kernel's outcome, the costs in the
+// weights' units (unit^2); refuses them when they overflow there.
+void kernel_summary(const Pose_kernel_outcome<double>& outcome, double unit, const Layout& l,
+                    Pose_summary& summary) {
+  summary.iterations = outcome.iterations;
+  summary.initial_error = outcome.initial_cost * unit * unit;
+  summary.final_error = outcome.final_cost * unit * unit;
+  TREL_CHECK(std::isfinite(summary.initial_error) && std::isfinite(summary.final_error),
+             "the cost is not finite in the weights' units: the weighted errors overflow a double; scale the "
+             "weights down");
+  summary.stop_reason = outcome.stop_reason;
+  summary.returned_iteration = outcome.returned_iteration;
+  summary.nothing_to_fit = outcome.no_weight;
+  summary.initial_rms = std::sqrt(outcome.initial_squared_sum / static_cast<double>(l.npts));
+}
+
 Pose_refine_result refine_by_kernel(const matrix<double>& K, const std::vector<std::vector<double>>& points,
                                     const std::vector<double>& observations, const std::vector<double>& start,
                                     const Pose_refine_options& options, const Layout& l, Pose_kernel<double>& kernel) {
@@ -716,28 +784,10 @@ Pose_refine_result refine_by_kernel(const matrix<double>& K, const std::vector<s
   to_array(rotation_of(start, code), R0);
   TREL_CHECK(std::all_of(R0, R0 + 9, [](double v) { return std::isfinite(v); }),
              "the start's rotation values should describe a rotation (a quaternion of length 0 does not)");
-  // Row weight: the squared user weights of the row's repetitions, summed.
-  // Weights relative to the largest, so that neither 1e-162 nor 1e154 under-
-  // or overflows when squared; the costs come back in the caller's units.
-  double unit = 0.0;
-  for (double u : options.weights) unit = std::max(unit, std::fabs(u));
-  if (!(unit > 0.0)) unit = 1.0;
-  std::vector<double> row_weight;
-  if (!options.weights.empty() || l.reps > 1) {
-    row_weight.assign(l.block, 0.0);
-    for (std::size_t j = 0; j < l.reps; ++j)
-      for (std::size_t e = 0; e < l.block; ++e) {
-        const double u = user_weight(options.weights, j * l.block + e) / unit;
-        row_weight[e] += u * u;
-      }
-  }
-  std::vector<double> kernel_point_weight(l.npts, 0.0);
-  for (std::size_t j = 0; j < l.reps; ++j)
-    for (std::size_t i = 0; i < l.npts; ++i)
-      for (std::size_t r = 0; r < l.rows; ++r) {
-        const double u = user_weight(options.weights, j * l.block + i * l.rows + r) / unit;
-        kernel_point_weight[i] += u * u / static_cast<double>(l.rows);
-      }
+  const Kernel_weights weights = kernel_weights(options, l);
+  const Scaled_scene scene = scaled_scene(points, start, l);
+  const bool scaled = scene.scale != 1.0;
+  const std::vector<std::vector<double>>& work_points = scaled ? scene.points : points;
   Pose_kernel_settings<double> settings;
   settings.max_iters = options.max_iters;
   settings.step_tolerance = options.step_tolerance;
@@ -746,32 +796,31 @@ Pose_refine_result refine_by_kernel(const matrix<double>& K, const std::vector<s
   settings.loss_scale = options.loss_scale;
   settings.bearing = bearing;
   const bool unit_points = options.weights.empty() && l.reps == 1;
-  const Pose_kernel_outcome<double> outcome =
-      kernel.refine(k, points, observations.data(), row_weight.empty() ? nullptr : row_weight.data(),
-                    unit_points ? nullptr : kernel_point_weight.data(), R0, &start[static_cast<std::size_t>(l.nrot)],
-                    settings);
+  const Pose_kernel_outcome<double> outcome = kernel.refine(
+      k, work_points, observations.data(), weights.rows.empty() ? nullptr : weights.rows.data(),
+      unit_points ? nullptr : weights.points.data(), R0,
+      scaled ? scene.centre : &start[static_cast<std::size_t>(l.nrot)], settings);
 
   Pose_refine_result result;
   if (outcome.returned_iteration == 0) {
     result.x = start;  // the start itself, not its round trip through R
   } else {
     result.x = rotation_values_near(outcome.R, code, start);
-    result.x.insert(result.x.end(), outcome.centre, outcome.centre + 3);
+    for (int c = 0; c < 3; ++c) result.x.push_back(outcome.centre[c] * scene.scale);
   }
-  Pose_summary& summary = result.summary;
-  summary.iterations = outcome.iterations;
-  summary.initial_error = outcome.initial_cost * unit * unit;
-  summary.final_error = outcome.final_cost * unit * unit;
-  TREL_CHECK(std::isfinite(summary.initial_error) && std::isfinite(summary.final_error),
-             "the cost is not finite in the weights' units: the weighted errors overflow a double; scale the "
-             "weights down");
-  summary.stop_reason = outcome.stop_reason;
-  summary.returned_iteration = outcome.returned_iteration;
-  summary.nothing_to_fit = outcome.no_weight;
-  summary.initial_rms = std::sqrt(outcome.initial_squared_sum / static_cast<double>(l.npts));
-  const std::vector<double>& squared = kernel.squared_errors();
-  finish_summary(K, points, observations, outcome.R, outcome.centre, l, options, squared, kernel_point_weight,
-                 summary);
+  kernel_summary(outcome, weights.unit, l, result.summary);
+  finish_summary(K, work_points, observations, outcome.R, outcome.centre, l, options, kernel.squared_errors(),
+                 weights.points, result.summary);
+  std::vector<double>& covariance = result.summary.covariance;
+  if (!scaled || covariance.size() != 36) return result;
+  for (std::size_t a = 0; a < 6; ++a)
+    for (std::size_t b = 0; b < 6; ++b) covariance[a * 6 + b] *= (a >= 3 ? scene.scale : 1.0) * (b >= 3 ? scene.scale : 1.0);
+  for (std::size_t a = 3; a < 6; ++a)
+    if (!(covariance[a * 7] > 0.0) || !std::isfinite(covariance[a * 7])) {
+      covariance.clear();
+      result.summary.covariance_reason = "the centre's covariance under- or overflows a double in the scene's units";
+      break;
+    }
   return result;
 }
 

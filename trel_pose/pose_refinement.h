@@ -15,6 +15,11 @@ namespace trel {
 // How refine_pose fits a camera pose. The criteria and the rotation code are
 // those of the camera_pose_refine plug-in (codes 0, 1, 2, 3, 10, 11, 12, -1,
 // -2, -3; search vector = rotation values, then the camera centre in world).
+// Smallest scale of the Cauchy and soft L1 losses: below it c^2 is not a
+// normal double and the weights 1 / (1 + e^2 / c^2) of errors of a pixel or
+// a unit underflow, so that nothing would be fitted.
+constexpr double kMinSmoothScale = 1e-150;
+
 struct Pose_refine_options {
   int rotation_code = 0;
   int max_iters = 10;
