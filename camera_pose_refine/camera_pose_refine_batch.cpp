@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "camera_pose_refine/camera_pose_refine.h"
+#include "camera_pose_refine/framework_refine.h"
 #include "camera_pose_refine/plugin_options.h"
 #include "trel_tools/exception_l.h"
 #include "trel_pose/pose_batch.h"
@@ -186,7 +187,6 @@ Batch_call read_batch_call(const Mex_host& host, int nlhs, int nrhs, const Mex_a
   o.min_y_step = c.min_y_step;
   o.finite_differences = c.use_finite_difference;
   o.covariance = nlhs == 2 && o.covariance;
-  o.use_framework = true;  // camera_pose_refine's own solve
 
   // The frames, each from its camera row and blocks; a non-finite value makes
   // only its frame fail.
@@ -240,6 +240,7 @@ void run_batch(Mex_host& host, int nlhs, Mex_array* plhs[], int nrhs, const Mex_
 
   Pose_batch_options options;
   options.refine = call.refine;
+  options.refiner = framework_frame_refiner();  // camera_pose_refine's own solve on every frame
   options.threads = call.threads;
   options.progress_interval = call.progress ? kProgressInterval : kInterruptInterval;
   bool interrupted = false, printed = false;

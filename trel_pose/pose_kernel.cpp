@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 namespace trel {
 
@@ -71,6 +72,59 @@ inline void loss_and_weight(T s, T c, T c2, T& rho, T& weight) {
   }
 }
 
+
+// The Jacobian rows of pose_point_rows by central differences: the rotation
+// perturbed by exp([+-h e_k]x) (h = kPoseKernelDifferenceStep), the centre by
+// +-h max(1, |t_k|, |X - t|) along axis k.
+template <typename T, int Rows>
+struct Difference_jacobian {
+  T M_plus[3][9], M_minus[3][9];
+
+  Difference_jacobian(const T* K, const T* R) {
+    for (int k = 0; k < 3; ++k) {
+      T delta[3] = {T(0), T(0), T(0)}, R_plus[9], R_minus[9];
+      std::copy(R, R + 9, R_plus);
+      std::copy(R, R + 9, R_minus);
+      delta[k] = T(kPoseKernelDifferenceStep);
+      rotate_by_vector(delta, R_plus);
+      delta[k] = -T(kPoseKernelDifferenceStep);
+      rotate_by_vector(delta, R_minus);
+      pose_projection_matrix<T, Rows>(K, R_plus, M_plus[k]);
+      pose_projection_matrix<T, Rows>(K, R_minus, M_minus[k]);
+    }
+  }
+
+  void rows(const T* M, const T* X, const T* t, T J[Rows][6]) const {
+    T v[3], plus[Rows], minus[Rows], a[Rows][3];
+    const T h = T(kPoseKernelDifferenceStep);
+    for (int k = 0; k < 3; ++k) {
+      pose_point_rows<T, Rows>(M_plus[k], X, t, v, plus, a);
+      pose_point_rows<T, Rows>(M_minus[k], X, t, v, minus, a);
+      for (int r = 0; r < Rows; ++r) J[r][k] = (plus[r] - minus[r]) / (T(2) * h);
+    }
+    const T distance = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+    for (int k = 0; k < 3; ++k) {
+      T t_plus[3] = {t[0], t[1], t[2]}, t_minus[3] = {t[0], t[1], t[2]};
+      const T step = h * std::max({T(1), std::fabs(t[k]), distance});
+      t_plus[k] += step;
+      t_minus[k] -= step;
+      pose_point_rows<T, Rows>(M, X, t_plus, v, plus, a);
+      pose_point_rows<T, Rows>(M, X, t_minus, v, minus, a);
+      for (int r = 0; r < Rows; ++r) J[r][3 + k] = (plus[r] - minus[r]) / (t_plus[k] - t_minus[k]);
+    }
+  }
+};
+
+// The Jacobian rows of point X at (M, t): analytic from pose_point_rows' a and
+// v, or by central differences when `difference` is given.
+template <typename T, int Rows>
+inline void point_jacobian_rows(const Difference_jacobian<T, Rows>* difference, const T* M, const T* X, const T* t,
+                                const T v[3], const T a[Rows][3], T J[Rows][6]) {
+  if (difference) difference->rows(M, X, t, J);
+  else
+    for (int r = 0; r < Rows; ++r) pose_jacobian_row(a[r], v, J[r]);
+}
+
 }  // namespace
 
 // One pass over the points at (R, t): e_i^2 into squared_, the cost returned
@@ -85,6 +139,8 @@ T Pose_kernel<T>::pass(const Problem& p, const T* R, const T* t) {
   const T c2 = c * c;
   T M[9];
   pose_projection_matrix<T, Rows>(p.K, R, M);
+  std::optional<Difference_jacobian<T, Rows>> difference;
+  if (Accumulate && p.settings->central_differences) difference.emplace(p.K, R);
   T normal[21] = {};  // upper triangle, row by row
   T gradient[6] = {};
   T cost = T(0);
@@ -127,9 +183,10 @@ T Pose_kernel<T>::pass(const Problem& p, const T* R, const T* t) {
       for (int r = 0; r < Rows; ++r) cost += w[r] * residual[r] * residual[r];
     }
     if constexpr (Accumulate) {
+      T J[Rows][6];
+      point_jacobian_rows<T, Rows>(difference ? &*difference : nullptr, M, points[i].data(), t, v, a, J);
       for (int r = 0; r < Rows; ++r) {
-        T j[6];
-        pose_jacobian_row(a[r], v, j);
+        const T* j = J[r];
         T wj[6];
         for (int k = 0; k < 6; ++k) wj[k] = w[r] * j[k];
         for (int k = 0; k < 6; ++k) gradient[k] += wj[k] * residual[r];
@@ -241,11 +298,13 @@ void Pose_kernel<T>::solve_stacked(const Problem& p, const T* R, const T* t, T d
   stacked_rhs_.resize(n * Rows);
   T M[9];
   pose_projection_matrix<T, Rows>(p.K, R, M);
+  std::optional<Difference_jacobian<T, Rows>> difference;
+  if (p.settings->central_differences) difference.emplace(p.K, R);
   for (std::size_t i = 0; i < n; ++i) {
     T v[3], predicted[Rows], a[Rows][3];
     pose_point_rows<T, Rows>(M, points[i].data(), t, v, predicted, a);
     T J[Rows][6];
-    for (int r = 0; r < Rows; ++r) pose_jacobian_row(a[r], v, J[r]);
+    point_jacobian_rows<T, Rows>(difference ? &*difference : nullptr, M, points[i].data(), t, v, a, J);
     const T robust_w = robust ? robust_loss_weight(p.settings->loss, squared_[i], p.settings->loss_scale) : T(1);
     for (int r = 0; r < Rows; ++r) {
       const std::size_t row = i * Rows + static_cast<std::size_t>(r);
@@ -301,13 +360,18 @@ T Pose_kernel<T>::cost_of_squared(const Problem& p) const {
 // non-zero weight at the pose last evaluated, at least the loss scale.
 template <typename T>
 T Pose_kernel<T>::graduated_scale(const Problem& p) {
-  scratch_.clear();
-  for (std::size_t i = 0; i < squared_.size(); ++i)
-    if (!p.point_weights || p.point_weights[i] != T(0)) scratch_.push_back(squared_[i]);
-  if (scratch_.empty()) return p.settings->loss_scale;
-  const auto middle = scratch_.begin() + static_cast<std::ptrdiff_t>(scratch_.size() / 2);
-  std::nth_element(scratch_.begin(), middle, scratch_.end());
-  return std::max(p.settings->loss_scale, std::sqrt(*middle));
+  return pose_graduated_scale(p.settings->loss_scale, squared_, p.point_weights, scratch_);
+}
+
+template <typename T>
+T pose_graduated_scale(T loss_scale, const std::vector<T>& squared, const T* point_weights, std::vector<T>& scratch) {
+  scratch.clear();
+  for (std::size_t i = 0; i < squared.size(); ++i)
+    if (!point_weights || point_weights[i] != T(0)) scratch.push_back(squared[i]);
+  if (scratch.empty()) return loss_scale;
+  const auto middle = scratch.begin() + static_cast<std::ptrdiff_t>(scratch.size() / 2);
+  std::nth_element(scratch.begin(), middle, scratch.end());
+  return std::max(loss_scale, std::sqrt(*middle));
 }
 
 template <typename T>
@@ -425,5 +489,6 @@ Pose_kernel_outcome<T> Pose_kernel<T>::refine(const T* K, const std::vector<std:
 
 template class Pose_kernel<double>;
 template void rotate_by_vector<double>(const double*, double*);
+template double pose_graduated_scale<double>(double, const std::vector<double>&, const double*, std::vector<double>&);
 
 }  // namespace trel

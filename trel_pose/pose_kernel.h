@@ -46,6 +46,16 @@ constexpr double kPoseKernelMaxCondition = 1e8;
 // are truncated IRLS. The pose returned is still the one of the lowest
 // truncated cost seen (ties go to the later pose).
 constexpr int kPoseKernelGraduatedRows = 6;
+// The cube root of the double epsilon: the step (relative to a value's size)
+// that balances the truncation and rounding errors of central differences.
+constexpr double kPoseKernelDifferenceStep = 6.0e-6;
+
+// The scale of the truncated loss's graduated start: max(loss_scale, median
+// error of the points of non-zero weight), the median the element at index
+// n / 2 of the n squared errors of those points. point_weights: nullptr when
+// every point weighs; scratch receives the squared errors of those points.
+template <typename T>
+T pose_graduated_scale(T loss_scale, const std::vector<T>& squared, const T* point_weights, std::vector<T>& scratch);
 
 // M = K R^T for the pixel rows (Rows = 2), R^T for the camera-frame rows
 // (Rows = 3, K unused); R camera to world, row-major 3 x 3.
@@ -118,6 +128,11 @@ struct Pose_kernel_settings {
   Loss loss = Loss::squared;
   T loss_scale = T(1);
   bool bearing = false;  // 3 rows per point (the camera-frame point) instead of 2 pixels
+  // The Jacobian by central differences of the predicted rows (steps of
+  // kPoseKernelDifferenceStep in delta, and that times max(1, |t_k|, the rms
+  // distance of the points from the start centre) in t) instead of the
+  // analytic one. The same minimum; for checking the analytic derivatives.
+  bool central_differences = false;
 };
 
 template <typename T>
@@ -195,6 +210,8 @@ private:
 
 extern template class Pose_kernel<double>;
 extern template void rotate_by_vector<double>(const double*, double*);
+extern template double pose_graduated_scale<double>(double, const std::vector<double>&, const double*,
+                                                    std::vector<double>&);
 
 }  // namespace trel
 
