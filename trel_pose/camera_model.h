@@ -9,15 +9,18 @@ namespace trel {
 // where the pose jobs turn a world point into a camera-frame point or a pixel.
 //
 // Pose: R_cam_to_world (row-major 3 x 3, camera axes to world axes) and
-// centre_in_world. The camera-frame point is c = R^T (X - t). The pose
-// Jacobians are with respect to (delta, t), the rotation perturbed as
-// R <- exp([delta]x) R, as the pose kernel steps it: with v = X - t,
-// dc/ddelta = R^T [v]x, dc/dt = -R^T, dc/dX = R^T.
+// centre_in_world; the camera-frame point of world point X is
+// c = R^T (X - t). Derivatives are given as a: the gradient of each predicted
+// row with respect to X in world axes. With v = X - t and the rotation
+// perturbed as R <- exp([delta]x) R (as the pose kernel steps it), the row's
+// Jacobian with respect to (delta, t) is (a x v, -a) (pose_jacobian_row), and
+// with respect to the point it is a itself.
 //
-// A lens model is a type with `project(c, pixel, J)` (the pixel of the
-// camera-frame point c and its 2 x 3 Jacobian d pixel / d c); the passes below
-// are templates over it, so that a job dispatches on the model once, outside
-// its loop over the points, and the pinhole pays for nothing else.
+// A lens model (Pinhole_model now) has project(c, pixel, J), the pixel of the
+// camera-frame point c and d pixel / d c, and a projector bound to one pose
+// (Pinhole_at_pose) that the jobs build once per pose, outside their loop over
+// the points; the jobs' passes are templates over the projector, so that a
+// model added beside the pinhole costs the pinhole nothing.
 
 // The pinhole: u = (fx x + skew y) / z + cx, v = fy y / z + cy.
 template <typename T>
@@ -38,48 +41,133 @@ struct Pinhole_model {
   }
 };
 
-// The pinhole of a 3 x 3 K = [fx skew cx; 0 fy cy; 0 0 1]; the entries of the
-// last row and below the diagonal are not read.
+// The pinhole of a 3 x 3 K = [fx skew cx; 0 fy cy; 0 0 1] (row-major array
+// or matrix); the last row and the entries below the diagonal are not read.
+template <typename T>
+Pinhole_model<T> pinhole_from(const T* K) {
+  Pinhole_model<T> lens;
+  lens.fx = K[0];
+  lens.skew = K[1];
+  lens.cx = K[2];
+  lens.fy = K[4];
+  lens.cy = K[5];
+  return lens;
+}
 Pinhole_model<double> pinhole_from(const matrix<double>& K);
 
-// The camera-frame point of world point X and, when the pointers are given,
-// its Jacobians (3 x 6 with respect to (delta, t), 3 x 3 with respect to X).
+// The Jacobian row (a x v, -a) with respect to (delta, t).
 template <typename T>
-inline void camera_frame_point(const T* R_cam_to_world, const T* centre_in_world, const T* X, T c[3],
-                               T (*J_pose)[6] = nullptr, T (*J_point)[3] = nullptr) {
-  const T v[3] = {X[0] - centre_in_world[0], X[1] - centre_in_world[1], X[2] - centre_in_world[2]};
-  for (int r = 0; r < 3; ++r) {
-    // Row r of R^T is column r of R.
-    const T a[3] = {R_cam_to_world[r], R_cam_to_world[3 + r], R_cam_to_world[6 + r]};
-    c[r] = a[0] * v[0] + a[1] * v[1] + a[2] * v[2];
-    if (J_pose) {
-      // d c_r / d delta = a^T [v]x, the row a x v.
-      J_pose[r][0] = a[1] * v[2] - a[2] * v[1];
-      J_pose[r][1] = a[2] * v[0] - a[0] * v[2];
-      J_pose[r][2] = a[0] * v[1] - a[1] * v[0];
-      for (int k = 0; k < 3; ++k) J_pose[r][3 + k] = -a[k];
+inline void pose_jacobian_row(const T a[3], const T v[3], T row[6]) {
+  row[0] = a[1] * v[2] - a[2] * v[1];
+  row[1] = a[2] * v[0] - a[0] * v[2];
+  row[2] = a[0] * v[1] - a[1] * v[0];
+  row[3] = -a[0];
+  row[4] = -a[1];
+  row[5] = -a[2];
+}
+
+// The pinhole at one pose: M = K R^T, so that a point costs q = M (X - t) and
+// the pixel (q_0, q_1) / q_2. With u = q_r / q_2, row r's gradient is
+// a_r = (m_r - u m_2) / q_2 (m_k the rows of M).
+template <typename T>
+struct Pinhole_at_pose {
+  static constexpr int kRows = 2;
+  T M[9];
+
+  Pinhole_at_pose(const Pinhole_model<T>& lens, const T* R_cam_to_world) {
+    const T* R = R_cam_to_world;
+    for (int k = 0; k < 3; ++k) {
+      M[k] = lens.fx * R[3 * k] + lens.skew * R[3 * k + 1] + lens.cx * R[3 * k + 2];
+      M[3 + k] = lens.fy * R[3 * k + 1] + lens.cy * R[3 * k + 2];
+      M[6 + k] = R[3 * k + 2];
     }
-    if (J_point)
-      for (int k = 0; k < 3; ++k) J_point[r][k] = a[k];
+  }
+
+  // Depth along the optical axis (times fx's scale: only its sign matters).
+  T depth(const T* X, const T* centre_in_world) const {
+    return M[6] * (X[0] - centre_in_world[0]) + M[7] * (X[1] - centre_in_world[1]) +
+           M[8] * (X[2] - centre_in_world[2]);
+  }
+
+  void rows(const T* X, const T* centre_in_world, T v[3], T pixel[2], T a[2][3]) const {
+    v[0] = X[0] - centre_in_world[0];
+    v[1] = X[1] - centre_in_world[1];
+    v[2] = X[2] - centre_in_world[2];
+    T q[3];
+    for (int k = 0; k < 3; ++k) q[k] = M[3 * k] * v[0] + M[3 * k + 1] * v[1] + M[3 * k + 2] * v[2];
+    const T inverse_depth = T(1) / q[2];
+    for (int r = 0; r < 2; ++r) {
+      pixel[r] = q[r] * inverse_depth;
+      for (int k = 0; k < 3; ++k) a[r][k] = (M[3 * r + k] - pixel[r] * M[6 + k]) * inverse_depth;
+    }
+  }
+
+  // The pixel only.
+  void pixel(const T* X, const T* centre_in_world, T out[2]) const {
+    const T v[3] = {X[0] - centre_in_world[0], X[1] - centre_in_world[1], X[2] - centre_in_world[2]};
+    T q[3];
+    for (int k = 0; k < 3; ++k) q[k] = M[3 * k] * v[0] + M[3 * k + 1] * v[1] + M[3 * k + 2] * v[2];
+    out[0] = q[0] / q[2];
+    out[1] = q[1] / q[2];
+  }
+};
+
+// The camera-frame point itself at one pose (the bearing-vector rows):
+// c = R^T v, whose row r has the gradient a_r = column r of R.
+template <typename T>
+struct Camera_frame_at_pose {
+  static constexpr int kRows = 3;
+  T M[9];  // R^T
+
+  explicit Camera_frame_at_pose(const T* R_cam_to_world) {
+    for (int r = 0; r < 3; ++r)
+      for (int k = 0; k < 3; ++k) M[3 * r + k] = R_cam_to_world[3 * k + r];
+  }
+
+  void rows(const T* X, const T* centre_in_world, T v[3], T c[3], T a[3][3]) const {
+    v[0] = X[0] - centre_in_world[0];
+    v[1] = X[1] - centre_in_world[1];
+    v[2] = X[2] - centre_in_world[2];
+    for (int r = 0; r < 3; ++r) {
+      c[r] = M[3 * r] * v[0] + M[3 * r + 1] * v[1] + M[3 * r + 2] * v[2];
+      for (int k = 0; k < 3; ++k) a[r][k] = M[3 * r + k];
+    }
+  }
+};
+
+// The projector of Rows predicted rows: the pinhole's pixels (2) or the
+// camera-frame point (3).
+template <typename T, int Rows>
+struct Projector_of {
+  using type = Pinhole_at_pose<T>;
+};
+template <typename T>
+struct Projector_of<T, 3> {
+  using type = Camera_frame_at_pose<T>;
+};
+
+// The projector at a pose for Rows rows (the lens unused for the camera frame).
+template <typename T, int Rows>
+typename Projector_of<T, Rows>::type projector_at(const Pinhole_model<T>& lens, const T* R_cam_to_world) {
+  if constexpr (Rows == 3) {
+    (void)lens;
+    return Camera_frame_at_pose<T>(R_cam_to_world);
+  } else {
+    return Pinhole_at_pose<T>(lens, R_cam_to_world);
   }
 }
 
-// The pixel of world point X under the lens model and, when the pointers are
-// given, its Jacobians (2 x 6 with respect to (delta, t), 2 x 3 with respect
-// to X): the lens's d pixel / d c times those of camera_frame_point.
-template <typename T, class Lens>
-inline void world_point_pixel(const Lens& lens, const T* R_cam_to_world, const T* centre_in_world, const T* X,
-                              T pixel[2], T (*J_pose)[6] = nullptr, T (*J_point)[3] = nullptr) {
-  T c[3], C_pose[3][6], C_point[3][3], P[2][3];
-  camera_frame_point<T>(R_cam_to_world, centre_in_world, X, c, J_pose ? C_pose : nullptr,
-                        J_point ? C_point : nullptr);
-  lens.project(c, pixel, P);
-  for (int r = 0; r < 2; ++r) {
-    if (J_pose)
-      for (int k = 0; k < 6; ++k) J_pose[r][k] = P[r][0] * C_pose[0][k] + P[r][1] * C_pose[1][k] + P[r][2] * C_pose[2][k];
+// World point X's predicted rows at a pose and their Jacobians with respect to
+// (delta, t) and, when J_point is given, the point.
+template <typename T, int Rows>
+inline void world_point_rows(const Pinhole_model<T>& lens, const T* R_cam_to_world, const T* centre_in_world,
+                             const T* X, T predicted[Rows], T J_pose[Rows][6], T (*J_point)[3] = nullptr) {
+  T v[3], a[Rows][3];
+  projector_at<T, Rows>(lens, R_cam_to_world).rows(X, centre_in_world, v, predicted, a);
+  for (int r = 0; r < Rows; ++r) {
+    pose_jacobian_row(a[r], v, J_pose[r]);
     if (J_point)
-      for (int k = 0; k < 3; ++k)
-        J_point[r][k] = P[r][0] * C_point[0][k] + P[r][1] * C_point[1][k] + P[r][2] * C_point[2][k];
+      for (int k = 0; k < 3; ++k) J_point[r][k] = a[r][k];
   }
 }
 

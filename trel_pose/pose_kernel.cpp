@@ -31,7 +31,7 @@ void rotate_by_vector(const T delta[3], T R[9]) {
 
 template <typename T>
 struct Pose_kernel<T>::Problem {
-  const T* K;
+  Pinhole_model<T> lens;
   const std::vector<std::vector<T>>* points;
   const T* observations;
   const T* row_weights;
@@ -73,33 +73,35 @@ inline void loss_and_weight(T s, T c, T c2, T& rho, T& weight) {
 }
 
 
-// The Jacobian rows of pose_point_rows by central differences: the rotation
+// The Jacobian rows of the projector by central differences: the rotation
 // perturbed by exp([+-h e_k]x) (h = kPoseKernelDifferenceStep), the centre by
 // +-h max(1, |t_k|, |X - t|) along axis k.
 template <typename T, int Rows>
 struct Difference_jacobian {
-  T M_plus[3][9], M_minus[3][9];
+  using Projector = typename Projector_of<T, Rows>::type;
+  Projector plus_rotations[3], minus_rotations[3];
 
-  Difference_jacobian(const T* K, const T* R) {
-    for (int k = 0; k < 3; ++k) {
-      T delta[3] = {T(0), T(0), T(0)}, R_plus[9], R_minus[9];
-      std::copy(R, R + 9, R_plus);
-      std::copy(R, R + 9, R_minus);
-      delta[k] = T(kPoseKernelDifferenceStep);
-      rotate_by_vector(delta, R_plus);
-      delta[k] = -T(kPoseKernelDifferenceStep);
-      rotate_by_vector(delta, R_minus);
-      pose_projection_matrix<T, Rows>(K, R_plus, M_plus[k]);
-      pose_projection_matrix<T, Rows>(K, R_minus, M_minus[k]);
-    }
+  static Projector turned(const Pinhole_model<T>& lens, const T* R, int axis, T step) {
+    T delta[3] = {T(0), T(0), T(0)}, R_turned[9];
+    std::copy(R, R + 9, R_turned);
+    delta[axis] = step;
+    rotate_by_vector(delta, R_turned);
+    return projector_at<T, Rows>(lens, R_turned);
   }
 
-  void rows(const T* M, const T* X, const T* t, T J[Rows][6]) const {
+  Difference_jacobian(const Pinhole_model<T>& lens, const T* R)
+      : plus_rotations{turned(lens, R, 0, T(kPoseKernelDifferenceStep)), turned(lens, R, 1, T(kPoseKernelDifferenceStep)),
+                       turned(lens, R, 2, T(kPoseKernelDifferenceStep))},
+        minus_rotations{turned(lens, R, 0, -T(kPoseKernelDifferenceStep)),
+                        turned(lens, R, 1, -T(kPoseKernelDifferenceStep)),
+                        turned(lens, R, 2, -T(kPoseKernelDifferenceStep))} {}
+
+  void rows(const Projector& at, const T* X, const T* t, T J[Rows][6]) const {
     T v[3], plus[Rows], minus[Rows], a[Rows][3];
     const T h = T(kPoseKernelDifferenceStep);
     for (int k = 0; k < 3; ++k) {
-      pose_point_rows<T, Rows>(M_plus[k], X, t, v, plus, a);
-      pose_point_rows<T, Rows>(M_minus[k], X, t, v, minus, a);
+      plus_rotations[k].rows(X, t, v, plus, a);
+      minus_rotations[k].rows(X, t, v, minus, a);
       for (int r = 0; r < Rows; ++r) J[r][k] = (plus[r] - minus[r]) / (T(2) * h);
     }
     const T distance = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
@@ -108,19 +110,20 @@ struct Difference_jacobian {
       const T step = h * std::max({T(1), std::fabs(t[k]), distance});
       t_plus[k] += step;
       t_minus[k] -= step;
-      pose_point_rows<T, Rows>(M, X, t_plus, v, plus, a);
-      pose_point_rows<T, Rows>(M, X, t_minus, v, minus, a);
+      at.rows(X, t_plus, v, plus, a);
+      at.rows(X, t_minus, v, minus, a);
       for (int r = 0; r < Rows; ++r) J[r][3 + k] = (plus[r] - minus[r]) / (t_plus[k] - t_minus[k]);
     }
   }
 };
 
-// The Jacobian rows of point X at (M, t): analytic from pose_point_rows' a and
+// The Jacobian rows of point X at (at, t): analytic from the projector's a and
 // v, or by central differences when `difference` is given.
 template <typename T, int Rows>
-inline void point_jacobian_rows(const Difference_jacobian<T, Rows>* difference, const T* M, const T* X, const T* t,
-                                const T v[3], const T a[Rows][3], T J[Rows][6]) {
-  if (difference) difference->rows(M, X, t, J);
+inline void point_jacobian_rows(const Difference_jacobian<T, Rows>* difference,
+                                const typename Projector_of<T, Rows>::type& at, const T* X, const T* t, const T v[3],
+                                const T a[Rows][3], T J[Rows][6]) {
+  if (difference) difference->rows(at, X, t, J);
   else
     for (int r = 0; r < Rows; ++r) pose_jacobian_row(a[r], v, J[r]);
 }
@@ -129,7 +132,7 @@ inline void point_jacobian_rows(const Difference_jacobian<T, Rows>* difference, 
 
 // One pass over the points at (R, t): e_i^2 into squared_, the cost returned
 // and, when Accumulate, the weighted normal matrix (upper triangle) and
-// gradient J^T W r (rows of pose_point_rows).
+// gradient J^T W r (rows of trel_pose/camera_model.h).
 template <typename T>
 template <int Rows, bool Accumulate, Loss L>
 T Pose_kernel<T>::pass(const Problem& p, const T* R, const T* t) {
@@ -137,10 +140,9 @@ T Pose_kernel<T>::pass(const Problem& p, const T* R, const T* t) {
   const std::size_t n = points.size();
   const T c = p.settings->loss_scale;
   const T c2 = c * c;
-  T M[9];
-  pose_projection_matrix<T, Rows>(p.K, R, M);
+  const auto at = projector_at<T, Rows>(p.lens, R);
   std::optional<Difference_jacobian<T, Rows>> difference;
-  if (Accumulate && p.settings->central_differences) difference.emplace(p.K, R);
+  if (Accumulate && p.settings->central_differences) difference.emplace(p.lens, R);
   T normal[21] = {};  // upper triangle, row by row
   T gradient[6] = {};
   T cost = T(0);
@@ -148,7 +150,7 @@ T Pose_kernel<T>::pass(const Problem& p, const T* R, const T* t) {
   long exponent = 0;
   for (std::size_t i = 0; i < n; ++i) {
     T v[3], predicted[Rows], a[Rows][3];
-    pose_point_rows<T, Rows>(M, points[i].data(), t, v, predicted, a);
+    at.rows(points[i].data(), t, v, predicted, a);
     const T* observed = p.observations + i * Rows;
     T residual[Rows];
     for (int r = 0; r < Rows; ++r) residual[r] = predicted[r] - observed[r];
@@ -184,7 +186,7 @@ T Pose_kernel<T>::pass(const Problem& p, const T* R, const T* t) {
     }
     if constexpr (Accumulate) {
       T J[Rows][6];
-      point_jacobian_rows<T, Rows>(difference ? &*difference : nullptr, M, points[i].data(), t, v, a, J);
+      point_jacobian_rows<T, Rows>(difference ? &*difference : nullptr, at, points[i].data(), t, v, a, J);
       for (int r = 0; r < Rows; ++r) {
         const T* j = J[r];
         T wj[6];
@@ -296,15 +298,14 @@ void Pose_kernel<T>::solve_stacked(const Problem& p, const T* R, const T* t, T d
   const bool robust = p.settings->loss != Loss::squared;
   stacked_.resize(n * Rows * 6);
   stacked_rhs_.resize(n * Rows);
-  T M[9];
-  pose_projection_matrix<T, Rows>(p.K, R, M);
+  const auto at = projector_at<T, Rows>(p.lens, R);
   std::optional<Difference_jacobian<T, Rows>> difference;
-  if (p.settings->central_differences) difference.emplace(p.K, R);
+  if (p.settings->central_differences) difference.emplace(p.lens, R);
   for (std::size_t i = 0; i < n; ++i) {
     T v[3], predicted[Rows], a[Rows][3];
-    pose_point_rows<T, Rows>(M, points[i].data(), t, v, predicted, a);
+    at.rows(points[i].data(), t, v, predicted, a);
     T J[Rows][6];
-    point_jacobian_rows<T, Rows>(difference ? &*difference : nullptr, M, points[i].data(), t, v, a, J);
+    point_jacobian_rows<T, Rows>(difference ? &*difference : nullptr, at, points[i].data(), t, v, a, J);
     const T robust_w = robust ? robust_loss_weight(p.settings->loss, squared_[i], p.settings->loss_scale) : T(1);
     for (int r = 0; r < Rows; ++r) {
       const std::size_t row = i * Rows + static_cast<std::size_t>(r);
@@ -378,7 +379,7 @@ template <typename T>
 Pose_kernel_outcome<T> Pose_kernel<T>::refine(const T* K, const std::vector<std::vector<T>>& points,
                                               const T* observations, const T* row_weights, const T* point_weights,
                                               const T* R0, const T* c0, const Pose_kernel_settings<T>& settings) {
-  const Problem p{K, &points, observations, row_weights, point_weights, &settings};
+  const Problem p{pinhole_from(K), &points, observations, row_weights, point_weights, &settings};
   const std::size_t n = points.size();
   squared_.resize(n);
   best_squared_.resize(n);

@@ -119,12 +119,9 @@ void to_array(const matrix<double>& m, double out[9]) {
 // the camera model (K row-major 3 x 3, the pinhole's form).
 void point_jacobian(const double* K, const double* X, const double* R_cam_to_world, const double* centre_in_world,
                     bool bearing, double predicted[3], double jacobian[3][6]) {
-  if (bearing) {
-    camera_frame_point<double>(R_cam_to_world, centre_in_world, X, predicted, jacobian);
-  } else {
-    const Pinhole_model<double> lens{K[0], K[4], K[2], K[5], K[1]};
-    world_point_pixel(lens, R_cam_to_world, centre_in_world, X, predicted, jacobian);
-  }
+  const Pinhole_model<double> lens = pinhole_from(K);
+  if (bearing) world_point_rows<double, 3>(lens, R_cam_to_world, centre_in_world, X, predicted, jacobian);
+  else world_point_rows<double, 2>(lens, R_cam_to_world, centre_in_world, X, predicted, jacobian);
 }
 
 // Normal matrix, rank, condition number and covariance at the pose (R, t) (see refine_pose).
