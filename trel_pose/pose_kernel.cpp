@@ -134,7 +134,7 @@ inline void point_jacobian_rows(const Difference_jacobian<T, Rows>* difference,
 // and, when Accumulate, the weighted normal matrix (upper triangle) and
 // gradient J^T W r (rows of trel_pose/camera_model.h).
 template <typename T>
-template <int Rows, bool Accumulate, Loss L>
+template <int Rows, bool Accumulate, Loss L, bool Differences>
 T Pose_kernel<T>::pass(const Problem& p, const T* R, const T* t) {
   const std::vector<std::vector<T>>& points = *p.points;
   const std::size_t n = points.size();
@@ -142,7 +142,7 @@ T Pose_kernel<T>::pass(const Problem& p, const T* R, const T* t) {
   const T c2 = c * c;
   const auto at = projector_at<T, Rows>(p.lens, R);
   std::optional<Difference_jacobian<T, Rows>> difference;
-  if (Accumulate && p.settings->central_differences) difference.emplace(p.lens, R);
+  if constexpr (Differences) difference.emplace(p.lens, R);
   T normal[21] = {};  // upper triangle, row by row
   T gradient[6] = {};
   T cost = T(0);
@@ -186,9 +186,14 @@ T Pose_kernel<T>::pass(const Problem& p, const T* R, const T* t) {
     }
     if constexpr (Accumulate) {
       T J[Rows][6];
-      point_jacobian_rows<T, Rows>(difference ? &*difference : nullptr, at, points[i].data(), t, v, a, J);
+      if constexpr (Differences) difference->rows(at, points[i].data(), t, J);
       for (int r = 0; r < Rows; ++r) {
+        T j_analytic[6];
         const T* j = J[r];
+        if constexpr (!Differences) {
+          pose_jacobian_row(a[r], v, j_analytic);
+          j = j_analytic;
+        }
         T wj[6];
         for (int k = 0; k < 6; ++k) wj[k] = w[r] * j[k];
         for (int k = 0; k < 6; ++k) gradient[k] += wj[k] * residual[r];
@@ -211,22 +216,29 @@ T Pose_kernel<T>::pass(const Problem& p, const T* R, const T* t) {
 }
 
 template <typename T>
-template <int Rows, bool Accumulate>
+template <int Rows, bool Accumulate, bool Differences>
 T Pose_kernel<T>::pass_for_loss(const Problem& p, const T* R, const T* t) {
   switch (p.settings->loss) {
-    case Loss::huber: return pass<Rows, Accumulate, Loss::huber>(p, R, t);
-    case Loss::cauchy: return pass<Rows, Accumulate, Loss::cauchy>(p, R, t);
-    case Loss::soft_l1: return pass<Rows, Accumulate, Loss::soft_l1>(p, R, t);
-    case Loss::truncated: return pass<Rows, Accumulate, Loss::truncated>(p, R, t);
+    case Loss::huber: return pass<Rows, Accumulate, Loss::huber, Differences>(p, R, t);
+    case Loss::cauchy: return pass<Rows, Accumulate, Loss::cauchy, Differences>(p, R, t);
+    case Loss::soft_l1: return pass<Rows, Accumulate, Loss::soft_l1, Differences>(p, R, t);
+    case Loss::truncated: return pass<Rows, Accumulate, Loss::truncated, Differences>(p, R, t);
     case Loss::squared: break;
   }
-  return pass<Rows, Accumulate, Loss::squared>(p, R, t);
+  return pass<Rows, Accumulate, Loss::squared, Differences>(p, R, t);
+}
+
+template <typename T>
+template <int Rows>
+T Pose_kernel<T>::evaluate_rows(const Problem& p, const T* R, const T* t, bool accumulate) {
+  if (!accumulate) return pass_for_loss<Rows, false, false>(p, R, t);
+  if (p.settings->central_differences) return pass_for_loss<Rows, true, true>(p, R, t);
+  return pass_for_loss<Rows, true, false>(p, R, t);
 }
 
 template <typename T>
 T Pose_kernel<T>::evaluate(const Problem& p, const T* R, const T* t, bool accumulate) {
-  if (p.settings->bearing) return accumulate ? pass_for_loss<3, true>(p, R, t) : pass_for_loss<3, false>(p, R, t);
-  return accumulate ? pass_for_loss<2, true>(p, R, t) : pass_for_loss<2, false>(p, R, t);
+  return p.settings->bearing ? evaluate_rows<3>(p, R, t, accumulate) : evaluate_rows<2>(p, R, t, accumulate);
 }
 
 // LDLT of the normal matrix scaled to a unit diagonal, N = S A S. The

@@ -127,10 +127,13 @@ public:
 
 private:
   struct Problem;
-  template <int Rows, bool Accumulate, Loss L>
+  // Differences: the Jacobian by central differences (settings.central_differences).
+  template <int Rows, bool Accumulate, Loss L, bool Differences>
   T pass(const Problem& p, const T* R, const T* t);
-  template <int Rows, bool Accumulate>
+  template <int Rows, bool Accumulate, bool Differences>
   T pass_for_loss(const Problem& p, const T* R, const T* t);
+  template <int Rows>
+  T evaluate_rows(const Problem& p, const T* R, const T* t, bool accumulate);
   T evaluate(const Problem& p, const T* R, const T* t, bool accumulate);
   bool has_weighted_row(const Problem& p) const;
   int rows_within_scale(const Problem& p) const;
