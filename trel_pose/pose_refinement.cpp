@@ -294,6 +294,19 @@ std::vector<double> rotation_values_near(const double* R9, int code, const std::
   }
 }
 
+// The kernel's settings of the options.
+Pose_kernel_settings<double> kernel_settings(const Pose_refine_options& options, bool bearing) {
+  Pose_kernel_settings<double> settings;
+  settings.max_iters = options.max_iters;
+  settings.step_tolerance = options.step_tolerance;
+  settings.cost_tolerance = options.cost_tolerance;
+  settings.loss = options.loss;
+  settings.loss_scale = options.loss_scale;
+  settings.bearing = bearing;
+  settings.central_differences = options.finite_differences;
+  return settings;
+}
+
 Pose_refine_result refine_by_kernel(const matrix<double>& K, const std::vector<std::vector<double>>& points,
                                     const std::vector<double>& observations, const std::vector<double>& start,
                                     const Pose_refine_options& options, const Layout& l, Pose_kernel<double>& kernel) {
@@ -320,14 +333,7 @@ Pose_refine_result refine_by_kernel(const matrix<double>& K, const std::vector<s
         row_weight[e] += u * u;
       }
   }
-  Pose_kernel_settings<double> settings;
-  settings.max_iters = options.max_iters;
-  settings.step_tolerance = options.step_tolerance;
-  settings.cost_tolerance = options.cost_tolerance;
-  settings.loss = options.loss;
-  settings.loss_scale = options.loss_scale;
-  settings.bearing = bearing;
-  settings.central_differences = options.finite_differences;
+  const Pose_kernel_settings<double> settings = kernel_settings(options, bearing);
   const bool unit_points = options.weights.empty() && l.reps == 1;
   const Pose_kernel_outcome<double> outcome =
       kernel.refine(k, points, observations.data(), row_weight.empty() ? nullptr : row_weight.data(),
