@@ -565,7 +565,7 @@ void BM_RefinePoseFramework(benchmark::State& state) {
   refine_pose_benchmark(state, refine_pose_options(), "refine_pose, framework, 10 iters", true, true);
 }
 trel::Pose_refine_options fixed_steps(int steps, trel::Loss loss) {
-  trel::Pose_refine_options options = refine_pose_options(false);
+  trel::Pose_refine_options options = refine_pose_options();
   options.max_iters = steps;
   options.step_tolerance = 0.0;
   options.cost_tolerance = -std::numeric_limits<double>::infinity();
