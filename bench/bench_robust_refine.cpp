@@ -5,8 +5,8 @@
 //   covariance/<loss>/N  the same with the covariance on, N = 100
 //
 // Data: bench/robust_scene.h with 20 % gross outliers (seed 77), loss_scale 2 px.
-// Every refinement runs on the same path, the framework (use_framework: the
-// kernel's own stop rule cannot be switched off), and the same number of steps:
+// Every refinement runs on the same path, the plug-in's framework road
+// (refine_pose_by_framework: the kernel's own stop rule cannot be switched off), and the same number of steps:
 // max_iters 10, min_x_step 0, min_y_step -1e4, so no stopping rule ends a run
 // early (checked before timing: a run that stops early skips its benchmark and
 // the program exits with 1).
@@ -26,6 +26,7 @@
 #include <unistd.h>
 
 #include "bench/robust_scene.h"
+#include "camera_pose_refine/framework_refine.h"
 #include "trel_opt/robust_loss.h"
 #include "trel_pose/pose_refinement.h"
 
@@ -51,7 +52,6 @@ const trel_bench::Outlier_problem& problem(int n) {
 
 trel::Pose_refine_options options(trel::Loss loss, bool covariance) {
   trel::Pose_refine_options o;
-  o.use_framework = true;
   o.max_iters = kIters;
   o.min_x_step = 0.0f;
   o.min_y_step = -10000.0f;
@@ -64,7 +64,7 @@ trel::Pose_refine_options options(trel::Loss loss, bool covariance) {
 void bm_refine(benchmark::State& state, trel::Loss loss, bool covariance) {
   const trel_bench::Outlier_problem& p = problem(static_cast<int>(state.range(0)));
   const trel::Pose_refine_options o = options(loss, covariance);
-  const trel::Pose_refine_result check = trel::refine_pose(p.K, p.points, p.observations, p.start, o);
+  const trel::Pose_refine_result check = trel::refine_pose_by_framework(p.K, p.points, p.observations, p.start, o);
   if (check.summary.iterations != kIters) {
     g_failed = true;
     state.SkipWithError(("ran " + std::to_string(check.summary.iterations) + " steps, not 10").c_str());
@@ -76,7 +76,7 @@ void bm_refine(benchmark::State& state, trel::Loss loss, bool covariance) {
     return;
   }
   for (auto _ : state) {
-    trel::Pose_refine_result r = trel::refine_pose(p.K, p.points, p.observations, p.start, o);
+    trel::Pose_refine_result r = trel::refine_pose_by_framework(p.K, p.points, p.observations, p.start, o);
     benchmark::DoNotOptimize(r.x.data());
   }
   state.counters["N"] = static_cast<double>(state.range(0));

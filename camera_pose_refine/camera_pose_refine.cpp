@@ -13,6 +13,7 @@
 #include "camera_pose_refine/camera_position_hybrid_grad_funcs.h"
 #include "camera_pose_refine/camera_position_opt_func.h"
 #include "camera_pose_refine/camera_position_rotation_codes.h"
+#include "camera_pose_refine/framework_refine.h"
 #include "camera_pose_refine/plugin_options.h"
 #include "trel_tools/exception_l.h"
 #include "trel_tools/matrix.h"
@@ -290,7 +291,6 @@ Pose_refine_options entry_refine_options(const Pose_refine_arguments& args, cons
   options.weights = args.weights;
   // Only the summary carries the covariance: a call without it costs no more than the solve.
   options.covariance = want_summary && robust.covariance;
-  options.use_framework = true;
   const std::string broken = options.broken_rule();
   TREL_CHECK_AS(kEntrySignature, broken.empty(), broken);
   return options;
@@ -334,10 +334,10 @@ void solve_and_output(Mex_host& host, const Pose_refine_arguments& args, const P
   guarded(Frame{__FILE__, __LINE__, kEntrySignature}, [&] {
   const matrix<double> K = intrinsic_matrix(args);
   check_start_cost(args, K);
-  // The target repeats the observations once per repetition; refine_pose takes them once.
+  // The target repeats the observations once per repetition; the framework road takes them once.
   const std::vector<double> observations(
       args.target.begin(), args.target.begin() + static_cast<std::ptrdiff_t>(args.observation_rows * args.npts));
-  const Pose_refine_result refined = refine_pose(K, args.points, observations, args.x, options);
+  const Pose_refine_result refined = refine_pose_by_framework(K, args.points, observations, args.x, options);
   const std::vector<double>& x = refined.x;
 
   Mex_array* out = host.create_double_matrix(1, static_cast<std::size_t>(args.ndims));

@@ -49,16 +49,12 @@ struct Pose_refine_arguments {
   std::vector<double> weights;  // empty: no weight set (every equation weighs 1.0)
 
   // One central-difference step per search value, scaled to the value's size:
-  // kFiniteDifferenceStep times max(1, |x_d|) for the rotation values and
+  // kFiniteDifferenceStep (trel_pose/pose_refinement.h) times max(1, |x_d|) for the rotation values and
   // times max(1, |x_d|, the mean distance of the points from the start centre)
   // for the position values, so that rounding and truncation errors stay near
   // 1e-10 of each Jacobian column.
   std::vector<double> finite_difference_steps() const;
 };
-
-// The cube root of the double epsilon: the step (relative to a value's size)
-// that balances the truncation and rounding errors of central differences.
-constexpr double kFiniteDifferenceStep = 6.0e-6;
 
 // Checks the inputs of one call in the entry's fixed order and converts them.
 // prhs holds nrhs input arrays. Throws exception_l at depth 0, in the entry's frame,

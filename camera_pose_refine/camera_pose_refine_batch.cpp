@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "camera_pose_refine/camera_pose_refine.h"
+#include "camera_pose_refine/framework_refine.h"
 #include "camera_pose_refine/plugin_options.h"
 #include "trel_tools/exception_l.h"
 #include "trel_pose/pose_batch.h"
@@ -261,8 +262,6 @@ Batch_call read_batch_call(const Mex_host& host, int nlhs, int nrhs, const Mex_a
   o.min_y_step = c.min_y_step;
   o.finite_differences = c.use_finite_difference;
   o.covariance = nlhs == 2 && o.covariance;
-  // 'framework': camera_pose_refine's own solve; 'kernel': the pose kernel.
-  o.use_framework = !call.kernel;
 
   Pose_batch_options checked;
   checked.refine = o;
@@ -296,6 +295,8 @@ void run_batch(Mex_host& host, int nlhs, Mex_array* plhs[], int nrhs, const Mex_
 
   Pose_batch_options options;
   options.refine = call.refine;
+  // 'framework': camera_pose_refine's own solve on every frame; 'kernel': the pose kernel.
+  if (!call.kernel) options.refiner = framework_frame_refiner();
   options.threads = call.threads;
   options.progress_interval = call.progress ? kProgressInterval : kInterruptInterval;
   bool interrupted = false, printed = false;

@@ -11,38 +11,12 @@
 
 namespace trel {
 
-namespace camera_rotation_type {
-
-int num_rotation_values(int rotation_type) {
-  const Rotation_code* entry = find_rotation_code(rotation_type);
-  return entry ? entry->rotation_values : 4;
-}
-
-int observation_rows(int rotation_type) {
-  const Rotation_code* entry = find_rotation_code(rotation_type);
-  return entry ? entry->observation_rows : 2;
-}
-
-int repetitions(int rotation_type) {
-  const Rotation_code* entry = find_rotation_code(rotation_type);
-  return entry ? entry->repetitions : 1;
-}
-
-}  // namespace camera_rotation_type
-
 namespace {
 
 // K entries are compared with this tolerance for the bearing-vector codes.
 constexpr double kIdentityTolerance = 0.0001;
 
 }  // namespace
-
-void check_camera_points_and_K(const std::vector<std::vector<double>>& points, const matrix<double>& K) {
-  for (std::size_t i = 0; i < points.size(); ++i)
-    if (points[i].size() != 3) TREL_THROW("point " << i << " has " << points[i].size() << " values, expected 3");
-  if (K.get_dim1() != 3 || K.get_dim2() != 3)
-    TREL_THROW("K should be 3 by 3, instead got " << K.get_dim1() << " by " << K.get_dim2());
-}
 
 Camera_position_opt_func::Camera_position_opt_func(std::vector<std::vector<double>> points, matrix<double> K,
                                                    int rotation_type)

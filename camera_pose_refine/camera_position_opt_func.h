@@ -4,26 +4,10 @@
 #include <vector>
 
 #include "trel_opt/opt_func.h"
+#include "trel_pose/pose_codes.h"
 #include "trel_tools/matrix.h"
 
 namespace trel {
-
-// Sizes of a rotation code, looked up in rotation_codes()
-// (camera_position_rotation_codes.h). An unknown code has 4 rotation values,
-// 2 rows and 1 repetition, so that a cost function built with it can still size
-// its output before it refuses the code.
-namespace camera_rotation_type {
-// Number of rotation values in the search vector (3 or 4).
-int num_rotation_values(int rotation_type);
-// Observation rows per point: 3 for the bearing-vector codes, otherwise 2.
-int observation_rows(int rotation_type);
-// 3 for the hybrid codes, otherwise 1.
-int repetitions(int rotation_type);
-}  // namespace camera_rotation_type
-
-// Throws exception_l unless every point has 3 values and K is 3 by 3; the
-// cost function and the gradient functions check their copies with it.
-void check_camera_points_and_K(const std::vector<std::vector<double>>& points, const matrix<double>& K);
 
 // Predicted observations of fixed world points under a camera pose.
 //

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "camera_pose_refine/framework_refine.h"
 #include "tests/synthetic_scene.h"
 #include "trel_tools/configuration.h"
 #include "trel_pose/pose_batch.h"
@@ -74,10 +75,9 @@ TEST(Concurrency, CallsDocumentedAsThreadSafe) {
   on_threads(2, [&](int) {
     for (int k = 0; k < 3; ++k) {
       EXPECT_EQ(estimate_pose(K, s.points_world, s.pixels).x, estimated.x);
-      Pose_refine_options framework;
-      framework.use_framework = true;
       EXPECT_EQ(refine_pose(K, batch[0].points, batch[0].observations, batch[0].start).x, refined.x);
-      refine_pose(K, batch[1].points, batch[1].observations, batch[1].start, framework);
+      trel::refine_pose_by_framework(K, batch[1].points, batch[1].observations, batch[1].start,
+                                     Pose_refine_options());
     }
   });
 

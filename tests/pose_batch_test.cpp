@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "camera_pose_refine/framework_refine.h"
 #include "tests/synthetic_scene.h"
 #include "trel_pose/pose_batch.h"
 #include "trel_pose/pose_refinement.h"
@@ -75,13 +76,15 @@ TEST(RefinePoses, BitIdenticalToSingleCallsWhateverTheThreadCount) {
   };
   for (const Case c : {Case{false, Loss::squared}, Case{false, Loss::huber}, Case{true, Loss::squared}}) {
     Pose_batch_options options;
-    options.refine.use_framework = c.framework;
+    if (c.framework) options.refiner = trel::framework_frame_refiner();
     options.refine.loss = c.loss;
     std::vector<Pose_refine_result> single;
     for (const Pose_frame& f : frames) {
       Pose_refine_options o = options.refine;
       if (!f.weights.empty()) o.weights = f.weights;
-      single.push_back(refine_pose(f.K.get_dim1() ? f.K : K, f.points, f.observations, f.start, o));
+      const matrix<double>& K_frame = f.K.get_dim1() ? f.K : K;
+      single.push_back(c.framework ? trel::refine_pose_by_framework(K_frame, f.points, f.observations, f.start, o)
+                                   : refine_pose(K_frame, f.points, f.observations, f.start, o));
     }
     for (int threads : {1, 2, 3, 8}) {
       for (bool progress : {false, true}) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "camera_pose_refine/framework_refine.h"
 #include "tests/synthetic_scene.h"
 #include "trel_pose/pose_kernel.h"
 #include "trel_pose/pose_refinement.h"
@@ -134,13 +135,12 @@ TEST_P(KernelMinimum, ReachesTheFrameworkMinimumForEveryCode) {
     const Pose_refine_result kernel = refine_pose(K, s.points_world, obs, start, options);
 
     Pose_refine_options tight = options;
-    tight.use_framework = true;
     tight.max_iters = 300;
     tight.min_x_step = 1e-12f;
-    const Pose_refine_result framework = refine_pose(K, s.points_world, obs, start, tight);
+    const Pose_refine_result framework = trel::refine_pose_by_framework(K, s.points_world, obs, start, tight);
 
     // The framework from the kernel's result: at a minimum it has nowhere lower to go.
-    const Pose_refine_result check = refine_pose(K, s.points_world, obs, kernel.x, tight);
+    const Pose_refine_result check = trel::refine_pose_by_framework(K, s.points_world, obs, kernel.x, tight);
 
     const std::string what = std::string(loss_name(c.loss)) + " code " + std::to_string(code);
     EXPECT_GE(check.summary.final_error, kernel.summary.final_error * (1.0 - 1e-9)) << what;

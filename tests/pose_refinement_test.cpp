@@ -15,6 +15,7 @@
 #include "camera_pose_refine/camera_position_hybrid_grad_funcs.h"
 #include "camera_pose_refine/camera_position_opt_func.h"
 #include "tests/test_support.h"
+#include "camera_pose_refine/framework_refine.h"
 #include "tests/synthetic_scene.h"
 #include "trel_opt/linear_taylor_solver.h"
 #include "trel_pose/pose_refinement.h"
@@ -105,6 +106,14 @@ std::unique_ptr<Grad_func> hand_grad_func(int code, Camera_position_opt_func* co
   }
 }
 
+// The library's kernel, or the plug-in's framework road.
+Pose_refine_result refine_on(bool framework, const matrix<double>& K, const std::vector<std::vector<double>>& points,
+                             const std::vector<double>& observations, const std::vector<double>& start,
+                             const Pose_refine_options& options) {
+  return framework ? trel::refine_pose_by_framework(K, points, observations, start, options)
+                   : refine_pose(K, points, observations, start, options);
+}
+
 TEST(RefinePose, SquaredLossIsTheFrameworkSetUpByHandForEveryCode) {
   trel_test::Scene_options o;
   o.pixel_noise = 0.5;
@@ -140,13 +149,12 @@ TEST(RefinePose, SquaredLossIsTheFrameworkSetUpByHandForEveryCode) {
       const std::vector<double> by_hand = solver.optimise(start, target);
 
       Pose_refine_options options;
-      options.use_framework = true;
       options.rotation_code = code;
       options.max_iters = 15;
       options.min_x_step = 1e-10f;
       options.finite_differences = fd;
       options.weights = weights;
-      const Pose_refine_result r = refine_pose(K, s.points_world, obs, start, options);
+      const Pose_refine_result r = trel::refine_pose_by_framework(K, s.points_world, obs, start, options);
       const std::string where = "code " + std::to_string(code) + (fd ? " fd" : " analytic");
       EXPECT_EQ(r.x, by_hand) << where;
       EXPECT_EQ(r.summary.iterations, solver.get_summary().iterations) << where;
@@ -318,13 +326,12 @@ TEST_P(TruncatedFarStart, ReachesTheInlierOnlyFit) {
     options.max_iters = 60;
     options.min_x_step = 1e-10f;
     options.covariance = false;
-    options.use_framework = c.use_framework;
     options.loss = Loss::truncated;
     options.loss_scale = 2.0;
-    const Pose_refine_result robust = refine_pose(K, s.points_world, obs, start, options);
+    const Pose_refine_result robust = refine_on(c.use_framework, K, s.points_world, obs, start, options);
     options.loss = Loss::squared;
     options.weights = inlier_weights;
-    const Pose_refine_result reference = refine_pose(K, s.points_world, obs, start, options);
+    const Pose_refine_result reference = refine_on(c.use_framework, K, s.points_world, obs, start, options);
     EXPECT_GT(robust.summary.returned_iteration, 0);
     EXPECT_LT(robust.summary.final_error, robust.summary.initial_error);
     EXPECT_FALSE(robust.summary.nothing_to_fit);
@@ -349,10 +356,10 @@ TEST(RefinePose, AllWeightsZeroSaysNothingToFit) {
   for (bool framework : {false, true})
     for (Loss loss : {Loss::squared, Loss::truncated}) {
       Pose_refine_options options;
-      options.use_framework = framework;
       options.loss = loss;
       options.weights.assign(40, 0.0);
-      const Pose_refine_result r = refine_pose(scene_K(s, 0), s.points_world, scene_observations(s, 0), start, options);
+      const Pose_refine_result r =
+          refine_on(framework, scene_K(s, 0), s.points_world, scene_observations(s, 0), start, options);
       EXPECT_TRUE(r.summary.nothing_to_fit) << framework << " " << loss_name(loss);
       if (!framework) {
         EXPECT_EQ(r.x, start) << loss_name(loss);

@@ -22,12 +22,13 @@ bool all_finite(const std::vector<double>& v) {
 // What the workers share: the next frame to take, the frames done, the cancel
 // flag, and the signal the monitoring thread waits on.
 struct Batch_state {
-  Batch_state(const matrix<double>& K_, const std::vector<Pose_frame>& frames_, const Pose_refine_options& refine_,
+  Batch_state(const matrix<double>& K_, const std::vector<Pose_frame>& frames_, const Pose_batch_options& options_,
               std::vector<Pose_frame_result>& results_)
-      : K(K_), frames(frames_), refine(refine_), results(results_) {}
+      : K(K_), frames(frames_), refine(options_.refine), refiner(options_.refiner), results(results_) {}
   const matrix<double>& K;
   const std::vector<Pose_frame>& frames;
   const Pose_refine_options& refine;
+  const Pose_frame_refiner& refiner;  // empty: refine_pose on the worker's workspace
   std::vector<Pose_frame_result>& results;
   std::atomic<std::size_t> next{0};
   std::atomic<std::size_t> done{0};
@@ -46,7 +47,8 @@ void refine_frame(Batch_state& s, std::size_t f, Pose_refine_options& options, P
     if (!frame.weights.empty()) options.weights.assign(frame.weights.begin(), frame.weights.end());
     else options.weights.assign(s.refine.weights.begin(), s.refine.weights.end());
     const matrix<double>& K = frame.K.get_dim1() == 0 ? s.K : frame.K;
-    out.result = refine_pose(K, frame.points, frame.observations, frame.start, options, workspace);
+    out.result = s.refiner ? s.refiner(K, frame, options)
+                           : refine_pose(K, frame.points, frame.observations, frame.start, options, workspace);
     if (!all_finite(out.result.x)) {
       out.result.x.clear();
       out.error = "the refined pose is not finite";
@@ -130,7 +132,7 @@ std::vector<Pose_frame_result> refine_poses(const matrix<double>& K, const std::
     if (options.progress) options.progress(0, 0);
     return results;
   }
-  Batch_state s(K, frames, options.refine, results);
+  Batch_state s(K, frames, options, results);
   const std::size_t n = thread_count(options.threads, frames.size());
   const std::size_t total = frames.size();
 

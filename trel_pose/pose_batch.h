@@ -31,8 +31,16 @@ using Pose_batch_progress = std::function<bool(std::size_t done, std::size_t tot
 // The most worker threads a batch takes (a system refuses to start many more).
 constexpr int kMaxBatchThreads = 4096;
 
+// Refines one frame: K is the frame's own or the batch's, options the batch's
+// with the frame's weights. Called on the worker threads, several at once.
+using Pose_frame_refiner =
+    std::function<Pose_refine_result(const matrix<double>& K, const Pose_frame& frame, const Pose_refine_options& options)>;
+
 struct Pose_batch_options {
   Pose_refine_options refine;   // one set of options for every frame
+  // Empty: refine_pose, each worker with its own kernel workspace. Otherwise
+  // this refines every frame; it must keep no state shared between calls.
+  Pose_frame_refiner refiner;
   int threads = 0;              // 0: the number of cores; at most kMaxBatchThreads
   Pose_batch_progress progress; // empty: no progress reports
   double progress_interval = 0.5;  // seconds, finite, 0 or more
@@ -53,9 +61,9 @@ struct Pose_frame_result {
   Pose_refine_result result;
 };
 
-// Refines every frame with refine_pose on a pool of worker threads. The
-// results are those of one refine_pose call per frame, bit for bit, whatever
-// the thread count. K applies to every frame whose own K is empty.
+// Refines every frame with refine_pose (or options.refiner) on a pool of
+// worker threads. The results are those of one refine_pose (refiner) call per
+// frame, bit for bit, whatever the thread count. K applies to every frame whose own K is empty.
 //
 // The pool lives for the call: threads (0: std::thread::hardware_concurrency)
 // workers, at most one per frame, take the frames in order from a shared

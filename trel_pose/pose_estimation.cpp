@@ -19,6 +19,8 @@
 #include "trel_tools/opengv_wrapper.h"
 #include "trel_pose/pose_refinement.h"
 #include "trel_tools/rotation.h"
+#include "trel_pose/camera_model.h"
+#include "trel_pose/pose_kernel.h"
 
 namespace trel {
 namespace {
@@ -30,8 +32,7 @@ constexpr double kSampleCollinearTolerance = 1e-6;  // sine of the angle at the 
 constexpr double kParallelRaysTolerance = 1e-9;     // sine of the angle between two rays
 constexpr double kRotationTolerance = 1e-6;          // largest element of R^T R - I
 constexpr int kLocalOptimisationRounds = 1;
-constexpr int kGaussNewtonSteps = 2;
-constexpr double kGaussNewtonMinStep = 1e-8;  // of the update's norm, relative
+constexpr int kLocalOptimisationSteps = 2;  // pose kernel steps of a local optimisation
 constexpr std::size_t kLocalOptimisationMinInliers = 6;
 
 template <typename T>
@@ -66,22 +67,41 @@ bool is_valid_model(const Model<T>& m) {
   return e.cwiseAbs().maxCoeff() < kRotationTolerance && m.R.determinant() > 0;
 }
 
+// The camera model at model m: the pinhole of p's K (the identity for
+// bearing vectors, whose errors are in normalised image coordinates).
+template <typename T>
+Pinhole_at_pose<T> projector_of(const Problem<T>& p, const Model<T>& m) {
+  T K[9], R_cam_to_world[9];
+  for (int r = 0; r < 3; ++r)
+    for (int c = 0; c < 3; ++c) {
+      K[3 * r + c] = p.K(r, c);
+      R_cam_to_world[3 * r + c] = m.R(r, c);
+    }
+  return Pinhole_at_pose<T>(pinhole_from<T>(K), R_cam_to_world);
+}
+
+// Squared error of correspondence i at the projector, or -1 when its point is
+// at or behind the camera.
+template <typename T>
+T squared_error(const Problem<T>& p, const Pinhole_at_pose<T>& at, const T* centre_in_world, std::size_t i) {
+  const T* X = p.points[i].data();
+  if (!(at.depth(X, centre_in_world) > 0)) return T(-1);
+  T pixel[2];
+  at.pixel(X, centre_in_world, pixel);
+  const T du = pixel[0] - p.observed[i].x(), dv = pixel[1] - p.observed[i].y();
+  return du * du + dv * dv;
+}
+
 // Truncated squared error summed over every correspondence (a point at or
 // behind the camera costs the threshold); stops early, returning infinity, once
 // the sum exceeds cutoff.
 template <typename T>
 T model_cost(const Problem<T>& p, const Model<T>& m, T cutoff) {
-  const Eigen::Matrix<T, 3, 3> A = p.K * m.R.transpose();
-  const Eigen::Matrix<T, 3, 1> b = -(A * m.t);
+  const Pinhole_at_pose<T> at = projector_of(p, m);
   T cost = 0;
   for (std::size_t i = 0; i < p.points.size(); ++i) {
-    const Eigen::Matrix<T, 3, 1> h = A * p.points[i] + b;
-    T e2 = p.threshold2;
-    if (h.z() > 0) {
-      const T du = h.x() / h.z() - p.observed[i].x(), dv = h.y() / h.z() - p.observed[i].y();
-      e2 = std::min(du * du + dv * dv, p.threshold2);
-    }
-    cost += e2;
+    const T e2 = squared_error(p, at, m.t.data(), i);
+    cost += e2 < 0 ? p.threshold2 : std::min(e2, p.threshold2);
     if (cost > cutoff) return std::numeric_limits<T>::infinity();
   }
   return cost;
@@ -89,14 +109,11 @@ T model_cost(const Problem<T>& p, const Model<T>& m, T cutoff) {
 
 template <typename T>
 std::vector<int> model_inliers(const Problem<T>& p, const Model<T>& m) {
-  const Eigen::Matrix<T, 3, 3> A = p.K * m.R.transpose();
-  const Eigen::Matrix<T, 3, 1> b = -(A * m.t);
+  const Pinhole_at_pose<T> at = projector_of(p, m);
   std::vector<int> inliers;
   for (std::size_t i = 0; i < p.points.size(); ++i) {
-    const Eigen::Matrix<T, 3, 1> h = A * p.points[i] + b;
-    if (!(h.z() > 0)) continue;
-    const T du = h.x() / h.z() - p.observed[i].x(), dv = h.y() / h.z() - p.observed[i].y();
-    if (du * du + dv * dv < p.threshold2) inliers.push_back(static_cast<int>(i));
+    const T e2 = squared_error(p, at, m.t.data(), i);
+    if (e2 >= 0 && e2 < p.threshold2) inliers.push_back(static_cast<int>(i));
   }
   return inliers;
 }
@@ -119,8 +136,9 @@ bool is_degenerate_sample(const Problem<T>& p, const int idx[3]) {
 
 template <typename T>
 bool in_front_of(const Model<T>& m, const Problem<T>& p, const int idx[3]) {
+  const Pinhole_at_pose<T> at = projector_of(p, m);
   for (int i = 0; i < 3; ++i)
-    if (!((m.R.transpose() * (p.points[idx[i]] - m.t)).z() > 0)) return false;
+    if (!(at.depth(p.points[static_cast<std::size_t>(idx[i])].data(), m.t.data()) > 0)) return false;
   return true;
 }
 
@@ -158,43 +176,36 @@ bool refit(const Problem<T>& p, const opengv::absolute_pose::CentralAbsoluteAdap
   return improved;
 }
 
-// Least squares of the reprojection errors of the given correspondences by
-// Gauss-Newton from m: R = exp([delta]x) R_m and the centre moved by dt. The
-// result replaces m when it costs less than cost.
+// Least squares of the reprojection errors of the given correspondences: a
+// few steps of the pose kernel from m, squared loss. The result replaces m
+// when it costs less than cost.
 template <typename T>
-bool gauss_newton_refit(const Problem<T>& p, const std::vector<int>& inliers, Model<T>& m, T& cost) {
-  Model<T> x = m;
-  for (int step = 0; step < kGaussNewtonSteps; ++step) {
-    Eigen::Matrix<T, 6, 6> N = Eigen::Matrix<T, 6, 6>::Zero();
-    Eigen::Matrix<T, 6, 1> g = Eigen::Matrix<T, 6, 1>::Zero();
-    const Eigen::Matrix<T, 3, 3> Rt = x.R.transpose(), KRt = p.K * Rt;
-    for (int i : inliers) {
-      const Eigen::Matrix<T, 3, 1> d = p.points[i] - x.t;
-      const Eigen::Matrix<T, 3, 1> h = KRt * d;
-      if (!(h.z() > 0)) continue;
-      const T iz = 1 / h.z();
-      const Eigen::Matrix<T, 2, 1> r(h.x() * iz - p.observed[i].x(), h.y() * iz - p.observed[i].y());
-      Eigen::Matrix<T, 2, 3> dproj;
-      dproj << iz, 0, -h.x() * iz * iz, 0, iz, -h.y() * iz * iz;
-      Eigen::Matrix<T, 3, 3> skew;
-      skew << 0, -d.z(), d.y(), d.z(), 0, -d.x(), -d.y(), d.x(), 0;
-      const Eigen::Matrix<T, 2, 3> A = dproj * KRt;
-      Eigen::Matrix<T, 2, 6> J;
-      J.template leftCols<3>() = A * skew;
-      J.template rightCols<3>() = -A;
-      N.noalias() += J.transpose() * J;
-      g.noalias() += J.transpose() * r;
-    }
-    const Eigen::LDLT<Eigen::Matrix<T, 6, 6>> ldlt(N);
-    if (ldlt.info() != Eigen::Success) break;
-    const Eigen::Matrix<T, 6, 1> delta = -ldlt.solve(g);
-    if (!delta.allFinite()) break;
-    const Eigen::Matrix<T, 3, 1> w = delta.template head<3>();
-    const T angle = w.norm();
-    if (angle > 0) x.R = Eigen::AngleAxis<T>(angle, w / angle).toRotationMatrix() * x.R;
-    x.t += delta.template tail<3>();
-    if (delta.norm() < kGaussNewtonMinStep * (1 + x.t.norm())) break;
+bool kernel_refit(const Problem<T>& p, const std::vector<int>& inliers, Model<T>& m, T& cost) {
+  std::vector<std::vector<T>> points;
+  std::vector<T> observed;
+  points.reserve(inliers.size());
+  observed.reserve(2 * inliers.size());
+  for (int i : inliers) {
+    const Eigen::Matrix<T, 3, 1>& X = p.points[static_cast<std::size_t>(i)];
+    points.push_back({X.x(), X.y(), X.z()});
+    observed.push_back(p.observed[static_cast<std::size_t>(i)].x());
+    observed.push_back(p.observed[static_cast<std::size_t>(i)].y());
   }
+  T K[9], R_cam_to_world[9];
+  for (int r = 0; r < 3; ++r)
+    for (int c = 0; c < 3; ++c) {
+      K[3 * r + c] = p.K(r, c);
+      R_cam_to_world[3 * r + c] = m.R(r, c);
+    }
+  Pose_kernel_settings<T> settings;
+  settings.max_iters = kLocalOptimisationSteps;
+  Pose_kernel<T> kernel;
+  const Pose_kernel_outcome<T> out =
+      kernel.refine(K, points, observed.data(), nullptr, nullptr, R_cam_to_world, m.t.data(), settings);
+  Model<T> x;
+  for (int r = 0; r < 3; ++r)
+    for (int c = 0; c < 3; ++c) x.R(r, c) = out.R[3 * r + c];
+  x.t = Eigen::Matrix<T, 3, 1>(out.centre[0], out.centre[1], out.centre[2]);
   if (!is_valid_model(x)) return false;
   const T c = model_cost(p, x, cost);
   if (!(c < cost)) return false;
@@ -381,14 +392,14 @@ bool try_sample(const Problem<T>& p, const opengv::absolute_pose::CentralAbsolut
   return improved;
 }
 
-// The local optimisation of a new best: Gauss-Newton on its inliers; returns
+// The local optimisation of a new best: the pose kernel on its inliers; returns
 // the inliers of the result.
 template <typename T>
 std::vector<int> optimise_locally(const Problem<T>& p, Search<T>& s) {
   s.best_fitted = false;
   std::vector<int> inliers = model_inliers(p, s.best);
   for (int round = 0; round < kLocalOptimisationRounds && inliers.size() >= kLocalOptimisationMinInliers; ++round) {
-    if (!gauss_newton_refit(p, inliers, s.best, s.best_cost)) break;
+    if (!kernel_refit(p, inliers, s.best, s.best_cost)) break;
     s.best_fitted = true;
     inliers = model_inliers(p, s.best);
   }
@@ -516,11 +527,11 @@ Pose_estimate_result estimate_pose_impl(const matrix<T>& K, const std::vector<st
   const opengv::absolute_pose::CentralAbsoluteAdapter adapter(p.rays, p.points);
   Search<T> s = random_search(p, adapter, o);
 
-  // The least-squares fit on the final inliers (UPnP when Gauss-Newton never
+  // The least-squares fit on the final inliers (UPnP when the kernel never
   // improved on the sample's pose), then the robust refinement from it.
   std::vector<int> inliers = model_inliers(p, s.best);
   if (inliers.size() >= kLocalOptimisationMinInliers && !s.best_fitted &&
-      (gauss_newton_refit(p, inliers, s.best, s.best_cost) || refit(p, adapter, inliers, s.best, s.best_cost)))
+      (kernel_refit(p, inliers, s.best, s.best_cost) || refit(p, adapter, inliers, s.best, s.best_cost)))
     inliers = model_inliers(p, s.best);
   std::vector<double> start;
   Pose_refine_result refined = refine_on_inliers(p, s.best, inliers, o, start);

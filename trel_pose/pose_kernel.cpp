@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
 
 #include "trel_tools/exception_l.h"
 
@@ -33,7 +34,7 @@ void rotate_by_vector(const T delta[3], T R[9]) {
 
 template <typename T>
 struct Pose_kernel<T>::Problem {
-  const T* K;
+  Pinhole_model<T> lens;
   const std::vector<std::vector<T>>* points;
   const T* observations;
   const T* row_weights;
@@ -49,19 +50,76 @@ inline void loss_and_weight(T s, T c, T& rho, T& weight) {
   robust_loss_terms<L>(s, c, rho, weight);
 }
 
+
+// The Jacobian rows of the projector by central differences: the rotation
+// perturbed by exp([+-h e_k]x) (h = kPoseKernelDifferenceStep), the centre by
+// +-h max(1, |t_k|, |X - t|) along axis k.
+template <typename T, int Rows>
+struct Difference_jacobian {
+  using Projector = typename Projector_of<T, Rows>::type;
+  Projector plus_rotations[3], minus_rotations[3];
+
+  static Projector turned(const Pinhole_model<T>& lens, const T* R, int axis, T step) {
+    T delta[3] = {T(0), T(0), T(0)}, R_turned[9];
+    std::copy(R, R + 9, R_turned);
+    delta[axis] = step;
+    rotate_by_vector(delta, R_turned);
+    return projector_at<T, Rows>(lens, R_turned);
+  }
+
+  Difference_jacobian(const Pinhole_model<T>& lens, const T* R)
+      : plus_rotations{turned(lens, R, 0, T(kPoseKernelDifferenceStep)), turned(lens, R, 1, T(kPoseKernelDifferenceStep)),
+                       turned(lens, R, 2, T(kPoseKernelDifferenceStep))},
+        minus_rotations{turned(lens, R, 0, -T(kPoseKernelDifferenceStep)),
+                        turned(lens, R, 1, -T(kPoseKernelDifferenceStep)),
+                        turned(lens, R, 2, -T(kPoseKernelDifferenceStep))} {}
+
+  void rows(const Projector& at, const T* X, const T* t, T J[Rows][6]) const {
+    T v[3], plus[Rows], minus[Rows], a[Rows][3];
+    const T h = T(kPoseKernelDifferenceStep);
+    for (int k = 0; k < 3; ++k) {
+      plus_rotations[k].rows(X, t, v, plus, a);
+      minus_rotations[k].rows(X, t, v, minus, a);
+      for (int r = 0; r < Rows; ++r) J[r][k] = (plus[r] - minus[r]) / (T(2) * h);
+    }
+    const T distance = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+    for (int k = 0; k < 3; ++k) {
+      T t_plus[3] = {t[0], t[1], t[2]}, t_minus[3] = {t[0], t[1], t[2]};
+      const T step = h * std::max({T(1), std::fabs(t[k]), distance});
+      t_plus[k] += step;
+      t_minus[k] -= step;
+      at.rows(X, t_plus, v, plus, a);
+      at.rows(X, t_minus, v, minus, a);
+      for (int r = 0; r < Rows; ++r) J[r][3 + k] = (plus[r] - minus[r]) / (t_plus[k] - t_minus[k]);
+    }
+  }
+};
+
+// The Jacobian rows of point X at (at, t): analytic from the projector's a and
+// v, or by central differences when `difference` is given.
+template <typename T, int Rows>
+inline void point_jacobian_rows(const Difference_jacobian<T, Rows>* difference,
+                                const typename Projector_of<T, Rows>::type& at, const T* X, const T* t, const T v[3],
+                                const T a[Rows][3], T J[Rows][6]) {
+  if (difference) difference->rows(at, X, t, J);
+  else
+    for (int r = 0; r < Rows; ++r) pose_jacobian_row(a[r], v, J[r]);
+}
+
 }  // namespace
 
 // One pass over the points at (R, t): e_i^2 into squared_, the cost returned
 // and, when Accumulate, the weighted normal matrix (upper triangle) and
-// gradient J^T W r (rows of pose_point_rows).
+// gradient J^T W r (rows of trel_pose/camera_model.h).
 template <typename T>
-template <int Rows, bool Accumulate, Loss L>
+template <int Rows, bool Accumulate, Loss L, bool Differences>
 T Pose_kernel<T>::pass(const Problem& p, const T* R, const T* t) {
   const std::vector<std::vector<T>>& points = *p.points;
   const std::size_t n = points.size();
   const T c = p.settings->loss_scale;
-  T M[9];
-  pose_projection_matrix<T, Rows>(p.K, R, M);
+  const auto at = projector_at<T, Rows>(p.lens, R);
+  std::optional<Difference_jacobian<T, Rows>> difference;
+  if constexpr (Differences) difference.emplace(p.lens, R);
   T normal[21] = {};  // upper triangle, row by row
   T gradient[6] = {};
   T cost = T(0);
@@ -70,7 +128,7 @@ T Pose_kernel<T>::pass(const Problem& p, const T* R, const T* t) {
   T small_terms = T(0);  // Cauchy loss, unit point weights: the rho of the x_i below kLossSeriesLimit
   for (std::size_t i = 0; i < n; ++i) {
     T v[3], predicted[Rows], a[Rows][3];
-    pose_point_rows<T, Rows>(M, points[i].data(), t, v, predicted, a);
+    at.rows(points[i].data(), t, v, predicted, a);
     const T* observed = p.observations + i * Rows;
     T residual[Rows];
     for (int r = 0; r < Rows; ++r) residual[r] = predicted[r] - observed[r];
@@ -116,9 +174,15 @@ T Pose_kernel<T>::pass(const Problem& p, const T* R, const T* t) {
       for (int r = 0; r < Rows; ++r) cost += w[r] * residual[r] * residual[r];
     }
     if constexpr (Accumulate) {
+      T J[Rows][6];
+      if constexpr (Differences) difference->rows(at, points[i].data(), t, J);
       for (int r = 0; r < Rows; ++r) {
-        T j[6];
-        pose_jacobian_row(a[r], v, j);
+        T j_analytic[6];
+        const T* j = J[r];
+        if constexpr (!Differences) {
+          pose_jacobian_row(a[r], v, j_analytic);
+          j = j_analytic;
+        }
         T wj[6];
         for (int k = 0; k < 6; ++k) wj[k] = w[r] * j[k];
         for (int k = 0; k < 6; ++k) gradient[k] += wj[k] * residual[r];
@@ -142,22 +206,29 @@ T Pose_kernel<T>::pass(const Problem& p, const T* R, const T* t) {
 }
 
 template <typename T>
-template <int Rows, bool Accumulate>
+template <int Rows, bool Accumulate, bool Differences>
 T Pose_kernel<T>::pass_for_loss(const Problem& p, const T* R, const T* t) {
   switch (p.settings->loss) {
-    case Loss::huber: return pass<Rows, Accumulate, Loss::huber>(p, R, t);
-    case Loss::cauchy: return pass<Rows, Accumulate, Loss::cauchy>(p, R, t);
-    case Loss::soft_l1: return pass<Rows, Accumulate, Loss::soft_l1>(p, R, t);
-    case Loss::truncated: return pass<Rows, Accumulate, Loss::truncated>(p, R, t);
+    case Loss::huber: return pass<Rows, Accumulate, Loss::huber, Differences>(p, R, t);
+    case Loss::cauchy: return pass<Rows, Accumulate, Loss::cauchy, Differences>(p, R, t);
+    case Loss::soft_l1: return pass<Rows, Accumulate, Loss::soft_l1, Differences>(p, R, t);
+    case Loss::truncated: return pass<Rows, Accumulate, Loss::truncated, Differences>(p, R, t);
     case Loss::squared: break;
   }
-  return pass<Rows, Accumulate, Loss::squared>(p, R, t);
+  return pass<Rows, Accumulate, Loss::squared, Differences>(p, R, t);
+}
+
+template <typename T>
+template <int Rows>
+T Pose_kernel<T>::evaluate_rows(const Problem& p, const T* R, const T* t, bool accumulate) {
+  if (!accumulate) return pass_for_loss<Rows, false, false>(p, R, t);
+  if (p.settings->central_differences) return pass_for_loss<Rows, true, true>(p, R, t);
+  return pass_for_loss<Rows, true, false>(p, R, t);
 }
 
 template <typename T>
 T Pose_kernel<T>::evaluate(const Problem& p, const T* R, const T* t, bool accumulate) {
-  if (p.settings->bearing) return accumulate ? pass_for_loss<3, true>(p, R, t) : pass_for_loss<3, false>(p, R, t);
-  return accumulate ? pass_for_loss<2, true>(p, R, t) : pass_for_loss<2, false>(p, R, t);
+  return p.settings->bearing ? evaluate_rows<3>(p, R, t, accumulate) : evaluate_rows<2>(p, R, t, accumulate);
 }
 
 // LDLT of the normal matrix scaled to a unit diagonal, N = S A S. The
@@ -229,13 +300,14 @@ void Pose_kernel<T>::solve_stacked(const Problem& p, const T* R, const T* t, T d
   const bool robust = p.settings->loss != Loss::squared;
   stacked_.resize(n * Rows * 6);
   stacked_rhs_.resize(n * Rows);
-  T M[9];
-  pose_projection_matrix<T, Rows>(p.K, R, M);
+  const auto at = projector_at<T, Rows>(p.lens, R);
+  std::optional<Difference_jacobian<T, Rows>> difference;
+  if (p.settings->central_differences) difference.emplace(p.lens, R);
   for (std::size_t i = 0; i < n; ++i) {
     T v[3], predicted[Rows], a[Rows][3];
-    pose_point_rows<T, Rows>(M, points[i].data(), t, v, predicted, a);
+    at.rows(points[i].data(), t, v, predicted, a);
     T J[Rows][6];
-    for (int r = 0; r < Rows; ++r) pose_jacobian_row(a[r], v, J[r]);
+    point_jacobian_rows<T, Rows>(difference ? &*difference : nullptr, at, points[i].data(), t, v, a, J);
     const T robust_w = robust ? robust_loss_weight(p.settings->loss, squared_[i], p.settings->loss_scale) : T(1);
     for (int r = 0; r < Rows; ++r) {
       const std::size_t row = i * Rows + static_cast<std::size_t>(r);
@@ -291,13 +363,18 @@ T Pose_kernel<T>::cost_of_squared(const Problem& p) const {
 // non-zero weight at the pose last evaluated, at least the loss scale.
 template <typename T>
 T Pose_kernel<T>::graduated_scale(const Problem& p) {
-  scratch_.clear();
-  for (std::size_t i = 0; i < squared_.size(); ++i)
-    if (!p.point_weights || p.point_weights[i] != T(0)) scratch_.push_back(squared_[i]);
-  if (scratch_.empty()) return p.settings->loss_scale;
-  const auto middle = scratch_.begin() + static_cast<std::ptrdiff_t>(scratch_.size() / 2);
-  std::nth_element(scratch_.begin(), middle, scratch_.end());
-  return std::max(p.settings->loss_scale, std::sqrt(*middle));
+  return pose_graduated_scale(p.settings->loss_scale, squared_, p.point_weights, scratch_);
+}
+
+template <typename T>
+T pose_graduated_scale(T loss_scale, const std::vector<T>& squared, const T* point_weights, std::vector<T>& scratch) {
+  scratch.clear();
+  for (std::size_t i = 0; i < squared.size(); ++i)
+    if (!point_weights || point_weights[i] != T(0)) scratch.push_back(squared[i]);
+  if (scratch.empty()) return loss_scale;
+  const auto middle = scratch.begin() + static_cast<std::ptrdiff_t>(scratch.size() / 2);
+  std::nth_element(scratch.begin(), middle, scratch.end());
+  return std::max(loss_scale, std::sqrt(*middle));
 }
 
 // Throws, naming the cause, when the cost at the start (R, t) is not finite:
@@ -307,9 +384,14 @@ void Pose_kernel<T>::check_start_cost(const Problem& p, const T* R, const T* t, 
   if (std::isfinite(cost)) return;
   const std::vector<std::vector<T>>& points = *p.points;
   const bool bearing = p.settings->bearing;
-  T M[9];
-  if (bearing) pose_projection_matrix<T, 3>(p.K, R, M);
-  else pose_projection_matrix<T, 2>(p.K, R, M);
+  T M[9];  // the third row gives the depth
+  if (bearing) {
+    const Camera_frame_at_pose<T> at = projector_at<T, 3>(p.lens, R);
+    std::copy(at.M, at.M + 9, M);
+  } else {
+    const Pinhole_at_pose<T> at = projector_at<T, 2>(p.lens, R);
+    std::copy(at.M, at.M + 9, M);
+  }
   for (std::size_t i = 0; i < points.size(); ++i) {
     const T* X = points[i].data();
     const T v[3] = {X[0] - t[0], X[1] - t[1], X[2] - t[2]};
@@ -332,7 +414,7 @@ template <typename T>
 Pose_kernel_outcome<T> Pose_kernel<T>::refine(const T* K, const std::vector<std::vector<T>>& points,
                                               const T* observations, const T* row_weights, const T* point_weights,
                                               const T* R0, const T* c0, const Pose_kernel_settings<T>& settings) {
-  const Problem p{K, &points, observations, row_weights, point_weights, &settings};
+  const Problem p{pinhole_from(K), &points, observations, row_weights, point_weights, &settings};
   const std::size_t n = points.size();
   squared_.resize(n);
   best_squared_.resize(n);
@@ -444,5 +526,6 @@ Pose_kernel_outcome<T> Pose_kernel<T>::refine(const T* K, const std::vector<std:
 
 template class Pose_kernel<double>;
 template void rotate_by_vector<double>(const double*, double*);
+template double pose_graduated_scale<double>(double, const std::vector<double>&, const double*, std::vector<double>&);
 
 }  // namespace trel

@@ -11,6 +11,7 @@
 #endif
 #include "trel_opt/robust_loss.h"
 #include "trel_opt/solver.h"
+#include "trel_pose/camera_model.h"
 
 namespace trel {
 
@@ -46,65 +47,16 @@ constexpr double kPoseKernelMaxCondition = 1e8;
 // are truncated IRLS. The pose returned is still the one of the lowest
 // truncated cost seen (ties go to the later pose).
 constexpr int kPoseKernelGraduatedRows = 6;
+// The cube root of the double epsilon: the step (relative to a value's size)
+// that balances the truncation and rounding errors of central differences.
+constexpr double kPoseKernelDifferenceStep = 6.0e-6;
 
-// M = K R^T for the pixel rows (Rows = 2), R^T for the camera-frame rows
-// (Rows = 3, K unused); R camera to world, row-major 3 x 3.
-template <typename T, int Rows>
-inline void pose_projection_matrix(const T* K, const T* R, T M[9]) {
-  for (int r = 0; r < 3; ++r)
-    for (int k = 0; k < 3; ++k) {
-      if constexpr (Rows == 3) M[3 * r + k] = R[3 * k + r];
-      else M[3 * r + k] = K[3 * r] * R[3 * k] + K[3 * r + 1] * R[3 * k + 1] + K[3 * r + 2] * R[3 * k + 2];
-    }
-}
-
-// Predicted rows of world point X at the camera centre t, M from
-// pose_projection_matrix: with v = X - t and q = M v, the pixel q_0,1 / q_2 or
-// q itself. The Jacobian of row r with respect to (delta, t), R perturbed as
-// exp([delta]x) R, is (a_r x v, -a_r): q_k has the derivatives m_k x v and
-// -m_k, and u = q_r / q_2 those of a_r = (m_r - u m_2) / q_2.
-template <typename T, int Rows>
-inline void pose_point_rows(const T* M, const T* X, const T* t, T v[3], T predicted[Rows], T a[Rows][3]) {
-  v[0] = X[0] - t[0];
-  v[1] = X[1] - t[1];
-  v[2] = X[2] - t[2];
-  T q[3];
-  for (int k = 0; k < 3; ++k) q[k] = M[3 * k] * v[0] + M[3 * k + 1] * v[1] + M[3 * k + 2] * v[2];
-  if constexpr (Rows == 3) {
-    for (int r = 0; r < 3; ++r) {
-      predicted[r] = q[r];
-      for (int k = 0; k < 3; ++k) a[r][k] = M[3 * r + k];
-    }
-  } else {
-    const T inverse_depth = T(1) / q[2];
-    for (int r = 0; r < 2; ++r) {
-      predicted[r] = q[r] * inverse_depth;
-      for (int k = 0; k < 3; ++k) a[r][k] = (M[3 * r + k] - predicted[r] * M[6 + k]) * inverse_depth;
-    }
-  }
-}
-
-// The Jacobian row (a x v, -a) of pose_point_rows.
+// The scale of the truncated loss's graduated start: max(loss_scale, median
+// error of the points of non-zero weight), the median the element at index
+// n / 2 of the n squared errors of those points. point_weights: nullptr when
+// every point weighs; scratch receives the squared errors of those points.
 template <typename T>
-inline void pose_jacobian_row(const T a[3], const T v[3], T row[6]) {
-  row[0] = a[1] * v[2] - a[2] * v[1];
-  row[1] = a[2] * v[0] - a[0] * v[2];
-  row[2] = a[0] * v[1] - a[1] * v[0];
-  row[3] = -a[0];
-  row[4] = -a[1];
-  row[5] = -a[2];
-}
-
-// Predicted observation of world point X at the pose (R, t) and its Jacobian
-// with respect to (delta, t): pose_point_rows for one point.
-template <typename T, int Rows>
-inline void pose_point_prediction(const T* K, const T* R, const T* t, const T* X, T predicted[Rows],
-                                  T jacobian[Rows][6]) {
-  T M[9], v[3], a[Rows][3];
-  pose_projection_matrix<T, Rows>(K, R, M);
-  pose_point_rows<T, Rows>(M, X, t, v, predicted, a);
-  for (int r = 0; r < Rows; ++r) pose_jacobian_row(a[r], v, jacobian[r]);
-}
+T pose_graduated_scale(T loss_scale, const std::vector<T>& squared, const T* point_weights, std::vector<T>& scratch);
 
 // R = exp([delta]x) R, R row-major 3 x 3 (Rodrigues' formula, series near 0).
 template <typename T>
@@ -118,6 +70,11 @@ struct Pose_kernel_settings {
   Loss loss = Loss::squared;
   T loss_scale = T(1);
   bool bearing = false;  // 3 rows per point (the camera-frame point) instead of 2 pixels
+  // The Jacobian by central differences of the predicted rows (steps of
+  // kPoseKernelDifferenceStep in delta, and that times max(1, |t_k|, the rms
+  // distance of the points from the start centre) in t) instead of the
+  // analytic one. The same minimum; for checking the analytic derivatives.
+  bool central_differences = false;
 };
 
 template <typename T>
@@ -135,7 +92,8 @@ struct Pose_kernel_outcome {
   bool no_weight = false;   // every row had weight 0: nothing was fitted, the start is returned
 };
 
-// Gauss-Newton refinement of a camera pose on SO(3) x R^3: each step perturbs
+// Gauss-Newton refinement of a camera pose on SO(3) x R^3 (the rows and
+// Jacobians of trel_pose/camera_model.h): each step perturbs
 // the rotation locally, R <- exp([delta]x) R, and moves the centre by dt,
 // whatever parameterisation the caller keeps. One pass over the points gives
 // the residuals, the cost and the 6 x 6 normal matrix and gradient; nothing of
@@ -172,10 +130,13 @@ public:
 
 private:
   struct Problem;
-  template <int Rows, bool Accumulate, Loss L>
+  // Differences: the Jacobian by central differences (settings.central_differences).
+  template <int Rows, bool Accumulate, Loss L, bool Differences>
   T pass(const Problem& p, const T* R, const T* t);
-  template <int Rows, bool Accumulate>
+  template <int Rows, bool Accumulate, bool Differences>
   T pass_for_loss(const Problem& p, const T* R, const T* t);
+  template <int Rows>
+  T evaluate_rows(const Problem& p, const T* R, const T* t, bool accumulate);
   T evaluate(const Problem& p, const T* R, const T* t, bool accumulate);
   bool has_weighted_row(const Problem& p) const;
   int rows_within_scale(const Problem& p) const;
@@ -199,6 +160,8 @@ private:
 
 extern template class Pose_kernel<double>;
 extern template void rotate_by_vector<double>(const double*, double*);
+extern template double pose_graduated_scale<double>(double, const std::vector<double>&, const double*,
+                                                    std::vector<double>&);
 
 }  // namespace trel
 

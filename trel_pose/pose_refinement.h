@@ -23,17 +23,16 @@ constexpr double kMinSmoothScale = 1e-150;
 struct Pose_refine_options {
   int rotation_code = 0;
   int max_iters = 10;
-  // Stop rule of the framework path (Solver::optimise).
+  // Stop rule of the plug-in's framework road (Solver::optimise); refine_pose
+  // does not use it.
   float min_x_step = 0.0f;
   float min_y_step = -10000.0f;
-  // Stop rule of the kernel path (see trel_pose/pose_kernel.h): a step below
+  // Stop rule of the pose kernel (see trel_pose/pose_kernel.h): a step below
   // step_tolerance, or a predicted relative cost decrease below cost_tolerance.
   double step_tolerance = kPoseKernelStepTolerance;
   double cost_tolerance = kPoseKernelCostTolerance;
-  // true: the framework (Linear_taylor_solver over Camera_position_opt_func), as
-  // the plug-in runs it; false: the Gauss-Newton kernel of pose_kernel.h.
-  bool use_framework = false;
-  // Central differences instead of the analytic Jacobian; implies the framework.
+  // The kernel with the Jacobian of the predicted observations by central
+  // differences instead of the analytic one: the same minimum.
   bool finite_differences = false;
   // One weight per equation (observation rows x points x repetitions, in the
   // cost function's order); empty: every equation weighs 1. The robust weights
@@ -83,46 +82,24 @@ constexpr double kCovarianceMaxCondition = 1e10;
 // points for the bearing-vector codes; the hybrid codes take the N pixel
 // pairs once); start: the search vector. Throws exception_l on bad input.
 //
-// By default (use_framework and finite_differences false) the pose kernel
-// (trel_pose/pose_kernel.h) refines the pose: the start vector of any code is
-// turned into (R, centre), Gauss-Newton runs on R <- exp([delta]x) R and the
-// centre, and the result is turned back into the code's parameterisation, the
-// representation nearest the start's (quaternions: the start's sign and
-// length; angle-axis: the start's axis length, the axis sign and the angle
-// turn nearest the start; rotation vectors: the angle turn nearest the start).
-// Row weights are the squared user weights summed over a point row's
-// repetitions; the robust weights and costs are those below. The summary:
-// iterations = steps, initial_error and final_error = the kernel's cost (the
-// weighted sum of squares with the squared loss, the robust cost below
-// otherwise), stop_reason min_x_step for the step rule and min_y_step for the
-// cost rule, returned_iteration, and the fields below. min_x_step and
-// min_y_step are not used.
+// The pose kernel (trel_pose/pose_kernel.h) refines the pose: the start
+// vector of any code is turned into (R, centre), Gauss-Newton runs on
+// R <- exp([delta]x) R and the centre, and the result is turned back into the
+// code's parameterisation, the representation nearest the start's
+// (quaternions: the start's sign and length; angle-axis: the start's axis
+// length, the axis sign and the angle turn nearest the start; rotation
+// vectors: the angle turn nearest the start). Row weights are the squared user
+// weights summed over a point row's repetitions; with a robust loss, point
+// i's error e_i is the norm of its unweighted residual and its weight W_i the
+// sum of the squared user weights of the point's equations divided by the
+// rows per point. The summary: iterations = steps, initial_error and
+// final_error = the kernel's cost (the weighted sum of squares with the
+// squared loss, sum_i W_i rho(e_i^2) otherwise), stop_reason min_x_step for
+// the step rule and min_y_step for the cost rule, returned_iteration, and the
+// fields below. min_x_step and min_y_step are not used.
 //
-// With use_framework and Loss::squared this is the plug-in's own solve: Linear_taylor_solver over
-// Camera_position_opt_func with the analytic gradient function of the code (or
-// central differences with pose_finite_difference_steps), the weights set on it
-// and one optimise run; the summary is the solver's.
-//
-// With use_framework and a robust loss: iteratively reweighted Gauss-Newton. Point i's error e_i
-// is the norm of its unweighted residual (first repetition for the hybrids);
-// each step sets the weight of every equation of point i (all rows, all
-// repetitions) to user weight * sqrt(rho'(e_i^2)) at the current point and runs
-// one solver step. The cost compared is sum_i W_i rho(e_i^2), W_i the sum of
-// the squared user weights of the point's equations divided by the rows per
-// point (1 for unit weights and one repetition, so that the squared loss gives
-// the solver's error). The best point by that cost is returned; max_iters,
-// min_x_step (L1 change from the best point) and min_y_step (cost decrease)
-// stop the run as they stop Solver::optimise. initial_error and final_error
-// are that cost.
-//
-// The truncated loss starts graduated on both paths: while fewer than
-// kPoseKernelGraduatedRows rows of non-zero user weight have a point error
-// within loss_scale, the step's weights are the Cauchy loss's at the scale
-// max(loss_scale, median error of the points of non-zero weight), so that a
-// start whose every error exceeds the scale still moves; then truncated IRLS.
-// The cost compared and returned stays the truncated one. When every user
-// weight is 0 the summary says nothing_to_fit (the kernel path then takes no
-// step and returns the start).
+// The truncated loss starts graduated (kPoseKernelGraduatedRows). When every
+// user weight is 0 the summary says nothing_to_fit and the start is returned.
 //
 // Inliers: a point with a non-zero user weight whose error at the result is
 // below loss_scale; with the squared loss every point of non-zero weight.
@@ -175,6 +152,10 @@ Pose_refine_result refine_pose(const matrix<double>& K, const std::vector<std::v
 // with respect to (delta, t) of the covariance's parameterisation.
 std::vector<double> pose_point_jacobian(const matrix<double>& K, const std::vector<double>& point,
                                         const matrix<double>& R, const std::vector<double>& centre, bool bearing);
+
+// The cube root of the double epsilon: the step (relative to a value's size)
+// that balances the truncation and rounding errors of central differences.
+constexpr double kFiniteDifferenceStep = kPoseKernelDifferenceStep;
 
 // One central-difference step per search value: kFiniteDifferenceStep times
 // max(1, |x_d|) for the nrot rotation values and times max(1, |x_d|, the mean

@@ -14,6 +14,7 @@
 
 #include <Eigen/Eigenvalues>
 
+#include "trel_pose/camera_model.h"
 #include "trel_tools/exception_l.h"
 
 namespace trel {
@@ -159,23 +160,27 @@ void all_candidates(const char* signature, const matrix<double>& points_2d, cons
   translations.swap(found_translations);
 }
 
-// Sum over all points of the squared pixel residual of K R^T (X - t); infinity
+// Sum over all points of the squared pixel residual of the camera model; infinity
 // when a point is at or behind the camera or the sum is not finite.
 template <class T>
 T reprojection_score(const matrix<T>& points_2d, const matrix<T>& points_3d, const matrix<T>& K, const matrix<T>& R,
                      const std::vector<T>& t) {
   const T infinity = std::numeric_limits<T>::infinity();
+  T K9[9], R_cam_to_world[9];
+  for (unsigned r = 0; r < 3; ++r)
+    for (unsigned c = 0; c < 3; ++c) {
+      K9[3 * r + c] = K[r][c];
+      R_cam_to_world[3 * r + c] = R[r][c];
+    }
+  const Pinhole_at_pose<T> at(pinhole_from<T>(K9), R_cam_to_world);
   T sum = 0;
   for (unsigned j = 0; j < points_3d.get_dim1(); ++j) {
-    const T d[3] = {points_3d[j][0] - t[0], points_3d[j][1] - t[1], points_3d[j][2] - t[2]};
-    T point_in_cam[3];
-    for (int r = 0; r < 3; ++r) point_in_cam[r] = R[0][r] * d[0] + R[1][r] * d[1] + R[2][r] * d[2];
-    if (!(point_in_cam[2] > 0)) return infinity;
-    T z[3];
-    for (int r = 0; r < 3; ++r)
-      z[r] = K[r][0] * point_in_cam[0] + K[r][1] * point_in_cam[1] + K[r][2] * point_in_cam[2];
-    const T du = z[0] / z[2] - points_2d[j][0];
-    const T dv = z[1] / z[2] - points_2d[j][1];
+    const T X[3] = {points_3d[j][0], points_3d[j][1], points_3d[j][2]};
+    if (!(at.depth(X, t.data()) > 0)) return infinity;
+    T pixel[2];
+    at.pixel(X, t.data(), pixel);
+    const T du = pixel[0] - points_2d[j][0];
+    const T dv = pixel[1] - points_2d[j][1];
     sum += du * du + dv * dv;
   }
   return std::isfinite(sum) ? sum : infinity;

@@ -13,7 +13,7 @@
 //     criteria: the library candidate for the hand-written QR and SVD;
 //   - camera_pose_refine_entry through the fake host at N = 1000, default criteria;
 //   - refine_pose on its default path (the Gauss-Newton kernel, its default stop
-//     rule, a workspace reused across calls, no covariance) and with use_framework
+//     rule, a workspace reused across calls, no covariance) and the framework road
 //     (10 steps, as the plug-in runs it);
 //   - the kernel with the Cauchy loss (scale 2 px) against the plain kernel, both
 //     running exactly 4 steps, so that the two rows differ only by the loss;
@@ -56,6 +56,7 @@
 #include "camera_pose_refine/camera_pose_refine.h"
 #include "camera_pose_refine/camera_position_grad_funcs.h"
 #include "camera_pose_refine/camera_position_opt_func.h"
+#include "camera_pose_refine/framework_refine.h"
 #include "tests/plugin/fake_mex_host.h"
 #include "tests/synthetic_scene.h"
 #include "trel_opt/linear_taylor_solver.h"
@@ -531,34 +532,40 @@ void BM_PoseRefineEntry(benchmark::State& state) {
 }
 
 // Timed: one refine_pose call (argument checks, conversions, summary).
-trel::Pose_refine_options refine_pose_options(bool framework) {
+trel::Pose_refine_options refine_pose_options() {
   trel::Pose_refine_options options;
-  options.use_framework = framework;
   options.covariance = false;
   return options;
 }
 
+// refine_pose on a workspace kept across calls, or the plug-in's framework road.
+trel::Pose_refine_result refine_once(const Problem_data& d, const trel::Pose_refine_options& options, bool framework,
+                                     trel::Pose_kernel<double>& workspace) {
+  if (framework) return trel::refine_pose_by_framework(d.K, d.points, d.target, d.x0, options);
+  return trel::refine_pose(d.K, d.points, d.target, d.x0, options, workspace);
+}
+
 void refine_pose_benchmark(benchmark::State& state, const trel::Pose_refine_options& options, const char* method,
-                           bool check) {
+                           bool check, bool framework = false) {
   const Problem_data& d = problem(static_cast<int>(state.range(0)));
   trel::Pose_kernel<double> workspace;
-  trel::Pose_refine_result r = trel::refine_pose(d.K, d.points, d.target, d.x0, options, workspace);
+  trel::Pose_refine_result r = refine_once(d, options, framework, workspace);
   if (check && !agrees_with_reference(state, method, d, from_search_vector(r.x))) return;
   for (auto _ : state) {
-    r = trel::refine_pose(d.K, d.points, d.target, d.x0, options, workspace);
+    r = refine_once(d, options, framework, workspace);
     benchmark::DoNotOptimize(r.x.data());
     benchmark::ClobberMemory();
   }
   state.counters["iterations"] = r.summary.iterations;
 }
 void BM_RefinePoseKernel(benchmark::State& state) {
-  refine_pose_benchmark(state, refine_pose_options(false), "refine_pose, kernel", true);
+  refine_pose_benchmark(state, refine_pose_options(), "refine_pose, kernel", true);
 }
 void BM_RefinePoseFramework(benchmark::State& state) {
-  refine_pose_benchmark(state, refine_pose_options(true), "refine_pose, framework, 10 iters", true);
+  refine_pose_benchmark(state, refine_pose_options(), "refine_pose, framework, 10 iters", true, true);
 }
 trel::Pose_refine_options fixed_steps(int steps, trel::Loss loss) {
-  trel::Pose_refine_options options = refine_pose_options(false);
+  trel::Pose_refine_options options = refine_pose_options();
   options.max_iters = steps;
   options.step_tolerance = 0.0;
   options.cost_tolerance = -std::numeric_limits<double>::infinity();

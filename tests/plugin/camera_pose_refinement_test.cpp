@@ -13,6 +13,7 @@
 #include "camera_pose_refine/camera_position_hybrid_grad_funcs.h"
 #include "camera_pose_refine/camera_position_opt_func.h"
 #include "tests/plugin/rotation_code_list.h"
+#include "camera_pose_refine/framework_refine.h"
 #include "tests/synthetic_scene.h"
 #include "trel_opt/linear_taylor_solver.h"
 #include "trel_pose/pose_refinement.h"
@@ -389,7 +390,7 @@ INSTANTIATE_TEST_SUITE_P(AllCodes, CameraPoseRefinementAnalytic,
 
 }  // namespace
 
-// The plug-in's own path (refine_pose with use_framework, its 10 steps and
+// The plug-in's own path (refine_pose_by_framework, its 10 steps and
 // stop rules) against the pose kernel's minimum, an independent solver: on a
 // well-conditioned noisy scene every code lands on the same pose to 1e-9, so
 // the normal-equation steps take the framework where the minimum-norm steps did.
@@ -405,10 +406,10 @@ TEST(NoisyPoseRefinement, FrameworkPathReachesTheKernelMinimumForEveryCode) {
     kernel.covariance = false;
     Pose_refine_options framework;
     framework.rotation_code = code;
-    framework.use_framework = true;
     framework.covariance = false;
     const std::vector<double> minimum = refine_pose(p.K, p.truth.points_world, observations, p.x0, kernel).x;
-    const Pose_refine_result r = refine_pose(p.K, p.truth.points_world, observations, p.x0, framework);
+    const Pose_refine_result r =
+        trel::refine_pose_by_framework(p.K, p.truth.points_world, observations, p.x0, framework);
     EXPECT_EQ(r.summary.iterations, 10) << "code " << code;
     EXPECT_LT(angle_between(r.x, code, minimum, code) * M_PI / 180.0, 1e-9) << "code " << code;
     EXPECT_LT(relative_position_error(r.x, code, minimum, code), 1e-9) << "code " << code;

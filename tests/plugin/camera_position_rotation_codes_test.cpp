@@ -14,6 +14,7 @@
 #include "camera_pose_refine/camera_position_opt_func.h"
 #include "tests/plugin/fake_mex_host.h"
 #include "tests/synthetic_scene.h"
+#include "trel_pose/pose_codes.h"
 #include "trel_tools/exception_l.h"
 
 namespace {
@@ -49,9 +50,17 @@ TEST(RotationCodes, TableHoldsEveryCodeWithItsSizesAndFindsNoOther) {
     EXPECT_EQ(entry.observation_rows, e.rows) << e.code;
     EXPECT_EQ(entry.repetitions, e.reps) << e.code;
     EXPECT_EQ(trel::find_rotation_code(e.code), &entry);
+    // The pose jobs' own table of sizes agrees.
+    const trel::Pose_code* sizes = trel::find_pose_code(e.code);
+    ASSERT_NE(sizes, nullptr) << e.code;
+    EXPECT_EQ(sizes->rotation_values, e.values) << e.code;
+    EXPECT_EQ(sizes->observation_rows, e.rows) << e.code;
+    EXPECT_EQ(sizes->repetitions, e.reps) << e.code;
   }
-  for (int unknown : {4, 9, 13, -4, 100})
+  for (int unknown : {4, 9, 13, -4, 100}) {
     EXPECT_EQ(trel::find_rotation_code(unknown), nullptr) << unknown;
+    EXPECT_EQ(trel::find_pose_code(unknown), nullptr) << unknown;
+  }
 }
 
 // The factory of each entry builds the gradient function of that code: its rows

@@ -1,5 +1,7 @@
 """A seeded pinhole scene shared by the tests of the Python module."""
 
+import time
+
 import numpy as np
 import pytest
 
@@ -27,3 +29,26 @@ class Scene:
 @pytest.fixture
 def scene():
     return Scene()
+
+
+# Keywords of a deliberately slow refinement: the kernel on central differences.
+SLOW = dict(finite_differences=True, max_iters=30, min_y_step=-1.0)
+_slow_scenes = {}
+
+
+def slow_scene(seconds):
+    """A Scene of so many points that refine_pose(..., **SLOW) from truth + 0.05
+    takes at least `seconds` here (measured, so that tests of threads and
+    interrupts keep their margins on any machine)."""
+    if seconds in _slow_scenes:
+        return _slow_scenes[seconds]
+    n = 1000
+    while True:
+        scene = Scene(n=n)
+        begin = time.perf_counter()
+        trel.refine_pose(K, scene.points, scene.pixels, scene.truth + 0.05, covariance=False, **SLOW)
+        took = time.perf_counter() - begin
+        if took >= seconds or n >= 4_000_000:
+            _slow_scenes[seconds] = scene
+            return scene
+        n = min(4_000_000, int(n * max(2.0, 1.5 * seconds / max(took, 1e-4))))

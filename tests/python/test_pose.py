@@ -7,7 +7,7 @@ import numpy as np
 import pytest
 
 import trel
-from conftest import K, Scene
+from conftest import K, SLOW, Scene, slow_scene
 
 
 @pytest.mark.parametrize(
@@ -97,7 +97,7 @@ def test_refine_pose_takes_lists_and_strided_arrays(scene):
 def test_refine_pose_releases_the_interpreter_lock():
     # While a long refinement runs in one thread, a second Python thread must
     # keep running: it could not if the call held the lock.
-    scene = Scene(n=20000)
+    scene = slow_scene(0.5)
     start = scene.truth + 0.05
     ticks = []
     span = []
@@ -110,8 +110,7 @@ def test_refine_pose_releases_the_interpreter_lock():
 
     def work():
         begin = time.perf_counter()
-        trel.refine_pose(K, scene.points, scene.pixels, start, finite_differences=True, max_iters=30,
-                         min_y_step=-1.0)
+        trel.refine_pose(K, scene.points, scene.pixels, start, **SLOW)
         span.extend([begin, time.perf_counter()])
 
     watcher = threading.Thread(target=monitor)

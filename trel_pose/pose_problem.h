@@ -1,0 +1,48 @@
+#ifndef TREL_POSE_POSE_PROBLEM_H
+#define TREL_POSE_POSE_PROBLEM_H
+
+#include <cstddef>
+#include <vector>
+
+#include "trel_pose/pose_refinement.h"
+#include "trel_tools/matrix.h"
+
+namespace trel {
+
+// The pieces of refine_pose that another refiner of the same problem (the
+// plug-in's framework road) shares, so that it checks the same inputs with the
+// same messages and reports the same summary fields.
+
+// The sizes of one problem.
+struct Pose_layout {
+  int nrot = 3;
+  std::size_t rows = 2;
+  std::size_t reps = 1;
+  std::size_t npts = 0;
+  std::size_t block = 0;    // rows * npts: one repetition
+  std::size_t num_eqs = 0;  // block * reps
+};
+
+// refine_pose's checks of its inputs; throws exception_l with its messages.
+Pose_layout check_pose_inputs(const matrix<double>& K, const std::vector<std::vector<double>>& points,
+                              const std::vector<double>& observations, const std::vector<double>& start,
+                              const Pose_refine_options& options);
+
+// W_i: the squared user weights of point i's equations over the rows per point.
+std::vector<double> pose_point_weights(const Pose_refine_options& options, const Pose_layout& l);
+
+// The rotation (camera to world) of the search vector x of a rotation code.
+matrix<double> pose_rotation_of(const std::vector<double>& x, int code);
+
+// rms, loss, inliers, the points in front and (when options.covariance) the
+// covariance at the result (R_cam_to_world row-major, centre_in_world), from
+// the points' squared errors and point weights there.
+void finish_pose_summary(const matrix<double>& K, const std::vector<std::vector<double>>& points,
+                         const std::vector<double>& observations, const double* R_cam_to_world,
+                         const double* centre_in_world, const Pose_layout& l, const Pose_refine_options& options,
+                         const std::vector<double>& squared, const std::vector<double>& point_weight,
+                         Pose_summary& summary);
+
+}  // namespace trel
+
+#endif
