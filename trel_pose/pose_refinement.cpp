@@ -748,8 +748,8 @@ Kernel_weights kernel_weights(const Pose_refine_options& options, const Layout& 
   return w;
 }
 
-// The world points and start centre of a pixel code divided by their largest
-// coordinate when it lies beyond 1e100 or below 1e-100 (a scene in units of
+// The world points and start centre of a pixel code divided by the points'
+// largest coordinate when it lies beyond 1e100 or below 1e-100 (a scene in units of
 // 1e-310 would underflow its differences); the pixels do not change, and the
 // centre and its covariance are scaled back. scale 1: the input itself.
 struct Scaled_scene {
@@ -762,7 +762,7 @@ Scaled_scene scaled_scene(const std::vector<std::vector<double>>& points, const 
                           const Layout& l) {
   Scaled_scene scene;
   const double* c0 = &start[static_cast<std::size_t>(l.nrot)];
-  double largest = std::max({std::fabs(c0[0]), std::fabs(c0[1]), std::fabs(c0[2])});
+  double largest = 0.0;  // of the points only: a start far off does not set the units
   for (const std::vector<double>& X : points)
     for (double v : X) largest = std::max(largest, std::fabs(v));
   if (l.rows != 2 || !(largest > 1e100 || (largest > 0.0 && largest < 1e-100))) return scene;
@@ -836,6 +836,8 @@ Pose_refine_result refine_by_kernel(const matrix<double>& K, const std::vector<s
     result.x = rotation_values_near(outcome.R, code, start);
     for (int c = 0; c < 3; ++c) result.x.push_back(outcome.centre[c] * scene.scale);
   }
+  TREL_CHECK(all_finite(result.x), "the refined pose is not finite in the scene's units: its centre overflows a "
+                                   "double");
   kernel_summary(outcome, weights.unit, l, result.summary);
   finish_summary(K, work_points, observations, outcome.R, outcome.centre, l, options, kernel.squared_errors(),
                  weights.points, result.summary);
