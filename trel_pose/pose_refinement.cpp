@@ -419,7 +419,11 @@ std::vector<double> rotation_values_near(const double* R9, int code, const std::
     }
     case 1: case 11: case -3: {  // angle-axis: the start's axis length, sign and turn
       std::vector<double> aa = rot_mat_to_ang_axis_rad(R);
-      double length0 = std::sqrt(r0[0] * r0[0] + r0[1] * r0[1] + r0[2] * r0[2]);
+      const double largest0 = std::max({std::fabs(r0[0]), std::fabs(r0[1]), std::fabs(r0[2])});
+      double length0 = largest0 > 1e150 ? largest0 * std::sqrt((r0[0] / largest0) * (r0[0] / largest0) +
+                                                               (r0[1] / largest0) * (r0[1] / largest0) +
+                                                               (r0[2] / largest0) * (r0[2] / largest0))
+                                        : std::sqrt(r0[0] * r0[0] + r0[1] * r0[1] + r0[2] * r0[2]);
       if (!(length0 * length0 > kDegenerateAxisSquaredLength<double>)) length0 = 1.0;
       if (aa[3] == 0.0) {
         if (length0 != 1.0 || r0[0] != 0.0 || r0[1] != 0.0 || r0[2] != 0.0)
@@ -480,8 +484,8 @@ Kernel_weights kernel_weights(const Pose_refine_options& options, const Layout& 
   return w;
 }
 
-// The world points and start centre of a pixel code divided by their largest
-// coordinate when it lies beyond 1e100 or below 1e-100 (a scene in units of
+// The world points and start centre of a pixel code divided by the points'
+// largest coordinate when it lies beyond 1e100 or below 1e-100 (a scene in units of
 // 1e-310 would underflow its differences); the pixels do not change, and the
 // centre and its covariance are scaled back. scale 1: the input itself.
 struct Scaled_scene {
@@ -494,7 +498,7 @@ Scaled_scene scaled_scene(const std::vector<std::vector<double>>& points, const 
                           const Layout& l) {
   Scaled_scene scene;
   const double* c0 = &start[static_cast<std::size_t>(l.nrot)];
-  double largest = std::max({std::fabs(c0[0]), std::fabs(c0[1]), std::fabs(c0[2])});
+  double largest = 0.0;  // of the points only: a start far off does not set the units
   for (const std::vector<double>& X : points)
     for (double v : X) largest = std::max(largest, std::fabs(v));
   if (l.rows != 2 || !(largest > 1e100 || (largest > 0.0 && largest < 1e-100))) return scene;
@@ -550,6 +554,13 @@ Pose_refine_result refine_by_kernel(const matrix<double>& K, const std::vector<s
   to_array(rotation_of(start, code), R0);
   TREL_CHECK(std::all_of(R0, R0 + 9, [](double v) { return std::isfinite(v); }),
              "the start's rotation values should describe a rotation (a quaternion of length 0 does not)");
+  double orthogonality = 0.0;  // largest element of R0^T R0 - I
+  for (int a = 0; a < 3; ++a)
+    for (int b = 0; b < 3; ++b)
+      orthogonality = std::max(orthogonality, std::fabs(R0[a] * R0[b] + R0[3 + a] * R0[3 + b] + R0[6 + a] * R0[6 + b] -
+                                                        (a == b ? 1.0 : 0.0)));
+  TREL_CHECK(orthogonality < 1e-6, "the start's rotation values give no rotation: R^T R differs from I by "
+                                       << orthogonality);
   const Kernel_weights weights = kernel_weights(options, l);
   const Scaled_scene scene = scaled_scene(points, start, l);
   const bool scaled = scene.scale != 1.0;
@@ -568,6 +579,8 @@ Pose_refine_result refine_by_kernel(const matrix<double>& K, const std::vector<s
     result.x = rotation_values_near(outcome.R, code, start);
     for (int c = 0; c < 3; ++c) result.x.push_back(outcome.centre[c] * scene.scale);
   }
+  TREL_CHECK(all_finite(result.x), "the refined pose is not finite in the scene's units: its centre overflows a "
+                                   "double");
   kernel_summary(outcome, weights.unit, l, result.summary);
   finish_summary(K, work_points, observations, outcome.R, outcome.centre, l, options, kernel.squared_errors(),
                  weights.points, result.summary);

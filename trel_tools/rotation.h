@@ -57,7 +57,8 @@ const std::vector<T> rot_vec_to_ang_axis(const std::vector<T>& rot_vec);
 
 // In place: scales every value but the last (the angle) to unit length. An axis
 // of squared length at most kDegenerateAxisSquaredLength is multiplied by that
-// tolerance instead. Vectors of fewer than 2 values are left alone.
+// tolerance instead; one whose squared length overflows gets its length from
+// the axis scaled by its largest value. Vectors of fewer than 2 values are left alone.
 template <class T>
 void enforce_ang_axis(std::vector<T>& ang_axis);
 
@@ -217,8 +218,16 @@ void enforce_ang_axis(std::vector<T>& ang_axis) {
   if (ang_axis.size() < 2) return;
   T squared = 0;
   for (typename std::vector<T>::size_type i = 0; i + 1 < ang_axis.size(); ++i) squared += ang_axis[i] * ang_axis[i];
-  const T factor =
-      squared > kDegenerateAxisSquaredLength<T> ? 1 / std::sqrt(squared) : kDegenerateAxisSquaredLength<T>;
+  T factor = squared > kDegenerateAxisSquaredLength<T> ? 1 / std::sqrt(squared) : kDegenerateAxisSquaredLength<T>;
+  if (!(squared <= std::numeric_limits<T>::max())) {
+    // The squares overflow: the length from the axis scaled by its largest value.
+    T largest = 0, scaled = 0;
+    for (typename std::vector<T>::size_type i = 0; i + 1 < ang_axis.size(); ++i)
+      largest = max_portable(largest, std::abs(ang_axis[i]));
+    for (typename std::vector<T>::size_type i = 0; i + 1 < ang_axis.size(); ++i)
+      scaled += (ang_axis[i] / largest) * (ang_axis[i] / largest);
+    factor = 1 / (largest * std::sqrt(scaled));
+  }
   for (typename std::vector<T>::size_type i = 0; i + 1 < ang_axis.size(); ++i) ang_axis[i] *= factor;
 }
 
