@@ -1,0 +1,202 @@
+#include "trel_pose/lens_distortion.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "trel_tools/exception_l.h"
+
+namespace trel {
+
+namespace {
+
+// Samples of the radial map checked for a fold between the centre and a point.
+constexpr int kFoldSamples = 64;
+// Below this radius the fisheye terms are taken from their series.
+constexpr double kFisheyeSmallRadius = 1e-8;
+
+// The rational radial factor a(r2) and its derivative da / dr2.
+template <typename T>
+void radial_factor(const T* k, T r2, T& a, T& da) {
+  const T num = T(1) + r2 * (k[0] + r2 * (k[1] + r2 * k[4]));
+  const T den = T(1) + r2 * (k[5] + r2 * (k[6] + r2 * k[7]));
+  const T dnum = k[0] + r2 * (T(2) * k[1] + T(3) * r2 * k[4]);
+  const T dden = k[5] + r2 * (T(2) * k[6] + T(3) * r2 * k[7]);
+  a = num / den;
+  da = (dnum * den - num * dden) / (den * den);
+}
+
+template <typename T>
+void distort_radial_tangential(const T* k, T x, T y, T& xd, T& yd, T* J) {
+  const T r2 = x * x + y * y;
+  T a, da;
+  radial_factor(k, r2, a, da);
+  const T p1 = k[2], p2 = k[3];
+  xd = x * a + T(2) * p1 * x * y + p2 * (r2 + T(2) * x * x);
+  yd = y * a + p1 * (r2 + T(2) * y * y) + T(2) * p2 * x * y;
+  if (J == nullptr) return;
+  J[0] = a + T(2) * x * x * da + T(2) * p1 * y + T(6) * p2 * x;
+  J[1] = T(2) * x * y * da + T(2) * p1 * x + T(2) * p2 * y;
+  J[2] = T(2) * x * y * da + T(2) * p1 * x + T(2) * p2 * y;
+  J[3] = a + T(2) * y * y * da + T(6) * p1 * y + T(2) * p2 * x;
+}
+
+// theta_d(theta) and its derivative.
+template <typename T>
+void fisheye_angle(const T* k, T theta, T& theta_d, T& dtheta_d) {
+  const T t2 = theta * theta;
+  theta_d = theta * (T(1) + t2 * (k[0] + t2 * (k[1] + t2 * (k[2] + t2 * k[3]))));
+  dtheta_d = T(1) + t2 * (T(3) * k[0] + t2 * (T(5) * k[1] + t2 * (T(7) * k[2] + t2 * T(9) * k[3])));
+}
+
+template <typename T>
+void distort_fisheye(const T* k, T x, T y, T& xd, T& yd, T* J) {
+  const T r2 = x * x + y * y;
+  const T r = std::sqrt(r2);
+  T s, g;  // s = theta_d / r; g = (ds / dr) / r
+  if (r < T(kFisheyeSmallRadius)) {
+    s = T(1) + (k[0] - T(1) / T(3)) * r2;
+    g = T(2) * (k[0] - T(1) / T(3));
+  } else {
+    const T theta = std::atan(r);
+    T theta_d, dtheta_d;
+    fisheye_angle(k, theta, theta_d, dtheta_d);
+    s = theta_d / r;
+    g = (dtheta_d / (T(1) + r2) - s) / r2;
+  }
+  xd = s * x;
+  yd = s * y;
+  if (J == nullptr) return;
+  J[0] = s + g * x * x;
+  J[1] = g * x * y;
+  J[2] = g * x * y;
+  J[3] = s + g * y * y;
+}
+
+// true when the radial map r -> r a(r^2) grows all the way from 0 to r.
+template <typename T>
+bool radial_map_grows(const T* k, T r) {
+  for (int j = 1; j <= kFoldSamples; ++j) {
+    const T rho = r * T(j) / T(kFoldSamples);
+    T a, da;
+    radial_factor(k, rho * rho, a, da);
+    if (!(a + T(2) * rho * rho * da > T(0))) return false;
+  }
+  return true;
+}
+
+template <typename T>
+bool undistort_radial_tangential(const Lens_distortion<T>& lens, T xd, T yd, T& x, T& y) {
+  x = xd;
+  y = yd;
+  T fx, fy, J[4];
+  distort_radial_tangential(lens.k, x, y, fx, fy, J);
+  T residual = std::hypot(fx - xd, fy - yd);
+  for (int i = 0; i < kUndistortMaxIterations && residual > T(kUndistortTolerance); ++i) {
+    const T det = J[0] * J[3] - J[1] * J[2];
+    if (!(std::fabs(det) > T(0)) || !std::isfinite(det)) return false;
+    const T ex = fx - xd, ey = fy - yd;
+    T dx = (J[3] * ex - J[1] * ey) / det, dy = (J[0] * ey - J[2] * ex) / det;
+    for (int halving = 0;; ++halving) {
+      T nx, ny, nJ[4];
+      distort_radial_tangential(lens.k, x - dx, y - dy, nx, ny, nJ);
+      const T next = std::hypot(nx - xd, ny - yd);
+      if (next < residual || halving == 20) {
+        x -= dx, y -= dy, fx = nx, fy = ny, residual = next;
+        std::copy(nJ, nJ + 4, J);
+        break;
+      }
+      dx /= T(2), dy /= T(2);
+    }
+  }
+  if (!(residual <= T(kUndistortTolerance))) return false;
+  return J[0] * J[3] - J[1] * J[2] > T(0) && radial_map_grows(lens.k, std::hypot(x, y));
+}
+
+template <typename T>
+bool undistort_fisheye(const Lens_distortion<T>& lens, T xd, T yd, T& x, T& y) {
+  const T target = std::hypot(xd, yd);
+  if (target == T(0)) {
+    x = y = T(0);
+    return true;
+  }
+  const T half_pi = T(std::acos(-1.0) / 2);
+  T theta = std::min(target, T(0.999) * half_pi);
+  T value, slope;
+  fisheye_angle(lens.k, theta, value, slope);
+  for (int i = 0; i < kUndistortMaxIterations && std::fabs(value - target) > T(kUndistortTolerance); ++i) {
+    if (!(slope > T(0))) return false;
+    theta = std::min(std::max(theta - (value - target) / slope, T(0)), T(0.999) * half_pi);
+    fisheye_angle(lens.k, theta, value, slope);
+  }
+  if (!(std::fabs(value - target) <= T(kUndistortTolerance))) return false;
+  for (int j = 1; j <= kFoldSamples; ++j) {  // theta_d must grow from 0 up to theta
+    T v, d;
+    fisheye_angle(lens.k, theta * T(j) / T(kFoldSamples), v, d);
+    if (!(d > T(0))) return false;
+  }
+  const T scale = std::tan(theta) / target;
+  x = xd * scale;
+  y = yd * scale;
+  return std::isfinite(x) && std::isfinite(y);
+}
+
+}  // namespace
+
+template <typename T>
+bool Lens_distortion<T>::is_identity() const {
+  return model == Lens_model::none || std::all_of(k, k + 8, [](T v) { return v == T(0); });
+}
+
+Lens_distortion<double> make_lens_distortion(const std::vector<double>& coefficients, bool fisheye) {
+  const std::size_t n = coefficients.size();
+  if (fisheye)
+    TREL_CHECK(n == 4, "a fisheye model takes 4 distortion coefficients (k1 k2 k3 k4), got " << n);
+  else
+    TREL_CHECK(n == 0 || n == 4 || n == 5 || n == 8,
+               "distortion takes 4, 5 or 8 coefficients in OpenCV's order (k1 k2 p1 p2 [k3 [k4 k5 k6]]), got " << n);
+  for (std::size_t i = 0; i < n; ++i)
+    TREL_CHECK(std::isfinite(coefficients[i]), "distortion coefficient " << i << " is not finite: " << coefficients[i]);
+  Lens_distortion<double> lens;
+  lens.model = n == 0 ? Lens_model::none : fisheye ? Lens_model::fisheye : Lens_model::radial_tangential;
+  std::copy(coefficients.begin(), coefficients.end(), lens.k);
+  return lens;
+}
+
+template <typename T>
+void distort(const Lens_distortion<T>& lens, T x, T y, T& xd, T& yd, T J[4]) {
+  switch (lens.model) {
+    case Lens_model::radial_tangential:
+      distort_radial_tangential(lens.k, x, y, xd, yd, J);
+      return;
+    case Lens_model::fisheye:
+      distort_fisheye(lens.k, x, y, xd, yd, J);
+      return;
+    case Lens_model::none:
+      break;
+  }
+  xd = x;
+  yd = y;
+  if (J != nullptr) J[0] = T(1), J[1] = T(0), J[2] = T(0), J[3] = T(1);
+}
+
+template <typename T>
+bool undistort(const Lens_distortion<T>& lens, T xd, T yd, T& x, T& y) {
+  if (!std::isfinite(xd) || !std::isfinite(yd)) return false;
+  switch (lens.model) {
+    case Lens_model::radial_tangential:
+      return undistort_radial_tangential(lens, xd, yd, x, y);
+    case Lens_model::fisheye:
+      return undistort_fisheye(lens, xd, yd, x, y);
+    case Lens_model::none:
+      break;
+  }
+  x = xd;
+  y = yd;
+  return true;
+}
+
+template struct Lens_distortion<double>;
+template void distort<double>(const Lens_distortion<double>&, double, double, double&, double&, double*);
+template bool undistort<double>(const Lens_distortion<double>&, double, double, double&, double&);
+
+}  // namespace trel
