@@ -8,7 +8,7 @@ build=$2
 case $build in /*) ;; *) build=$root/$build ;; esac
 python=/usr/bin/python3
 [ -x "$python" ] || python=python3
-if ! ls "$build"/python/trel.*.so >/dev/null 2>&1; then
+if ! ls "$build"/python/trel/_trel.*.so >/dev/null 2>&1; then
   echo "demo_distributed_refine: the Python module has not been built in $build/python" >&2
   exit 1
 fi
