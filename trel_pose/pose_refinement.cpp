@@ -40,8 +40,6 @@ std::vector<double> pose_finite_difference_steps(const std::vector<double>& x, i
 
 namespace {
 
-bool is_rotation_code(int code) { return find_pose_code(code) != nullptr; }
-
 bool all_finite(const std::vector<double>& v) {
   return std::all_of(v.begin(), v.end(), [](double d) { return std::isfinite(d); });
 }
