@@ -19,21 +19,6 @@ namespace {
 
 using Layout = Pose_layout;
 
-double user_weight(const std::vector<double>& weights, std::size_t k) {
-  return weights.empty() ? 1.0 : weights[k];
-}
-
-double rms_of(const std::vector<double>& squared) {
-  double sum = 0.0;
-  for (double s : squared) sum += s;
-  return std::sqrt(sum / static_cast<double>(squared.size()));
-}
-
-void to_array(const matrix<double>& m, double out[9]) {
-  for (unsigned r = 0; r < 3; ++r)
-    for (unsigned c = 0; c < 3; ++c) out[3 * r + c] = m[r][c];
-}
-
 // The analytic gradient function of a rotation code, taking ownership of `cost`.
 std::unique_ptr<Grad_func> make_grad_func(int code, std::unique_ptr<Camera_position_opt_func> cost,
                                           const std::vector<std::vector<double>>& points,
@@ -118,7 +103,7 @@ void solve_squared(const Framework_problem& f, const std::vector<double>& start,
   result.x = f.solver.optimise(start, f.target);
   static_cast<Solve_summary&>(result.summary) = f.solver.get_summary();
   point_squared_errors(f.model(start), f.observations, f.l, squared);
-  result.summary.initial_rms = rms_of(squared);
+  result.summary.initial_rms = pose_rms_of(squared);
   point_squared_errors(f.model(result.x), f.observations, f.l, squared);
 }
 
@@ -158,7 +143,7 @@ void set_equation_weights(const Framework_problem& f, const std::vector<double>&
       const double w = std::sqrt(robust_loss_weight(step.first, squared[p], step.second));
       for (std::size_t r = 0; r < l.rows; ++r) {
         const std::size_t k = j * l.block + p * l.rows + r;
-        equation_weights[k] = user_weight(f.options.weights, k) * w;
+        equation_weights[k] = pose_user_weight(f.options.weights, k) * w;
       }
     }
   if (f.weighted.grad != nullptr) f.weighted.grad->set_weights(equation_weights);
@@ -192,7 +177,7 @@ void solve_reweighted(const Framework_problem& f, const std::vector<double>& sta
   const Pose_refine_options& options = f.options;
   const double scale = options.loss_scale;
   point_squared_errors(f.model(start), f.observations, f.l, squared);
-  const double initial_rms = rms_of(squared);
+  const double initial_rms = pose_rms_of(squared);
   double error = robust_cost(options.loss, scale, squared, point_weight);
   const double initial_error = error;
   double best = error;
@@ -260,7 +245,7 @@ Pose_refine_result refine_pose_by_framework(const matrix<double>& K, const std::
 
   result.summary.nothing_to_fit = nothing_to_fit;
   double r9[9];
-  to_array(pose_rotation_of(result.x, code), r9);
+  pose_to_array(pose_rotation_of(result.x, code), r9);
   finish_pose_summary(K, points, observations, r9, &result.x[static_cast<std::size_t>(l.nrot)], l, options, squared,
                       point_weight, result.summary);
   return result;

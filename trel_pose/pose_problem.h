@@ -1,6 +1,7 @@
 #ifndef TREL_POSE_POSE_PROBLEM_H
 #define TREL_POSE_POSE_PROBLEM_H
 
+#include <cmath>
 #include <cstddef>
 #include <vector>
 
@@ -22,6 +23,24 @@ struct Pose_layout {
   std::size_t block = 0;    // rows * npts: one repetition
   std::size_t num_eqs = 0;  // block * reps
 };
+
+// User weight k; an empty list weighs every equation 1.
+inline double pose_user_weight(const std::vector<double>& weights, std::size_t k) {
+  return weights.empty() ? 1.0 : weights[k];
+}
+
+// Root mean square of the points' errors from their squares.
+inline double pose_rms_of(const std::vector<double>& squared) {
+  double sum = 0.0;
+  for (double s : squared) sum += s;
+  return std::sqrt(sum / static_cast<double>(squared.size()));
+}
+
+// A 3 x 3 matrix into a row-major array.
+inline void pose_to_array(const matrix<double>& m, double out[9]) {
+  for (unsigned r = 0; r < 3; ++r)
+    for (unsigned c = 0; c < 3; ++c) out[3 * r + c] = m[r][c];
+}
 
 // refine_pose's checks of its inputs; throws exception_l with its messages.
 Pose_layout check_pose_inputs(const matrix<double>& K, const std::vector<std::vector<double>>& points,

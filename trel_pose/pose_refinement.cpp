@@ -139,16 +139,6 @@ Layout check_inputs(const matrix<double>& K, const std::vector<std::vector<doubl
   return l;
 }
 
-double user_weight(const std::vector<double>& weights, std::size_t k) {
-  return weights.empty() ? 1.0 : weights[k];
-}
-
-double rms_of(const std::vector<double>& squared) {
-  double sum = 0.0;
-  for (double s : squared) sum += s;
-  return std::sqrt(sum / static_cast<double>(squared.size()));
-}
-
 matrix<double> rotation_of(const std::vector<double>& x, int code) {
   const std::vector<double> r(x.begin(), x.begin() + camera_rotation_type::num_rotation_values(code));
   switch (code) {
@@ -156,11 +146,6 @@ matrix<double> rotation_of(const std::vector<double>& x, int code) {
     case 1: case 11: case -3: return ang_axis_rad_to_rot_mat(r);
     default: return rot_vec_rad_to_rot_mat(r);
   }
-}
-
-void to_array(const matrix<double>& m, double out[9]) {
-  for (int r = 0; r < 3; ++r)
-    for (int c = 0; c < 3; ++c) out[3 * r + c] = m[static_cast<unsigned>(r)][static_cast<unsigned>(c)];
 }
 
 // Predicted observation of X and its (delta, t) Jacobian, 2 or 3 rows, from
@@ -316,8 +301,8 @@ std::vector<double> pose_point_jacobian(const matrix<double>& K, const std::vect
   TREL_CHECK(K.get_dim1() == 3 && K.get_dim2() == 3 && R.get_dim1() == 3 && R.get_dim2() == 3,
              "K and R should be 3 by 3");
   double k[9], r9[9];
-  to_array(K, k);
-  to_array(R, r9);
+  pose_to_array(K, k);
+  pose_to_array(R, r9);
   double predicted[3];
   double jacobian[3][6];
   point_jacobian(k, point.data(), r9, centre.data(), bearing, predicted, jacobian);
@@ -335,7 +320,7 @@ std::vector<double> point_weights(const Pose_refine_options& options, const Layo
   for (std::size_t j = 0; j < l.reps; ++j)
     for (std::size_t i = 0; i < l.npts; ++i)
       for (std::size_t r = 0; r < l.rows; ++r) {
-        const double u = user_weight(options.weights, j * l.block + i * l.rows + r);
+        const double u = pose_user_weight(options.weights, j * l.block + i * l.rows + r);
         point_weight[i] += u * u / static_cast<double>(l.rows);
       }
   return point_weight;
@@ -368,11 +353,11 @@ void finish_summary(const matrix<double>& K, const std::vector<std::vector<doubl
                     const Pose_refine_options& options, const std::vector<double>& squared,
                     const std::vector<double>& point_weight,
                     Pose_summary& summary) {
-  summary.final_rms = rms_of(squared);
+  summary.final_rms = pose_rms_of(squared);
   summary.loss = loss_name(options.loss);
   summary.loss_scale = options.loss_scale;
   double k[9];
-  to_array(K, k);
+  pose_to_array(K, k);
   std::vector<unsigned char> in_front;
   summary.points_in_front = count_in_front(k, points, R, t, l, point_weight, in_front);
   const auto weighted = std::count_if(point_weight.begin(), point_weight.end(), [](double w) { return w != 0.0; });
@@ -475,7 +460,7 @@ Kernel_weights kernel_weights(const Pose_refine_options& options, const Layout& 
   w.points.assign(l.npts, 0.0);
   for (std::size_t j = 0; j < l.reps; ++j)
     for (std::size_t e = 0; e < l.block; ++e) {
-      const double u = user_weight(options.weights, j * l.block + e) / w.unit;
+      const double u = pose_user_weight(options.weights, j * l.block + e) / w.unit;
       if (!w.rows.empty()) w.rows[e] += u * u;
       w.points[e / l.rows] += u * u / static_cast<double>(l.rows);
     }
@@ -548,8 +533,8 @@ Pose_refine_result refine_by_kernel(const matrix<double>& K, const std::vector<s
                    std::fabs(K[1][2]) <= 1e-4,
                "For bearing vectors, expected k to be identity, instead got " << K);
   double k[9], R0[9];
-  to_array(K, k);
-  to_array(rotation_of(start, code), R0);
+  pose_to_array(K, k);
+  pose_to_array(rotation_of(start, code), R0);
   TREL_CHECK(std::all_of(R0, R0 + 9, [](double v) { return std::isfinite(v); }),
              "the start's rotation values should describe a rotation (a quaternion of length 0 does not)");
   double orthogonality = 0.0;  // largest element of R0^T R0 - I
