@@ -179,4 +179,19 @@ std::vector<Pose_frame_result> refine_poses(const matrix<double>& K, const std::
   return results;
 }
 
+std::vector<Pose_frame_result> refine_poses(const Camera_model& camera, const std::vector<Pose_frame_view>& frames,
+                                            const Pose_batch_options& options) {
+  std::vector<Pose_frame> copies(frames.size());
+  for (std::size_t f = 0; f < frames.size(); ++f) {
+    const Pose_frame_view& v = frames[f];
+    copies[f].points.resize(v.points.size());
+    for (std::size_t i = 0; i < v.points.size(); ++i) copies[f].points[i].assign(v.points[i], v.points[i] + 3);
+    copies[f].observations.assign(v.observations.begin(), v.observations.end());
+    copies[f].start.assign(v.start.begin(), v.start.end());
+    copies[f].weights.assign(v.weights.begin(), v.weights.end());
+    if (v.camera) copies[f].K = camera_matrix_of(*v.camera);
+  }
+  return refine_poses(camera_matrix_of(camera), copies, options);
+}
+
 }  // namespace trel

@@ -21,6 +21,17 @@ struct Pose_frame {
   matrix<double> K;                         // 0 x 0: the batch's K
 };
 
+// One frame as views over the caller's arrays (trel_pose/pose_arrays.h): no
+// copy per point. camera: nullptr for the batch's camera model. weights: empty
+// for the batch options' weights.
+struct Pose_frame_view {
+  Points_view points;
+  Values_view observations;
+  Values_view start;
+  Values_view weights;
+  const Camera_model* camera = nullptr;
+};
+
 // Frames done of the total; called on the thread that called refine_poses:
 // once with 0 before any frame starts, then at most every progress_interval
 // seconds, and once at the end. Returning false cancels the
@@ -76,6 +87,14 @@ struct Pose_frame_result {
 // still hears 0 of 0). An exception from the progress callback is rethrown
 // after the workers are joined.
 std::vector<Pose_frame_result> refine_poses(const matrix<double>& K, const std::vector<Pose_frame>& frames,
+                                            const Pose_batch_options& options = Pose_batch_options());
+
+// The same over views and a camera model: each frame is refined by
+// refine_pose(camera, points, observations, start, options) with the frame's
+// camera or the batch's. With options.refiner set, each frame is copied into a
+// Pose_frame and handed to it with the K of its camera's pinhole; a camera with
+// distortion is then refused for that frame (the refiner takes a pinhole).
+std::vector<Pose_frame_result> refine_poses(const Camera_model& camera, const std::vector<Pose_frame_view>& frames,
                                             const Pose_batch_options& options = Pose_batch_options());
 
 }  // namespace trel

@@ -546,4 +546,19 @@ Pose_estimate_result estimate_pose(const matrix<double>& K, const std::vector<st
   return estimate_pose_impl(K, points, observations, options);
 }
 
+Pose_estimate_result estimate_pose(const Camera_model& camera, const Points_view& points,
+                                   const Values_view& observations, const Pose_estimate_options& options) {
+  TREL_CHECK(!has_distortion(camera), "estimate_pose: a camera with distortion is not taken yet");
+  const std::size_t width = options.bearing ? 3 : 2;
+  TREL_CHECK(observations.size() == width * points.size(),
+             "observations should hold " << width * points.size() << " values (" << width << " per point for "
+                                         << points.size() << " points), instead it had " << observations.size());
+  std::vector<std::vector<double>> rows(points.size()), seen(points.size());
+  for (std::size_t i = 0; i < points.size(); ++i) {
+    rows[i].assign(points[i], points[i] + 3);
+    seen[i].assign(observations.begin() + width * i, observations.begin() + width * (i + 1));
+  }
+  return estimate_pose(camera_matrix_of(camera), rows, seen, options);
+}
+
 }  // namespace trel

@@ -8,6 +8,8 @@
 
 #include "trel_opt/robust_loss.h"
 #include "trel_opt/solver.h"
+#include "trel_pose/pose_arrays.h"
+#include "trel_pose/pose_camera.h"
 #include "trel_pose/pose_summary.h"
 #include "trel_tools/export.h"
 #include "trel_tools/matrix.h"
@@ -118,6 +120,19 @@ constexpr double kPoseEstimateMinInlierShare = 0.1;
 TREL_TOOLS_EXPORT Pose_estimate_result estimate_pose(const matrix<double>& K,
                                                      const std::vector<std::vector<double>>& points,
                                                      const std::vector<std::vector<double>>& observations,
+                                                     const Pose_estimate_options& options = Pose_estimate_options());
+
+// The same over a camera model and flat arrays. points: N rows (X, Y, Z);
+// observations: N pixel pairs (or, with options.bearing, N camera-frame
+// bearing vectors, 3 values each; the camera is then ignored). With
+// distortion, the minimal samples and UPnP run on the bearings of the
+// undistorted pixels, while the scoring, the local optimisation and the final
+// refinement run in observed pixels through the camera's lens, so that the
+// threshold stays in pixels. A pixel the lens cannot undistort (its model folds
+// over there; see undistort) never enters a sample and is no inlier;
+// Pose_summary::undistort_failures counts them.
+TREL_TOOLS_EXPORT Pose_estimate_result estimate_pose(const Camera_model& camera, const Points_view& points,
+                                                     const Values_view& observations,
                                                      const Pose_estimate_options& options = Pose_estimate_options());
 
 }  // namespace trel

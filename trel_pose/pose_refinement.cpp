@@ -597,6 +597,23 @@ Pose_refine_result refine_pose(const matrix<double>& K, const std::vector<std::v
   return refine_by_kernel(K, points, observations, start, options, l, kernel);
 }
 
+Pose_refine_result refine_pose(const Camera_model& camera, const Points_view& points,
+                               const Values_view& observations, const std::vector<double>& start,
+                               const Pose_refine_options& options) {
+  Pose_kernel<double> workspace;
+  return refine_pose(camera, points, observations, start, options, workspace);
+}
+
+Pose_refine_result refine_pose(const Camera_model& camera, const Points_view& points,
+                               const Values_view& observations, const std::vector<double>& start,
+                               const Pose_refine_options& options, Pose_kernel<double>& workspace) {
+  TREL_CHECK(!has_distortion(camera), "refine_pose: a camera with distortion is not taken yet");
+  std::vector<std::vector<double>> rows(points.size());
+  for (std::size_t i = 0; i < points.size(); ++i) rows[i].assign(points[i], points[i] + 3);
+  return refine_pose(camera_matrix_of(camera), rows, std::vector<double>(observations.begin(), observations.end()),
+                     start, options, workspace);
+}
+
 Pose_layout check_pose_inputs(const matrix<double>& K, const std::vector<std::vector<double>>& points,
                               const std::vector<double>& observations, const std::vector<double>& start,
                               const Pose_refine_options& options) {

@@ -6,6 +6,8 @@
 
 #include "trel_opt/robust_loss.h"
 #include "trel_opt/solver.h"
+#include "trel_pose/pose_arrays.h"
+#include "trel_pose/pose_camera.h"
 #include "trel_pose/pose_summary.h"
 #include "trel_tools/matrix.h"
 #include "trel_pose/pose_kernel.h"
@@ -145,6 +147,21 @@ Pose_refine_result refine_pose(const matrix<double>& K, const std::vector<std::v
 // repeated calls of the same size allocate nothing in the kernel.
 Pose_refine_result refine_pose(const matrix<double>& K, const std::vector<std::vector<double>>& points,
                                const std::vector<double>& observations, const std::vector<double>& start,
+                               const Pose_refine_options& options, Pose_kernel<double>& workspace);
+
+// The same over a camera model and flat arrays: the camera's lens model
+// (trel_pose/pose_camera.h) turns every point into its observed pixel, in the
+// kernel, the inliers and the covariance alike, so that the loss scale and the
+// errors stay in observed pixels (the bearing-vector codes ignore the camera).
+// points: N rows (X, Y, Z); observations: the target in the code's layout, as
+// above. The K overloads above are this with make_camera_model(K) and the
+// points copied into one block. A camera with distortion refines on the
+// kernel only: finite_differences then differentiates the lens camera too.
+Pose_refine_result refine_pose(const Camera_model& camera, const Points_view& points,
+                               const Values_view& observations, const std::vector<double>& start,
+                               const Pose_refine_options& options = Pose_refine_options());
+Pose_refine_result refine_pose(const Camera_model& camera, const Points_view& points,
+                               const Values_view& observations, const std::vector<double>& start,
                                const Pose_refine_options& options, Pose_kernel<double>& workspace);
 
 // The Jacobian (row-major, 2 x 6 for pixels, 3 x 6 for the camera-frame point

@@ -42,6 +42,9 @@ struct Pose_summary : Solve_summary {
   // does not face its points has no inliers and no covariance.
   int points_in_front = 0;
   bool faces_points = false;
+  // Observed pixels the camera's lens model cannot undistort (estimate_pose):
+  // left out of the search and never inliers.
+  int undistort_failures = 0;
 };
 
 }  // namespace trel
