@@ -142,6 +142,26 @@ TEST(RigPose, OneCameraOnlyGivesEstimatePose) {
   ASSERT_EQ(single.summary.covariance.size(), 36u);
   for (int a = 0; a < 3; ++a)
     for (int b = 0; b < 3; ++b) EXPECT_EQ(rig.summary.covariance[6 * a + b], single.summary.covariance[6 * a + b]);
+  // The whole of it is refine_rig_pose's on the inliers at the result.
+  std::vector<double> inlier_points, inlier_observations;
+  for (std::size_t i = 0; i < cameras.size(); ++i)
+    if (rig.inliers[i]) {
+      inlier_points.insert(inlier_points.end(), points.begin() + 3 * i, points.begin() + 3 * i + 3);
+      inlier_observations.insert(inlier_observations.end(), observations.begin() + 2 * i,
+                                 observations.begin() + 2 * i + 2);
+    }
+  trel::Pose_refine_options refine;
+  refine.loss = options.loss;
+  refine.loss_scale = options.threshold;
+  const trel::Rig_refine_result direct =
+      trel::refine_rig_pose(s.rig, trel::Points_view(inlier_points), trel::Pixels_view(inlier_observations),
+                            std::vector<int>(inlier_points.size() / 3, 2), rig.x, refine);
+  ASSERT_EQ(direct.summary.covariance.size(), 36u);
+  for (int a = 0; a < 6; ++a)
+    for (int b = 0; b < 6; ++b) {
+      const double scale = std::sqrt(direct.summary.covariance[7 * a] * direct.summary.covariance[7 * b]);
+      EXPECT_NEAR(rig.summary.covariance[6 * a + b], direct.summary.covariance[6 * a + b], 1e-3 * scale) << a << b;
+    }
 }
 
 // A two-camera rig from the toolkit's configuration and the same rig from an
