@@ -92,7 +92,7 @@ inline Rig_scene make_rig_scene(unsigned seed, const Rig_scene_options& o) {
     const Eigen::Map<const Eigen::Matrix<double, 3, 3, Eigen::RowMajor>> R_cam_to_rig(camera.R_cam_to_rig);
     const Eigen::Vector3d in_rig = R_cam_to_rig * in_camera + Eigen::Map<const Eigen::Vector3d>(camera.centre_in_rig);
     const Eigen::Vector3d X = scene.R_rig_to_world * in_rig + scene.centre_in_world;
-    double pixel[2];
+    double pixel[2] = {0, 0};
     rig_pixel(scene.rig, c, scene.R_rig_to_world, scene.centre_in_world, X, pixel);
     const bool outlier = share(random) < o.outlier_share;
     if (outlier) {
