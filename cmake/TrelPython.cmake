@@ -27,7 +27,7 @@ if(NOT Python3_FOUND OR NOT pybind11_FOUND)
 endif()
 
 set(TREL_PYTHON_SOURCES trel_module.cpp bind_camera.cpp bind_configuration.cpp bind_pose.cpp bind_pose_batch.cpp
-  bind_rotation.cpp)
+  bind_rotation.cpp bind_rig.cpp)
 list(TRANSFORM TREL_PYTHON_SOURCES PREPEND ${PROJECT_SOURCE_DIR}/python/)
 # NO_EXTRAS: no link-time optimisation, which only slows the build of these thin wrappers.
 # The package trel: python/trel/ (__init__.py, the stubs __init__.pyi, py.typed)

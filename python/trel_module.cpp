@@ -157,6 +157,8 @@ py::array_t<double> array_of(const matrix<double>& m) {
 
 namespace trel {
 namespace python {
+void bind_rig(py::module_& m);  // python/bind_rig.cpp
+
 namespace {
 
 // trel.Error, kept for the life of the process: the translator below raises it.
@@ -197,4 +199,5 @@ PYBIND11_MODULE(_trel, m) {
   trel::python::bind_pose(m);
   trel::python::bind_configuration(m);
   trel::python::bind_camera(m);
+  trel::python::bind_rig(m);
 }

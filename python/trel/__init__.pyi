@@ -173,3 +173,63 @@ def rot_mat_to_ang_axis_rad(rot_mat: ArrayLike) -> FloatArray: ...
 def rot_mat_to_rot_vec_rad(rot_mat: ArrayLike) -> FloatArray: ...
 def ang_axis_rad_to_rot_mat(ang_axis: ArrayLike) -> FloatArray: ...
 def rot_vec_rad_to_rot_mat(rot_vec: ArrayLike) -> FloatArray: ...
+
+# ---- rigs: cameras rigidly coupled, posed together ----
+# One rig camera: (K, distortion, R, t) or (K, distortion, R, t, fisheye); R turns
+# camera axes into rig axes, t is the camera centre in the rig.
+RigCamera = Union[Tuple[ArrayLike, Optional[ArrayLike], ArrayLike, ArrayLike], Tuple[ArrayLike, Optional[ArrayLike], ArrayLike, ArrayLike, bool]]
+
+class Rig:
+    def __init__(self, cameras: Sequence[RigCamera]) -> None: ...
+    @staticmethod
+    def from_file(path: str, fisheye: bool = False) -> Rig: ...
+    @staticmethod
+    def from_cameras(cameras: Sequence[Camera]) -> Rig: ...
+    def __len__(self) -> int: ...
+    @property
+    def cameras(self) -> List[Tuple[FloatArray, FloatArray, FloatArray, FloatArray, bool]]: ...
+
+class RigPoseEstimate:
+    x: FloatArray
+    R: FloatArray
+    centre: FloatArray
+    inliers: npt.NDArray[np.bool_]
+    num_inliers: int
+    iterations: int
+    summary: RefineSummary
+    cameras: List[Dict[str, Any]]
+    def to_dict(self) -> Dict[str, Any]: ...
+
+def estimate_rig_pose(
+    rig: Rig,
+    points: ArrayLike,
+    observations: ArrayLike,
+    cameras: ArrayLike,
+    *,
+    threshold: float = 4.0,
+    confidence: float = 0.99,
+    min_iterations: int = 0,
+    max_iterations: int = 10000,
+    seed: int = 0,
+    loss: str = "cauchy",
+    loss_scale: float = 0.0,
+    refine_iterations: int = 10,
+) -> RigPoseEstimate: ...
+def refine_rig_pose(
+    rig: Rig,
+    points: ArrayLike,
+    observations: ArrayLike,
+    cameras: ArrayLike,
+    start: ArrayLike,
+    *,
+    rotation_code: int = 0,
+    max_iters: int = 10,
+    min_x_step: float = 0.0,
+    min_y_step: float = -10000.0,
+    finite_differences: bool = False,
+    weights: Optional[ArrayLike] = None,
+    loss: str = "squared",
+    loss_scale: float = 1.0,
+    sigma: float = 0.0,
+    covariance: bool = True,
+) -> Tuple[FloatArray, RefineSummary, List[Dict[str, Any]]]: ...
