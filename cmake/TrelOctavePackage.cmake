@@ -11,7 +11,7 @@ file(COPY ${DESCRIPTION} ${SOURCE_DIR}/packaging/octave/INDEX ${SOURCE_DIR}/pack
 file(COPY ${SOURCE_DIR}/LICENSE DESTINATION ${pkg})
 file(RENAME ${pkg}/LICENSE ${pkg}/COPYING)
 file(COPY ${SOURCE_DIR}/camera_pose_refine/camera_pose_refine.m ${SOURCE_DIR}/camera_pose_refine/camera_pose_refine_batch.m
-  ${SOURCE_DIR}/camera_pose_refine/camera_pose_estimate.m
+  ${SOURCE_DIR}/camera_pose_refine/camera_pose_estimate.m ${SOURCE_DIR}/camera_pose_refine/camera_rig_pose_estimate.m
   DESTINATION ${pkg}/inst)
 file(COPY ${SOURCE_DIR}/packaging/octave/Makefile DESTINATION ${pkg}/src)
 file(WRITE ${pkg}/src/mex_exports.map "{ global: mexFunction; local: *; };\n")
@@ -23,9 +23,13 @@ file(GLOB headers ${SOURCE_DIR}/trel_tools/*.h)
 file(COPY ${headers} ${EXPORT_HEADER} DESTINATION ${pkg}/src/trel_tools)
 file(COPY ${SOURCE_DIR}/trel_opt ${SOURCE_DIR}/camera_pose_refine DESTINATION ${pkg}/src
   FILES_MATCHING PATTERN "*.h" PATTERN "*.cpp")
-# The pose part whole, but for pose_estimation.cpp (in estimate/ above).
+# camera_rig_pose_estimate.mex only: the rig and its estimation (OpenGV's gp3p).
+file(COPY ${SOURCE_DIR}/trel_pose/rig.cpp ${SOURCE_DIR}/trel_pose/rig_estimation.cpp DESTINATION ${pkg}/src/rig)
+# The pose part whole, but for pose_estimation.cpp and the rig's files (in estimate/
+# and rig/ above; the rig of configured cameras is the library's alone).
 file(COPY ${SOURCE_DIR}/trel_pose DESTINATION ${pkg}/src
-  FILES_MATCHING PATTERN "*.h" PATTERN "*.cpp" PATTERN "pose_estimation.cpp" EXCLUDE)
+  FILES_MATCHING PATTERN "*.h" PATTERN "*.cpp" PATTERN "pose_estimation.cpp" EXCLUDE
+  PATTERN "rig.cpp" EXCLUDE PATTERN "rig_cameras.cpp" EXCLUDE PATTERN "rig_estimation.cpp" EXCLUDE)
 execute_process(COMMAND ${CMAKE_COMMAND} -E tar czf ${TARBALL} camera_pose_refine
   WORKING_DIRECTORY ${STAGE} RESULT_VARIABLE failed)
 if(failed)

@@ -70,6 +70,12 @@ if(TARGET camera_pose_estimate)
   install(FILES ${PROJECT_SOURCE_DIR}/camera_pose_refine/camera_pose_estimate.m
     DESTINATION ${TREL_INSTALL_OCTDIR})
 endif()
+if(TARGET camera_rig_pose_estimate)
+  set_target_properties(camera_rig_pose_estimate PROPERTIES INSTALL_RPATH "$ORIGIN/${TREL_OCT_TO_LIB}")
+  install(TARGETS camera_rig_pose_estimate LIBRARY DESTINATION ${TREL_INSTALL_OCTDIR})
+  install(FILES ${PROJECT_SOURCE_DIR}/camera_pose_refine/camera_rig_pose_estimate.m
+    DESTINATION ${TREL_INSTALL_OCTDIR})
+endif()
 
 # ---- pkg-config: trel_tools.pc -------------------------------------------------
 # Paths are relative to the file itself, so the same file serves every prefix
@@ -128,7 +134,9 @@ set(TREL_OCTAVE_PACKAGE_SOURCES ${TREL_CORE_SOURCES} ${TREL_OPT_SOURCES} ${TREL_
   ${TREL_PLUGIN_ENTRY_SOURCES} camera_pose_refine/mex_octave.cpp camera_pose_refine/mex_camera_pose_refine.cpp
   camera_pose_refine/mex_camera_pose_refine_batch.cpp
   camera_pose_refine/camera_pose_estimate.cpp camera_pose_refine/mex_camera_pose_estimate.cpp
-  trel_pose/pose_estimation.cpp trel_tools/opengv_wrapper.cpp)
+  trel_pose/pose_estimation.cpp trel_tools/opengv_wrapper.cpp
+  camera_pose_refine/camera_rig_pose_estimate.cpp camera_pose_refine/mex_camera_rig_pose_estimate.cpp
+  trel_pose/rig.cpp trel_pose/rig_estimation.cpp trel_pose/rig_pose.cpp)
 list(TRANSFORM TREL_OCTAVE_PACKAGE_SOURCES PREPEND ${PROJECT_SOURCE_DIR}/)
 # Those of them under trel_tools/ are copied one by one; trel_opt/, trel_pose/ and
 # camera_pose_refine/ are copied whole.

@@ -3,7 +3,8 @@ function post_install (desc)
   % installs .m files and compiled files into different folders: move each help
   % file next to its .mex. A help file without its .mex (camera_pose_estimate
   % when OpenGV was missing at build time) is removed.
-  for name = {"camera_pose_refine", "camera_pose_refine_batch", "camera_pose_estimate"}
+  for name = {"camera_pose_refine", "camera_pose_refine_batch", "camera_pose_estimate", ...
+               "camera_rig_pose_estimate"}
     help_file = fullfile (desc.dir, [name{1} ".m"]);
     if (! exist (help_file, "file"))
       continue;
