@@ -3,6 +3,15 @@
 
 #include "trel_tools/matrix.h"
 
+// The per-point projections and the pose jobs' per-point helpers are inlined
+// into the loops over the points, so that the loops' sums stay in registers (a
+// call would make the compiler assume they alias the rows).
+#if defined(__GNUC__)
+#define TREL_POSE_INLINE inline __attribute__((always_inline))
+#else
+#define TREL_POSE_INLINE inline
+#endif
+
 namespace trel {
 
 // Where a world point lands in a camera, with its derivatives: the one place
@@ -57,7 +66,7 @@ Pinhole_model<double> pinhole_from(const matrix<double>& K);
 
 // The Jacobian row (a x v, -a) with respect to (delta, t).
 template <typename T>
-inline void pose_jacobian_row(const T a[3], const T v[3], T row[6]) {
+TREL_POSE_INLINE void pose_jacobian_row(const T a[3], const T v[3], T row[6]) {
   row[0] = a[1] * v[2] - a[2] * v[1];
   row[1] = a[2] * v[0] - a[0] * v[2];
   row[2] = a[0] * v[1] - a[1] * v[0];
@@ -90,7 +99,7 @@ struct Pinhole_at_pose {
            M[8] * (X[2] - centre_in_world[2]);
   }
 
-  void rows(const T* X, const T* centre_in_world, T v[3], T pixel[2], T a[2][3]) const {
+  TREL_POSE_INLINE void rows(const T* X, const T* centre_in_world, T v[3], T pixel[2], T a[2][3]) const {
     v[0] = X[0] - centre_in_world[0];
     v[1] = X[1] - centre_in_world[1];
     v[2] = X[2] - centre_in_world[2];
@@ -126,7 +135,7 @@ struct Camera_frame_at_pose {
       for (int k = 0; k < 3; ++k) M[3 * r + k] = R_cam_to_world[3 * k + r];
   }
 
-  void rows(const T* X, const T* centre_in_world, T v[3], T c[3], T a[3][3]) const {
+  TREL_POSE_INLINE void rows(const T* X, const T* centre_in_world, T v[3], T c[3], T a[3][3]) const {
     v[0] = X[0] - centre_in_world[0];
     v[1] = X[1] - centre_in_world[1];
     v[2] = X[2] - centre_in_world[2];

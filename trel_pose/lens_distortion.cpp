@@ -7,70 +7,14 @@
 
 namespace trel {
 
+using lens_detail::distort_radial_tangential;
+using lens_detail::fisheye_angle;
+using lens_detail::radial_factor;
+
 namespace {
 
 // Samples of the radial map checked for a fold between the centre and a point.
 constexpr int kFoldSamples = 64;
-// Below this radius the fisheye terms are taken from their series.
-constexpr double kFisheyeSmallRadius = 1e-8;
-
-// The rational radial factor a(r2) and its derivative da / dr2.
-template <typename T>
-void radial_factor(const T* k, T r2, T& a, T& da) {
-  const T num = T(1) + r2 * (k[0] + r2 * (k[1] + r2 * k[4]));
-  const T den = T(1) + r2 * (k[5] + r2 * (k[6] + r2 * k[7]));
-  const T dnum = k[0] + r2 * (T(2) * k[1] + T(3) * r2 * k[4]);
-  const T dden = k[5] + r2 * (T(2) * k[6] + T(3) * r2 * k[7]);
-  a = num / den;
-  da = (dnum * den - num * dden) / (den * den);
-}
-
-template <typename T>
-void distort_radial_tangential(const T* k, T x, T y, T& xd, T& yd, T* J) {
-  const T r2 = x * x + y * y;
-  T a, da;
-  radial_factor(k, r2, a, da);
-  const T p1 = k[2], p2 = k[3];
-  xd = x * a + T(2) * p1 * x * y + p2 * (r2 + T(2) * x * x);
-  yd = y * a + p1 * (r2 + T(2) * y * y) + T(2) * p2 * x * y;
-  if (J == nullptr) return;
-  J[0] = a + T(2) * x * x * da + T(2) * p1 * y + T(6) * p2 * x;
-  J[1] = T(2) * x * y * da + T(2) * p1 * x + T(2) * p2 * y;
-  J[2] = T(2) * x * y * da + T(2) * p1 * x + T(2) * p2 * y;
-  J[3] = a + T(2) * y * y * da + T(6) * p1 * y + T(2) * p2 * x;
-}
-
-// theta_d(theta) and its derivative.
-template <typename T>
-void fisheye_angle(const T* k, T theta, T& theta_d, T& dtheta_d) {
-  const T t2 = theta * theta;
-  theta_d = theta * (T(1) + t2 * (k[0] + t2 * (k[1] + t2 * (k[2] + t2 * k[3]))));
-  dtheta_d = T(1) + t2 * (T(3) * k[0] + t2 * (T(5) * k[1] + t2 * (T(7) * k[2] + t2 * T(9) * k[3])));
-}
-
-template <typename T>
-void distort_fisheye(const T* k, T x, T y, T& xd, T& yd, T* J) {
-  const T r2 = x * x + y * y;
-  const T r = std::sqrt(r2);
-  T s, g;  // s = theta_d / r; g = (ds / dr) / r
-  if (r < T(kFisheyeSmallRadius)) {
-    s = T(1) + (k[0] - T(1) / T(3)) * r2;
-    g = T(2) * (k[0] - T(1) / T(3));
-  } else {
-    const T theta = std::atan(r);
-    T theta_d, dtheta_d;
-    fisheye_angle(k, theta, theta_d, dtheta_d);
-    s = theta_d / r;
-    g = (dtheta_d / (T(1) + r2) - s) / r2;
-  }
-  xd = s * x;
-  yd = s * y;
-  if (J == nullptr) return;
-  J[0] = s + g * x * x;
-  J[1] = g * x * y;
-  J[2] = g * x * y;
-  J[3] = s + g * y * y;
-}
 
 // true when the radial map r -> r a(r^2) grows all the way from 0 to r.
 template <typename T>
@@ -163,23 +107,6 @@ Lens_distortion<double> make_lens_distortion(const std::vector<double>& coeffici
 }
 
 template <typename T>
-void distort(const Lens_distortion<T>& lens, T x, T y, T& xd, T& yd, T J[4]) {
-  switch (lens.model) {
-    case Lens_model::radial_tangential:
-      distort_radial_tangential(lens.k, x, y, xd, yd, J);
-      return;
-    case Lens_model::fisheye:
-      distort_fisheye(lens.k, x, y, xd, yd, J);
-      return;
-    case Lens_model::none:
-      break;
-  }
-  xd = x;
-  yd = y;
-  if (J != nullptr) J[0] = T(1), J[1] = T(0), J[2] = T(0), J[3] = T(1);
-}
-
-template <typename T>
 bool undistort(const Lens_distortion<T>& lens, T xd, T yd, T& x, T& y) {
   if (!std::isfinite(xd) || !std::isfinite(yd)) return false;
   switch (lens.model) {
@@ -196,7 +123,6 @@ bool undistort(const Lens_distortion<T>& lens, T xd, T yd, T& x, T& y) {
 }
 
 template struct Lens_distortion<double>;
-template void distort<double>(const Lens_distortion<double>&, double, double, double&, double&, double*);
 template bool undistort<double>(const Lens_distortion<double>&, double, double, double&, double&);
 
 }  // namespace trel

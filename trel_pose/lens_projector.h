@@ -38,7 +38,7 @@ struct Lens_camera_at_pose {
            world_to_camera[8] * (X[2] - centre_in_world[2]);
   }
 
-  void rows(const T* X, const T* centre_in_world, T v[3], T pixel[2], T a[2][3]) const {
+  TREL_POSE_INLINE void rows(const T* X, const T* centre_in_world, T v[3], T pixel[2], T a[2][3]) const {
     v[0] = X[0] - centre_in_world[0];
     v[1] = X[1] - centre_in_world[1];
     v[2] = X[2] - centre_in_world[2];

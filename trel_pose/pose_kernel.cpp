@@ -146,7 +146,7 @@ struct Difference_jacobian {
 // Jacobian rows with respect to the rig's (delta, t): analytic, (a x (X - t), -a),
 // or by central differences when `difference` is given.
 template <typename T, typename Projector, int Rows>
-inline void point_rows(const Pose_kernel_input<T>& in, const Posed_cameras<T, Projector>& at,
+TREL_POSE_INLINE void point_rows(const Pose_kernel_input<T>& in, const Posed_cameras<T, Projector>& at,
                        const Difference_jacobian<T, Projector, Rows>* difference, bool offsets, std::size_t i,
                        const T* t, T predicted[Rows], T (*J)[6]) {
   const std::size_t c = camera_of(in, i);
@@ -168,7 +168,7 @@ inline void point_rows(const Pose_kernel_input<T>& in, const Posed_cameras<T, Pr
 
 // Adds a point's weighted rows to the normal matrix's upper triangle and the gradient.
 template <typename T, int Rows>
-inline void accumulate_rows(const T J[Rows][6], const T w[Rows], const T residual[Rows], T normal[21],
+TREL_POSE_INLINE void accumulate_rows(const T J[Rows][6], const T w[Rows], const T residual[Rows], T normal[21],
                             T gradient[6]) {
   for (int r = 0; r < Rows; ++r) {
     T wj[6];
