@@ -799,7 +799,7 @@ const Bad_options kBadOptions[] = {
     {"StructArray", [](Fake_mex_host& h) { return h.other_class("struct", 1, 2); },
      "Input 7 should be a 1 by 1 struct of options, instead got 1 by 2 of struct"},
     {"UnknownField", [](Fake_mex_host& h) { return h.structure({{"loss_scal", h.scalar(1)}}); },
-     "Input 7 field 'loss_scal' is not an option; the options are: loss, loss_scale, sigma, covariance"},
+     "Input 7 field 'loss_scal' is not an option; the options are: loss, loss_scale, sigma, covariance, distortion, fisheye"},
     {"UnknownLoss", [](Fake_mex_host& h) { return h.structure({{"loss", h.text("Huber")}}); },
      "Input 7 field 'loss' should be " + kLossChoices + ", instead got 'Huber'"},
     {"LossNumber", [](Fake_mex_host& h) { return h.structure({{"loss", h.scalar(1)}}); },
