@@ -81,7 +81,7 @@ Mex_array* info_struct(Mex_host& host, const Pose_estimate_result& result) {
 Pose_estimate_result estimate(const Mex_host& host, const matrix<double>& K, const Mex_array* in2,
                               const Mex_array* in3, const Entry_lens& lens, const Pose_estimate_options& options) {
   const std::size_t n = host.get_n(in2);
-  if (!lens.distortion.empty()) {
+  if (!lens.distortion.empty() || lens.fisheye) {
     const Camera_model camera = entry_camera(K, lens);
     if (has_distortion(camera))
       return estimate_pose(camera, Points_view(host.get_pr(in2), n), Values_view(host.get_pr(in3), 2 * n), options);
@@ -110,7 +110,7 @@ Pose_estimate_options read_estimate_options(const Mex_host& host, const Mex_arra
       {"min_iterations", Mex_option_kind::scalar, {}},
       {"max_iterations", Mex_option_kind::scalar, {}},
       {"seed", Mex_option_kind::scalar, {}},
-      {"loss", Mex_option_kind::text, {"squared", "huber", "cauchy", "soft_l1", "truncated"}},
+      {"loss", Mex_option_kind::text, loss_choices()},
       {"loss_scale", Mex_option_kind::scalar, {}},
       {"refine_iterations", Mex_option_kind::scalar, {}},
   };

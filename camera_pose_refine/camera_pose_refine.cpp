@@ -81,7 +81,7 @@ const char* const pose_refine_summary_fields[kPoseRefineSummaryFields] = {
 // The values of loss_scale and sigma are judged by Pose_refine_options::check().
 std::vector<Mex_option_field> refine_option_fields() {
   std::vector<Mex_option_field> fields = {
-      {"loss", Mex_option_kind::text, {"squared", "huber", "cauchy", "soft_l1", "truncated"}},
+      {"loss", Mex_option_kind::text, loss_choices()},
       {"loss_scale", Mex_option_kind::scalar, {}},
       {"sigma", Mex_option_kind::scalar, {}},
       {"covariance", Mex_option_kind::flag, {}},
@@ -346,7 +346,7 @@ void solve_and_output(Mex_host& host, const Pose_refine_arguments& args, const P
   guarded(Frame{__FILE__, __LINE__, kEntrySignature}, [&] {
   const matrix<double> K = intrinsic_matrix(args);
   Pose_refine_result refined;
-  if (!lens.distortion.empty() && has_distortion(entry_camera(K, lens))) {
+  if ((!lens.distortion.empty() || lens.fisheye) && has_distortion(entry_camera(K, lens))) {
     refined = refine_with_lens(entry_camera(K, lens), args, options);
   } else {
     check_start_cost(args, K);

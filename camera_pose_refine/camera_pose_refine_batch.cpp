@@ -150,7 +150,8 @@ void read_batch_options(const Mex_host& host, const Mex_array* in7, Batch_call& 
   call.progress = read.flag("progress", false);
   // A lens with distortion is the kernel's alone: it implies solver 'kernel'.
   const bool distorts =
-      !call.lens.distortion.empty() && !make_lens_distortion(call.lens.distortion, call.lens.fisheye).is_identity();
+      (!call.lens.distortion.empty() || call.lens.fisheye) &&
+      !make_lens_distortion(call.lens.distortion, call.lens.fisheye).is_identity();
   const std::string solver = read.text("solver", distorts ? "kernel" : "framework");
   TREL_CHECK_AS(kEntrySignature, !distorts || solver == "kernel",
                 "Input 7 field 'solver' should be 'kernel' for a camera with distortion (the framework road takes "
@@ -346,6 +347,26 @@ Mex_array* logical_scalar(Mex_host& host, bool value) {
   return a;
 }
 
+// INFO: frame f's outcome, or why it was not refined (by_frame[f] null).
+Mex_array* info_array(Mex_host& host, const Batch_call& call, const std::vector<const Pose_frame_result*>& by_frame) {
+  const std::size_t F = call.frames;
+  Mex_array* info =
+      host.create_struct_array(F, 1, pose_refine_batch_info_fields, static_cast<int>(kPoseRefineBatchInfoFields));
+  const Pose_summary none;
+  for (std::size_t f = 0; f < F; ++f) {
+    const Pose_frame_result* r = by_frame[f];
+    const bool ok = r != nullptr && r->ok;
+    const std::string& error = r != nullptr ? r->error : call.refusals[f];
+    host.set_field_at(info, f, pose_refine_batch_info_fields[0], logical_scalar(host, ok));
+    host.set_field_at(info, f, pose_refine_batch_info_fields[1], host.create_string(error.c_str()));
+    const std::array<Mex_array*, kPoseRefineSummaryFields> values =
+        pose_refine_summary_values(host, r != nullptr ? r->result.summary : none);
+    for (std::size_t k = 0; k < kPoseRefineSummaryFields; ++k)
+      host.set_field_at(info, f, pose_refine_batch_info_fields[k + 2], values[k]);
+  }
+  return info;
+}
+
 void run_batch(Mex_host& host, int nlhs, Mex_array* plhs[], int nrhs, const Mex_array* const prhs[]) {
   Batch_call call = read_batch_call(host, nlhs, nrhs, prhs);
   const std::size_t F = call.frames, ndims = static_cast<std::size_t>(call.common.ndims);
@@ -398,22 +419,7 @@ void run_batch(Mex_host& host, int nlhs, Mex_array* plhs[], int nrhs, const Mex_
     if (results[g].ok)
       for (std::size_t k = 0; k < ndims && k < results[g].result.x.size(); ++k) x[f + k * F] = results[g].result.x[k];
   }
-  Mex_array* info = nullptr;
-  if (nlhs == 2) {
-    info = host.create_struct_array(F, 1, pose_refine_batch_info_fields, static_cast<int>(kPoseRefineBatchInfoFields));
-    const Pose_summary none;
-    for (std::size_t f = 0; f < F; ++f) {
-      const Pose_frame_result* r = by_frame[f];
-      const bool ok = r != nullptr && r->ok;
-      const std::string& error = r != nullptr ? r->error : call.refusals[f];
-      host.set_field_at(info, f, pose_refine_batch_info_fields[0], logical_scalar(host, ok));
-      host.set_field_at(info, f, pose_refine_batch_info_fields[1], host.create_string(error.c_str()));
-      const std::array<Mex_array*, kPoseRefineSummaryFields> values =
-          pose_refine_summary_values(host, r != nullptr ? r->result.summary : none);
-      for (std::size_t k = 0; k < kPoseRefineSummaryFields; ++k)
-        host.set_field_at(info, f, pose_refine_batch_info_fields[k + 2], values[k]);
-    }
-  }
+  Mex_array* info = nlhs == 2 ? info_array(host, call, by_frame) : nullptr;
   for_each_in_parallel(call.threads, results.size(), [&](std::size_t g) { results[g] = Pose_frame_result(); });
   plhs[0] = X;
   if (info != nullptr) plhs[1] = info;

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <sstream>
 
+#include "trel_opt/robust_loss.h"
+
 
 namespace trel {
 
@@ -167,6 +169,12 @@ Mex_options read_mex_options(const Mex_host& host, const Mex_array* a, int input
   }
   if (!options.refusal.empty()) options.values.clear();
   return options;
+}
+
+std::vector<std::string> loss_choices() {
+  std::vector<std::string> names;
+  for (int k = 0; k <= static_cast<int>(Loss::truncated); ++k) names.push_back(loss_name(static_cast<Loss>(k)));
+  return names;
 }
 
 // The coefficients' count and values are judged by make_lens_distortion.

@@ -63,6 +63,9 @@ Mex_options read_mex_options(const Mex_host& host, const Mex_array* a, int input
                              const std::vector<Mex_option_field>& fields);
 
 
+// The names of the losses (loss_name of every Loss), the choices of the loss fields.
+std::vector<std::string> loss_choices();
+
 // The lens of an options struct: its fields distortion, OpenCV's coefficients
 // in OpenCV's order (k1 k2 p1 p2 [k3 [k4 k5 k6]]: 4, 5 or 8 values; 4 with
 // fisheye), and fisheye (logical). A camera with distortion is refined by the

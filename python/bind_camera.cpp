@@ -105,8 +105,9 @@ Camera_model camera_of(const py::object& K, const py::object& distortion, bool f
   return K.cast<const Py_camera_model&>().model;
 }
 
-void bind_camera(py::module_& m) {
-  bind_camera_model(m);
+namespace {
+
+void bind_camera_class(py::module_& m) {
   py::class_<Camera>(m, "Camera",
                      "One calibrated camera: world points to pixels (u = column, v = row) with a\n"
                      "disparity, and back. A result of (0, 0, 0) means not visible.")
@@ -164,7 +165,13 @@ void bind_camera(py::module_& m) {
         text << c;
         return text.str();
       });
+}
 
+}  // namespace
+
+void bind_camera(py::module_& m) {
+  bind_camera_model(m);
+  bind_camera_class(m);
   m.def(
       "create_camera_vector",
       [](Py_configuration& config) {

@@ -46,10 +46,11 @@ bool is_bearing_code(int code) { return code == 10 || code == 11 || code == 12; 
 
 Loss loss_of(const std::string& name) {
   Loss loss = Loss::squared;
-  if (!loss_from_name(name, loss))
-    throw py::value_error("loss must be one of 'squared', 'huber', 'cauchy', 'soft_l1', 'truncated', got '" +
-                          name + "'");
-  return loss;
+  if (loss_from_name(name, loss)) return loss;
+  std::string names;
+  for (int k = 0; k <= static_cast<int>(Loss::truncated); ++k)
+    names += std::string(k == 0 ? "'" : ", '") + loss_name(static_cast<Loss>(k)) + "'";
+  throw py::value_error("loss must be one of " + names + ", got '" + name + "'");
 }
 
 Pose_refine_options refine_options_of(int rotation_code, int max_iters, double min_x_step, double min_y_step,

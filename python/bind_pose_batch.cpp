@@ -552,6 +552,9 @@ py::tuple refine_poses_py(const py::object& K, const py::object& frames, int thr
 
 }  // namespace
 
+// refine_poses and its summaries' sequence.
+static void bind_refine_poses(py::module_& m);
+
 void bind_pose_batch(py::module_& m) {
   py::class_<Pose_estimate>(m, "PoseEstimate",
                             "What estimate_pose found: x (rotation vector, then camera centre; the\n"
@@ -595,6 +598,10 @@ void bind_pose_batch(py::module_& m) {
         "trel.Error when no pose has enough inliers or the input is degenerate. The\n"
         "interpreter lock is released while it runs; Ctrl-C stops the random search.");
 
+  bind_refine_poses(m);
+}
+
+static void bind_refine_poses(py::module_& m) {
   py::class_<Batch_summaries>(m, "BatchSummaries",
                               "refine_poses' outcome per frame: a sequence of RefineSummary (len, [i],\n"
                               "iteration), each made when asked for; ok gives every frame's flag as a\n"
