@@ -23,7 +23,8 @@ const char* const kUsage =
     "[x, inliers, info] = camera_pose_estimate(K, points, pixels, options): "
     "K a 3 by 3 intrinsic matrix, points 3 by N world points, pixels 2 by N pixels, "
     "options a struct (threshold, confidence, min_iterations, max_iterations, seed, loss, loss_scale, "
-    "refine_iterations) optional";
+    "refine_iterations, distortion, fisheye) optional; distortion: OpenCV's lens coefficients "
+    "(k1,k2,p1,p2(,k3(,k4,k5,k6))), fisheye: true for OpenCV's fisheye model (4 coefficients)";
 
 // Refuses the first element of a double array that is NaN or infinite, naming
 // the input and the element (1-based row and column, as the host indexes).
@@ -74,27 +75,49 @@ Mex_array* info_struct(Mex_host& host, const Pose_estimate_result& result) {
   return s;
 }
 
+// The pinhole takes K as it is (estimate_pose judges it whole); a camera with
+// distortion reads the 3 by N points and 2 by N pixels where they lie, column
+// after column being the rows the job reads.
+Pose_estimate_result estimate(const Mex_host& host, const matrix<double>& K, const Mex_array* in2,
+                              const Mex_array* in3, const Entry_lens& lens, const Pose_estimate_options& options) {
+  const std::size_t n = host.get_n(in2);
+  if (!lens.distortion.empty() || lens.fisheye) {
+    const Camera_model camera = entry_camera(K, lens);
+    if (has_distortion(camera))
+      return estimate_pose(camera, Points_view(host.get_pr(in2), n), Values_view(host.get_pr(in3), 2 * n), options);
+  }
+  std::vector<std::vector<double>> points(n, std::vector<double>(3));
+  std::vector<std::vector<double>> pixels(n, std::vector<double>(2));
+  for (std::size_t i = 0; i < n; ++i) {
+    for (std::size_t r = 0; r < 3; ++r) points[i][r] = mex_matrix_access(host, in2, r, i);
+    for (std::size_t r = 0; r < 2; ++r) pixels[i][r] = mex_matrix_access(host, in3, r, i);
+  }
+  return estimate_pose(K, points, pixels, options);
+}
+
 }  // namespace
 
 const char* const pose_estimate_info_fields[11] = {
     "iterations", "num_inliers", "refine_iterations", "stop_reason",     "initial_rms",     "final_rms",
     "loss",       "loss_scale",  "covariance",        "covariance_rank", "condition_number"};
 
-Pose_estimate_options read_estimate_options(const Mex_host& host, const Mex_array* a) {
+Pose_estimate_options read_estimate_options(const Mex_host& host, const Mex_array* a, Entry_lens* lens) {
   // The values are judged by Pose_estimate_options::check(); the whole numbers
   // are checked here only so far as their conversion needs.
-  const std::vector<Mex_option_field> fields = {
+  std::vector<Mex_option_field> fields = {
       {"threshold", Mex_option_kind::scalar, {}},
       {"confidence", Mex_option_kind::scalar, {}},
       {"min_iterations", Mex_option_kind::scalar, {}},
       {"max_iterations", Mex_option_kind::scalar, {}},
       {"seed", Mex_option_kind::scalar, {}},
-      {"loss", Mex_option_kind::text, {"squared", "huber", "cauchy", "soft_l1", "truncated"}},
+      {"loss", Mex_option_kind::text, loss_choices()},
       {"loss_scale", Mex_option_kind::scalar, {}},
       {"refine_iterations", Mex_option_kind::scalar, {}},
   };
+  for (const Mex_option_field& f : lens_option_fields()) fields.push_back(f);
   const Mex_options read = read_mex_options(host, a, 4, fields);
   TREL_CHECK_AS(kEntrySignature, read.refusal.empty(), read.refusal);
+  if (lens != nullptr) *lens = lens_from(read);
   Pose_estimate_options options;
   options.threshold = read.number("threshold", options.threshold);
   options.confidence = read.number("confidence", options.confidence);
@@ -134,17 +157,12 @@ void camera_pose_estimate_entry(Mex_host& host, int nlhs, Mex_array* plhs[], int
     check_double_matrix(host, prhs[2], 3, "the pixels of the points", 2, n);
     check_finite(host, prhs[1], 2);
     check_finite(host, prhs[2], 3);
-    std::vector<std::vector<double>> points(n, std::vector<double>(3));
-    std::vector<std::vector<double>> pixels(n, std::vector<double>(2));
-    for (std::size_t i = 0; i < n; ++i) {
-      for (std::size_t r = 0; r < 3; ++r) points[i][r] = mex_matrix_access(host, prhs[1], r, i);
-      for (std::size_t r = 0; r < 2; ++r) pixels[i][r] = mex_matrix_access(host, prhs[2], r, i);
-    }
-
-    Pose_estimate_options options = nrhs == 4 ? read_estimate_options(host, prhs[3]) : Pose_estimate_options();
+    Entry_lens lens;
+    Pose_estimate_options options =
+        nrhs == 4 ? read_estimate_options(host, prhs[3], &lens) : Pose_estimate_options();
     // Ctrl-C stops a long random search; the host handles the interrupt once the error is raised.
     options.interrupted = [&host] { return host.interrupt_pending(); };
-    const Pose_estimate_result result = estimate_pose(K, points, pixels, options);
+    const Pose_estimate_result result = estimate(host, K, prhs[1], prhs[2], lens, options);
 
     Mex_array* x = host.create_double_matrix(1, result.x.size());
     for (std::size_t k = 0; k < result.x.size(); ++k) mex_matrix_access(host, x, 0, k) = result.x[k];

@@ -2,6 +2,7 @@
 #define CAMERA_POSE_REFINE_CAMERA_POSE_ESTIMATE_H
 
 #include "camera_pose_refine/mex_host_interface.h"
+#include "camera_pose_refine/plugin_options.h"
 #include "trel_pose/pose_estimation.h"
 
 namespace trel {
@@ -10,13 +11,15 @@ namespace trel {
 // confidence (in (0, 1)), min_iterations (whole number, 0 or more), max_iterations
 // (whole number, 1 or more), seed (whole number from 0 to 2^32 - 1), loss ('squared',
 // 'huber', 'cauchy', 'soft_l1' or 'truncated'), loss_scale (0 or more; 0: the
-// threshold) and refine_iterations (whole number, 1 or more: steps of the final
-// refinement at most). Fields the struct does not hold keep the defaults of
+// threshold), refine_iterations (whole number, 1 or more: steps of the final
+// refinement at most), distortion and fisheye (the lens, Entry_lens, into *lens
+// when given: the samples are solved on undistorted pixels, the scoring and the
+// refinement run in the observed pixels through the lens). Fields the struct does not hold keep the defaults of
 // Pose_estimate_options. Throws exception_l at depth 0, naming the field, for
 // anything else: not a 1 by 1 struct, an unknown field, a value of the wrong class
 // or size, a whole number that is not, and (in the words of
 // Pose_estimate_options::check) a value that breaks an option's rule.
-Pose_estimate_options read_estimate_options(const Mex_host& host, const Mex_array* a);
+Pose_estimate_options read_estimate_options(const Mex_host& host, const Mex_array* a, Entry_lens* lens = nullptr);
 
 // Fields of the info struct, in order: iterations (samples drawn by the random
 // search), num_inliers, refine_iterations (steps of the final refinement),

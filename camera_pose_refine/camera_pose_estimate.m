@@ -32,6 +32,15 @@
 %         loss_scale      its scale in pixels; 0 takes the threshold (default 0)
 %         refine_iterations  steps of the final refinement at most, whole
 %                         number, 1 or more (default 10)
+%         distortion      OpenCV's lens coefficients, [k1 k2 p1 p2 (k3 (k4 k5
+%                         k6))] (4, 5 or 8) or with fisheye the 4 of OpenCV's
+%                         fisheye model; default [] (a pinhole). PIXELS are
+%                         the observed ones: the samples are solved on the
+%                         undistorted pixels, the scoring and the refinement
+%                         run in observed pixels, so that threshold stays in
+%                         pixels; a pixel the lens cannot undistort is no
+%                         inlier
+%         fisheye         true or false (default): OpenCV's fisheye model
 %       Any other field is an error.
 %
 %   Outputs

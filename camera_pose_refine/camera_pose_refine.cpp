@@ -80,17 +80,20 @@ const char* const pose_refine_summary_fields[kPoseRefineSummaryFields] = {
 
 // The values of loss_scale and sigma are judged by Pose_refine_options::check().
 std::vector<Mex_option_field> refine_option_fields() {
-  return {
-      {"loss", Mex_option_kind::text, {"squared", "huber", "cauchy", "soft_l1", "truncated"}},
+  std::vector<Mex_option_field> fields = {
+      {"loss", Mex_option_kind::text, loss_choices()},
       {"loss_scale", Mex_option_kind::scalar, {}},
       {"sigma", Mex_option_kind::scalar, {}},
       {"covariance", Mex_option_kind::flag, {}},
   };
+  for (const Mex_option_field& f : lens_option_fields()) fields.push_back(f);
+  return fields;
 }
 
-Pose_refine_options read_refine_options(const Mex_host& host, const Mex_array* a) {
+Pose_refine_options read_refine_options(const Mex_host& host, const Mex_array* a, Entry_lens* lens) {
   const Mex_options read = read_mex_options(host, a, 7, refine_option_fields());
   TREL_CHECK_AS(kEntrySignature, read.refusal.empty(), read.refusal);
+  if (lens != nullptr) *lens = lens_from(read);
   return refine_options_from(read);
 }
 
@@ -329,15 +332,29 @@ Mex_array* summary_struct(Mex_host& host, const Pose_summary& summary) {
   return s;
 }
 
+// A camera with distortion: the pose kernel, over the points and the
+// observations once (the plug-in's own road takes the pinhole only).
+Pose_refine_result refine_with_lens(const Camera_model& camera, const Pose_refine_arguments& args,
+                                    const Pose_refine_options& options) {
+  const std::vector<double> points = flatten_rows(args.points, 3, "point");
+  const Values_view observations(args.target.data(), static_cast<std::size_t>(args.observation_rows * args.npts));
+  return refine_pose(camera, Points_view(points), observations, args.x, options);
+}
+
 void solve_and_output(Mex_host& host, const Pose_refine_arguments& args, const Pose_refine_options& options,
-                      bool want_summary, Mex_array* plhs[]) {
+                      const Entry_lens& lens, bool want_summary, Mex_array* plhs[]) {
   guarded(Frame{__FILE__, __LINE__, kEntrySignature}, [&] {
   const matrix<double> K = intrinsic_matrix(args);
-  check_start_cost(args, K);
-  // The target repeats the observations once per repetition; the framework road takes them once.
-  const std::vector<double> observations(
-      args.target.begin(), args.target.begin() + static_cast<std::ptrdiff_t>(args.observation_rows * args.npts));
-  const Pose_refine_result refined = refine_pose_by_framework(K, args.points, observations, args.x, options);
+  Pose_refine_result refined;
+  if ((!lens.distortion.empty() || lens.fisheye) && has_distortion(entry_camera(K, lens))) {
+    refined = refine_with_lens(entry_camera(K, lens), args, options);
+  } else {
+    check_start_cost(args, K);
+    // The target repeats the observations once per repetition; the framework road takes them once.
+    const std::vector<double> observations(
+        args.target.begin(), args.target.begin() + static_cast<std::ptrdiff_t>(args.observation_rows * args.npts));
+    refined = refine_pose_by_framework(K, args.points, observations, args.x, options);
+  }
   const std::vector<double>& x = refined.x;
 
   Mex_array* out = host.create_double_matrix(1, static_cast<std::size_t>(args.ndims));
@@ -360,8 +377,9 @@ void camera_pose_refine_entry(Mex_host& host, int nlhs, Mex_array* plhs[], int n
   std::string error_text;
   try {
     const Pose_refine_arguments args = read_pose_refine_arguments(host, nlhs, nrhs, prhs);
-    const Pose_refine_options robust = nrhs >= 7 ? read_refine_options(host, prhs[6]) : Pose_refine_options();
-    solve_and_output(host, args, entry_refine_options(args, robust, nlhs == 2), nlhs == 2, plhs);
+    Entry_lens lens;
+    const Pose_refine_options robust = nrhs >= 7 ? read_refine_options(host, prhs[6], &lens) : Pose_refine_options();
+    solve_and_output(host, args, entry_refine_options(args, robust, nlhs == 2), lens, nlhs == 2, plhs);
     return;
   } catch (const std::exception& e) {
     error_text = e.what();

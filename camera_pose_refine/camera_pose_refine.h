@@ -83,7 +83,10 @@ void camera_pose_refine_entry(Mex_host& host, int nlhs, Mex_array* plhs[], int n
 // scalar, or 0 or 1). Throws exception_l at depth 0 in the entry's frame, naming the
 // field, for anything else: not a 1 by 1 struct, an unknown field, a value of the
 // wrong class, size or range.
-Pose_refine_options read_refine_options(const Mex_host& host, const Mex_array* a);
+//
+// The lens fields (lens_option_fields) go into *lens when it is given.
+Pose_refine_options read_refine_options(const Mex_host& host, const Mex_array* a, Entry_lens* lens = nullptr);
+
 
 // The readers of single inputs that read_pose_refine_arguments runs, for entries
 // taking the same inputs in another arrangement. Each throws exception_l at depth 0

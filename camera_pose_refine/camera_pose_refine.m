@@ -88,6 +88,19 @@
 %         covariance  true (default) or false (logical, or 0 or 1): compute
 %                     INFO.covariance. It is computed only when INFO is
 %                     requested, so a call with one output costs no more.
+%         distortion  OpenCV's lens coefficients in OpenCV's order, a vector
+%                     of 4, 5 or 8: [k1 k2 p1 p2 (k3 (k4 k5 k6))], as
+%                     calibrateCamera gives them; with fisheye, the 4 of
+%                     OpenCV's fisheye model [k1 k2 k3 k4]. Default [] (a
+%                     pinhole). OBSERVATIONS are then the observed (distorted)
+%                     pixels, and errors, loss_scale, inliers and covariance
+%                     are in observed pixels. A camera with distortion is
+%                     refined by the library's pose kernel (the same minimum
+%                     as the pinhole road's to round-off, its own stop rule:
+%                     max_iters counts, min_x_step and min_y_step are not
+%                     used); coefficients all 0 take the pinhole road.
+%         fisheye     true or false (default): OpenCV's fisheye (equidistant)
+%                     model.
 %
 %   Output
 %   X: 1 by NROT+3 row, the refined rotation values and camera centre in the

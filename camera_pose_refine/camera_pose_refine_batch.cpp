@@ -91,9 +91,16 @@ struct Batch_call {
   Pose_refine_arguments common;  // code and criteria of every frame
   std::size_t frames = 0;
   std::vector<std::string> refusals;  // per frame: why it is not refined, or empty
-  std::vector<Pose_frame> good;       // the frames refined, in order
-  std::vector<std::size_t> good_index;
+  std::vector<std::size_t> good_index;  // the frames refined, in order
+  std::vector<Pose_frame> good;         // the framework's: copies of those frames
+  // The kernel's: views over the host's arrays, with each frame's start (a
+  // row of input 1, strided there) and camera held here.
+  std::vector<Pose_frame_view> views;
+  std::vector<double> starts;
+  std::vector<Camera_model> cameras;
+  std::vector<Values_view> weights;  // per frame, over input 6; empty: none
   Pose_refine_options refine;
+  Entry_lens lens;
   int threads = 0;
   bool progress = false;
   bool kernel = false;  // the solver option: the pose kernel instead of the framework
@@ -103,10 +110,8 @@ struct Batch_call {
 // [] gives none. A value that is not a double vector fails its frame; a vector
 // is handed over as it is, and refine_pose judges its length and values for the
 // frame (Pose_refine_options::check), as it does for every caller.
-void read_weights_input(const Mex_host& host, const Mex_array* in6, Batch_call& call,
-                        std::vector<std::vector<double>>& weights) {
+void read_weights_input(const Mex_host& host, const Mex_array* in6, Batch_call& call) {
   const std::size_t F = call.frames;
-  weights.assign(F, {});
   if (host.is_cell(in6))
     TREL_CHECK_AS(kEntrySignature, host.get_number_of_elements(in6) == F,
                   "Input 6 should be a cell array of " << F << " weight vectors, instead it had "
@@ -122,8 +127,7 @@ void read_weights_input(const Mex_host& host, const Mex_array* in6, Batch_call& 
       if (call.refusals[f].empty()) call.refusals[f] = why.str();
       continue;
     }
-    const double* data = host.get_pr(w);
-    weights[f].assign(data, data + host.get_number_of_elements(w));
+    call.weights[f] = Values_view(host.get_pr(w), host.get_number_of_elements(w));
   }
 }
 
@@ -136,6 +140,7 @@ void read_batch_options(const Mex_host& host, const Mex_array* in7, Batch_call& 
   const Mex_options read = read_mex_options(host, in7, 7, fields);
   TREL_CHECK_AS(kEntrySignature, read.refusal.empty(), read.refusal);
   call.refine = refine_options_from(read);
+  call.lens = lens_from(read);
   // Whole and within the int range, so that the conversion is defined; the
   // batch's own rule (Pose_batch_options::check) judges the count.
   const double threads = read.number("threads", 0.0);
@@ -143,7 +148,15 @@ void read_batch_options(const Mex_host& host, const Mex_array* in7, Batch_call& 
                 "Input 7 field threads should be a whole number, instead got " << threads);
   call.threads = static_cast<int>(threads);
   call.progress = read.flag("progress", false);
-  call.kernel = read.text("solver", "framework") == "kernel";
+  // A lens with distortion is the kernel's alone: it implies solver 'kernel'.
+  const bool distorts =
+      (!call.lens.distortion.empty() || call.lens.fisheye) &&
+      !make_lens_distortion(call.lens.distortion, call.lens.fisheye).is_identity();
+  const std::string solver = read.text("solver", distorts ? "kernel" : "framework");
+  TREL_CHECK_AS(kEntrySignature, !distorts || solver == "kernel",
+                "Input 7 field 'solver' should be 'kernel' for a camera with distortion (the framework road takes "
+                "the pinhole only), instead got '" << solver << "'");
+  call.kernel = solver == "kernel";
 }
 
 // Frames converted, or freed, per thread at least: below that a thread costs
@@ -178,30 +191,71 @@ void for_each_in_parallel(int threads, std::size_t count, const Fn& fn) {
     if (e != nullptr) std::rethrow_exception(e);
 }
 
+// K = [k11 0 k13; 0 k11 k23; 0 0 1] of frame f's camera row.
+matrix<double> frame_K(const double* cam, std::size_t F, std::size_t f, std::size_t ndims) {
+  matrix<double> K(3, 3);
+  K.set(0, 0, cam[f + ndims * F]);
+  K.set(1, 1, cam[f + ndims * F]);
+  K.set(0, 2, cam[f + (ndims + 1) * F]);
+  K.set(1, 2, cam[f + (ndims + 2) * F]);
+  K.set(2, 2, 1.0);
+  return K;
+}
+
 // Frame f's Pose_frame: the start and K = [k11 0 k13; 0 k11 k23; 0 0 1] from its
 // row of the F camera rows, its points, observations and weights (taken).
 Pose_frame make_frame(const double* cam, std::size_t F, std::size_t f, std::size_t ndims, const Block& points,
-                      const Block& observations, std::vector<double>& weights) {
+                      const Block& observations, const Values_view& weights) {
   Pose_frame frame;
   frame.start.resize(ndims);
   for (std::size_t k = 0; k < ndims; ++k) frame.start[k] = cam[f + k * F];
-  frame.K = matrix<double>(3, 3);
-  frame.K.set(0, 0, cam[f + ndims * F]);
-  frame.K.set(1, 1, cam[f + ndims * F]);
-  frame.K.set(0, 2, cam[f + (ndims + 1) * F]);
-  frame.K.set(1, 2, cam[f + (ndims + 2) * F]);
-  frame.K.set(2, 2, 1.0);
+  frame.K = frame_K(cam, F, f, ndims);
   frame.points.reserve(points.n);
   for (std::size_t i = 0; i < points.n; ++i) frame.points.emplace_back(points.data + 3 * i, points.data + 3 * i + 3);
   frame.observations.assign(observations.data, observations.data + observations.m * observations.n);
-  frame.weights = std::move(weights);
+  frame.weights.assign(weights.begin(), weights.end());
   return frame;
+}
+
+// The kernel's frames: each views its 3 by N points and observations where
+// they lie (a column after another is the rows refine_pose reads) and holds
+// its start and its camera, the frame's K behind the batch's lens. A camera
+// refused (a focal length of 0, say) fails its frame only.
+void view_frames(const double* cam, const std::vector<Block>& points, const std::vector<Block>& observations,
+                 Batch_call& call) {
+  const std::size_t F = call.frames, ndims = static_cast<std::size_t>(call.common.ndims);
+  const Lens_distortion<double> lens = make_lens_distortion(call.lens.distortion, call.lens.fisheye);
+  std::vector<std::size_t> kept;
+  call.cameras.reserve(call.good_index.size());
+  for (std::size_t f : call.good_index) {
+    try {
+      call.cameras.push_back(make_camera_model(frame_K(cam, F, f, ndims)));
+    } catch (const exception_l& e) {
+      call.refusals[f] = e.what();
+      continue;
+    }
+    call.cameras.back().lens = lens;
+    kept.push_back(f);
+  }
+  call.good_index = std::move(kept);
+  call.starts.resize(call.good_index.size() * ndims);
+  call.views.resize(call.good_index.size());
+  for (std::size_t g = 0; g < call.good_index.size(); ++g) {
+    const std::size_t f = call.good_index[g];
+    for (std::size_t k = 0; k < ndims; ++k) call.starts[g * ndims + k] = cam[f + k * F];
+    Pose_frame_view& view = call.views[g];
+    view.points = Points_view(points[f].data, points[f].n);
+    view.observations = Values_view(observations[f].data, observations[f].m * observations[f].n);
+    view.start = Values_view(call.starts.data() + g * ndims, ndims);
+    view.weights = call.weights[f];
+    view.camera = &call.cameras[g];
+  }
 }
 
 // The frames to refine, each from its camera row and blocks, converted on the
 // batch's threads; a non-finite value makes only its frame fail.
 void build_frames(const double* cam, const std::vector<Block>& points, const std::vector<Block>& observations,
-                  std::vector<std::vector<double>>& weights, Batch_call& call) {
+                  Batch_call& call) {
   const std::size_t F = call.frames, ndims = static_cast<std::size_t>(call.common.ndims);
   for (std::size_t f = 0; f < F; ++f) {
     std::string& why = call.refusals[f];
@@ -210,10 +264,14 @@ void build_frames(const double* cam, const std::vector<Block>& points, const std
     if (why.empty()) why = non_finite(observations[f], 3, f);
     if (why.empty()) call.good_index.push_back(f);
   }
+  if (call.kernel) {
+    view_frames(cam, points, observations, call);
+    return;
+  }
   call.good.resize(call.good_index.size());
   for_each_in_parallel(call.threads, call.good.size(), [&](std::size_t g) {
     const std::size_t f = call.good_index[g];
-    call.good[g] = make_frame(cam, F, f, ndims, points[f], observations[f], weights[f]);
+    call.good[g] = make_frame(cam, F, f, ndims, points[f], observations[f], call.weights[f]);
   });
 }
 
@@ -250,8 +308,8 @@ Batch_call read_batch_call(const Mex_host& host, int nlhs, int nrhs, const Mex_a
                                          << " for " << points[f].n << " points");
   }
   if (nrhs >= 4) read_criteria(host, prhs[3], c);
-  std::vector<std::vector<double>> weights(F);
-  if (nrhs >= 6) read_weights_input(host, prhs[5], call, weights);
+  call.weights.assign(F, Values_view());
+  if (nrhs >= 6) read_weights_input(host, prhs[5], call);
 
   call.refine = Pose_refine_options();
   if (nrhs >= 7) read_batch_options(host, prhs[6], call);
@@ -268,7 +326,7 @@ Batch_call read_batch_call(const Mex_host& host, int nlhs, int nrhs, const Mex_a
   checked.threads = call.threads;
   const std::string broken = checked.broken_rule();
   TREL_CHECK_AS(kEntrySignature, broken.empty(), broken);
-  build_frames(host.get_pr(cameras), points, observations, weights, call);
+  build_frames(host.get_pr(cameras), points, observations, call);
   return call;
 }
 
@@ -287,6 +345,26 @@ Mex_array* logical_scalar(Mex_host& host, bool value) {
   Mex_array* a = host.create_logical_matrix(1, 1);
   host.set_logical(a, 0, value);
   return a;
+}
+
+// INFO: frame f's outcome, or why it was not refined (by_frame[f] null).
+Mex_array* info_array(Mex_host& host, const Batch_call& call, const std::vector<const Pose_frame_result*>& by_frame) {
+  const std::size_t F = call.frames;
+  Mex_array* info =
+      host.create_struct_array(F, 1, pose_refine_batch_info_fields, static_cast<int>(kPoseRefineBatchInfoFields));
+  const Pose_summary none;
+  for (std::size_t f = 0; f < F; ++f) {
+    const Pose_frame_result* r = by_frame[f];
+    const bool ok = r != nullptr && r->ok;
+    const std::string& error = r != nullptr ? r->error : call.refusals[f];
+    host.set_field_at(info, f, pose_refine_batch_info_fields[0], logical_scalar(host, ok));
+    host.set_field_at(info, f, pose_refine_batch_info_fields[1], host.create_string(error.c_str()));
+    const std::array<Mex_array*, kPoseRefineSummaryFields> values =
+        pose_refine_summary_values(host, r != nullptr ? r->result.summary : none);
+    for (std::size_t k = 0; k < kPoseRefineSummaryFields; ++k)
+      host.set_field_at(info, f, pose_refine_batch_info_fields[k + 2], values[k]);
+  }
+  return info;
 }
 
 void run_batch(Mex_host& host, int nlhs, Mex_array* plhs[], int nrhs, const Mex_array* const prhs[]) {
@@ -320,14 +398,16 @@ void run_batch(Mex_host& host, int nlhs, Mex_array* plhs[], int nrhs, const Mex_
     }
     return true;
   };
-  std::vector<Pose_frame_result> results = refine_poses(matrix<double>(), call.good, options);
+  // Every kernel frame names its own camera: the batch's is not used.
+  std::vector<Pose_frame_result> results = call.kernel ? refine_poses(Camera_model(), call.views, options)
+                                                       : refine_poses(matrix<double>(), call.good, options);
   // The frames' storage is freed on the batch's threads, not one frame after another here.
   for_each_in_parallel(call.threads, call.good.size(), [&](std::size_t g) { call.good[g] = Pose_frame(); });
   if (printed) host.print("\n");
   std::size_t done = 0;
   for (const Pose_frame_result& r : results) done += r.error != "cancelled";
   TREL_CHECK_AS(kEntrySignature, !interrupted,
-                "Interrupted: " << done << " of " << call.good.size() << " frames had been refined");
+                "Interrupted: " << done << " of " << results.size() << " frames had been refined");
 
   Mex_array* X = host.create_double_matrix(F, ndims);
   double* x = host.get_pr(X);
@@ -339,22 +419,7 @@ void run_batch(Mex_host& host, int nlhs, Mex_array* plhs[], int nrhs, const Mex_
     if (results[g].ok)
       for (std::size_t k = 0; k < ndims && k < results[g].result.x.size(); ++k) x[f + k * F] = results[g].result.x[k];
   }
-  Mex_array* info = nullptr;
-  if (nlhs == 2) {
-    info = host.create_struct_array(F, 1, pose_refine_batch_info_fields, static_cast<int>(kPoseRefineBatchInfoFields));
-    const Pose_summary none;
-    for (std::size_t f = 0; f < F; ++f) {
-      const Pose_frame_result* r = by_frame[f];
-      const bool ok = r != nullptr && r->ok;
-      const std::string& error = r != nullptr ? r->error : call.refusals[f];
-      host.set_field_at(info, f, pose_refine_batch_info_fields[0], logical_scalar(host, ok));
-      host.set_field_at(info, f, pose_refine_batch_info_fields[1], host.create_string(error.c_str()));
-      const std::array<Mex_array*, kPoseRefineSummaryFields> values =
-          pose_refine_summary_values(host, r != nullptr ? r->result.summary : none);
-      for (std::size_t k = 0; k < kPoseRefineSummaryFields; ++k)
-        host.set_field_at(info, f, pose_refine_batch_info_fields[k + 2], values[k]);
-    }
-  }
+  Mex_array* info = nlhs == 2 ? info_array(host, call, by_frame) : nullptr;
   for_each_in_parallel(call.threads, results.size(), [&](std::size_t g) { results[g] = Pose_frame_result(); });
   plhs[0] = X;
   if (info != nullptr) plhs[1] = info;

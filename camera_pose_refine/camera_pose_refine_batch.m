@@ -27,7 +27,8 @@
 %       Weights that do not fit their frame (another length, NaN, Inf or a
 %       negative value, not a double vector) fail that frame only.
 %   (7) OPTIONS (optional): 1 by 1 struct with the fields of CAMERA_POSE_REFINE's
-%       OPTIONS (loss, loss_scale, sigma, covariance) and
+%       OPTIONS (loss, loss_scale, sigma, covariance, distortion, fisheye: one
+%       lens for the batch, behind each frame's own k11, k13, k23) and
 %         threads   worker threads, whole number from 0 to 4096; 0 (default)
 %                   the number of cores
 %         progress  true: print one updating line with the frames done, the
@@ -36,7 +37,11 @@
 %                   bits for every frame; 'kernel': the library's pose kernel,
 %                   the same minimum to round-off (about 1e-10 of the values)
 %                   in fewer operations, with its own stop rule (CRITERIA's
-%                   max_iters counts; min_x_step and min_y_step are not used)
+%                   max_iters counts; min_x_step and min_y_step are not used).
+%                   A lens with distortion implies 'kernel' (the framework
+%                   road takes the pinhole only: 'framework' with it is an
+%                   error); the kernel reads each frame's points and
+%                   observations where they lie, without a copy.
 %
 %   Outputs
 %   X: F by NROT+3, row f the refined search vector of frame f; a row of NaN

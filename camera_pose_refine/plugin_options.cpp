@@ -3,6 +3,8 @@
 #include <cmath>
 #include <sstream>
 
+#include "trel_opt/robust_loss.h"
+
 
 namespace trel {
 
@@ -29,6 +31,11 @@ bool Mex_options::flag(const std::string& name, bool otherwise) const {
   return v != nullptr ? v->number != 0.0 : otherwise;
 }
 
+std::vector<double> Mex_options::vector(const std::string& name) const {
+  const Value* v = find(name);
+  return v != nullptr ? v->values : std::vector<double>();
+}
+
 namespace {
 
 // What a field of this kind should be, as the messages say it.
@@ -51,6 +58,8 @@ std::string expected_text(const Mex_option_field& field) {
       return "true or false (a logical scalar, or 0 or 1)";
     case Mex_option_kind::scalar:
       return "a real double scalar";
+    case Mex_option_kind::vector:
+      return "a real double vector";
   }
   return "";
 }
@@ -86,6 +95,9 @@ std::string read_value(const Mex_host& host, const Mex_array* a, int input, cons
     case Mex_option_kind::flag:
       fits = (host.is_logical(a) || host.is_double(a)) && is_scalar(host, a);
       break;
+    case Mex_option_kind::vector:
+      fits = host.is_double(a) && (host.get_m(a) == 1 || host.get_n(a) == 1 || host.get_number_of_elements(a) == 0);
+      break;
     default:
       fits = host.is_double(a) && is_scalar(host, a);
       break;
@@ -103,6 +115,10 @@ std::string read_value(const Mex_host& host, const Mex_array* a, int input, cons
       refusal << "'" << value.text << "'";
       return refusal.str();
     }
+  } else if (field.kind == Mex_option_kind::vector) {
+    const std::size_t count = host.get_number_of_elements(a);
+    const double* data = host.get_pr(a);
+    if (count > 0) value.values.assign(data, data + count);
   } else if (host.is_logical(a)) {
     const std::vector<bool> flags = host.get_logicals(a);
     value.number = !flags.empty() && flags[0] ? 1.0 : 0.0;
@@ -153,6 +169,28 @@ Mex_options read_mex_options(const Mex_host& host, const Mex_array* a, int input
   }
   if (!options.refusal.empty()) options.values.clear();
   return options;
+}
+
+std::vector<std::string> loss_choices() {
+  std::vector<std::string> names;
+  for (int k = 0; k <= static_cast<int>(Loss::truncated); ++k) names.push_back(loss_name(static_cast<Loss>(k)));
+  return names;
+}
+
+// The coefficients' count and values are judged by make_lens_distortion.
+std::vector<Mex_option_field> lens_option_fields() {
+  return {{"distortion", Mex_option_kind::vector, {}}, {"fisheye", Mex_option_kind::flag, {}}};
+}
+
+Entry_lens lens_from(const Mex_options& read) {
+  Entry_lens lens;
+  lens.distortion = read.vector("distortion");
+  lens.fisheye = read.flag("fisheye", false);
+  return lens;
+}
+
+Camera_model entry_camera(const matrix<double>& K, const Entry_lens& lens) {
+  return make_camera_model(K, lens.distortion, lens.fisheye);
 }
 
 }  // namespace trel

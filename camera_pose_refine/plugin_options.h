@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "camera_pose_refine/mex_host_interface.h"
+#include "trel_pose/pose_camera.h"
 
 namespace trel {
 
@@ -16,6 +17,7 @@ enum class Mex_option_kind {
   non_negative_number,  // ... 0 or more
   flag,                 // a logical scalar, or a double scalar that is 0 or 1
   scalar,               // any real double scalar: the options' own check() judges its value
+  vector,               // a real double row or column, or []: its reader judges the values
 };
 
 // One field an options struct may hold.
@@ -34,11 +36,14 @@ public:
   std::string text(const std::string& name, const std::string& otherwise) const;
   double number(const std::string& name, double otherwise) const;
   bool flag(const std::string& name, bool otherwise) const;
+  // The values of a vector field (empty when the struct did not hold it).
+  std::vector<double> vector(const std::string& name) const;
 
   struct Value {
     std::string name;
     std::string text;
     double number = 0.0;  // numbers, and flags as 0 or 1
+    std::vector<double> values;  // vectors
   };
   std::vector<Value> values;  // in the order of the struct's fields
   // Why the struct was refused, naming the input and the field; empty when it was
@@ -56,6 +61,24 @@ private:
 // field. Reads no data of a value before its class and size have been checked.
 Mex_options read_mex_options(const Mex_host& host, const Mex_array* a, int input,
                              const std::vector<Mex_option_field>& fields);
+
+
+// The names of the losses (loss_name of every Loss), the choices of the loss fields.
+std::vector<std::string> loss_choices();
+
+// The lens of an options struct: its fields distortion, OpenCV's coefficients
+// in OpenCV's order (k1 k2 p1 p2 [k3 [k4 k5 k6]]: 4, 5 or 8 values; 4 with
+// fisheye), and fisheye (logical). A camera with distortion is refined by the
+// pose kernel: the plug-in's own road and its seed classes are the pinhole's.
+struct Entry_lens {
+  std::vector<double> distortion;  // empty: the pinhole
+  bool fisheye = false;
+};
+std::vector<Mex_option_field> lens_option_fields();
+Entry_lens lens_from(const Mex_options& read);
+// The camera of K behind the lens. Throws make_camera_model's exception_l for
+// a count or value it refuses.
+Camera_model entry_camera(const matrix<double>& K, const Entry_lens& lens);
 
 }  // namespace trel
 

@@ -1,12 +1,16 @@
 // The calibrated camera, with projection and back-projection over N points.
 
 #include <sstream>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include <pybind11/stl.h>
 
 #include "python/bindings.h"
 #include "python/configuration_binding.h"
+#include "python/pose_binding.h"
+#include "trel_pose/calibration_file.h"
 #include "trel_tools/Camera.h"
 
 namespace trel {
@@ -33,9 +37,77 @@ std::vector<double> list_values(const py::object& value, const char* name) {
   return values_of(float_array(value, name, {{any_size}}));
 }
 
+// The coefficients of a distortion= argument, in any of cv2's shapes.
+std::vector<double> coefficients_of(const py::object& distortion) {
+  if (distortion.is_none()) return {};
+  return values_of(float_array(distortion, "distortion", {{any_size}, {any_size, 1}, {1, any_size}}));
+}
+
+Py_camera_model camera_model_from_file(const std::string& path, bool fisheye) {
+  const Camera_calibration calibration = read_camera_calibration(path, fisheye);
+  return {camera_model_of(calibration), calibration.distortion, calibration.fisheye};
+}
+
+std::string camera_model_repr(const Py_camera_model& c) {
+  std::ostringstream text;
+  text.precision(17);
+  text << "CameraModel(fx=" << c.model.pinhole.fx << ", fy=" << c.model.pinhole.fy << ", cx=" << c.model.pinhole.cx
+       << ", cy=" << c.model.pinhole.cy << ", distortion=[";
+  for (std::size_t k = 0; k < c.distortion.size(); ++k) text << (k ? ", " : "") << c.distortion[k];
+  text << "], fisheye=" << (c.fisheye ? "True" : "False") << ")";
+  return text.str();
+}
+
+void bind_camera_model(py::module_& m) {
+  py::class_<Py_camera_model>(m, "CameraModel",
+                              "A camera for the pose jobs: the pinhole intrinsics K and one of OpenCV's lens\n"
+                              "models, given to refine_pose, estimate_pose and refine_poses in place of K.\n\n"
+                              "CameraModel(K, distortion=None, fisheye=False): K the 3 x 3 intrinsics\n"
+                              "[fx s cx; 0 fy cy; 0 0 1]; distortion OpenCV's coefficients in OpenCV's order,\n"
+                              "k1 k2 p1 p2 [k3 [k4 k5 k6]] (4, 5 or 8 values, as cv2.calibrateCamera gives\n"
+                              "them) or, with fisheye=True, the 4 of cv2.fisheye (k1 k2 k3 k4); None: a\n"
+                              "pinhole. Raises trel.Error for another count or a value that is not finite.")
+      .def(py::init(&camera_model_py), py::arg("K"), py::arg("distortion") = py::none(), py::arg("fisheye") = false)
+      .def_static("from_file", &camera_model_from_file, py::arg("path"), py::arg("fisheye") = false,
+                  "The camera of an OpenCV calibration file (cv::FileStorage, YAML or XML):\n"
+                  "camera_matrix and distortion_coefficients as OpenCV's calibration samples\n"
+                  "write them. fisheye=True (or a non-zero fisheye_model node) reads the 4\n"
+                  "coefficients of cv2.fisheye. Raises trel.Error naming the file and the node\n"
+                  "when one is missing, of the wrong size or not finite.")
+      .def_property_readonly(
+          "K", [](const Py_camera_model& c) { return array_of(camera_matrix_of(c.model)); },
+          "The 3 x 3 intrinsics.")
+      .def_property_readonly(
+          "distortion",
+          [](const Py_camera_model& c) {
+            return array_of(std::vector<double>(c.distortion), {static_cast<py::ssize_t>(c.distortion.size())});
+          },
+          "The coefficients as given (empty for a pinhole).")
+      .def_readonly("fisheye", &Py_camera_model::fisheye, "True for cv2.fisheye's model.")
+      .def("__repr__", &camera_model_repr);
+}
+
 }  // namespace
 
-void bind_camera(py::module_& m) {
+Py_camera_model camera_model_py(const py::object& K, const py::object& distortion, bool fisheye) {
+  std::vector<double> coefficients = coefficients_of(distortion);
+  const matrix<double> k = matrix_of(float_array(K, "K", {{3, 3}}));
+  Camera_model model = make_camera_model(k, coefficients, fisheye);
+  return {model, std::move(coefficients), fisheye};
+}
+
+bool is_camera_model(const py::handle& K) { return py::isinstance<Py_camera_model>(K); }
+
+Camera_model camera_of(const py::object& K, const py::object& distortion, bool fisheye) {
+  if (!is_camera_model(K)) return camera_model_py(K, distortion, fisheye).model;
+  if (!distortion.is_none() || fisheye)
+    throw py::value_error("distortion= and fisheye= must not be given with a CameraModel: it holds its own lens");
+  return K.cast<const Py_camera_model&>().model;
+}
+
+namespace {
+
+void bind_camera_class(py::module_& m) {
   py::class_<Camera>(m, "Camera",
                      "One calibrated camera: world points to pixels (u = column, v = row) with a\n"
                      "disparity, and back. A result of (0, 0, 0) means not visible.")
@@ -93,7 +165,13 @@ void bind_camera(py::module_& m) {
         text << c;
         return text.str();
       });
+}
 
+}  // namespace
+
+void bind_camera(py::module_& m) {
+  bind_camera_model(m);
+  bind_camera_class(m);
   m.def(
       "create_camera_vector",
       [](Py_configuration& config) {

@@ -46,10 +46,11 @@ bool is_bearing_code(int code) { return code == 10 || code == 11 || code == 12; 
 
 Loss loss_of(const std::string& name) {
   Loss loss = Loss::squared;
-  if (!loss_from_name(name, loss))
-    throw py::value_error("loss must be one of 'squared', 'huber', 'cauchy', 'soft_l1', 'truncated', got '" +
-                          name + "'");
-  return loss;
+  if (loss_from_name(name, loss)) return loss;
+  std::string names;
+  for (int k = 0; k <= static_cast<int>(Loss::truncated); ++k)
+    names += std::string(k == 0 ? "'" : ", '") + loss_name(static_cast<Loss>(k)) + "'";
+  throw py::value_error("loss must be one of " + names + ", got '" + name + "'");
 }
 
 Pose_refine_options refine_options_of(int rotation_code, int max_iters, double min_x_step, double min_y_step,
@@ -74,25 +75,26 @@ namespace {
 py::tuple refine_pose_py(const py::object& K, const py::object& points, const py::object& observations,
                          const py::object& start, int rotation_code, int max_iters, double min_x_step,
                          double min_y_step, bool finite_differences, const py::object& weights,
-                         const std::string& loss, double loss_scale, double sigma, bool covariance) {
-  const Float_array k = float_array(K, "K", {{3, 3}});
+                         const std::string& loss, double loss_scale, double sigma, bool covariance,
+                         const py::object& distortion, bool fisheye) {
+  const Camera_model camera = camera_of(K, distortion, fisheye);
+  // The arrays are read where they lie: converted only when they are not
+  // C-contiguous float64 already, never copied point by point.
   const Float_array p = float_array(points, "points", {{any_size, 3}});
   const py::ssize_t n = p.shape(0);
   const py::ssize_t rows = is_bearing_code(rotation_code) ? 3 : 2;
   const Float_array obs = float_array(observations, "observations", {{n, rows}});
-  const Float_array x0 = float_array(start, "start", {{any_size}});
+  const std::vector<double> x_start = values_of(float_array(start, "start", {{any_size}}));
 
   const Pose_refine_options options = refine_options_of(rotation_code, max_iters, min_x_step, min_y_step,
                                                         finite_differences, weights, loss, loss_scale, sigma,
                                                         covariance);
-  const matrix<double> kMatrix = matrix_of(k);
-  const std::vector<std::vector<double>> point_rows = rows_of(p);
-  const std::vector<double> target = values_of(obs);
-  const std::vector<double> x_start = values_of(x0);
+  const Points_view point_rows(p.data(), static_cast<std::size_t>(n));
+  const Values_view target(obs.data(), static_cast<std::size_t>(obs.size()));
   Pose_refine_result result;
   {
     py::gil_scoped_release unlocked;
-    result = refine_pose(kMatrix, point_rows, target, x_start, options);
+    result = refine_pose(camera, point_rows, target, x_start, options);
   }
   const py::ssize_t dims = static_cast<py::ssize_t>(result.x.size());
   return py::make_tuple(array_of(std::move(result.x), {dims}), summary_of(std::move(result.summary)));
@@ -196,8 +198,16 @@ void bind_pose(py::module_& m) {
         py::arg("finite_differences") = defaults.finite_differences, py::arg("weights") = py::none(),
         py::arg("loss") = "squared", py::arg("loss_scale") = defaults.loss_scale,
         py::arg("sigma") = defaults.sigma, py::arg("covariance") = defaults.covariance,
+        py::arg("distortion") = py::none(), py::arg("fisheye") = false,
         "Refines a camera pose; returns (x, RefineSummary).\n\n"
-        "K: 3 x 3 intrinsics (the identity for the bearing-vector codes 10, 11, 12).\n"
+        "K: 3 x 3 intrinsics (the identity for the bearing-vector codes 10, 11, 12), or a\n"
+        "CameraModel (then distortion= and fisheye= are not given). distortion: OpenCV's\n"
+        "coefficients, k1 k2 p1 p2 [k3 [k4 k5 k6]] (4, 5 or 8, any of cv2's shapes), or\n"
+        "with fisheye=True the 4 of cv2.fisheye; None: a pinhole. With distortion the\n"
+        "pixels are the observed (distorted) ones, as cv2.solvePnP takes them, and the\n"
+        "errors, loss_scale and covariance are in observed pixels; the kernel refines\n"
+        "(finite_differences differentiates the lens camera). The bearing-vector codes\n"
+        "ignore the camera.\n"
         "points: N x 3 world points. observations: N x 2 pixels, or N x 3 camera-frame\n"
         "points for the bearing-vector codes. start: the search vector, the rotation\n"
         "values of rotation_code (0, 1, 2, 3, 10, 11, 12, -1, -2, -3) then the camera\n"

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
+#include <deque>
 #include <cstdint>
 #include <exception>
 #include <limits>
@@ -64,11 +65,18 @@ matrix<double> identity3() {
   return k;
 }
 
+// The camera of a job's K argument: None means the identity where the
+// observations are bearing vectors (the camera is then unused).
+Camera_model job_camera(const py::object& K, bool bearing, const py::object& distortion, bool fisheye) {
+  if (bearing && K.is_none()) return make_camera_model(identity3());
+  return camera_of(K, distortion, fisheye);
+}
+
 Pose_estimate estimate_pose_py(const py::object& K, const py::object& points, const py::object& observations,
                                bool bearing, double threshold, double confidence, int min_iterations,
                                int max_iterations, long long seed, const std::string& loss, double loss_scale,
-                               int refine_iterations) {
-  const matrix<double> k = (bearing && K.is_none()) ? identity3() : matrix_of(float_array(K, "K", {{3, 3}}));
+                               int refine_iterations, const py::object& distortion, bool fisheye) {
+  const Camera_model camera = job_camera(K, bearing, distortion, fisheye);
   const Float_array p = float_array(points, "points", {{any_size, 3}});
   const Float_array obs = float_array(observations, "observations", {{p.shape(0), bearing ? 3 : 2}});
   if (seed < 0 || seed > static_cast<long long>(std::numeric_limits<std::uint32_t>::max()))
@@ -85,8 +93,8 @@ Pose_estimate estimate_pose_py(const py::object& K, const py::object& points, co
   options.bearing = bearing;
   options.refine_iterations = refine_iterations;
 
-  const std::vector<std::vector<double>> point_rows = rows_of(p);
-  const std::vector<std::vector<double>> observation_rows = rows_of(obs);
+  const Points_view point_rows(p.data(), static_cast<std::size_t>(p.shape(0)));
+  const Values_view observation_rows(obs.data(), static_cast<std::size_t>(obs.size()));
   // Ctrl-C stops the random search: the hook, asked on this thread, looks for
   // a signal with the interpreter lock taken back for the moment.
   options.interrupted = [] {
@@ -96,7 +104,7 @@ Pose_estimate estimate_pose_py(const py::object& K, const py::object& points, co
   Pose_estimate_result r;
   try {
     py::gil_scoped_release unlocked;
-    r = estimate_pose(k, point_rows, observation_rows, options);
+    r = estimate_pose(camera, point_rows, observation_rows, options);
   } catch (const exception_l&) {
     if (PyErr_Occurred()) throw py::error_already_set();  // the signal's exception
     throw;
@@ -118,11 +126,20 @@ Pose_estimate estimate_pose_py(const py::object& K, const py::object& points, co
 // Rows of the observations of one point for a rotation code.
 py::ssize_t observation_columns(int rotation_code) { return is_bearing_code(rotation_code) ? 3 : 2; }
 
-// One frame given as a tuple (points, observations, start[, weights[, K]]) or
-// a dict with those keys.
-Pose_frame frame_of(const py::handle& item, std::size_t index, int rotation_code) {
-  const std::string where = "frames[" + std::to_string(index) + "]";
-  py::object parts[5];
+// refine_poses' frames as views over their arrays (no copy per point): the
+// arrays, each converted once when it is not C-contiguous float64 already,
+// are held here for the call. own_K holds the K of the frames that give one
+// (0 x 0 for the others); their cameras are made once the batch's lens is known.
+struct Batch_frames {
+  std::vector<Float_array> arrays;
+  std::vector<Pose_frame_view> views;
+  std::vector<matrix<double>> own_K;
+  std::deque<Camera_model> cameras;  // a deque: the views point into it
+};
+
+// The parts of one frame given as a tuple (points, observations, start[,
+// weights[, K]]) or a dict with those keys.
+void frame_parts(const py::handle& item, const std::string& where, py::object parts[5]) {
   if (py::isinstance<py::dict>(item)) {
     const py::dict d = py::reinterpret_borrow<py::dict>(item);
     static const char* const keys[] = {"points", "observations", "start", "weights", "K"};
@@ -150,36 +167,42 @@ Pose_frame frame_of(const py::handle& item, std::size_t index, int rotation_code
     throw py::type_error(where + " must be a tuple (points, observations, start[, weights[, K]]) or a dict, got " +
                          py::str(py::type::of(item)).cast<std::string>());
   }
-
-  Pose_frame frame;
-  const Float_array p = float_array(parts[0], (where + ".points").c_str(), {{any_size, 3}});
-  const Float_array obs =
-      float_array(parts[1], (where + ".observations").c_str(), {{p.shape(0), observation_columns(rotation_code)}});
-  frame.points = rows_of(p);
-  frame.observations = values_of(obs);
-  frame.start = values_of(float_array(parts[2], (where + ".start").c_str(), {{any_size}}));
-  if (parts[3] && !parts[3].is_none())
-    frame.weights = values_of(float_array(parts[3], (where + ".weights").c_str(), {{any_size}}));
-  if (parts[4] && !parts[4].is_none()) frame.K = matrix_of(float_array(parts[4], (where + ".K").c_str(), {{3, 3}}));
-  return frame;
 }
 
-// Threads that copy stacked frames: those of the batch, at most 4.
-py::ssize_t helper_threads(int threads) {
-  const unsigned cores = std::thread::hardware_concurrency();
-  const py::ssize_t n = threads > 0 ? threads : static_cast<py::ssize_t>(cores ? cores : 1);
-  return std::max<py::ssize_t>(1, std::min<py::ssize_t>(n, 4));
+// The view of an array held by the batch.
+Values_view held(Batch_frames& batch, Float_array array) {
+  const Values_view view(array.data(), static_cast<std::size_t>(array.size()));
+  batch.arrays.push_back(std::move(array));
+  return view;
+}
+
+void add_frame(const py::handle& item, std::size_t index, int rotation_code, Batch_frames& batch) {
+  const std::string where = "frames[" + std::to_string(index) + "]";
+  py::object parts[5];
+  frame_parts(item, where, parts);
+  Pose_frame_view frame;
+  Float_array p = float_array(parts[0], (where + ".points").c_str(), {{any_size, 3}});
+  const py::ssize_t n = p.shape(0);
+  frame.points = Points_view(held(batch, std::move(p)).data, static_cast<std::size_t>(n));
+  frame.observations = held(
+      batch, float_array(parts[1], (where + ".observations").c_str(), {{n, observation_columns(rotation_code)}}));
+  frame.start = held(batch, float_array(parts[2], (where + ".start").c_str(), {{any_size}}));
+  if (parts[3] && !parts[3].is_none())
+    frame.weights = held(batch, float_array(parts[3], (where + ".weights").c_str(), {{any_size}}));
+  batch.own_K.emplace_back();
+  if (parts[4] && !parts[4].is_none())
+    batch.own_K.back() = matrix_of(float_array(parts[4], (where + ".K").c_str(), {{3, 3}}));
+  batch.views.push_back(frame);
 }
 
 // Frames of a list converted between two looks for Ctrl-C.
 constexpr std::size_t kFramesPerSignalCheck = 256;
-
-// Points below which one more copying thread is not worth starting.
-constexpr py::ssize_t kPointsPerHelper = 100000;
+// Stacked frames viewed between two looks for Ctrl-C.
+constexpr py::ssize_t kStackedFramesPerSignalCheck = 65536;
 
 // Frames given as stacked arrays (points F x N x 3, observations F x N x 2 or
-// 3, starts F x D[, weights F x W]): one read of each buffer, no intermediate copy.
-std::vector<Pose_frame> frames_of_stacked(const py::sequence& stacked, int rotation_code, int threads) {
+// 3, starts F x D[, weights F x W]): each frame views its slices of the buffers.
+void add_stacked_frames(const py::sequence& stacked, int rotation_code, Batch_frames& batch) {
   const Float_array p = float_array(stacked[0], "points", {{any_size, any_size, 3}});
   const py::ssize_t count = p.shape(0), n = p.shape(1);
   const py::ssize_t columns = observation_columns(rotation_code);
@@ -188,53 +211,20 @@ std::vector<Pose_frame> frames_of_stacked(const py::sequence& stacked, int rotat
   Float_array weights;
   const bool weighted = stacked.size() > 3 && !py::object(stacked[3]).is_none();
   if (weighted) weights = float_array(stacked[3], "weights", {{count, any_size}});
-
-  std::vector<Pose_frame> frames(static_cast<std::size_t>(count));
-  const double* pd = p.data();
-  const double* od = obs.data();
-  const double* sd = starts.data();
-  const double* wd = weighted ? weights.data() : nullptr;
   const py::ssize_t dims = starts.shape(1), wn = weighted ? weights.shape(1) : 0;
-  std::atomic<bool> stop{false};
-  auto fill = [&](py::ssize_t first, py::ssize_t last) {
-    for (py::ssize_t f = first; f < last && !stop.load(std::memory_order_relaxed); ++f) {
-      Pose_frame& frame = frames[static_cast<std::size_t>(f)];
-      frame.points.resize(static_cast<std::size_t>(n));
-      for (py::ssize_t i = 0; i < n; ++i) {
-        const double* row = pd + (f * n + i) * 3;
-        frame.points[static_cast<std::size_t>(i)].assign(row, row + 3);
-      }
-      frame.observations.assign(od + f * n * columns, od + (f + 1) * n * columns);
-      frame.start.assign(sd + f * dims, sd + (f + 1) * dims);
-      if (wd) frame.weights.assign(wd + f * wn, wd + (f + 1) * wn);
-    }
-  };
-  // The per-point vectors cost one allocation each: large batches are filled
-  // by a few threads, the interpreter lock released. The calling thread fills
-  // its share in pieces and looks for Ctrl-C between them.
-  bool interrupted = false;
-  {
-    py::gil_scoped_release unlocked;
-    const py::ssize_t parts = std::min<py::ssize_t>(helper_threads(threads), count * n / kPointsPerHelper + 1);
-    std::vector<std::thread> helpers;
-    try {
-      for (py::ssize_t t = 1; t < parts; ++t) helpers.emplace_back(fill, count * t / parts, count * (t + 1) / parts);
-    } catch (...) {
-      stop = true;
-      for (std::thread& h : helpers) h.join();
-      throw;
-    }
-    const py::ssize_t piece = std::max<py::ssize_t>(1, kPointsPerHelper / std::max<py::ssize_t>(n, 1));
-    for (py::ssize_t first = 0; first < count / parts && !interrupted; first += piece) {
-      fill(first, std::min(first + piece, count / parts));
-      py::gil_scoped_acquire locked;
-      interrupted = PyErr_CheckSignals() != 0;
-    }
-    stop = interrupted;
-    for (std::thread& h : helpers) h.join();
+  const std::size_t points = static_cast<std::size_t>(n);
+  batch.views.resize(static_cast<std::size_t>(count));
+  batch.own_K.resize(static_cast<std::size_t>(count));
+  for (py::ssize_t f = 0; f < count; ++f) {
+    Pose_frame_view& frame = batch.views[static_cast<std::size_t>(f)];
+    frame.points = Points_view(p.data() + f * n * 3, points);
+    frame.observations = Values_view(obs.data() + f * n * columns, points * static_cast<std::size_t>(columns));
+    frame.start = Values_view(starts.data() + f * dims, static_cast<std::size_t>(dims));
+    if (weighted) frame.weights = Values_view(weights.data() + f * wn, static_cast<std::size_t>(wn));
+    if (f % kStackedFramesPerSignalCheck == 0 && PyErr_CheckSignals() != 0) throw py::error_already_set();
   }
-  if (interrupted) throw py::error_already_set();
-  return frames;
+  batch.arrays = {p, obs, starts};
+  if (weighted) batch.arrays.push_back(weights);
 }
 
 bool is_stacked(const py::handle& frames) {
@@ -371,7 +361,7 @@ std::unique_ptr<py::error_already_set> serve_batch(Batch_state& state, const py:
 // callback, checks for Ctrl-C and turns either's exception into a
 // cancellation. The callback therefore runs on the calling thread. The Python
 // exception, if any, is raised once the batch has returned.
-std::vector<Pose_frame_result> run_batch(const matrix<double>& K, const std::vector<Pose_frame>& frames,
+std::vector<Pose_frame_result> run_batch(const Camera_model& camera, const std::vector<Pose_frame_view>& frames,
                                          Pose_batch_options options, const py::object& progress,
                                          double interval) {
   Batch_state state;
@@ -383,7 +373,7 @@ std::vector<Pose_frame_result> run_batch(const matrix<double>& K, const std::vec
   std::exception_ptr failure;
   std::thread runner([&] {
     try {
-      results = refine_poses(K, frames, options);
+      results = refine_poses(camera, frames, options);
     } catch (...) {
       failure = std::current_exception();
     }
@@ -434,15 +424,17 @@ struct Batch_summaries {
 
 // The frames of refine_poses' argument: stacked arrays or a list of frames,
 // converted with a look for Ctrl-C every kFramesPerSignalCheck frames.
-std::vector<Pose_frame> frames_of(const py::object& frames, int rotation_code, int threads) {
-  std::vector<Pose_frame> batch;
+Batch_frames frames_of(const py::object& frames, int rotation_code) {
+  Batch_frames batch;
   if (is_stacked(frames)) {
-    batch = frames_of_stacked(py::reinterpret_borrow<py::sequence>(frames), rotation_code, threads);
+    add_stacked_frames(py::reinterpret_borrow<py::sequence>(frames), rotation_code, batch);
   } else if (py::isinstance<py::sequence>(frames) && !py::isinstance<py::str>(frames)) {
     const py::sequence s = py::reinterpret_borrow<py::sequence>(frames);
-    batch.reserve(s.size());
+    batch.views.reserve(s.size());
+    batch.own_K.reserve(s.size());
+    batch.arrays.reserve(3 * s.size());
     for (std::size_t i = 0; i < s.size(); ++i) {
-      batch.push_back(frame_of(s[i], i, rotation_code));
+      add_frame(s[i], i, rotation_code, batch);
       if (i % kFramesPerSignalCheck == 0 && PyErr_CheckSignals() != 0) throw py::error_already_set();
     }
   } else {
@@ -450,13 +442,64 @@ std::vector<Pose_frame> frames_of(const py::object& frames, int rotation_code, i
                          "stacked arrays (points F x N x 3, observations F x N x 2 or 3, starts F x D[, weights]), "
                          "got " + py::str(py::type::of(frames)).cast<std::string>());
   }
-
   return batch;
+}
+
+// The batch's camera: K's (or the CameraModel given), the identity when K is
+// None (every frame then has its own K, or the code takes bearing vectors).
+Camera_model batch_camera(const py::object& K, const Batch_frames& batch, int rotation_code,
+                          const py::object& distortion, bool fisheye) {
+  if (!K.is_none()) return camera_of(K, distortion, fisheye);
+  if (!is_bearing_code(rotation_code))
+    for (std::size_t i = 0; i < batch.own_K.size(); ++i)
+      if (batch.own_K[i].get_dim1() == 0)
+        throw py::value_error("K is None and frames[" + std::to_string(i) + "] has no K of its own");
+  return camera_of(array_of(identity3()), distortion, fisheye);
+}
+
+// The cameras of the frames with a K of their own, each behind the batch's
+// lens. A K the library refuses fails its frame alone: the reason is returned
+// in that frame's place (empty for the others).
+std::vector<std::string> attach_cameras(Batch_frames& batch, const Camera_model& camera) {
+  std::vector<std::string> refusals(batch.views.size());
+  for (std::size_t f = 0; f < batch.views.size(); ++f) {
+    if (batch.own_K[f].get_dim1() == 0) continue;
+    try {
+      Camera_model own = make_camera_model(batch.own_K[f]);
+      own.lens = camera.lens;
+      batch.cameras.push_back(own);
+      batch.views[f].camera = &batch.cameras.back();
+    } catch (const exception_l& e) {
+      refusals[f] = e.what();
+    }
+  }
+  return refusals;
+}
+
+// The batch run over the frames that were not refused, the refused ones
+// failed with their reason in their places.
+std::vector<Pose_frame_result> run_frames(const Camera_model& camera, const Batch_frames& batch,
+                                          const std::vector<std::string>& refusals, Pose_batch_options options,
+                                          const py::object& progress, double interval) {
+  std::vector<std::size_t> refused;
+  for (std::size_t f = 0; f < refusals.size(); ++f)
+    if (!refusals[f].empty()) refused.push_back(f);
+  if (refused.empty()) return run_batch(camera, batch.views, std::move(options), progress, interval);
+  std::vector<Pose_frame_view> good;
+  for (std::size_t f = 0; f < batch.views.size(); ++f)
+    if (refusals[f].empty()) good.push_back(batch.views[f]);
+  std::vector<Pose_frame_result> ran = run_batch(camera, good, std::move(options), progress, interval);
+  std::vector<Pose_frame_result> results(batch.views.size());
+  for (std::size_t f = 0, g = 0; f < results.size(); ++f) {
+    if (refusals[f].empty()) results[f] = std::move(ran[g++]);
+    else results[f].error = refusals[f];
+  }
+  return results;
 }
 
 // The refined vectors as an F x D array, NaN rows where a frame failed.
 py::array_t<double> stacked_results(const std::vector<Pose_frame_result>& results,
-                                    const std::vector<Pose_frame>& batch) {
+                                    const std::vector<Pose_frame_view>& frames) {
   // The width of the result: that of the first frame refined, else of the first start.
   std::size_t dims = 0;
   for (const auto& r : results)
@@ -464,7 +507,7 @@ py::array_t<double> stacked_results(const std::vector<Pose_frame_result>& result
       dims = r.result.x.size();
       break;
     }
-  if (dims == 0 && !batch.empty()) dims = batch.front().start.size();
+  if (dims == 0 && !frames.empty()) dims = frames.front().start.size();
   const py::ssize_t count = static_cast<py::ssize_t>(results.size());
   py::array_t<double> x({count, static_cast<py::ssize_t>(dims)});
   double* xd = x.mutable_data();
@@ -483,45 +526,34 @@ py::array_t<double> stacked_results(const std::vector<Pose_frame_result>& result
 py::tuple refine_poses_py(const py::object& K, const py::object& frames, int threads, const py::object& progress,
                           double progress_interval, int rotation_code, int max_iters, double min_x_step,
                           double min_y_step, bool finite_differences, const py::object& weights,
-                          const std::string& loss, double loss_scale, double sigma, bool covariance) {
-  if (threads < 0) throw py::value_error("threads must be 0 (one per core) or more, got " + std::to_string(threads));
+                          const std::string& loss, double loss_scale, double sigma, bool covariance,
+                          const py::object& distortion, bool fisheye) {
   if (!progress.is_none() && !PyCallable_Check(progress.ptr()))
     throw py::type_error("progress must be a callable (done, total) or None, got " +
                          py::str(py::type::of(progress)).cast<std::string>());
-  if (!std::isfinite(progress_interval) || progress_interval < 0.0)
-    throw py::value_error("progress_interval must be a finite number of seconds >= 0");
-
   Pose_batch_options options;
   options.refine = refine_options_of(rotation_code, max_iters, min_x_step, min_y_step, finite_differences, weights,
                                      loss, loss_scale, sigma, covariance);
   options.threads = threads;
+  options.progress_interval = progress_interval;
+  // The batch's own rules, in its own words.
+  const std::string broken = options.broken_rule();
+  if (!broken.empty()) throw py::value_error(broken);
 
-  std::vector<Pose_frame> batch = frames_of(frames, rotation_code, threads);
+  Batch_frames batch = frames_of(frames, rotation_code);
+  const Camera_model camera = batch_camera(K, batch, rotation_code, distortion, fisheye);
+  const std::vector<std::string> refusals = attach_cameras(batch, camera);
+  std::vector<Pose_frame_result> results =
+      run_frames(camera, batch, refusals, std::move(options), progress, progress_interval);
 
-  matrix<double> k;
-  if (!K.is_none()) {
-    k = matrix_of(float_array(K, "K", {{3, 3}}));
-  } else if (is_bearing_code(rotation_code)) {
-    k = identity3();
-  } else {
-    for (std::size_t i = 0; i < batch.size(); ++i)
-      if (batch[i].K.get_dim1() == 0)
-        throw py::value_error("K is None and frames[" + std::to_string(i) + "] has no K of its own");
-  }
-
-  std::vector<Pose_frame_result> results = run_batch(k, batch, std::move(options), progress, progress_interval);
-
-  py::array_t<double> x = stacked_results(results, batch);
-  py::object summaries = py::cast(Batch_summaries{std::move(results)});
-  {
-    // The frames' many small vectors go without holding up other threads.
-    py::gil_scoped_release unlocked;
-    std::vector<Pose_frame>().swap(batch);
-  }
-  return py::make_tuple(std::move(x), std::move(summaries));
+  py::array_t<double> x = stacked_results(results, batch.views);
+  return py::make_tuple(std::move(x), py::cast(Batch_summaries{std::move(results)}));
 }
 
 }  // namespace
+
+// refine_poses and its summaries' sequence.
+static void bind_refine_poses(py::module_& m);
 
 void bind_pose_batch(py::module_& m) {
   py::class_<Pose_estimate>(m, "PoseEstimate",
@@ -548,10 +580,15 @@ void bind_pose_batch(py::module_& m) {
         py::arg("confidence") = est.confidence, py::arg("min_iterations") = est.min_iterations,
         py::arg("max_iterations") = est.max_iterations, py::arg("seed") = static_cast<long long>(est.seed),
         py::arg("loss") = std::string(loss_name(est.loss)), py::arg("loss_scale") = est.loss_scale,
-        py::arg("refine_iterations") = est.refine_iterations,
+        py::arg("refine_iterations") = est.refine_iterations, py::arg("distortion") = py::none(),
+        py::arg("fisheye") = false,
         "Camera pose from 2-D/3-D correspondences of which any share may be wrong; returns\n"
         "a PoseEstimate.\n\n"
-        "K: 3 x 3 intrinsics (may be None with bearing=True). points: N x 3 world points.\n"
+        "K: 3 x 3 intrinsics (may be None with bearing=True) or a CameraModel. distortion,\n"
+        "fisheye: OpenCV's coefficients as refine_pose takes them; with them the samples\n"
+        "are solved on the undistorted pixels while scoring and refinement run in the\n"
+        "observed pixels, so that threshold stays in pixels; a pixel the lens cannot\n"
+        "undistort is no inlier. points: N x 3 world points.\n"
         "observations: N x 2 pixels, or with bearing=True N x 3 camera-frame bearing\n"
         "vectors (z > 0). A random search over P3P samples (threshold: largest inlier\n"
         "error, pixels or normalised image units; confidence; min_iterations and\n"
@@ -561,6 +598,10 @@ void bind_pose_batch(py::module_& m) {
         "trel.Error when no pose has enough inliers or the input is degenerate. The\n"
         "interpreter lock is released while it runs; Ctrl-C stops the random search.");
 
+  bind_refine_poses(m);
+}
+
+static void bind_refine_poses(py::module_& m) {
   py::class_<Batch_summaries>(m, "BatchSummaries",
                               "refine_poses' outcome per frame: a sequence of RefineSummary (len, [i],\n"
                               "iteration), each made when asked for; ok gives every frame's flag as a\n"
@@ -591,6 +632,7 @@ void bind_pose_batch(py::module_& m) {
         py::arg("finite_differences") = defaults.finite_differences, py::arg("weights") = py::none(),
         py::arg("loss") = "squared", py::arg("loss_scale") = defaults.loss_scale,
         py::arg("sigma") = defaults.sigma, py::arg("covariance") = defaults.covariance,
+        py::arg("distortion") = py::none(), py::arg("fisheye") = false,
         "Refines many camera poses on a pool of threads; returns (X, summaries).\n\n"
         "frames: a list of frames, each a tuple (points, observations, start[, weights[, K]])\n"
         "or a dict with those keys, or, when every frame has N points, stacked arrays\n"

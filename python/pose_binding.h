@@ -5,10 +5,12 @@
 // and the conversion of the refinement options.
 
 #include <string>
+#include <vector>
 
 #include "python/bindings.h"
 #include "trel_opt/robust_loss.h"
 #include "trel_opt/solver.h"
+#include "trel_pose/pose_camera.h"
 #include "trel_pose/pose_refinement.h"
 
 namespace trel {
@@ -79,6 +81,27 @@ Pose_refine_options refine_options_of(int rotation_code, int max_iters, double m
 
 // estimate_pose and refine_poses.
 void bind_pose_batch(py::module_& m);
+
+// trel.CameraModel: the camera model with the coefficients as they were given
+// (OpenCV's order and count), so that .distortion gives them back.
+struct Py_camera_model {
+  Camera_model model;
+  std::vector<double> distortion;
+  bool fisheye = false;
+};
+
+// The model of a 3 x 3 K and OpenCV's coefficients: distortion None or any
+// array of 4, 5 or 8 values (4 with fisheye; the shapes (n,), (n, 1) and
+// (1, n) of cv2 are taken alike). The library refuses bad counts and values.
+Py_camera_model camera_model_py(const py::object& K, const py::object& distortion, bool fisheye);
+
+// The camera a job's first argument names: a CameraModel as it is, or the
+// model of the K array with the distortion= and fisheye= keywords. A
+// CameraModel given with either keyword is a ValueError: it holds its own.
+Camera_model camera_of(const py::object& K, const py::object& distortion, bool fisheye);
+
+// True when the object is a trel.CameraModel.
+bool is_camera_model(const py::handle& K);
 
 }  // namespace python
 }  // namespace trel

@@ -59,11 +59,28 @@ class BatchSummaries(Sequence[RefineSummary]):
     @property
     def errors(self) -> List[str]: ...
 
+class CameraModel:
+    """The pinhole K behind one of OpenCV's lens models; given to the pose jobs in
+    place of K."""
+
+    def __init__(self, K: ArrayLike, distortion: Optional[ArrayLike] = None, fisheye: bool = False) -> None: ...
+    @staticmethod
+    def from_file(path: str, fisheye: bool = False) -> CameraModel: ...
+    @property
+    def K(self) -> FloatArray: ...
+    @property
+    def distortion(self) -> FloatArray: ...
+    @property
+    def fisheye(self) -> bool: ...
+
+# K, or a CameraModel in its place.
+CameraLike = Union[ArrayLike, CameraModel]
+
 # One frame: (points, observations, start[, weights[, K]]) or a dict with those keys.
 Frame = Union[Tuple[ArrayLike, ...], Dict[str, ArrayLike]]
 
 def refine_pose(
-    K: ArrayLike,
+    K: CameraLike,
     points: ArrayLike,
     observations: ArrayLike,
     start: ArrayLike,
@@ -78,9 +95,11 @@ def refine_pose(
     loss_scale: float = 1.0,
     sigma: float = 0.0,
     covariance: bool = True,
+    distortion: Optional[ArrayLike] = None,
+    fisheye: bool = False,
 ) -> Tuple[FloatArray, RefineSummary]: ...
 def estimate_pose(
-    K: Optional[ArrayLike],
+    K: Optional[CameraLike],
     points: ArrayLike,
     observations: ArrayLike,
     *,
@@ -93,9 +112,11 @@ def estimate_pose(
     loss: str = "cauchy",
     loss_scale: float = 0.0,
     refine_iterations: int = 10,
+    distortion: Optional[ArrayLike] = None,
+    fisheye: bool = False,
 ) -> PoseEstimate: ...
 def refine_poses(
-    K: Optional[ArrayLike],
+    K: Optional[CameraLike],
     frames: Union[Sequence[Frame], Tuple[FloatArray, FloatArray, FloatArray], Tuple[FloatArray, FloatArray, FloatArray, FloatArray]],
     *,
     threads: int = 0,
@@ -111,6 +132,8 @@ def refine_poses(
     loss_scale: float = 1.0,
     sigma: float = 0.0,
     covariance: bool = True,
+    distortion: Optional[ArrayLike] = None,
+    fisheye: bool = False,
 ) -> Tuple[FloatArray, BatchSummaries]: ...
 def upnp(
     points_2d: ArrayLike,

@@ -175,7 +175,7 @@
 %!   1, "Input 7 should be a 1 by 1 struct of options, instead got 1 by 1 of double"
 %!   struct("loss", {"huber", "cauchy"}), "Input 7 should be a 1 by 1 struct of options, instead got 1 by 2 of struct"
 %!   struct("Loss", "huber"), ...
-%!     "Input 7 field 'Loss' is not an option; the options are: loss, loss_scale, sigma, covariance"
+%!     "Input 7 field 'Loss' is not an option; the options are: loss, loss_scale, sigma, covariance, distortion, fisheye"
 %!   struct("loss", "l1"), ["Input 7 field 'loss' should be " losses ", instead got 'l1'"]
 %!   struct("loss", ["huber"; "cauch"]), ["Input 7 field 'loss' should be " losses ", instead got 2 by 5 of char"]
 %!   struct("loss_scale", -1), "loss_scale should be a finite positive number, instead got -1"

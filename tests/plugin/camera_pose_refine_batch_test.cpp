@@ -2,6 +2,7 @@
 // call, a bad frame reported in its own info element, the progress line and the
 // host's interrupt.
 #include "camera_pose_refine/camera_pose_refine_batch.h"
+#include "camera_pose_refine/camera_pose_refine.h"
 
 #include <gtest/gtest.h>
 
@@ -180,6 +181,37 @@ TEST(CameraPoseRefineBatchEntry, TheKernelSolverAndAnEmptyBatch) {
   EXPECT_EQ(Fake_mex_host::array(none[0]).m, 0u);
   EXPECT_EQ(Fake_mex_host::array(none[0]).n, 6u);
   EXPECT_EQ(Fake_mex_host::array(none[1]).m, 0u);
+}
+
+// A lens with distortion implies the kernel: each frame gives the bits of
+// camera_pose_refine with the same lens; 'framework' with it is refused.
+TEST(CameraPoseRefineBatchEntry, ALensGoesThroughTheKernelAsSingleCallsDo) {
+  const std::vector<double> lens = {-0.2, 0.05, 1e-3, -5e-4, 0.01};
+  Batch_call batch(3);
+  batch.options({{"distortion", batch.host.row(lens)}});
+  const std::vector<Mex_array*> out = batch.run();
+  ASSERT_TRUE(batch.host.errors.empty()) << batch.host.errors[0].text;
+  const Fake_array& X = Fake_mex_host::array(out[0]);
+  const Fake_array& cameras = Fake_mex_host::array(batch.in[0]);
+  for (std::size_t f = 0; f < 3; ++f) {
+    Fake_mex_host host;
+    std::vector<double> camera(9);
+    for (std::size_t k = 0; k < 9; ++k) camera[k] = cameras.data[f + k * 3];
+    const Fake_array& cell_points = Fake_mex_host::array(batch.host.get_cell(batch.in[1], f));
+    const Fake_array& cell_pixels = Fake_mex_host::array(batch.host.get_cell(batch.in[2], f));
+    const Mex_array* in[7] = {host.row(camera), host.matrix(3, 5, cell_points.data), host.matrix(2, 5, cell_pixels.data),
+                              host.row({10, 0, -1e4, 0}), host.scalar(0), host.row(std::vector<double>(10, 1.0)),
+                              host.structure({{"distortion", host.row(lens)}})};
+    Mex_array* single[2] = {nullptr, nullptr};
+    trel::camera_pose_refine_entry(host, 1, single, 7, in);
+    ASSERT_TRUE(host.errors.empty()) << host.errors[0].text;
+    for (std::size_t k = 0; k < 6; ++k) EXPECT_EQ(X.data[f + k * 3], Fake_mex_host::array(single[0]).data[k]) << f;
+  }
+  Batch_call framework(3);
+  framework.options({{"distortion", framework.host.row(lens)}, {"solver", framework.host.text("framework")}});
+  framework.run();
+  ASSERT_EQ(framework.host.errors.size(), 1u);
+  EXPECT_NE(framework.host.errors[0].text.find("should be 'kernel' for a camera with distortion"), std::string::npos);
 }
 
 // Enough frames for the conversion to run on several threads: the same bits on 1,

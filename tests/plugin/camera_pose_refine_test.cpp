@@ -12,6 +12,7 @@
 #include "camera_pose_refine/camera_position_opt_func.h"
 #include "tests/plugin/fake_mex_host.h"
 #include "tests/plugin/rotation_code_list.h"
+#include "trel_pose/lens_distortion.h"
 #include "trel_tools/exception_l.h"
 #include "trel_tools/matrix.h"
 #include "tests/test_support.h"
@@ -799,7 +800,7 @@ const Bad_options kBadOptions[] = {
     {"StructArray", [](Fake_mex_host& h) { return h.other_class("struct", 1, 2); },
      "Input 7 should be a 1 by 1 struct of options, instead got 1 by 2 of struct"},
     {"UnknownField", [](Fake_mex_host& h) { return h.structure({{"loss_scal", h.scalar(1)}}); },
-     "Input 7 field 'loss_scal' is not an option; the options are: loss, loss_scale, sigma, covariance"},
+     "Input 7 field 'loss_scal' is not an option; the options are: loss, loss_scale, sigma, covariance, distortion, fisheye"},
     {"UnknownLoss", [](Fake_mex_host& h) { return h.structure({{"loss", h.text("Huber")}}); },
      "Input 7 field 'loss' should be " + kLossChoices + ", instead got 'Huber'"},
     {"LossNumber", [](Fake_mex_host& h) { return h.structure({{"loss", h.scalar(1)}}); },
@@ -825,6 +826,12 @@ const Bad_options kBadOptions[] = {
        return h.structure({{"loss", h.text("cauchy")}, {"loss_scale", h.scalar(2)}, {"sigma", h.scalar(kNan)}});
      },
      "sigma should be a finite number, 0 or more, instead got nan"},
+    {"DistortionMatrix", [](Fake_mex_host& h) { return h.structure({{"distortion", h.matrix(2, 2, {0, 0, 0, 0})}}); },
+     "Input 7 field 'distortion' should be a real double vector, instead got 2 by 2 of double"},
+    {"DistortionSingle", [](Fake_mex_host& h) { return h.structure({{"distortion", h.other_class("single", 1, 4)}}); },
+     "Input 7 field 'distortion' should be a real double vector, instead got 1 by 4 of single"},
+    {"FisheyeTwo", [](Fake_mex_host& h) { return h.structure({{"fisheye", h.scalar(2)}}); },
+     "Input 7 field 'fisheye' should be " + kFlag + ", instead got 2"},
 };
 
 INSTANTIATE_TEST_SUITE_P(EveryRefusal, CameraPoseRefineOptionsRefused, ::testing::ValuesIn(kBadOptions),
@@ -902,6 +909,92 @@ TEST(CameraPoseRefineOptions, RobustLossInliersAndCovariance) {
   ASSERT_NE(none, nullptr);
   EXPECT_EQ(none->m * none->n, 0u);
   EXPECT_EQ(no_covariance.field("covariance_rank"), 0.0);
+}
+
+// ---- input 7: the lens -------------------------------------------------------
+
+// The scene's pixels through the lens (OpenCV's model, trel::distort), the
+// start and truth as make_scene gives them.
+Scene distorted_scene(const std::vector<double>& coefficients, bool fisheye) {
+  Scene s = make_scene(0, 30);
+  const trel::Lens_distortion<double> lens = trel::make_lens_distortion(coefficients, fisheye);
+  for (std::size_t i = 0; i < s.npts; ++i) {
+    const double x = (s.observations[2 * i] - 320.0) / 800.0, y = (s.observations[2 * i + 1] - 240.0) / 800.0;
+    double xd = 0.0, yd = 0.0;
+    trel::distort(lens, x, y, xd, yd);
+    s.observations[2 * i] = 800.0 * xd + 320.0;
+    s.observations[2 * i + 1] = 800.0 * yd + 240.0;
+  }
+  return s;
+}
+
+struct Lens_row {
+  const char* name;
+  std::vector<double> coefficients;
+  bool fisheye;
+};
+
+const Lens_row kLensRows[] = {
+    {"rt4", {-0.3, 0.08, 1e-3, -5e-4}, false},
+    {"rt5", {-0.3, 0.08, 1e-3, -5e-4, 0.01}, false},
+    {"rt8", {-0.3, 0.08, 1e-3, -5e-4, 0.01, 0.02, -0.01, 0.005}, false},
+    {"fisheye", {0.05, -0.01, 2e-3, -5e-4}, true},
+};
+
+// A camera with distortion is refined in observed pixels, through the kernel,
+// to the pose the pixels were made at; the pinhole road on the same pixels
+// misses it.
+TEST(CameraPoseRefineLens, RefinesToThePoseOfTheObservedPixels) {
+  for (const auto& row : kLensRows) {
+    const Scene s = distorted_scene(row.coefficients, row.fisheye);
+    Entry_run lens_run;
+    lens_run.options = [&](Fake_mex_host& h) {
+      return h.structure({{"distortion", h.row(row.coefficients)}, {"fisheye", h.logical(1, 1, {row.fisheye})}});
+    };
+    lens_run.run(s, {30, 0, -10000, 0}, 0, nullptr, 2);
+    ASSERT_NE(lens_run.out, nullptr) << row.name << ": " << lens_run.error_text();
+    const std::vector<double> x = lens_run.result();
+    for (std::size_t k = 0; k < x.size(); ++k) EXPECT_NEAR(x[k], s.x_true[k], 1e-8) << row.name << " value " << k;
+    EXPECT_LT(lens_run.field("final_rms"), 1e-6) << row.name;
+    Entry_run pinhole_run;
+    pinhole_run.run(s, {30, 0, -10000, 0}, 0);
+    const std::vector<double> y = pinhole_run.result();
+    double worst = 0.0;
+    for (std::size_t k = 0; k < y.size(); ++k) worst = std::max(worst, std::fabs(y[k] - s.x_true[k]));
+    EXPECT_GT(worst, 1e-3) << row.name;
+  }
+}
+
+// Counts and values the lens model refuses end the call with its words, before
+// any output; all-zero coefficients are the pinhole road, bit for bit.
+TEST(CameraPoseRefineLens, BadCoefficientsAreRefusedAndZeroOnesAreThePinhole) {
+  const struct {
+    std::vector<double> coefficients;
+    bool fisheye;
+    const char* words;
+  } refused[] = {
+      {{0.1, 0.2, 0.3}, false, "got 3"},
+      {{0, 0, 0, 0, 0, 0}, false, "got 6"},
+      {{0, 0, 0, 0, 0}, true, "a fisheye model takes 4 distortion coefficients (k1 k2 k3 k4), got 5"},
+      {{}, true, "a fisheye model takes 4 distortion coefficients (k1 k2 k3 k4), got 0"},
+      {{0.1, kNan, 0, 0}, false, "distortion coefficient 1 is not finite"},
+  };
+  const Scene s = make_scene(0, 12);
+  for (const auto& c : refused) {
+    Entry_run run;
+    run.options = [&](Fake_mex_host& h) {
+      return h.structure({{"distortion", h.row(c.coefficients)}, {"fisheye", h.logical(1, 1, {c.fisheye})}});
+    };
+    run.run(s, {10, 0, -10000, 0}, 0, nullptr, 2);
+    EXPECT_EQ(run.out, nullptr) << c.words;
+    EXPECT_EQ(run.host.created, 0) << c.words;
+    EXPECT_NE(run.error_text().find(c.words), std::string::npos) << run.error_text();
+  }
+  Entry_run zeros, plain;
+  zeros.options = [](Fake_mex_host& h) { return h.structure({{"distortion", h.row({0, 0, 0, 0, 0})}}); };
+  zeros.run(s, {10, 0, -10000, 0}, 0);
+  plain.run(s, {10, 0, -10000, 0}, 0);
+  EXPECT_EQ(zeros.result(), plain.result());
 }
 
 }  // namespace
