@@ -100,9 +100,9 @@ void check_start_rotation(const std::vector<double>& start, int code) {
   }
 }
 
-Layout check_inputs(const matrix<double>& K, const std::vector<std::vector<double>>& points,
-                    const std::vector<double>& observations, const std::vector<double>& start,
-                    const Pose_refine_options& options) {
+// The checks every refinement shares; the layout of the code for these sizes.
+Layout check_data(const Points_view& points, const Values_view& observations, const std::vector<double>& start,
+                  const Pose_refine_options& options) {
   options.check();
   const int code = options.rotation_code;
   Layout l;
@@ -112,31 +112,56 @@ Layout check_inputs(const matrix<double>& K, const std::vector<std::vector<doubl
   l.npts = points.size();
   l.block = l.rows * l.npts;
   l.num_eqs = l.block * l.reps;
-
   TREL_CHECK(l.npts > 0, "refine_pose needs at least one 3D point, instead 0 were passed");
-  check_camera_points_and_K(points, K);
-  for (int r = 0; r < 3; ++r)
-    for (int c = 0; c < 3; ++c)
-      TREL_CHECK(std::isfinite(K[r][c]), "K should hold finite numbers only, instead element ("
-                                             << r + 1 << "," << c + 1 << ") is " << K[r][c]);
   for (std::size_t i = 0; i < l.npts; ++i)
-    TREL_CHECK(all_finite(points[i]), "point " << i << " should hold finite numbers only");
+    TREL_CHECK(std::isfinite(points[i][0]) && std::isfinite(points[i][1]) && std::isfinite(points[i][2]),
+               "point " << i << " should hold finite numbers only");
   TREL_CHECK(start.size() == static_cast<std::size_t>(l.nrot) + 3,
              "the start should hold " << l.nrot + 3 << " values for rotation type " << code << ", instead it had "
                                       << start.size());
   TREL_CHECK(all_finite(start), "the start should hold finite numbers only");
   check_start_rotation(start, code);
-  if (l.rows == 2) check_projection(K);
   TREL_CHECK(observations.size() == l.block,
              "observations should hold " << l.block << " values (" << l.rows << " per point for " << l.npts
                                          << " points), instead it had " << observations.size());
-  TREL_CHECK(all_finite(observations), "observations should hold finite numbers only");
+  TREL_CHECK(std::all_of(observations.begin(), observations.end(), [](double v) { return std::isfinite(v); }),
+             "observations should hold finite numbers only");
   TREL_CHECK(l.rows != 3 || std::any_of(observations.begin(), observations.end(), [](double v) { return v != 0.0; }),
              "the observations are all zero: they put every point at the camera centre");
   TREL_CHECK(options.weights.empty() || options.weights.size() == l.num_eqs,
              "weights should be empty or hold one value per equation (" << l.num_eqs << "), instead it had "
                                                                          << options.weights.size());
   return l;
+}
+
+// The K overload's checks of K and the points' sizes, then the shared ones.
+Layout check_inputs(const matrix<double>& K, const std::vector<std::vector<double>>& points,
+                    const std::vector<double>& observations, const std::vector<double>& start,
+                    const Pose_refine_options& options, std::vector<double>& flat_points) {
+  options.check();
+  TREL_CHECK(!points.empty(), "refine_pose needs at least one 3D point, instead 0 were passed");
+  check_camera_points_and_K(points, K);
+  for (int r = 0; r < 3; ++r)
+    for (int c = 0; c < 3; ++c)
+      TREL_CHECK(std::isfinite(K[r][c]), "K should hold finite numbers only, instead element ("
+                                             << r + 1 << "," << c + 1 << ") is " << K[r][c]);
+  flat_points = flatten_rows(points, 3, "point");
+  const Layout l = check_data(Points_view(flat_points), observations, start, options);
+  if (l.rows == 2) check_projection(K);
+  return l;
+}
+
+// The camera model overload's checks of the camera.
+void check_camera(const Camera_model& camera) {
+  const Pinhole_model<double>& k = camera.pinhole;
+  TREL_CHECK(std::isfinite(k.fx) && std::isfinite(k.fy) && std::isfinite(k.cx) && std::isfinite(k.cy) &&
+                 std::isfinite(k.skew),
+             "the camera's intrinsics should be finite, instead fx " << k.fx << ", fy " << k.fy << ", cx " << k.cx
+                                                                     << ", cy " << k.cy << ", skew " << k.skew);
+  TREL_CHECK(k.fx != 0.0 && k.fy != 0.0,
+             "the camera's focal lengths should not be 0, instead fx is " << k.fx << " and fy " << k.fy);
+  for (int i = 0; i < 8; ++i)
+    TREL_CHECK(std::isfinite(camera.lens.k[i]), "distortion coefficient " << i << " is not finite: " << camera.lens.k[i]);
 }
 
 matrix<double> rotation_of(const std::vector<double>& x, int code) {
@@ -155,6 +180,43 @@ void point_jacobian(const double* K, const double* X, const double* R_cam_to_wor
   const Pinhole_model<double> lens = pinhole_from(K);
   if (bearing) world_point_rows<double, 3>(lens, R_cam_to_world, centre_in_world, X, predicted, jacobian);
   else world_point_rows<double, 2>(lens, R_cam_to_world, centre_in_world, X, predicted, jacobian);
+}
+
+// Each camera's pose in the world at the rig pose (R, t).
+struct Posed_camera {
+  double R_cam_to_world[9];
+  double centre_in_world[3];
+};
+
+std::vector<Posed_camera> posed_cameras(const Pose_scene& scene, const double* R, const double* t) {
+  std::vector<Posed_camera> posed(scene.cameras.size());
+  for (std::size_t c = 0; c < posed.size(); ++c)
+    camera_pose_in_world(scene.cameras[c], R, t, posed[c].R_cam_to_world, posed[c].centre_in_world);
+  return posed;
+}
+
+std::size_t camera_index(const Pose_scene& scene, std::size_t i) {
+  return scene.camera_of_point ? static_cast<std::size_t>(scene.camera_of_point[i]) : 0;
+}
+
+// Point i's predicted rows and their Jacobian with respect to the rig's
+// (delta, t) at the rig centre t, through its camera's model.
+void scene_rows(const Pose_scene& scene, const std::vector<Posed_camera>& posed, std::size_t i, const double* t,
+                bool bearing, double predicted[3], double jacobian[3][6]) {
+  const std::size_t c = camera_index(scene, i);
+  const Posed_camera& at = posed[c];
+  const double* X = scene.points[i];
+  double v[3], a[3][3], a2[2][3];
+  if (bearing) {
+    Camera_frame_at_pose<double>(at.R_cam_to_world).rows(X, at.centre_in_world, v, predicted, a);
+  } else {
+    const Camera_model& model = scene.cameras[c].model;
+    if (model.lens.is_identity()) Pinhole_at_pose<double>(model.pinhole, at.R_cam_to_world).rows(X, at.centre_in_world, v, predicted, a2);
+    else Lens_camera_at_pose<double>(model, at.R_cam_to_world).rows(X, at.centre_in_world, v, predicted, a2);
+    std::copy(&a2[0][0], &a2[0][0] + 6, &a[0][0]);
+  }
+  const double v_rig[3] = {X[0] - t[0], X[1] - t[1], X[2] - t[2]};
+  for (int r = 0; r < (bearing ? 3 : 2); ++r) pose_jacobian_row(a[r], v_rig, jacobian[r]);
 }
 
 // The normal matrix N = sum J^T W J at the pose (R, t), its weighted sum of
@@ -203,27 +265,26 @@ void add_point(const double predicted[3], const double rows_j[3][6], const doubl
   if (robust && squared > 0.0 && k != 0.0) e.bread.selfadjointView<Eigen::Upper>().rankUpdate(score, k / squared);
 }
 
-Normal_equations normal_at(const double* K, const std::vector<std::vector<double>>& points,
-                           const std::vector<double>& observations, const double* R, const double* t,
-                           const Layout& l, const Pose_refine_options& options,
-                           const std::vector<double>& squared) {
+Normal_equations normal_at(const Pose_scene& scene, const double* R, const double* t, const Layout& l,
+                           const Pose_refine_options& options, const std::vector<double>& squared) {
   Normal_equations e;
   double largest = 0.0;
   for (double u : options.weights) largest = std::max(largest, std::fabs(u));
   const double inverse_unit = largest > 0.0 ? 1.0 / largest : 1.0;
   if (largest > 0.0) e.weight_unit = largest * largest;
   const bool robust = options.loss != Loss::squared;
+  const std::vector<Posed_camera> posed = posed_cameras(scene, R, t);
   for (std::size_t i = 0; i < l.npts; ++i) {
     double predicted[3];
     double rows_j[3][6];
-    point_jacobian(K, points[i].data(), R, t, l.rows == 3, predicted, rows_j);
+    scene_rows(scene, posed, i, t, l.rows == 3, predicted, rows_j);
     double u[3] = {1.0, 1.0, 1.0};
     if (!options.weights.empty())
       for (std::size_t r = 0; r < l.rows; ++r) u[r] = options.weights[i * l.rows + r] * inverse_unit;
     const double rho1 = robust ? robust_loss_weight(options.loss, squared[i], options.loss_scale) : 1.0;
     const double k = robust ? robust_loss_curvature(options.loss, squared[i], options.loss_scale) : 0.0;
-    add_point(predicted, rows_j, &observations[i * l.rows], u, l.rows, robust, rho1, k, squared[i], options.sigma,
-              e);
+    add_point(predicted, rows_j, &scene.observations[i * l.rows], u, l.rows, robust, rho1, k, squared[i],
+              options.sigma, e);
   }
   for (Eigen::Matrix<double, 6, 6>* m : {&e.normal, &e.bread, &e.meat})
     m->triangularView<Eigen::StrictlyLower>() = m->transpose().triangularView<Eigen::StrictlyLower>();
@@ -234,11 +295,45 @@ Normal_equations normal_at(const double* K, const std::vector<std::vector<double
 // Rank and condition are judged on N scaled to a unit diagonal, A = S N S, so
 // that they do not depend on the units; the covariance is S A^-1 S times the
 // variance.
-void fill_covariance(const double* K, const std::vector<std::vector<double>>& points,
-                     const std::vector<double>& observations, const double* R, const double* t, const Layout& l,
-                     const Pose_refine_options& options, const std::vector<double>& squared,
-                     Pose_summary& summary) {
-  const Normal_equations e = normal_at(K, points, observations, R, t, l, options, squared);
+// The kernel's last normal matrix serves the squared loss's covariance when
+// it was accumulated this close to the result (the stop rule's step measure):
+// its Jacobian differs from the result's by about as little, and no pass
+// over the points is needed.
+constexpr double kNormalReuseDistance = 1e-8;
+
+// The squared loss's normal equations from the kernel's last normal matrix,
+// when it serves (see kNormalReuseDistance); final_cost the kernel's cost at
+// the result, the sum of w r^2 with the weights relative to their largest.
+bool kernel_normal_equations(const Pose_kernel<double>* kernel, double final_cost, const Layout& l,
+                             const Pose_refine_options& options, Normal_equations& e) {
+  if (!kernel || options.loss != Loss::squared || l.reps != 1 || options.finite_differences) return false;
+  double normal[36];
+  if (!kernel->normal_near_result(kNormalReuseDistance, normal)) return false;
+  e.normal = Eigen::Map<const Eigen::Matrix<double, 6, 6, Eigen::RowMajor>>(normal);
+  double largest = 0.0;
+  for (double u : options.weights) largest = std::max(largest, std::fabs(u));
+  if (largest > 0.0) e.weight_unit = largest * largest;
+  e.m = options.weights.empty()
+            ? l.block
+            : static_cast<std::size_t>(std::count_if(options.weights.begin(), options.weights.end(),
+                                                     [](double u) { return u != 0.0; }));
+  e.weighted_squares = final_cost;
+  e.weighted_rows = static_cast<double>(e.m);
+  return true;
+}
+
+// What the covariance needs besides the scene and the pose.
+struct Covariance_input {
+  const std::vector<double>* squared;
+  const Pose_kernel<double>* kernel = nullptr;  // its last normal matrix, when it serves
+  double final_cost = 0.0;
+};
+
+void fill_covariance(const Pose_scene& scene, const double* R, const double* t, const Layout& l,
+                     const Pose_refine_options& options, const Covariance_input& in, Pose_summary& summary) {
+  Normal_equations e;
+  if (!kernel_normal_equations(in.kernel, in.final_cost, l, options, e))
+    e = normal_at(scene, R, t, l, options, *in.squared);
   const bool robust = options.loss != Loss::squared;
   const Eigen::Matrix<double, 6, 6>& judged = robust ? e.bread : e.normal;
   summary.covariance.clear();
@@ -326,20 +421,20 @@ std::vector<double> point_weights(const Pose_refine_options& options, const Layo
   return point_weight;
 }
 
-// Points of non-zero weight in front of the camera (R, t): positive depth.
-int count_in_front(const double* K, const std::vector<std::vector<double>>& points, const double* R, const double* t,
-                   const Layout& l, const std::vector<double>& point_weight, std::vector<unsigned char>& in_front) {
+// Points of non-zero weight in front of their cameras at the rig pose (R, t):
+// positive depth.
+int count_in_front(const Pose_scene& scene, const double* R, const double* t, const Layout& l,
+                   const std::vector<double>& point_weight, std::vector<unsigned char>& in_front) {
+  const std::vector<Posed_camera> posed = posed_cameras(scene, R, t);
   in_front.assign(l.npts, 0);
   int count = 0;
   for (std::size_t i = 0; i < l.npts; ++i) {
-    const double* X = points[i].data();
-    const double v[3] = {X[0] - t[0], X[1] - t[1], X[2] - t[2]};
-    // Depth: the third row of K R^T v (pixels), of R^T v (camera-frame points).
-    double depth = 0.0;
-    for (int k = 0; k < 3; ++k) {
-      const double camera_k = R[k] * v[0] + R[3 + k] * v[1] + R[6 + k] * v[2];  // (R^T v)_k
-      depth += (l.rows == 3 ? (k == 2 ? 1.0 : 0.0) : K[6 + k]) * camera_k;
-    }
+    const Posed_camera& at = posed[camera_index(scene, i)];
+    const double* X = scene.points[i];
+    const double* centre = at.centre_in_world;
+    // The camera-frame depth: the optical axis (R's third column) along X - centre.
+    const double depth = at.R_cam_to_world[2] * (X[0] - centre[0]) + at.R_cam_to_world[5] * (X[1] - centre[1]) +
+                         at.R_cam_to_world[8] * (X[2] - centre[2]);
     in_front[i] = depth > 0.0 ? 1 : 0;
     if (in_front[i] && point_weight[i] != 0.0) ++count;
   }
@@ -348,18 +443,15 @@ int count_in_front(const double* K, const std::vector<std::vector<double>>& poin
 
 // rms, loss, inliers, points in front and covariance at the result (R, t),
 // from the points' squared errors there.
-void finish_summary(const matrix<double>& K, const std::vector<std::vector<double>>& points,
-                    const std::vector<double>& observations, const double* R, const double* t, const Layout& l,
-                    const Pose_refine_options& options, const std::vector<double>& squared,
-                    const std::vector<double>& point_weight,
-                    Pose_summary& summary) {
+void finish_summary(const Pose_scene& scene, const double* R, const double* t, const Layout& l,
+                    const Pose_refine_options& options, const Covariance_input& in,
+                    const std::vector<double>& point_weight, Pose_summary& summary) {
+  const std::vector<double>& squared = *in.squared;
   summary.final_rms = pose_rms_of(squared);
   summary.loss = loss_name(options.loss);
   summary.loss_scale = options.loss_scale;
-  double k[9];
-  pose_to_array(K, k);
   std::vector<unsigned char> in_front;
-  summary.points_in_front = count_in_front(k, points, R, t, l, point_weight, in_front);
+  summary.points_in_front = count_in_front(scene, R, t, l, point_weight, in_front);
   const auto weighted = std::count_if(point_weight.begin(), point_weight.end(), [](double w) { return w != 0.0; });
   summary.faces_points = summary.points_in_front >= 1 && 2 * summary.points_in_front >= weighted;
   summary.inliers.assign(l.npts, 0);
@@ -373,7 +465,7 @@ void finish_summary(const matrix<double>& K, const std::vector<std::vector<doubl
     summary.covariance_reason = "the pose does not face its points: too few lie in front of the camera";
     return;
   }
-  fill_covariance(k, points, observations, R, t, l, options, squared, summary);
+  fill_covariance(scene, R, t, l, options, in, summary);
 }
 
 constexpr double kPi = 3.14159265358979323846;
@@ -467,30 +559,34 @@ Kernel_weights kernel_weights(const Pose_refine_options& options, const Layout& 
   return w;
 }
 
-// The world points and start centre of a pixel code divided by the points'
-// largest coordinate when it lies beyond 1e100 or below 1e-100 (a scene in units of
-// 1e-310 would underflow its differences); the pixels do not change, and the
-// centre and its covariance are scaled back. scale 1: the input itself.
+// The world points, rig offsets and start centre of a pixel code divided by
+// the points' largest coordinate when it lies beyond 1e100 or below 1e-100 (a
+// scene in units of 1e-310 would underflow its differences); the pixels do not
+// change, and the centre and its covariance are scaled back. scale 1: the
+// input itself.
 struct Scaled_scene {
   double scale = 1.0;
-  std::vector<std::vector<double>> points;
+  std::vector<double> points;
+  Pose_scene scene;
   double centre[3] = {0.0, 0.0, 0.0};
 };
 
-Scaled_scene scaled_scene(const std::vector<std::vector<double>>& points, const std::vector<double>& start,
-                          const Layout& l) {
-  Scaled_scene scene;
+std::unique_ptr<Scaled_scene> scaled_scene(const Pose_scene& scene, const std::vector<double>& start,
+                                           const Layout& l) {
   const double* c0 = &start[static_cast<std::size_t>(l.nrot)];
   double largest = 0.0;  // of the points only: a start far off does not set the units
-  for (const std::vector<double>& X : points)
-    for (double v : X) largest = std::max(largest, std::fabs(v));
-  if (l.rows != 2 || !(largest > 1e100 || (largest > 0.0 && largest < 1e-100))) return scene;
-  scene.scale = largest;
-  scene.points = points;
-  for (std::vector<double>& X : scene.points)
-    for (double& v : X) v /= largest;
-  for (int k = 0; k < 3; ++k) scene.centre[k] = c0[k] / largest;
-  return scene;
+  for (std::size_t i = 0; i < 3 * l.npts; ++i) largest = std::max(largest, std::fabs(scene.points.data[i]));
+  if (l.rows != 2 || !(largest > 1e100 || (largest > 0.0 && largest < 1e-100))) return nullptr;
+  auto scaled = std::make_unique<Scaled_scene>();
+  scaled->scale = largest;
+  scaled->points.assign(scene.points.data, scene.points.data + 3 * l.npts);
+  for (double& v : scaled->points) v /= largest;
+  scaled->scene = scene;
+  scaled->scene.points = Points_view(scaled->points);
+  for (Pose_kernel_camera<double>& camera : scaled->scene.cameras)
+    for (double& v : camera.centre_in_rig) v /= largest;
+  for (int k = 0; k < 3; ++k) scaled->centre[k] = c0[k] / largest;
+  return scaled;
 }
 
 // The kernel's settings of the options.
@@ -522,18 +618,8 @@ void kernel_summary(const Pose_kernel_outcome<double>& outcome, double unit, con
   summary.initial_rms = std::sqrt(outcome.initial_squared_sum / static_cast<double>(l.npts));
 }
 
-Pose_refine_result refine_by_kernel(const matrix<double>& K, const std::vector<std::vector<double>>& points,
-                                    const std::vector<double>& observations, const std::vector<double>& start,
-                                    const Pose_refine_options& options, const Layout& l, Pose_kernel<double>& kernel) {
-  const int code = options.rotation_code;
-  const bool bearing = l.rows == 3;
-  // The bearing-vector codes predict the camera-frame point itself, as the cost function does.
-  if (bearing)
-    TREL_CHECK(std::fabs(K[0][0] - 1.0) <= 1e-4 && std::fabs(K[1][1] - 1.0) <= 1e-4 && std::fabs(K[0][2]) <= 1e-4 &&
-                   std::fabs(K[1][2]) <= 1e-4,
-               "For bearing vectors, expected k to be identity, instead got " << K);
-  double k[9], R0[9];
-  pose_to_array(K, k);
+// The start's rotation, checked: finite and a rotation.
+void start_rotation(const std::vector<double>& start, int code, double R0[9]) {
   pose_to_array(rotation_of(start, code), R0);
   TREL_CHECK(std::all_of(R0, R0 + 9, [](double v) { return std::isfinite(v); }),
              "the start's rotation values should describe a rotation (a quaternion of length 0 does not)");
@@ -544,40 +630,83 @@ Pose_refine_result refine_by_kernel(const matrix<double>& K, const std::vector<s
                                                         (a == b ? 1.0 : 0.0)));
   TREL_CHECK(orthogonality < 1e-6, "the start's rotation values give no rotation: R^T R differs from I by "
                                        << orthogonality);
+}
+
+// The covariance of a scaled scene in the scene's units.
+void unscale_covariance(double scale, Pose_summary& summary) {
+  std::vector<double>& covariance = summary.covariance;
+  if (scale == 1.0 || covariance.size() != 36) return;
+  for (std::size_t a = 0; a < 6; ++a)
+    for (std::size_t b = 0; b < 6; ++b) covariance[a * 6 + b] *= (a >= 3 ? scale : 1.0) * (b >= 3 ? scale : 1.0);
+  for (std::size_t a = 3; a < 6; ++a)
+    if (!(covariance[a * 7] > 0.0) || !std::isfinite(covariance[a * 7])) {
+      covariance.clear();
+      summary.covariance_reason = "the centre's covariance under- or overflows a double in the scene's units";
+      return;
+    }
+}
+
+Pose_refine_result refine_by_kernel(const Pose_scene& scene, const std::vector<double>& start,
+                                    const Pose_refine_options& options, const Layout& l, Pose_kernel<double>& kernel) {
+  const int code = options.rotation_code;
+  double R0[9];
+  start_rotation(start, code, R0);
   const Kernel_weights weights = kernel_weights(options, l);
-  const Scaled_scene scene = scaled_scene(points, start, l);
-  const bool scaled = scene.scale != 1.0;
-  const std::vector<std::vector<double>>& work_points = scaled ? scene.points : points;
-  const Pose_kernel_settings<double> settings = kernel_settings(options, bearing);
+  const std::unique_ptr<Scaled_scene> scaled = scaled_scene(scene, start, l);
+  const Pose_scene& work = scaled ? scaled->scene : scene;
+  const double scale = scaled ? scaled->scale : 1.0;
+  const Pose_kernel_settings<double> settings = kernel_settings(options, l.rows == 3);
   const bool unit_points = options.weights.empty() && l.reps == 1;
-  const Pose_kernel_outcome<double> outcome = kernel.refine(
-      k, work_points, observations.data(), weights.rows.empty() ? nullptr : weights.rows.data(),
-      unit_points ? nullptr : weights.points.data(), R0,
-      scaled ? scene.centre : &start[static_cast<std::size_t>(l.nrot)], settings);
+  Pose_kernel_input<double> in;
+  in.points = work.points.data;
+  in.count = l.npts;
+  in.observations = work.observations;
+  in.row_weights = weights.rows.empty() ? nullptr : weights.rows.data();
+  in.point_weights = unit_points ? nullptr : weights.points.data();
+  in.cameras = work.cameras.data();
+  in.camera_count = work.cameras.size();
+  in.camera_of_point = work.camera_of_point;
+  const Pose_kernel_outcome<double> outcome =
+      kernel.refine(in, R0, scaled ? scaled->centre : &start[static_cast<std::size_t>(l.nrot)], settings);
 
   Pose_refine_result result;
   if (outcome.returned_iteration == 0) {
     result.x = start;  // the start itself, not its round trip through R
   } else {
     result.x = rotation_values_near(outcome.R, code, start);
-    for (int c = 0; c < 3; ++c) result.x.push_back(outcome.centre[c] * scene.scale);
+    for (int c = 0; c < 3; ++c) result.x.push_back(outcome.centre[c] * scale);
   }
   TREL_CHECK(all_finite(result.x), "the refined pose is not finite in the scene's units: its centre overflows a "
                                    "double");
   kernel_summary(outcome, weights.unit, l, result.summary);
-  finish_summary(K, work_points, observations, outcome.R, outcome.centre, l, options, kernel.squared_errors(),
-                 weights.points, result.summary);
-  std::vector<double>& covariance = result.summary.covariance;
-  if (!scaled || covariance.size() != 36) return result;
-  for (std::size_t a = 0; a < 6; ++a)
-    for (std::size_t b = 0; b < 6; ++b) covariance[a * 6 + b] *= (a >= 3 ? scene.scale : 1.0) * (b >= 3 ? scene.scale : 1.0);
-  for (std::size_t a = 3; a < 6; ++a)
-    if (!(covariance[a * 7] > 0.0) || !std::isfinite(covariance[a * 7])) {
-      covariance.clear();
-      result.summary.covariance_reason = "the centre's covariance under- or overflows a double in the scene's units";
-      break;
-    }
+  const Covariance_input covariance{&kernel.squared_errors(), &kernel, outcome.final_cost};
+  finish_summary(work, outcome.R, outcome.centre, l, options, covariance, weights.points, result.summary);
+  unscale_covariance(scale, result.summary);
   return result;
+}
+
+// The scene of one camera.
+Pose_scene camera_scene(const Camera_model& camera, const Points_view& points, const double* observations) {
+  Pose_scene scene;
+  scene.points = points;
+  scene.observations = observations;
+  scene.cameras.resize(1);
+  scene.cameras[0].model = camera;
+  return scene;
+}
+
+Camera_model pinhole_camera(const matrix<double>& K) {
+  Camera_model camera;
+  camera.pinhole = pinhole_from(K);
+  return camera;
+}
+
+// The bearing-vector codes predict the camera-frame point itself, as the cost function does.
+void check_bearing_K(const matrix<double>& K, const Layout& l) {
+  if (l.rows == 3)
+    TREL_CHECK(std::fabs(K[0][0] - 1.0) <= 1e-4 && std::fabs(K[1][1] - 1.0) <= 1e-4 && std::fabs(K[0][2]) <= 1e-4 &&
+                   std::fabs(K[1][2]) <= 1e-4,
+               "For bearing vectors, expected k to be identity, instead got " << K);
 }
 
 }  // namespace
@@ -585,16 +714,18 @@ Pose_refine_result refine_by_kernel(const matrix<double>& K, const std::vector<s
 Pose_refine_result refine_pose(const matrix<double>& K, const std::vector<std::vector<double>>& points,
                                const std::vector<double>& observations, const std::vector<double>& start,
                                const Pose_refine_options& options, Pose_kernel<double>& workspace) {
-  const Layout l = check_inputs(K, points, observations, start, options);
-  return refine_by_kernel(K, points, observations, start, options, l, workspace);
+  std::vector<double> flat;
+  const Layout l = check_inputs(K, points, observations, start, options, flat);
+  check_bearing_K(K, l);
+  return refine_by_kernel(camera_scene(pinhole_camera(K), Points_view(flat), observations.data()), start, options,
+                          l, workspace);
 }
 
 Pose_refine_result refine_pose(const matrix<double>& K, const std::vector<std::vector<double>>& points,
                                const std::vector<double>& observations, const std::vector<double>& start,
                                const Pose_refine_options& options) {
-  const Layout l = check_inputs(K, points, observations, start, options);
   Pose_kernel<double> kernel;
-  return refine_by_kernel(K, points, observations, start, options, l, kernel);
+  return refine_pose(K, points, observations, start, options, kernel);
 }
 
 Pose_refine_result refine_pose(const Camera_model& camera, const Points_view& points,
@@ -607,17 +738,27 @@ Pose_refine_result refine_pose(const Camera_model& camera, const Points_view& po
 Pose_refine_result refine_pose(const Camera_model& camera, const Points_view& points,
                                const Values_view& observations, const std::vector<double>& start,
                                const Pose_refine_options& options, Pose_kernel<double>& workspace) {
-  TREL_CHECK(!has_distortion(camera), "refine_pose: a camera with distortion is not taken yet");
-  std::vector<std::vector<double>> rows(points.size());
-  for (std::size_t i = 0; i < points.size(); ++i) rows[i].assign(points[i], points[i] + 3);
-  return refine_pose(camera_matrix_of(camera), rows, std::vector<double>(observations.begin(), observations.end()),
-                     start, options, workspace);
+  const Layout l = check_data(points, observations, start, options);
+  if (l.rows == 2) check_camera(camera);
+  return refine_by_kernel(camera_scene(camera, points, observations.data), start, options, l, workspace);
+}
+
+Pose_layout check_pose_data(const Points_view& points, const Values_view& observations,
+                            const std::vector<double>& start, const Pose_refine_options& options) {
+  return check_data(points, observations, start, options);
+}
+
+Pose_refine_result refine_pose_scene(const Pose_scene& scene, const std::vector<double>& start,
+                                     const Pose_refine_options& options, const Pose_layout& l,
+                                     Pose_kernel<double>& kernel) {
+  return refine_by_kernel(scene, start, options, l, kernel);
 }
 
 Pose_layout check_pose_inputs(const matrix<double>& K, const std::vector<std::vector<double>>& points,
                               const std::vector<double>& observations, const std::vector<double>& start,
                               const Pose_refine_options& options) {
-  return check_inputs(K, points, observations, start, options);
+  std::vector<double> flat;
+  return check_inputs(K, points, observations, start, options, flat);
 }
 
 std::vector<double> pose_point_weights(const Pose_refine_options& options, const Pose_layout& l) {
@@ -631,7 +772,9 @@ void finish_pose_summary(const matrix<double>& K, const std::vector<std::vector<
                          const double* centre_in_world, const Pose_layout& l, const Pose_refine_options& options,
                          const std::vector<double>& squared, const std::vector<double>& point_weight,
                          Pose_summary& summary) {
-  finish_summary(K, points, observations, R_cam_to_world, centre_in_world, l, options, squared, point_weight, summary);
+  const std::vector<double> flat = flatten_rows(points, 3, "point");
+  const Pose_scene scene = camera_scene(pinhole_camera(K), Points_view(flat), observations.data());
+  finish_summary(scene, R_cam_to_world, centre_in_world, l, options, Covariance_input{&squared}, point_weight, summary);
 }
 
 }  // namespace trel
