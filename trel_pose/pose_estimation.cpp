@@ -203,8 +203,8 @@ bool refit(const Problem<T>& p, const opengv::absolute_pose::CentralAbsoluteAdap
 // The given correspondences as flat rows: points (3 values each) and
 // observations (2 each).
 template <typename T>
-void flat_rows(const Problem<T>& p, const std::vector<int>& inliers, std::vector<double>& points,
-               std::vector<double>& observed) {
+void flat_rows(const Problem<T>& p, const std::vector<int>& inliers, std::vector<T>& points,
+               std::vector<T>& observed) {
   points.reserve(3 * inliers.size());
   observed.reserve(2 * inliers.size());
   for (int i : inliers) {
@@ -226,41 +226,26 @@ std::vector<double> start_of(const Model<T>& m) {
   return start;
 }
 
+// A few steps of the pose kernel from m on the given correspondences, through
+// p's camera (the lens camera in observed pixels when it distorts).
 template <typename T>
-Model<T> model_of(const std::vector<double>& x) {
-  const matrix<double> R = rot_vec_rad_to_rot_mat(std::vector<double>(x.begin(), x.begin() + 3));
-  Model<T> m;
-  for (int r = 0; r < 3; ++r) {
-    for (int c = 0; c < 3; ++c) m.R(r, c) = R[r][c];
-    m.t[r] = x[3 + r];
-  }
-  return m;
-}
-
-// A few steps of the pinhole's pose kernel from m on the given correspondences.
-template <typename T>
-Model<T> pinhole_steps(const Problem<T>& p, const std::vector<int>& inliers, const Model<T>& m) {
-  std::vector<std::vector<T>> points;
-  std::vector<T> observed;
-  points.reserve(inliers.size());
-  observed.reserve(2 * inliers.size());
-  for (int i : inliers) {
-    const Eigen::Matrix<T, 3, 1>& X = p.points[static_cast<std::size_t>(i)];
-    points.push_back({X.x(), X.y(), X.z()});
-    observed.push_back(p.observed[static_cast<std::size_t>(i)].x());
-    observed.push_back(p.observed[static_cast<std::size_t>(i)].y());
-  }
-  T K[9], R_cam_to_world[9];
+Model<T> kernel_steps(const Problem<T>& p, const std::vector<int>& inliers, const Model<T>& m) {
+  std::vector<T> points, observed;
+  flat_rows(p, inliers, points, observed);
+  Pose_kernel_camera<T> camera;
+  camera.model = p.camera;
+  Pose_kernel_input<T> input;
+  input.points = points.data();
+  input.count = inliers.size();
+  input.observations = observed.data();
+  input.cameras = &camera;
+  T R_cam_to_world[9];
   for (int r = 0; r < 3; ++r)
-    for (int c = 0; c < 3; ++c) {
-      K[3 * r + c] = p.K(r, c);
-      R_cam_to_world[3 * r + c] = m.R(r, c);
-    }
+    for (int c = 0; c < 3; ++c) R_cam_to_world[3 * r + c] = m.R(r, c);
   Pose_kernel_settings<T> settings;
   settings.max_iters = kLocalOptimisationSteps;
   Pose_kernel<T> kernel;
-  const Pose_kernel_outcome<T> out =
-      kernel.refine(K, points, observed.data(), nullptr, nullptr, R_cam_to_world, m.t.data(), settings);
+  const Pose_kernel_outcome<T> out = kernel.refine(input, R_cam_to_world, m.t.data(), settings);
   Model<T> x;
   for (int r = 0; r < 3; ++r)
     for (int c = 0; c < 3; ++c) x.R(r, c) = out.R[3 * r + c];
@@ -268,30 +253,13 @@ Model<T> pinhole_steps(const Problem<T>& p, const std::vector<int>& inliers, con
   return x;
 }
 
-// The same steps in observed pixels through the lens camera (refine_pose with
-// the camera model, squared loss). A refusal (a start whose cost is not
-// finite) leaves m as it is.
-template <typename T>
-Model<T> lens_steps(const Problem<T>& p, const std::vector<int>& inliers, const Model<T>& m) {
-  std::vector<double> points, observed;
-  flat_rows(p, inliers, points, observed);
-  Pose_refine_options refine;
-  refine.max_iters = kLocalOptimisationSteps;
-  refine.covariance = false;
-  try {
-    const Pose_refine_result r = refine_pose(p.camera, Points_view(points), Values_view(observed), start_of(m), refine);
-    return all_finite(r.x) ? model_of<T>(r.x) : m;
-  } catch (const exception_l&) {
-    return m;
-  }
-}
-
 // Least squares of the reprojection errors of the given correspondences: a
-// few steps of the pose kernel from m, squared loss. The result replaces m
+// few steps of the pose kernel from m, squared loss, in the errors' units
+// (observed pixels through the lens when it distorts). The result replaces m
 // when it costs less than cost.
 template <typename At, typename T>
 bool kernel_refit(const Problem<T>& p, const std::vector<int>& inliers, Model<T>& m, T& cost) {
-  const Model<T> x = p.distorted ? lens_steps(p, inliers, m) : pinhole_steps(p, inliers, m);
+  const Model<T> x = kernel_steps(p, inliers, m);
   if (!is_valid_model(x)) return false;
   const T c = model_cost<At>(p, x, cost);
   if (!(c < cost)) return false;
