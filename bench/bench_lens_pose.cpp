@@ -50,7 +50,7 @@ constexpr int kScenePoints = 100;
 constexpr double kNoise = 0.5;      // px
 constexpr double kThreshold = 4.0;  // px, both estimators
 
-const cv::Matx33d kK(800, 0, 320, 0, 800, 240, 0, 0, 1);
+const cv::Matx33d kK(420, 0, 320, 0, 420, 240, 0, 0, 1);  // a wide angle: corners at 0.95 normalised
 
 Camera_model camera_of(const Calibration& c) {
   matrix<double> K(3, 3);
@@ -59,10 +59,12 @@ Camera_model camera_of(const Calibration& c) {
   return make_camera_model(K, c.coefficients, c.fisheye);
 }
 
-cv::Mat distortion_of(const Calibration& c) { return cv::Mat(c.coefficients, true).reshape(1, 1); }
+cv::Mat distortion_of(const Calibration& c) {
+  return c.coefficients.empty() ? cv::Mat() : cv::Mat(c.coefficients, true).reshape(1, 1);
+}
 
-// One view: n points 5 to 11 in front of the camera within a half field of
-// 0.55 (the image's corners for k1 = -0.4), pixels through the lens with
+// One view: n points 5 to 11 in front of the camera within half fields of
+// 0.75 and 0.55 (near the image's edges for k1 = -0.4), pixels through the lens with
 // Gaussian noise, the first share of them replaced by pixels 20 to 200 px away.
 struct Scene {
   cv::Vec3d rvec, tvec;  // world to camera
@@ -82,7 +84,7 @@ Scene make_scene(const Calibration& c, int n, double outliers, unsigned seed) {
   cv::Rodrigues(s.rvec, R);
   for (int i = 0; i < n; ++i) {
     const double z = 8.0 + 3.0 * uniform(random);
-    const cv::Vec3d X = R.t() * (cv::Vec3d(0.55 * z * uniform(random), 0.45 * z * uniform(random), z) - s.tvec);
+    const cv::Vec3d X = R.t() * (cv::Vec3d(0.75 * z * uniform(random), 0.55 * z * uniform(random), z) - s.tvec);
     s.world.emplace_back(X[0], X[1], X[2]);
   }
   if (c.fisheye)
@@ -284,8 +286,9 @@ void print_refine_agreement() {
     cv::Matx33d R_ours;
     for (int i = 0; i < 3; ++i)
       for (int j = 0; j < 3; ++j) R_ours(i, j) = R[i][j];
-    const cv::Matx33d diff = R_cv * R_ours;
-    const double angle = std::acos(std::max(-1.0, std::min(1.0, (cv::trace(diff) - 1.0) / 2.0))) * 180.0 / CV_PI;
+    cv::Vec3d turn;
+    cv::Rodrigues(R_cv * R_ours, turn);
+    const double angle = cv::norm(turn) * 180.0 / CV_PI;
     const cv::Vec3d centre_cv = -(R_cv.t() * tvec);
     std::printf("| %d | %.2g | %.2g |\n", n, angle,
                 cv::norm(cv::Vec3d(r.x[3], r.x[4], r.x[5]) - centre_cv) / cv::norm(centre_cv));
