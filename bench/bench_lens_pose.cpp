@@ -286,9 +286,8 @@ void print_refine_agreement() {
     cv::Matx33d R_ours;
     for (int i = 0; i < 3; ++i)
       for (int j = 0; j < 3; ++j) R_ours(i, j) = R[i][j];
-    cv::Vec3d turn;
-    cv::Rodrigues(R_cv * R_ours, turn);
-    const double angle = cv::norm(turn) * 180.0 / CV_PI;
+    // |A - B|_F = 2 sqrt(2) sin(angle / 2): exact for small angles, where acos of the trace is not.
+    const double angle = 2.0 * std::asin(cv::norm(R_cv.t() - R_ours) / (2.0 * std::sqrt(2.0))) * 180.0 / CV_PI;
     const cv::Vec3d centre_cv = -(R_cv.t() * tvec);
     std::printf("| %d | %.2g | %.2g |\n", n, angle,
                 cv::norm(cv::Vec3d(r.x[3], r.x[4], r.x[5]) - centre_cv) / cv::norm(centre_cv));

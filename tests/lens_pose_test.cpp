@@ -100,10 +100,10 @@ void pose_of(const cv::Vec3d& rvec, const cv::Vec3d& tvec, cv::Matx33d& R_cam_to
   centre = -(R_cam_to_world * tvec);
 }
 
+// |a - b|_F = 2 sqrt(2) sin(angle / 2): exact down to 1e-6 degree, where the
+// acos of the trace is not.
 double angle_between_deg(const cv::Matx33d& a, const cv::Matx33d& b) {
-  const cv::Matx33d d = a.t() * b;
-  const double c = std::max(-1.0, std::min(1.0, (cv::trace(d) - 1.0) / 2.0));
-  return std::acos(c) * 180.0 / 3.141592653589793;
+  return 2.0 * std::asin(std::min(1.0, cv::norm(a - b) / (2.0 * std::sqrt(2.0)))) * 180.0 / 3.141592653589793;
 }
 
 cv::Matx33d matx_of(const matrix<double>& R) {
