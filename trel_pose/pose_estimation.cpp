@@ -6,6 +6,7 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <type_traits>
 #include <utility>
 
 #include <Eigen/Cholesky>
@@ -46,15 +47,33 @@ bool all_finite(const std::vector<T>& v) {
   return std::all_of(v.begin(), v.end(), [](T x) { return std::isfinite(x); });
 }
 
+// The caller's correspondences: N world points and N observations of width
+// values each (2 for pixels, 3 for bearing vectors), row after row.
+struct Correspondences {
+  Points_view points;
+  const double* observations = nullptr;
+  std::size_t width = 2;
+
+  std::size_t size() const { return points.size(); }
+  const double* observation(std::size_t i) const { return observations + width * i; }
+};
+
 // The correspondences as the search uses them: world points, observations in
-// the error's units (pixels, or normalised image coordinates) with the matrix
-// that projects camera-frame points into those units, and the unit rays.
+// the error's units (pixels, or normalised image coordinates) with the camera
+// that projects camera-frame points into those units, and the unit rays (of
+// the undistorted pixels when the lens distorts).
 template <typename T>
 struct Problem {
-  Eigen::Matrix<T, 3, 3> K;  // the identity for bearing vectors
+  Eigen::Matrix<T, 3, 3> K;     // the identity for bearing vectors
+  Lens_camera_model<T> camera;  // K's pinhole behind the lens (no lens for bearing vectors)
+  bool distorted = false;       // the lens distorts: the errors go through it
   opengv::points_t points;
   opengv::bearingVectors_t rays;
   std::vector<Eigen::Matrix<T, 2, 1>> observed;
+  // 1 where the lens undistorts the pixel; the others never enter a sample and
+  // are never inliers.
+  std::vector<unsigned char> usable;
+  std::vector<int> sampled;  // the usable correspondences, in order
   T threshold2 = 0;
   int min_inliers = 0;
   T scale = 1;  // world units per unit of points (see scale_of_points)
@@ -67,25 +86,30 @@ bool is_valid_model(const Model<T>& m) {
   return e.cwiseAbs().maxCoeff() < kRotationTolerance && m.R.determinant() > 0;
 }
 
-// The camera model at model m: the pinhole of p's K (the identity for
-// bearing vectors, whose errors are in normalised image coordinates).
-template <typename T>
-Pinhole_at_pose<T> projector_of(const Problem<T>& p, const Model<T>& m) {
-  T K[9], R_cam_to_world[9];
+// The camera at model m: At is the pinhole of p's K (the identity for bearing
+// vectors, whose errors are in normalised image coordinates) or the lens
+// camera (Lens_camera_at_pose), whose errors are in observed pixels.
+template <typename At, typename T>
+At projector_of(const Problem<T>& p, const Model<T>& m) {
+  T R_cam_to_world[9];
   for (int r = 0; r < 3; ++r)
-    for (int c = 0; c < 3; ++c) {
-      K[3 * r + c] = p.K(r, c);
-      R_cam_to_world[3 * r + c] = m.R(r, c);
-    }
-  return Pinhole_at_pose<T>(pinhole_from<T>(K), R_cam_to_world);
+    for (int c = 0; c < 3; ++c) R_cam_to_world[3 * r + c] = m.R(r, c);
+  if constexpr (std::is_same<At, Pinhole_at_pose<T>>::value) {
+    T K[9];
+    for (int r = 0; r < 3; ++r)
+      for (int c = 0; c < 3; ++c) K[3 * r + c] = p.K(r, c);
+    return At(pinhole_from<T>(K), R_cam_to_world);
+  } else {
+    return At(p.camera, R_cam_to_world);
+  }
 }
 
 // Squared error of correspondence i at the projector, or -1 when its point is
-// at or behind the camera.
-template <typename T>
-T squared_error(const Problem<T>& p, const Pinhole_at_pose<T>& at, const T* centre_in_world, std::size_t i) {
+// at or behind the camera or its pixel has no undistortion.
+template <typename T, typename At>
+T squared_error(const Problem<T>& p, const At& at, const T* centre_in_world, std::size_t i) {
   const T* X = p.points[i].data();
-  if (!(at.depth(X, centre_in_world) > 0)) return T(-1);
+  if (!p.usable[i] || !(at.depth(X, centre_in_world) > 0)) return T(-1);
   T pixel[2];
   at.pixel(X, centre_in_world, pixel);
   const T du = pixel[0] - p.observed[i].x(), dv = pixel[1] - p.observed[i].y();
@@ -95,9 +119,9 @@ T squared_error(const Problem<T>& p, const Pinhole_at_pose<T>& at, const T* cent
 // Truncated squared error summed over every correspondence (a point at or
 // behind the camera costs the threshold); stops early, returning infinity, once
 // the sum exceeds cutoff.
-template <typename T>
+template <typename At, typename T>
 T model_cost(const Problem<T>& p, const Model<T>& m, T cutoff) {
-  const Pinhole_at_pose<T> at = projector_of(p, m);
+  const At at = projector_of<At>(p, m);
   T cost = 0;
   for (std::size_t i = 0; i < p.points.size(); ++i) {
     const T e2 = squared_error(p, at, m.t.data(), i);
@@ -107,9 +131,9 @@ T model_cost(const Problem<T>& p, const Model<T>& m, T cutoff) {
   return cost;
 }
 
-template <typename T>
+template <typename At, typename T>
 std::vector<int> model_inliers(const Problem<T>& p, const Model<T>& m) {
-  const Pinhole_at_pose<T> at = projector_of(p, m);
+  const At at = projector_of<At>(p, m);
   std::vector<int> inliers;
   for (std::size_t i = 0; i < p.points.size(); ++i) {
     const T e2 = squared_error(p, at, m.t.data(), i);
@@ -134,9 +158,9 @@ bool is_degenerate_sample(const Problem<T>& p, const int idx[3]) {
   return false;
 }
 
-template <typename T>
+template <typename At, typename T>
 bool in_front_of(const Model<T>& m, const Problem<T>& p, const int idx[3]) {
-  const Pinhole_at_pose<T> at = projector_of(p, m);
+  const At at = projector_of<At>(p, m);
   for (int i = 0; i < 3; ++i)
     if (!(at.depth(p.points[static_cast<std::size_t>(idx[i])].data(), m.t.data()) > 0)) return false;
   return true;
@@ -153,7 +177,7 @@ int needed_iterations(double confidence, double inlier_share, int max_iterations
 
 // UPnP on the given correspondences; the best valid candidate replaces m when
 // it costs less than cost.
-template <typename T>
+template <typename At, typename T>
 bool refit(const Problem<T>& p, const opengv::absolute_pose::CentralAbsoluteAdapter& adapter,
            const std::vector<int>& inliers, Model<T>& m, T& cost) {
   // UPnP crashes on some degenerate point sets: a subset the checks of the
@@ -166,7 +190,7 @@ bool refit(const Problem<T>& p, const opengv::absolute_pose::CentralAbsoluteAdap
   for (const opengv::transformation_t& tr : opengv::absolute_pose::upnp(adapter, inliers)) {
     const Model<T> candidate = to_model<T>(tr);
     if (!is_valid_model(candidate)) continue;
-    const T c = model_cost(p, candidate, cost);
+    const T c = model_cost<At>(p, candidate, cost);
     if (c < cost) {
       cost = c;
       m = candidate;
@@ -176,38 +200,68 @@ bool refit(const Problem<T>& p, const opengv::absolute_pose::CentralAbsoluteAdap
   return improved;
 }
 
-// Least squares of the reprojection errors of the given correspondences: a
-// few steps of the pose kernel from m, squared loss. The result replaces m
-// when it costs less than cost.
+// The given correspondences as flat rows: points (3 values each) and
+// observations (2 each).
 template <typename T>
-bool kernel_refit(const Problem<T>& p, const std::vector<int>& inliers, Model<T>& m, T& cost) {
-  std::vector<std::vector<T>> points;
-  std::vector<T> observed;
-  points.reserve(inliers.size());
+void flat_rows(const Problem<T>& p, const std::vector<int>& inliers, std::vector<T>& points,
+               std::vector<T>& observed) {
+  points.reserve(3 * inliers.size());
   observed.reserve(2 * inliers.size());
   for (int i : inliers) {
     const Eigen::Matrix<T, 3, 1>& X = p.points[static_cast<std::size_t>(i)];
-    points.push_back({X.x(), X.y(), X.z()});
-    observed.push_back(p.observed[static_cast<std::size_t>(i)].x());
-    observed.push_back(p.observed[static_cast<std::size_t>(i)].y());
+    points.insert(points.end(), {X.x(), X.y(), X.z()});
+    observed.insert(observed.end(), {p.observed[static_cast<std::size_t>(i)].x(),
+                                     p.observed[static_cast<std::size_t>(i)].y()});
   }
-  T K[9], R_cam_to_world[9];
+}
+
+// The rotation vector of m, then its centre: the start of refine_pose's code 0.
+template <typename T>
+std::vector<double> start_of(const Model<T>& m) {
+  matrix<double> R(3, 3);
   for (int r = 0; r < 3; ++r)
-    for (int c = 0; c < 3; ++c) {
-      K[3 * r + c] = p.K(r, c);
-      R_cam_to_world[3 * r + c] = m.R(r, c);
-    }
+    for (int c = 0; c < 3; ++c) R[r][c] = m.R(r, c);
+  std::vector<double> start = rot_mat_to_rot_vec_rad(R);
+  start.insert(start.end(), {m.t.x(), m.t.y(), m.t.z()});
+  return start;
+}
+
+// A few steps of the pose kernel from m on the given correspondences, through
+// p's camera (the lens camera in observed pixels when it distorts).
+template <typename T>
+Model<T> kernel_steps(const Problem<T>& p, const std::vector<int>& inliers, const Model<T>& m) {
+  std::vector<T> points, observed;
+  flat_rows(p, inliers, points, observed);
+  Pose_kernel_camera<T> camera;
+  camera.model = p.camera;
+  Pose_kernel_input<T> input;
+  input.points = points.data();
+  input.count = inliers.size();
+  input.observations = observed.data();
+  input.cameras = &camera;
+  T R_cam_to_world[9];
+  for (int r = 0; r < 3; ++r)
+    for (int c = 0; c < 3; ++c) R_cam_to_world[3 * r + c] = m.R(r, c);
   Pose_kernel_settings<T> settings;
   settings.max_iters = kLocalOptimisationSteps;
   Pose_kernel<T> kernel;
-  const Pose_kernel_outcome<T> out =
-      kernel.refine(K, points, observed.data(), nullptr, nullptr, R_cam_to_world, m.t.data(), settings);
+  const Pose_kernel_outcome<T> out = kernel.refine(input, R_cam_to_world, m.t.data(), settings);
   Model<T> x;
   for (int r = 0; r < 3; ++r)
     for (int c = 0; c < 3; ++c) x.R(r, c) = out.R[3 * r + c];
   x.t = Eigen::Matrix<T, 3, 1>(out.centre[0], out.centre[1], out.centre[2]);
+  return x;
+}
+
+// Least squares of the reprojection errors of the given correspondences: a
+// few steps of the pose kernel from m, squared loss, in the errors' units
+// (observed pixels through the lens when it distorts). The result replaces m
+// when it costs less than cost.
+template <typename At, typename T>
+bool kernel_refit(const Problem<T>& p, const std::vector<int>& inliers, Model<T>& m, T& cost) {
+  const Model<T> x = kernel_steps(p, inliers, m);
   if (!is_valid_model(x)) return false;
-  const T c = model_cost(p, x, cost);
+  const T c = model_cost<At>(p, x, cost);
   if (!(c < cost)) return false;
   cost = c;
   m = x;
@@ -243,27 +297,52 @@ void check_input(const matrix<T>& K, const std::vector<std::vector<T>>& points,
   }
 }
 
+// The checks of check_input over flat arrays.
+void check_flat_input(const Points_view& points, const Values_view& observations, const Pose_estimate_options& o) {
+  o.check();
+  const std::size_t width = o.bearing ? 3 : 2;
+  TREL_CHECK(observations.size() == width * points.size(),
+             "observations should hold " << width * points.size() << " values (" << width << " per point for "
+                                         << points.size() << " points), instead it had " << observations.size());
+  TREL_CHECK(points.size() == 0 || points.data != nullptr, "points should not be null for " << points.size()
+                                                                                             << " points");
+  for (std::size_t i = 0; i < points.size(); ++i) {
+    const double* X = points[i];
+    const double* seen = observations.begin() + width * i;
+    TREL_CHECK(std::isfinite(X[0]) && std::isfinite(X[1]) && std::isfinite(X[2]),
+               "point " << i << " should hold finite numbers only");
+    TREL_CHECK(std::all_of(seen, seen + width, [](double v) { return std::isfinite(v); }),
+               "observation " << i << " should hold finite numbers only");
+    if (o.bearing)
+      TREL_CHECK(seen[2] > 0, "bearing vector " << i << " should point in front of the camera (z > 0), "
+                                                << "instead z = " << seen[2]);
+  }
+}
+
 // The first copy of every distinct correspondence (point and observation
 // equal value by value), in input order; first_copy[i] the index among them
 // of the copy correspondence i repeats.
-template <typename T>
-std::vector<std::size_t> distinct_correspondences(const std::vector<std::vector<T>>& points,
-                                                  const std::vector<std::vector<T>>& observations,
-                                                  std::vector<std::size_t>& first_copy) {
-  const std::size_t n = points.size();
-  std::vector<std::size_t> order(n);
-  for (std::size_t i = 0; i < n; ++i) order[i] = i;
+std::vector<std::size_t> distinct_correspondences(const Correspondences& in, std::vector<std::size_t>& first_copy) {
+  const std::size_t n = in.size(), w = in.width;
+  const auto same = [&](std::size_t a, std::size_t b) {
+    return std::equal(in.points[a], in.points[a] + 3, in.points[b]) &&
+           std::equal(in.observation(a), in.observation(a) + w, in.observation(b));
+  };
   const auto key_less = [&](std::size_t a, std::size_t b) {
-    if (points[a] != points[b]) return points[a] < points[b];
-    if (observations[a] != observations[b]) return observations[a] < observations[b];
+    if (!std::equal(in.points[a], in.points[a] + 3, in.points[b]))
+      return std::lexicographical_compare(in.points[a], in.points[a] + 3, in.points[b], in.points[b] + 3);
+    if (!std::equal(in.observation(a), in.observation(a) + w, in.observation(b)))
+      return std::lexicographical_compare(in.observation(a), in.observation(a) + w, in.observation(b),
+                                          in.observation(b) + w);
     return a < b;
   };
+  std::vector<std::size_t> order(n);
+  for (std::size_t i = 0; i < n; ++i) order[i] = i;
   std::sort(order.begin(), order.end(), key_less);
   std::vector<std::size_t> representative(n);
   for (std::size_t k = 0; k < n; ++k) {
     const std::size_t i = order[k];
-    const bool repeat = k > 0 && points[i] == points[order[k - 1]] && observations[i] == observations[order[k - 1]];
-    representative[i] = repeat ? representative[order[k - 1]] : i;
+    representative[i] = k > 0 && same(i, order[k - 1]) ? representative[order[k - 1]] : i;
   }
   std::vector<std::size_t> distinct, position(n);
   first_copy.resize(n);
@@ -295,9 +374,11 @@ void check_spread(const Problem<T>& p) {
   TREL_CHECK(first > kCoincidentTolerance * (1 + mean.norm()),
              "the 3D points all coincide: no pose can be estimated from them");
   TREL_CHECK(second > kCollinearTolerance * first, "the 3D points all lie on one line: the pose is not unique");
+  const std::vector<int>& s = p.sampled;
   bool spread = false;
-  for (std::size_t i = 1; i < p.rays.size() && !spread; ++i)
-    spread = p.rays[i].cross(p.rays[0]).norm() > kParallelRaysTolerance;
+  for (std::size_t k = 1; k < s.size() && !spread; ++k)
+    spread = p.rays[static_cast<std::size_t>(s[k])].cross(p.rays[static_cast<std::size_t>(s[0])]).norm() >
+             kParallelRaysTolerance;
   TREL_CHECK(spread, "the observations all lie along one ray: no pose can be estimated from them");
 }
 
@@ -305,10 +386,10 @@ void check_spread(const Problem<T>& p) {
 // lies beyond 1e100 or below 1e-100 (their squares would overflow or
 // underflow), else 1.
 template <typename T>
-T scale_of_points(const std::vector<std::vector<T>>& points, const std::vector<std::size_t>& distinct) {
+T scale_of_points(const Points_view& points, const std::vector<std::size_t>& distinct) {
   T largest = 0;
   for (std::size_t i : distinct)
-    for (T v : points[i]) largest = std::max(largest, std::abs(v));
+    for (int k = 0; k < 3; ++k) largest = std::max(largest, std::abs(points[i][k]));
   return largest > T(1e100) || (largest > 0 && largest < T(1e-100)) ? largest : T(1);
 }
 
@@ -323,18 +404,44 @@ Eigen::Matrix<T, 3, 1> unit_ray(Eigen::Matrix<T, 3, 1> ray, std::size_t i) {
   return ray.normalized();
 }
 
-// The distinct correspondences in the search's form; refuses a singular K,
-// rays behind the camera and point sets with no unique pose.
+// Correspondence i of the input into p: its point, its observation in the
+// error's units and its ray (K^-1 of the pixel, undistorted through the lens
+// when it distorts; a pixel without an undistortion keeps K^-1's ray, unused).
 template <typename T>
-Problem<T> make_problem(const matrix<T>& K, const std::vector<std::vector<T>>& points,
-                        const std::vector<std::vector<T>>& observations, const std::vector<std::size_t>& distinct,
-                        const Pose_estimate_options& o) {
+void add_correspondence(Problem<T>& p, const Eigen::Matrix<T, 3, 3>& K_inv, const Correspondences& in,
+                        std::size_t i, bool bearing) {
+  const double* X = in.points[i];
+  const double* seen = in.observation(i);
+  p.points.emplace_back(X[0] / p.scale, X[1] / p.scale, X[2] / p.scale);
+  Eigen::Matrix<T, 3, 1> ray = bearing ? Eigen::Matrix<T, 3, 1>(seen[0], seen[1], seen[2])
+                                       : K_inv * Eigen::Matrix<T, 3, 1>(seen[0], seen[1], 1);
+  bool usable = true;
+  if (p.distorted) {
+    T x, y;
+    usable = undistort(p.camera.lens, ray.x() / ray.z(), ray.y() / ray.z(), x, y);
+    if (usable) ray = Eigen::Matrix<T, 3, 1>(x, y, 1);
+  }
+  p.rays.push_back(unit_ray(ray, i));
+  p.observed.emplace_back(bearing ? Eigen::Matrix<T, 2, 1>(ray.x() / ray.z(), ray.y() / ray.z())
+                                  : Eigen::Matrix<T, 2, 1>(seen[0], seen[1]));
+  if (usable) p.sampled.push_back(static_cast<int>(p.usable.size()));
+  p.usable.push_back(usable ? 1 : 0);
+}
+
+// The distinct correspondences in the search's form; refuses a singular K,
+// rays behind the camera, too few pixels the lens undistorts and point sets
+// with no unique pose.
+template <typename T>
+Problem<T> make_problem(const Camera_model& camera, const Eigen::Matrix<T, 3, 3>& K, const Correspondences& in,
+                        const std::vector<std::size_t>& distinct, const Pose_estimate_options& o) {
   const std::size_t n = distinct.size();
   Problem<T> p;
   p.K.setIdentity();
-  if (!o.bearing)
-    for (int r = 0; r < 3; ++r)
-      for (int c = 0; c < 3; ++c) p.K(r, c) = K[r][c];
+  if (!o.bearing) {
+    p.K = K;
+    p.camera = camera;
+    p.distorted = has_distortion(camera);
+  }
   const T det = p.K.determinant();
   TREL_CHECK(std::isfinite(det) && std::abs(det) > std::numeric_limits<T>::min(),
              "K should be invertible, instead its determinant is " << det);
@@ -343,20 +450,17 @@ Problem<T> make_problem(const matrix<T>& K, const std::vector<std::vector<T>>& p
   p.threshold2 = static_cast<T>(o.threshold * o.threshold);
   p.min_inliers = std::max(std::min(static_cast<int>(n), kPoseEstimateMinInliers),
                            static_cast<int>(std::ceil(kPoseEstimateMinInlierShare * static_cast<double>(n))));
-  p.scale = scale_of_points(points, distinct);
+  p.scale = scale_of_points<T>(in.points, distinct);
   p.points.reserve(n);
   p.rays.reserve(n);
   p.observed.reserve(n);
-  for (std::size_t i : distinct) {
-    p.points.emplace_back(points[i][0] / p.scale, points[i][1] / p.scale, points[i][2] / p.scale);
-    const Eigen::Matrix<T, 3, 1> ray = o.bearing ? Eigen::Matrix<T, 3, 1>(observations[i][0], observations[i][1],
-                                                                           observations[i][2])
-                                                 : K_inv * Eigen::Matrix<T, 3, 1>(observations[i][0],
-                                                                                  observations[i][1], 1);
-    p.rays.push_back(unit_ray(ray, i));
-    p.observed.emplace_back(o.bearing ? Eigen::Matrix<T, 2, 1>(ray.x() / ray.z(), ray.y() / ray.z())
-                                      : Eigen::Matrix<T, 2, 1>(observations[i][0], observations[i][1]));
-  }
+  for (std::size_t i : distinct) add_correspondence(p, K_inv, in, i, o.bearing);
+  const std::size_t failures = n - p.sampled.size();
+  TREL_CHECK(p.sampled.size() >= static_cast<std::size_t>(kPoseEstimateMinPoints),
+             "estimate_pose needs at least " << kPoseEstimateMinPoints
+                                             << " correspondences whose pixel the lens can undistort, got "
+                                             << p.sampled.size() << " (" << failures << " of " << n
+                                             << " have no undistortion: the lens model folds over there)");
   check_spread(p);
   return p;
 }
@@ -373,7 +477,7 @@ struct Search {
 
 // P3P on the sample: its best valid candidate in front of the camera replaces
 // the search's best when it costs less.
-template <typename T>
+template <typename At, typename T>
 bool try_sample(const Problem<T>& p, const opengv::absolute_pose::CentralAbsoluteAdapter& adapter,
                 const int idx[3], Search<T>& s) {
   bool improved = false;
@@ -381,8 +485,8 @@ bool try_sample(const Problem<T>& p, const opengv::absolute_pose::CentralAbsolut
        opengv::absolute_pose::p3p_kneip(adapter, static_cast<std::size_t>(idx[0]), static_cast<std::size_t>(idx[1]),
                                         static_cast<std::size_t>(idx[2]))) {
     const Model<T> candidate = to_model<T>(tr);
-    if (!is_valid_model(candidate) || !in_front_of(candidate, p, idx)) continue;
-    const T cost = model_cost(p, candidate, s.best_cost);
+    if (!is_valid_model(candidate) || !in_front_of<At>(candidate, p, idx)) continue;
+    const T cost = model_cost<At>(p, candidate, s.best_cost);
     if (cost < s.best_cost) {
       s.best_cost = cost;
       s.best = candidate;
@@ -394,26 +498,28 @@ bool try_sample(const Problem<T>& p, const opengv::absolute_pose::CentralAbsolut
 
 // The local optimisation of a new best: the pose kernel on its inliers; returns
 // the inliers of the result.
-template <typename T>
+template <typename At, typename T>
 std::vector<int> optimise_locally(const Problem<T>& p, Search<T>& s) {
   s.best_fitted = false;
-  std::vector<int> inliers = model_inliers(p, s.best);
+  std::vector<int> inliers = model_inliers<At>(p, s.best);
   for (int round = 0; round < kLocalOptimisationRounds && inliers.size() >= kLocalOptimisationMinInliers; ++round) {
-    if (!kernel_refit(p, inliers, s.best, s.best_cost)) break;
+    if (!kernel_refit<At>(p, inliers, s.best, s.best_cost)) break;
     s.best_fitted = true;
-    inliers = model_inliers(p, s.best);
+    inliers = model_inliers<At>(p, s.best);
   }
   return inliers;
 }
 
-// The random search: minimal samples until the confidence is reached (at least
-// min_iterations, at most max_iterations); refuses a best with too few inliers.
-template <typename T>
+// The random search: minimal samples of usable correspondences until the
+// confidence is reached (at least min_iterations, at most max_iterations);
+// refuses a best with too few inliers.
+template <typename At, typename T>
 Search<T> random_search(const Problem<T>& p, const opengv::absolute_pose::CentralAbsoluteAdapter& adapter,
                         const Pose_estimate_options& o) {
   const std::size_t n = p.points.size();
   std::mt19937 random(o.seed);
-  std::uniform_int_distribution<int> pick(0, static_cast<int>(n) - 1);
+  std::uniform_int_distribution<int> pick(0, static_cast<int>(p.sampled.size()) - 1);
+  const auto draw = [&] { return p.sampled[static_cast<std::size_t>(pick(random))]; };
   Search<T> s;
   int bound = o.max_iterations;
   while (s.iterations < std::max(bound, o.min_iterations)) {
@@ -421,12 +527,12 @@ Search<T> random_search(const Problem<T>& p, const opengv::absolute_pose::Centra
       TREL_CHECK(!o.interrupted(), "estimate_pose was interrupted after " << s.iterations << " samples");
     ++s.iterations;
     int idx[3];
-    idx[0] = pick(random);
-    do idx[1] = pick(random); while (idx[1] == idx[0]);
-    do idx[2] = pick(random); while (idx[2] == idx[0] || idx[2] == idx[1]);
+    idx[0] = draw();
+    do idx[1] = draw(); while (idx[1] == idx[0]);
+    do idx[2] = draw(); while (idx[2] == idx[0] || idx[2] == idx[1]);
     if (is_degenerate_sample(p, idx)) continue;
-    if (!try_sample(p, adapter, idx, s)) continue;
-    const std::vector<int> inliers = optimise_locally(p, s);
+    if (!try_sample<At>(p, adapter, idx, s)) continue;
+    const std::vector<int> inliers = optimise_locally<At>(p, s);
     if (inliers.size() > s.best_inliers) {
       s.best_inliers = inliers.size();
       bound = needed_iterations(o.confidence, static_cast<double>(s.best_inliers) / static_cast<double>(n),
@@ -441,29 +547,15 @@ Search<T> random_search(const Problem<T>& p, const opengv::absolute_pose::Centra
   return s;
 }
 
-// The robust refinement (refine_pose, rotation vector) of the pose on the
-// given inliers from the search's best; start receives its start values.
+// The robust refinement (refine_pose with the camera model, rotation vector)
+// of the pose on the given inliers from the search's best; start receives its
+// start values.
 template <typename T>
 Pose_refine_result refine_on_inliers(const Problem<T>& p, const Model<T>& best, const std::vector<int>& inliers,
                                      const Pose_estimate_options& o, std::vector<double>& start) {
-  std::vector<std::vector<double>> fit_points;
-  std::vector<double> fit_observations;
-  fit_points.reserve(inliers.size());
-  fit_observations.reserve(2 * inliers.size());
-  for (int i : inliers) {
-    fit_points.push_back({p.points[i].x(), p.points[i].y(), p.points[i].z()});
-    fit_observations.push_back(p.observed[i].x());
-    fit_observations.push_back(p.observed[i].y());
-  }
-  matrix<double> K_fit(3, 3);
-  for (int r = 0; r < 3; ++r)
-    for (int c = 0; c < 3; ++c) K_fit[r][c] = p.K(r, c);
-  matrix<double> R_start(3, 3);
-  for (int r = 0; r < 3; ++r)
-    for (int c = 0; c < 3; ++c) R_start[r][c] = best.R(r, c);
-  start = rot_mat_to_rot_vec_rad(R_start);
-  start.insert(start.end(), {best.t.x(), best.t.y(), best.t.z()});
-
+  std::vector<double> fit_points, fit_observations;
+  flat_rows(p, inliers, fit_points, fit_observations);
+  start = start_of(best);
   Pose_refine_options refine;
   refine.rotation_code = 0;
   refine.max_iters = o.refine_iterations;
@@ -471,7 +563,10 @@ Pose_refine_result refine_on_inliers(const Problem<T>& p, const Model<T>& best, 
   refine.loss = o.loss;
   refine.loss_scale = o.loss_scale > 0 ? o.loss_scale : o.threshold;
   return guarded(
-      TREL_FRAME, [&] { return refine_pose(K_fit, fit_points, fit_observations, start, refine); },
+      TREL_FRAME,
+      [&] {
+        return refine_pose(p.camera, Points_view(fit_points), Values_view(fit_observations), start, refine);
+      },
       [&](std::ostream& os) { os << "refining the pose on " << inliers.size() << " inliers"; });
 }
 
@@ -485,7 +580,7 @@ void scale_covariance(std::vector<double>& covariance, double scale) {
 // The result at the refined pose (the start when the refinement is not
 // finite), with the inlier mask there over every correspondence (a repeat has
 // its first copy's flag); refuses a pose with too few inliers.
-template <typename T>
+template <typename At, typename T>
 Pose_estimate_result make_result(const Problem<T>& p, Pose_refine_result refined, const std::vector<double>& start,
                                  const std::vector<std::size_t>& first_copy, int iterations) {
   Pose_estimate_result result;
@@ -497,7 +592,7 @@ Pose_estimate_result make_result(const Problem<T>& p, Pose_refine_result refined
     final_model.t[r] = result.x[3 + r];
   }
   std::vector<unsigned char> distinct_inliers(p.points.size(), 0);
-  for (int i : model_inliers(p, final_model)) distinct_inliers[i] = 1;
+  for (int i : model_inliers<At>(p, final_model)) distinct_inliers[i] = 1;
   const int kept = static_cast<int>(std::count(distinct_inliers.begin(), distinct_inliers.end(), 1));
   TREL_CHECK(kept >= p.min_inliers, "no model with enough inliers: the refined pose keeps "
                                         << kept << " of " << p.points.size() << " correspondences, "
@@ -505,37 +600,54 @@ Pose_estimate_result make_result(const Problem<T>& p, Pose_refine_result refined
   for (std::size_t k = 3; k < 6; ++k) result.x[k] *= p.scale;
   result.centre.assign(result.x.begin() + 3, result.x.end());
   result.inliers.resize(first_copy.size());
-  for (std::size_t i = 0; i < first_copy.size(); ++i) result.inliers[i] = distinct_inliers[first_copy[i]];
+  int failures = 0;
+  for (std::size_t i = 0; i < first_copy.size(); ++i) {
+    result.inliers[i] = distinct_inliers[first_copy[i]];
+    failures += p.usable[first_copy[i]] ? 0 : 1;
+  }
   result.num_inliers = static_cast<int>(std::count(result.inliers.begin(), result.inliers.end(), 1));
   result.iterations = iterations;
   result.summary = std::move(refined.summary);
   result.summary.inliers = result.inliers;
+  result.summary.undistort_failures = failures;
   scale_covariance(result.summary.covariance, p.scale);
   return result;
 }
 
-template <typename T>
-Pose_estimate_result estimate_pose_impl(const matrix<T>& K, const std::vector<std::vector<T>>& points,
-                                        const std::vector<std::vector<T>>& observations,
-                                        const Pose_estimate_options& o) {
-  check_input(K, points, observations, o);
-  std::vector<std::size_t> first_copy;
-  const std::vector<std::size_t> distinct = distinct_correspondences(points, observations, first_copy);
-  const Problem<T> p = make_problem(K, points, observations, distinct, o);
-
-  // The random search.
+// The search and the refinement with the errors of the camera At.
+template <typename At, typename T>
+Pose_estimate_result search_and_refine(const Problem<T>& p, const std::vector<std::size_t>& first_copy,
+                                       const Pose_estimate_options& o) {
   const opengv::absolute_pose::CentralAbsoluteAdapter adapter(p.rays, p.points);
-  Search<T> s = random_search(p, adapter, o);
+  Search<T> s = random_search<At>(p, adapter, o);
 
   // The least-squares fit on the final inliers (UPnP when the kernel never
   // improved on the sample's pose), then the robust refinement from it.
-  std::vector<int> inliers = model_inliers(p, s.best);
+  std::vector<int> inliers = model_inliers<At>(p, s.best);
   if (inliers.size() >= kLocalOptimisationMinInliers && !s.best_fitted &&
-      (kernel_refit(p, inliers, s.best, s.best_cost) || refit(p, adapter, inliers, s.best, s.best_cost)))
-    inliers = model_inliers(p, s.best);
+      (kernel_refit<At>(p, inliers, s.best, s.best_cost) || refit<At>(p, adapter, inliers, s.best, s.best_cost)))
+    inliers = model_inliers<At>(p, s.best);
   std::vector<double> start;
   Pose_refine_result refined = refine_on_inliers(p, s.best, inliers, o, start);
-  return make_result(p, std::move(refined), start, first_copy, s.iterations);
+  return make_result<At>(p, std::move(refined), start, first_copy, s.iterations);
+}
+
+// estimate_pose on checked input. K: the matrix whose inverse gives the rays
+// (the caller's own K for the K overload, camera's pinhole otherwise).
+template <typename T>
+Pose_estimate_result estimate_on(const Camera_model& camera, const Eigen::Matrix<T, 3, 3>& K,
+                                 const Correspondences& in, const Pose_estimate_options& o) {
+  std::vector<std::size_t> first_copy;
+  const std::vector<std::size_t> distinct = distinct_correspondences(in, first_copy);
+  const Problem<T> p = make_problem(camera, K, in, distinct, o);
+  if (p.distorted) return search_and_refine<Lens_camera_at_pose<T>>(p, first_copy, o);
+  return search_and_refine<Pinhole_at_pose<T>>(p, first_copy, o);
+}
+
+// The camera as make_camera_model gives it: checked (finite K, focal lengths
+// not 0, coefficients make_lens_distortion takes) and in its own form.
+Camera_model checked_camera(const Camera_model& camera) {
+  return make_camera_model(camera_matrix_of(camera), distortion_of(camera), camera.lens.model == Lens_model::fisheye);
 }
 
 }  // namespace
@@ -543,22 +655,33 @@ Pose_estimate_result estimate_pose_impl(const matrix<T>& K, const std::vector<st
 Pose_estimate_result estimate_pose(const matrix<double>& K, const std::vector<std::vector<double>>& points,
                                    const std::vector<std::vector<double>>& observations,
                                    const Pose_estimate_options& options) {
-  return estimate_pose_impl(K, points, observations, options);
+  check_input(K, points, observations, options);
+  // The pinhole of K (make_camera_model(K) without its checks: K's own checks
+  // above and in make_problem keep their words).
+  Camera_model camera;
+  Eigen::Matrix3d K_full = Eigen::Matrix3d::Identity();
+  if (!options.bearing) {
+    camera.pinhole = pinhole_from(K);
+    for (int r = 0; r < 3; ++r)
+      for (int c = 0; c < 3; ++c) K_full(r, c) = K[r][c];
+  }
+  const std::size_t width = options.bearing ? 3 : 2;
+  const std::vector<double> flat_points = flatten_rows(points, 3, "point");
+  const std::vector<double> flat_observations = flatten_rows(observations, static_cast<int>(width), "observation");
+  const Correspondences in{Points_view(flat_points), flat_observations.data(), width};
+  return estimate_on(camera, K_full, in, options);
 }
 
 Pose_estimate_result estimate_pose(const Camera_model& camera, const Points_view& points,
                                    const Values_view& observations, const Pose_estimate_options& options) {
-  TREL_CHECK(!has_distortion(camera), "estimate_pose: a camera with distortion is not taken yet");
-  const std::size_t width = options.bearing ? 3 : 2;
-  TREL_CHECK(observations.size() == width * points.size(),
-             "observations should hold " << width * points.size() << " values (" << width << " per point for "
-                                         << points.size() << " points), instead it had " << observations.size());
-  std::vector<std::vector<double>> rows(points.size()), seen(points.size());
-  for (std::size_t i = 0; i < points.size(); ++i) {
-    rows[i].assign(points[i], points[i] + 3);
-    seen[i].assign(observations.begin() + width * i, observations.begin() + width * (i + 1));
-  }
-  return estimate_pose(camera_matrix_of(camera), rows, seen, options);
+  check_flat_input(points, observations, options);
+  const Camera_model checked = options.bearing ? Camera_model() : checked_camera(camera);
+  Eigen::Matrix3d K = Eigen::Matrix3d::Identity();
+  const matrix<double> K_checked = camera_matrix_of(checked);
+  for (int r = 0; r < 3; ++r)
+    for (int c = 0; c < 3; ++c) K(r, c) = K_checked[r][c];
+  const Correspondences in{points, observations.begin(), options.bearing ? std::size_t(3) : std::size_t(2)};
+  return estimate_on(checked, K, in, options);
 }
 
 }  // namespace trel
