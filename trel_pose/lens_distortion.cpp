@@ -16,9 +16,17 @@ namespace {
 // Samples of the radial map checked for a fold between the centre and a point.
 constexpr int kFoldSamples = 64;
 
-// true when the radial map r -> r a(r^2) grows all the way from 0 to r.
+// true when the radial map r -> r a(r^2) grows all the way from 0 to r. Its
+// slope is g(s) = a + 2 s a'(s), s = r^2; without the denominator (k4 = k5 =
+// k6 = 0) g = 1 + 3 k1 s + 5 k2 s^2 + 7 k3 s^3, at least 1 - 3 |k1| s -
+// 5 |k2| s^2 - 7 |k3| s^3 on [0, s], which is decreasing: where that bound is
+// positive at r the map grows, and the samples are not needed.
 template <typename T>
 bool radial_map_grows(const T* k, T r) {
+  const T s = r * r;
+  if (k[5] == T(0) && k[6] == T(0) && k[7] == T(0) &&
+      T(1) - s * (T(3) * std::fabs(k[0]) + s * (T(5) * std::fabs(k[1]) + s * T(7) * std::fabs(k[4]))) > T(0))
+    return true;
   for (int j = 1; j <= kFoldSamples; ++j) {
     const T rho = r * T(j) / T(kFoldSamples);
     T a, da;
@@ -73,7 +81,15 @@ bool undistort_fisheye(const Lens_distortion<T>& lens, T xd, T yd, T& x, T& y) {
     fisheye_angle(lens.k, theta, value, slope);
   }
   if (!(std::fabs(value - target) <= T(kUndistortTolerance))) return false;
-  for (int j = 1; j <= kFoldSamples; ++j) {  // theta_d must grow from 0 up to theta
+  // theta_d must grow from 0 up to theta: its slope 1 + 3 k1 t^2 + 5 k2 t^4 +
+  // 7 k3 t^6 + 9 k4 t^8 is at least 1 - 3 |k1| t^2 - ... on [0, theta], which
+  // decreases; where that bound is positive at theta no sample is needed.
+  const T t2 = theta * theta;
+  const bool grows = T(1) - t2 * (T(3) * std::fabs(lens.k[0]) +
+                                  t2 * (T(5) * std::fabs(lens.k[1]) +
+                                        t2 * (T(7) * std::fabs(lens.k[2]) + t2 * T(9) * std::fabs(lens.k[3])))) >
+                     T(0);
+  for (int j = 1; !grows && j <= kFoldSamples; ++j) {
     T v, d;
     fisheye_angle(lens.k, theta * T(j) / T(kFoldSamples), v, d);
     if (!(d > T(0))) return false;
