@@ -107,6 +107,41 @@ TEST(RefinePoses, BitIdenticalToSingleCallsWhateverTheThreadCount) {
   }
 }
 
+// Frames as views over flat arrays, one camera model with distortion for the
+// batch and every third frame with its own: the same bits as single calls of
+// the camera-model refine_pose.
+TEST(RefinePoses, ViewFramesOverCameraModelsGiveTheSingleCalls) {
+  const std::vector<Pose_frame> frames = make_frames(17, 12);
+  const Camera_model batch_camera =
+      make_camera_model(trel_test::intrinsics(800.0, 320.0, 240.0), {-0.2, 0.05, 0.001, 0.0005, 0.01});
+  const Camera_model own_camera = make_camera_model(trel_test::intrinsics(600.0, 320.0, 240.0), {0.1, 0.0, 0.0, 0.0});
+  std::vector<std::vector<double>> flat(frames.size());
+  std::vector<Pose_frame_view> views(frames.size());
+  for (std::size_t f = 0; f < frames.size(); ++f) {
+    flat[f] = flatten_rows(frames[f].points, 3, "point");
+    views[f].points = Points_view(flat[f]);
+    views[f].observations = frames[f].observations;
+    views[f].start = frames[f].start;
+    views[f].weights = frames[f].weights;
+    if (f % 3 == 0) views[f].camera = &own_camera;
+  }
+  for (int threads : {1, 3}) {
+    Pose_batch_options options;
+    options.threads = threads;
+    options.refine.loss = Loss::cauchy;
+    const std::vector<Pose_frame_result> batch = refine_poses(batch_camera, views, options);
+    ASSERT_EQ(batch.size(), frames.size());
+    for (std::size_t f = 0; f < frames.size(); ++f) {
+      Pose_refine_options o = options.refine;
+      o.weights = frames[f].weights;
+      const Pose_refine_result single = refine_pose(f % 3 == 0 ? own_camera : batch_camera, views[f].points,
+                                                    frames[f].observations, frames[f].start, o);
+      ASSERT_TRUE(batch[f].ok) << f << ": " << batch[f].error;
+      expect_same(batch[f].result, single, "view frame " + std::to_string(f) + " threads " + std::to_string(threads));
+    }
+  }
+}
+
 // Bad frames (NaN in the points, the start or a per-frame K; a start of the
 // wrong length) fail alone, with refine_pose's message; the others are refined.
 TEST(RefinePoses, AFailingFrameIsReportedAndTheOthersGoOn) {

@@ -74,6 +74,7 @@ struct Pinhole_at_pose {
   static constexpr int kRows = 2;
   T M[9];
 
+  Pinhole_at_pose() = default;
   Pinhole_at_pose(const Pinhole_model<T>& lens, const T* R_cam_to_world) {
     const T* R = R_cam_to_world;
     for (int k = 0; k < 3; ++k) {
@@ -119,6 +120,7 @@ struct Camera_frame_at_pose {
   static constexpr int kRows = 3;
   T M[9];  // R^T
 
+  Camera_frame_at_pose() = default;
   explicit Camera_frame_at_pose(const T* R_cam_to_world) {
     for (int r = 0; r < 3; ++r)
       for (int k = 0; k < 3; ++k) M[3 * r + k] = R_cam_to_world[3 * k + r];

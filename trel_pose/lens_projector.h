@@ -26,6 +26,7 @@ struct Lens_camera_at_pose {
   T world_to_camera[9];  // R^T, row-major
   Lens_camera_model<T> model;
 
+  Lens_camera_at_pose() = default;
   Lens_camera_at_pose(const Lens_camera_model<T>& camera, const T* R_cam_to_world) : model(camera) {
     for (int r = 0; r < 3; ++r)
       for (int k = 0; k < 3; ++k) world_to_camera[3 * r + k] = R_cam_to_world[3 * k + r];

@@ -6,8 +6,10 @@
 #include <cmath>
 #include <condition_variable>
 #include <exception>
+#include <functional>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include "trel_tools/exception_l.h"
 
@@ -19,16 +21,20 @@ bool all_finite(const std::vector<double>& v) {
   return std::all_of(v.begin(), v.end(), [](double d) { return std::isfinite(d); });
 }
 
+// Refines frame f with the worker's options (its weights to be set here) and
+// workspace.
+using Frame_refiner = std::function<Pose_refine_result(std::size_t f, Pose_refine_options& options,
+                                                       Pose_kernel<double>& workspace)>;
+
 // What the workers share: the next frame to take, the frames done, the cancel
 // flag, and the signal the monitoring thread waits on.
 struct Batch_state {
-  Batch_state(const matrix<double>& K_, const std::vector<Pose_frame>& frames_, const Pose_batch_options& options_,
+  Batch_state(std::size_t total_, const Pose_batch_options& options_, Frame_refiner refine_one_,
               std::vector<Pose_frame_result>& results_)
-      : K(K_), frames(frames_), refine(options_.refine), refiner(options_.refiner), results(results_) {}
-  const matrix<double>& K;
-  const std::vector<Pose_frame>& frames;
+      : total(total_), refine(options_.refine), refine_one(std::move(refine_one_)), results(results_) {}
+  const std::size_t total;
   const Pose_refine_options& refine;
-  const Pose_frame_refiner& refiner;  // empty: refine_pose on the worker's workspace
+  const Frame_refiner refine_one;
   std::vector<Pose_frame_result>& results;
   std::atomic<std::size_t> next{0};
   std::atomic<std::size_t> done{0};
@@ -38,17 +44,19 @@ struct Batch_state {
   std::size_t workers_left = 0;  // guarded by mutex
 };
 
+// The frame's own weights, or the batch's. Assigning into the worker's own
+// copy reuses its capacity: no allocation once the largest weight vector has
+// been seen.
+void set_weights(const double* begin, const double* end, const Pose_refine_options& batch,
+                 Pose_refine_options& options) {
+  if (begin != end) options.weights.assign(begin, end);
+  else options.weights.assign(batch.weights.begin(), batch.weights.end());
+}
+
 void refine_frame(Batch_state& s, std::size_t f, Pose_refine_options& options, Pose_kernel<double>& workspace) {
-  const Pose_frame& frame = s.frames[f];
   Pose_frame_result& out = s.results[f];
   try {
-    // Assigning into the worker's own copy reuses its capacity: no allocation
-    // once the largest weight vector has been seen.
-    if (!frame.weights.empty()) options.weights.assign(frame.weights.begin(), frame.weights.end());
-    else options.weights.assign(s.refine.weights.begin(), s.refine.weights.end());
-    const matrix<double>& K = frame.K.get_dim1() == 0 ? s.K : frame.K;
-    out.result = s.refiner ? s.refiner(K, frame, options)
-                           : refine_pose(K, frame.points, frame.observations, frame.start, options, workspace);
+    out.result = s.refine_one(f, options, workspace);
     if (!all_finite(out.result.x)) {
       out.result.x.clear();
       out.error = "the refined pose is not finite";
@@ -67,7 +75,7 @@ void refine_frame(Batch_state& s, std::size_t f, Pose_refine_options& options, P
 void run_worker(Batch_state& s) {
   Pose_refine_options options = s.refine;
   Pose_kernel<double> workspace;
-  const std::size_t total = s.frames.size();
+  const std::size_t total = s.total;
   for (;;) {
     if (s.cancel.load(std::memory_order_relaxed)) break;
     const std::size_t f = s.next.fetch_add(1, std::memory_order_relaxed);
@@ -122,19 +130,10 @@ std::size_t thread_count(int threads, std::size_t frames) {
   return std::max<std::size_t>(1, std::min(n, frames));
 }
 
-}  // namespace
-
-std::vector<Pose_frame_result> refine_poses(const matrix<double>& K, const std::vector<Pose_frame>& frames,
-                                            const Pose_batch_options& options) {
-  options.check();
-  std::vector<Pose_frame_result> results(frames.size());
-  if (frames.empty()) {
-    if (options.progress) options.progress(0, 0);
-    return results;
-  }
-  Batch_state s(K, frames, options, results);
-  const std::size_t n = thread_count(options.threads, frames.size());
-  const std::size_t total = frames.size();
+// The pool over s.total frames (see refine_poses).
+void run_batch(Batch_state& s, const Pose_batch_options& options) {
+  const std::size_t n = thread_count(options.threads, s.total);
+  const std::size_t total = s.total;
 
   if (!options.progress) {
     // The calling thread is one of the n workers.
@@ -174,24 +173,61 @@ std::vector<Pose_frame_result> refine_poses(const matrix<double>& K, const std::
   // Frames never started (cancelled) say so; the others are as refined.
   const std::size_t done = s.done.load(std::memory_order_acquire);
   if (done < total)
-    for (std::size_t f = std::min(s.next.load(), total); f < total; ++f) results[f].error = "cancelled";
+    for (std::size_t f = std::min(s.next.load(), total); f < total; ++f) s.results[f].error = "cancelled";
   if (options.progress) options.progress(done, total);
+}
+
+// Checks the options, then runs the pool over `total` frames.
+std::vector<Pose_frame_result> batch(std::size_t total, const Pose_batch_options& options, Frame_refiner refine_one) {
+  options.check();
+  std::vector<Pose_frame_result> results(total);
+  if (total == 0) {
+    if (options.progress) options.progress(0, 0);
+    return results;
+  }
+  Batch_state s(total, options, std::move(refine_one), results);
+  run_batch(s, options);
   return results;
+}
+
+// A view frame as a Pose_frame, for a refiner.
+Pose_frame frame_copy(const Pose_frame_view& v) {
+  Pose_frame frame;
+  frame.points.resize(v.points.size());
+  for (std::size_t i = 0; i < v.points.size(); ++i) frame.points[i].assign(v.points[i], v.points[i] + 3);
+  frame.observations.assign(v.observations.begin(), v.observations.end());
+  frame.start.assign(v.start.begin(), v.start.end());
+  frame.weights.assign(v.weights.begin(), v.weights.end());
+  return frame;
+}
+
+}  // namespace
+
+std::vector<Pose_frame_result> refine_poses(const matrix<double>& K, const std::vector<Pose_frame>& frames,
+                                            const Pose_batch_options& options) {
+  return batch(frames.size(), options, [&](std::size_t f, Pose_refine_options& o, Pose_kernel<double>& workspace) {
+    const Pose_frame& frame = frames[f];
+    set_weights(frame.weights.data(), frame.weights.data() + frame.weights.size(), options.refine, o);
+    const matrix<double>& frame_K = frame.K.get_dim1() == 0 ? K : frame.K;
+    return options.refiner ? options.refiner(frame_K, frame, o)
+                           : refine_pose(frame_K, frame.points, frame.observations, frame.start, o, workspace);
+  });
 }
 
 std::vector<Pose_frame_result> refine_poses(const Camera_model& camera, const std::vector<Pose_frame_view>& frames,
                                             const Pose_batch_options& options) {
-  std::vector<Pose_frame> copies(frames.size());
-  for (std::size_t f = 0; f < frames.size(); ++f) {
-    const Pose_frame_view& v = frames[f];
-    copies[f].points.resize(v.points.size());
-    for (std::size_t i = 0; i < v.points.size(); ++i) copies[f].points[i].assign(v.points[i], v.points[i] + 3);
-    copies[f].observations.assign(v.observations.begin(), v.observations.end());
-    copies[f].start.assign(v.start.begin(), v.start.end());
-    copies[f].weights.assign(v.weights.begin(), v.weights.end());
-    if (v.camera) copies[f].K = camera_matrix_of(*v.camera);
-  }
-  return refine_poses(camera_matrix_of(camera), copies, options);
+  return batch(frames.size(), options, [&](std::size_t f, Pose_refine_options& o, Pose_kernel<double>& workspace) {
+    const Pose_frame_view& frame = frames[f];
+    set_weights(frame.weights.begin(), frame.weights.end(), options.refine, o);
+    const Camera_model& frame_camera = frame.camera ? *frame.camera : camera;
+    if (options.refiner) {
+      TREL_CHECK(!has_distortion(frame_camera),
+                 "the batch's refiner takes a pinhole camera, and this frame's camera has distortion");
+      return options.refiner(camera_matrix_of(frame_camera), frame_copy(frame), o);
+    }
+    const std::vector<double> start(frame.start.begin(), frame.start.end());
+    return refine_pose(frame_camera, frame.points, frame.observations, start, o, workspace);
+  });
 }
 
 }  // namespace trel

@@ -38,6 +38,13 @@ int repetitions(int rotation_type);
 // cost function and the gradient functions check their copies with it.
 void check_camera_points_and_K(const std::vector<std::vector<double>>& points, const matrix<double>& K);
 
+// The rotation values of `code` for the rotation R_cam_to_world (row-major),
+// the representation nearest the start's rotation values: quaternions the
+// start's sign and length; angle-axis the start's axis length, the axis sign
+// and the angle turn nearest the start; rotation vectors the angle turn
+// nearest the start.
+std::vector<double> rotation_values_near(const double* R_cam_to_world, int code, const std::vector<double>& start);
+
 }  // namespace trel
 
 #endif

@@ -12,6 +12,7 @@
 #include "trel_opt/robust_loss.h"
 #include "trel_opt/solver.h"
 #include "trel_pose/camera_model.h"
+#include "trel_pose/lens_projector.h"
 
 namespace trel {
 
@@ -92,21 +93,64 @@ struct Pose_kernel_outcome {
   bool no_weight = false;   // every row had weight 0: nothing was fitted, the start is returned
 };
 
-// Gauss-Newton refinement of a camera pose on SO(3) x R^3 (the rows and
-// Jacobians of trel_pose/camera_model.h): each step perturbs
-// the rotation locally, R <- exp([delta]x) R, and moves the centre by dt,
-// whatever parameterisation the caller keeps. One pass over the points gives
-// the residuals, the cost and the 6 x 6 normal matrix and gradient; nothing of
-// the Jacobian is stored (except when a step falls back to the minimum-norm
+// One camera the kernel projects through: its model (the pinhole behind a
+// lens model; Lens_model::none for the pinhole alone) and its pose in the rig
+// frame (identity and 0 for a single camera). With the rig at (R, t), the
+// camera sits at R R_cam_to_rig and t + R centre_in_rig.
+template <typename T>
+struct Pose_kernel_camera {
+  Lens_camera_model<T> model;
+  T R_cam_to_rig[9] = {T(1), T(0), T(0), T(0), T(1), T(0), T(0), T(0), T(1)};
+  T centre_in_rig[3] = {T(0), T(0), T(0)};
+};
+
+// The camera's pose in the world, at the rig pose (R_rig_to_world, rig_centre).
+template <typename T>
+void camera_pose_in_world(const Pose_kernel_camera<T>& camera, const T* R_rig_to_world, const T* rig_centre,
+                          T R_cam_to_world[9], T centre_in_world[3]) {
+  for (int r = 0; r < 3; ++r) {
+    for (int c = 0; c < 3; ++c)
+      R_cam_to_world[3 * r + c] = R_rig_to_world[3 * r] * camera.R_cam_to_rig[c] +
+                                  R_rig_to_world[3 * r + 1] * camera.R_cam_to_rig[3 + c] +
+                                  R_rig_to_world[3 * r + 2] * camera.R_cam_to_rig[6 + c];
+    centre_in_world[r] = rig_centre[r] + R_rig_to_world[3 * r] * camera.centre_in_rig[0] +
+                         R_rig_to_world[3 * r + 1] * camera.centre_in_rig[1] +
+                         R_rig_to_world[3 * r + 2] * camera.centre_in_rig[2];
+  }
+}
+
+// What the kernel fits: N world points (row-major N x 3), their observations
+// (N * rows values), the weights, and the cameras that saw them.
+template <typename T>
+struct Pose_kernel_input {
+  const T* points = nullptr;
+  std::size_t count = 0;
+  const T* observations = nullptr;
+  // Row weights w_ir (the squared weight of the row, summed over any repeated
+  // equations) and point weights W_i: nullptr for 1.
+  const T* row_weights = nullptr;
+  const T* point_weights = nullptr;
+  const Pose_kernel_camera<T>* cameras = nullptr;  // at least one
+  std::size_t camera_count = 1;
+  const int* camera_of_point = nullptr;  // nullptr: every point is camera 0's
+};
+
+// Gauss-Newton refinement of a camera (or rig) pose on SO(3) x R^3 (the rows
+// and Jacobians of trel_pose/camera_model.h and lens_projector.h): each step
+// perturbs the rotation locally, R <- exp([delta]x) R, and moves the centre by
+// dt, whatever parameterisation the caller keeps. A rig camera's rows have the
+// Jacobian (a x (X - t), -a) with respect to the rig's (delta, t), a the row's
+// gradient with respect to the world point. One pass over the points gives the
+// residuals, the cost and the 6 x 6 normal matrix and gradient; nothing of the
+// Jacobian is stored (except when a step falls back to the minimum-norm
 // solve). The object keeps its storage: calls of the same or smaller size
 // allocate nothing.
 //
 // Residual of a point: predicted - observed (2 pixel rows or 3 camera-frame
-// rows). Row weights w_ir (the squared weight of the row, summed over any
-// repeated equations): nullptr for 1. Cost:
+// rows). Cost:
 //   squared loss: sum_ir w_ir res_ir^2;
-//   robust loss:  sum_i W_i rho(e_i^2), e_i^2 = sum_r res_ir^2, W_i the point
-//                 weights (nullptr for 1), rho of trel_opt/robust_loss.h.
+//   robust loss:  sum_i W_i rho(e_i^2), e_i^2 = sum_r res_ir^2, rho of
+//                 trel_opt/robust_loss.h.
 // With a robust loss each step is iteratively reweighted: row weight w_ir
 // times rho'(e_i^2) at the pose the step starts from. The pose of the lowest
 // cost seen is returned; a step that raises the cost ends the run. The
@@ -115,12 +159,15 @@ struct Pose_kernel_outcome {
 // A start whose cost is not finite is refused (exception_l naming the cause:
 // a point at the camera centre or in its focal plane, an error or a weighted
 // sum too large for a double); the start is never returned as an answer.
+// The bearing rows (settings.bearing) take one camera at the rig origin.
 template <typename T>
 class Pose_kernel {
 public:
-  // K: row-major 3 x 3 (unused when bearing). points: N world points, 3 values
-  // each. observations: N * rows values. R0: row-major 3 x 3 rotation, c0: the
-  // start centre. The caller checks the sizes.
+  Pose_kernel_outcome<T> refine(const Pose_kernel_input<T>& input, const T* R0, const T* c0,
+                                const Pose_kernel_settings<T>& settings);
+
+  // The same for one pinhole camera: K row-major 3 x 3 (unused when bearing),
+  // points N world points of 3 values each (the caller checks the sizes).
   Pose_kernel_outcome<T> refine(const T* K, const std::vector<std::vector<T>>& points, const T* observations,
                                 const T* row_weights, const T* point_weights, const T* R0, const T* c0,
                                 const Pose_kernel_settings<T>& settings);
@@ -128,14 +175,19 @@ public:
   // Squared error e_i^2 of every point at the returned pose of the last refine.
   const std::vector<T>& squared_errors() const { return best_squared_; }
 
+  // The squared loss's normal matrix sum J^T w J (row-major 6 x 6, analytic
+  // Jacobian) of the last refine's last accumulating pass, when that pass lay
+  // within `distance` of the returned pose (the step measure of the stop rule)
+  // and every point weighed with the squared loss; false otherwise.
+  bool normal_near_result(T distance, T normal[36]) const;
+
 private:
   struct Problem;
-  // Differences: the Jacobian by central differences (settings.central_differences).
-  template <int Rows, bool Accumulate, Loss L, bool Differences>
+  template <typename Projector, int Rows, bool Accumulate, Loss L, bool Differences>
   T pass(const Problem& p, const T* R, const T* t);
-  template <int Rows, bool Accumulate, bool Differences>
+  template <typename Projector, int Rows, bool Accumulate, bool Differences>
   T pass_for_loss(const Problem& p, const T* R, const T* t);
-  template <int Rows>
+  template <typename Projector, int Rows>
   T evaluate_rows(const Problem& p, const T* R, const T* t, bool accumulate);
   T evaluate(const Problem& p, const T* R, const T* t, bool accumulate);
   bool has_weighted_row(const Problem& p) const;
@@ -145,16 +197,30 @@ private:
   void check_start_cost(const Problem& p, const T* R, const T* t, T cost) const;
   // dx from the normal equations; false when they are too ill-conditioned.
   bool solve_normal(T dx[6]) const;
-  template <int Rows>
+  template <typename Projector, int Rows>
   void solve_stacked(const Problem& p, const T* R, const T* t, T dx[6]);
+  void solve_step(const Problem& p, const T* R, const T* t, T dx[6], Pose_kernel_outcome<T>& out);
+  struct Step;
+  bool take_step(const Problem& p, const Problem& smooth_problem, Step& s, T R[9], T t[3],
+                 Pose_kernel_outcome<T>& out);
+  T line_search(const Problem& step_problem, T dx[6], T step_cost, bool small_step, bool accumulate, T R[9],
+                T t[3]);
 
   T normal_[6][6] = {};
   T gradient_[6] = {};
+  // The pose and loss of the last accumulating pass.
+  T normal_R_[9] = {};
+  T normal_t_[3] = {};
+  bool normal_squared_ = false;
+  T spread_ = T(0);
+  T returned_R_[9] = {};
+  T returned_t_[3] = {};
   std::vector<T> squared_;       // e_i^2 at the pose last evaluated
   std::vector<T> best_squared_;  // e_i^2 at the best pose
   std::vector<T> scratch_;       // squared errors of the graduated scale's median
   std::vector<T> stacked_;       // weighted Jacobian rows of the minimum-norm solve
   std::vector<T> stacked_rhs_;
+  std::vector<T> flat_points_;   // the vector-of-vectors overload's points
   Min_norm_least_squares<T> least_squares_;
 };
 

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <vector>
 
+#include "trel_pose/pose_arrays.h"
+#include "trel_pose/pose_kernel.h"
 #include "trel_pose/pose_refinement.h"
 #include "trel_tools/matrix.h"
 
@@ -41,6 +43,28 @@ inline void pose_to_array(const matrix<double>& m, double out[9]) {
   for (unsigned r = 0; r < 3; ++r)
     for (unsigned c = 0; c < 3; ++c) out[3 * r + c] = m[r][c];
 }
+
+// One problem's data as the kernel and the summary read them: the points, the
+// observations of one repetition (npts * rows values), the cameras (one, or a
+// rig's) and the camera of each point (nullptr: camera 0).
+struct Pose_scene {
+  Points_view points;
+  const double* observations = nullptr;
+  std::vector<Pose_kernel_camera<double>> cameras;
+  const int* camera_of_point = nullptr;
+};
+
+// The checks of the data every pose refinement shares (options, points,
+// start, observations, weights), with refine_pose's messages; the layout of
+// options.rotation_code for these sizes.
+Pose_layout check_pose_data(const Points_view& points, const Values_view& observations,
+                            const std::vector<double>& start, const Pose_refine_options& options);
+
+// Refines the checked scene from start on the kernel and fills the summary
+// (refine_pose's steps after its checks).
+Pose_refine_result refine_pose_scene(const Pose_scene& scene, const std::vector<double>& start,
+                                     const Pose_refine_options& options, const Pose_layout& l,
+                                     Pose_kernel<double>& kernel);
 
 // refine_pose's checks of its inputs; throws exception_l with its messages.
 Pose_layout check_pose_inputs(const matrix<double>& K, const std::vector<std::vector<double>>& points,

@@ -41,6 +41,12 @@ Rig_refine_result refine_rig_pose(const Rig& rig, const Points_view& points, con
                                   const std::vector<int>& cameras, const std::vector<double>& start,
                                   const Pose_refine_options& options = Pose_refine_options());
 
+// The per-camera summary of observations seen by `cameras` (indices below
+// camera_count), from their squared reprojection errors and inlier flags.
+std::vector<Rig_camera_summary> rig_camera_summaries(std::size_t camera_count, const std::vector<int>& cameras,
+                                                     const std::vector<double>& squared,
+                                                     const std::vector<unsigned char>& inliers);
+
 struct Rig_estimate_result {
   std::vector<double> x;                // rotation vector of R_rig_to_world, then the rig centre in world
   matrix<double> R;                     // 3 x 3, rig axes to world axes

@@ -568,7 +568,7 @@ trel::Pose_refine_options fixed_steps(int steps, trel::Loss loss) {
   trel::Pose_refine_options options = refine_pose_options();
   options.max_iters = steps;
   options.step_tolerance = 0.0;
-  options.cost_tolerance = -std::numeric_limits<double>::infinity();
+  options.cost_tolerance = 0.0;  // never skip a step for its small predicted decrease
   options.loss = loss;
   options.loss_scale = 2.0;
   return options;
