@@ -36,6 +36,7 @@ const Lens_case kLenses[] = {
     {"k5_pincushion", {0.2, -0.05, -0.001, 0.0015, 0.01}, false},
     {"k8", {0.5, -0.2, 0.0005, -0.001, 0.01, 0.8, -0.1, 0.02}, false},
     {"fisheye", {0.05, -0.01, 0.002, -0.0003}, true},
+    {"fisheye_equidistant", {0.0, 0.0, 0.0, 0.0}, true},  // every coefficient 0 is still no pinhole
 };
 
 // A view of n points 4 to 10 in front of the camera within a half field of 0.6,

@@ -104,7 +104,10 @@ bool undistort_fisheye(const Lens_distortion<T>& lens, T xd, T yd, T& x, T& y) {
 
 template <typename T>
 bool Lens_distortion<T>::is_identity() const {
-  return model == Lens_model::none || std::all_of(k, k + 8, [](T v) { return v == T(0); });
+  // The fisheye model with every coefficient 0 is still the equidistant
+  // projection (theta_d = theta), not the pinhole.
+  return model == Lens_model::none ||
+         (model == Lens_model::radial_tangential && std::all_of(k, k + 8, [](T v) { return v == T(0); }));
 }
 
 Lens_distortion<double> make_lens_distortion(const std::vector<double>& coefficients, bool fisheye) {

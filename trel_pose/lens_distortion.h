@@ -25,7 +25,8 @@ struct Lens_distortion {
   Lens_model model = Lens_model::none;
   // radial_tangential: k1 k2 p1 p2 k3 k4 k5 k6; fisheye: k1 k2 k3 k4 (the rest 0).
   T k[8] = {};
-  // true when every coefficient is 0: distort and undistort are the identity.
+  // true when distort and undistort are the identity: no model, or the
+  // radial-tangential model with every coefficient 0 (a fisheye model never is).
   bool is_identity() const;
 };
 

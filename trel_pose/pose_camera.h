@@ -11,8 +11,8 @@ namespace trel {
 
 // The camera every pose job takes in place of K: the pinhole intrinsics and
 // one of OpenCV's lens models (trel_pose/lens_distortion.h). A model without
-// distortion (Lens_model::none, or every coefficient 0) runs the pinhole path
-// and costs nothing over it.
+// distortion (Lens_model::none, or the radial-tangential model with every
+// coefficient 0) runs the pinhole path and costs nothing over it.
 using Camera_model = Lens_camera_model<double>;
 
 // The model of K = [fx s cx; 0 fy cy; 0 0 1] and OpenCV's coefficients
@@ -32,8 +32,8 @@ matrix<double> camera_matrix_of(const Camera_model& camera);
 // radial-tangential model: 8 values; fisheye: 4).
 std::vector<double> distortion_of(const Camera_model& camera);
 
-// true when the model distorts (a lens model other than none with a
-// coefficient that is not 0).
+// true when the model distorts: a fisheye model (equidistant, even with every
+// coefficient 0), or the radial-tangential model with a coefficient that is not 0.
 bool has_distortion(const Camera_model& camera);
 
 }  // namespace trel

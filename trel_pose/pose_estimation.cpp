@@ -571,10 +571,18 @@ Pose_refine_result refine_on_inliers(const Problem<T>& p, const Model<T>& best, 
 }
 
 // The covariance's centre rows and columns into world units (times scale).
-void scale_covariance(std::vector<double>& covariance, double scale) {
+// A covariance that under- or overflows there is dropped, with the reason.
+void scale_covariance(Pose_summary& summary, double scale) {
+  std::vector<double>& covariance = summary.covariance;
   if (covariance.size() != 36 || scale == 1.0) return;
   for (std::size_t a = 0; a < 6; ++a)
     for (std::size_t b = 0; b < 6; ++b) covariance[a * 6 + b] *= (a >= 3 ? scale : 1.0) * (b >= 3 ? scale : 1.0);
+  for (std::size_t a = 3; a < 6; ++a)
+    if (!(covariance[a * 7] > 0.0) || !std::isfinite(covariance[a * 7])) {
+      covariance.clear();
+      summary.covariance_reason = "the centre's covariance under- or overflows a double in the scene's units";
+      return;
+    }
 }
 
 // The result at the refined pose (the start when the refinement is not
@@ -598,6 +606,8 @@ Pose_estimate_result make_result(const Problem<T>& p, Pose_refine_result refined
                                         << kept << " of " << p.points.size() << " correspondences, "
                                         << p.min_inliers << " needed");
   for (std::size_t k = 3; k < 6; ++k) result.x[k] *= p.scale;
+  TREL_CHECK(all_finite(result.x), "the estimated pose is not finite in the scene's units: its centre overflows a "
+                                   "double");
   result.centre.assign(result.x.begin() + 3, result.x.end());
   result.inliers.resize(first_copy.size());
   int failures = 0;
@@ -610,7 +620,7 @@ Pose_estimate_result make_result(const Problem<T>& p, Pose_refine_result refined
   result.summary = std::move(refined.summary);
   result.summary.inliers = result.inliers;
   result.summary.undistort_failures = failures;
-  scale_covariance(result.summary.covariance, p.scale);
+  scale_covariance(result.summary, p.scale);
   return result;
 }
 
