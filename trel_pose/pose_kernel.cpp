@@ -67,7 +67,9 @@ Projector projector_for(const Lens_camera_model<T>& model, const T* R_cam_to_wor
 template <typename T, typename Projector>
 class Posed_cameras {
 public:
-  Posed_cameras(const Pose_kernel_input<T>& in, const T* R, const T* t) : count_(in.camera_count) {
+  // offsets: false when every camera sits at the rig origin (the rig pose is the camera pose).
+  Posed_cameras(const Pose_kernel_input<T>& in, const T* R, const T* t, bool offsets = true)
+      : count_(in.camera_count) {
     if (count_ > kInline) {
       heap_.resize(count_);
       heap_centres_.resize(3 * count_);
@@ -75,6 +77,11 @@ public:
     Projector* at = count_ > kInline ? heap_.data() : inline_;
     T* centres = count_ > kInline ? heap_centres_.data() : inline_centres_;
     for (std::size_t c = 0; c < count_; ++c) {
+      if (!offsets) {
+        std::copy(t, t + 3, centres + 3 * c);
+        at[c] = projector_for<Projector>(in.cameras[c].model, R);
+        continue;
+      }
       T R_cam_to_world[9];
       camera_pose_in_world(in.cameras[c], R, t, R_cam_to_world, centres + 3 * c);
       at[c] = projector_for<Projector>(in.cameras[c].model, R_cam_to_world);
@@ -220,7 +227,7 @@ template <typename Projector, int Rows, bool Accumulate, Loss L, bool Difference
 T Pose_kernel<T>::pass(const Problem& p, const T* R, const T* t) {
   const Pose_kernel_input<T>& in = *p.in;
   const T c = p.settings->loss_scale;
-  const Posed_cameras<T, Projector> at(in, R, t);
+  const Posed_cameras<T, Projector> at(in, R, t, p.offsets);
   std::optional<Difference_jacobian<T, Projector, Rows>> difference;
   if constexpr (Differences) difference.emplace(in, R, t);
   T normal[21] = {};  // upper triangle, row by row
@@ -369,7 +376,7 @@ void Pose_kernel<T>::solve_stacked(const Problem& p, const T* R, const T* t, T d
   const bool robust = p.settings->loss != Loss::squared;
   stacked_.resize(n * Rows * 6);
   stacked_rhs_.resize(n * Rows);
-  const Posed_cameras<T, Projector> at(in, R, t);
+  const Posed_cameras<T, Projector> at(in, R, t, p.offsets);
   std::optional<Difference_jacobian<T, Projector, Rows>> difference;
   if (p.settings->central_differences) difference.emplace(in, R, t);
   for (std::size_t i = 0; i < n; ++i) {
