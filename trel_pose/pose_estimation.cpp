@@ -19,6 +19,7 @@
 #include "trel_tools/exception_l.h"
 #include "trel_tools/opengv_wrapper.h"
 #include "trel_pose/pose_refinement.h"
+#include "trel_pose/pose_result.h"
 #include "trel_tools/rotation.h"
 #include "trel_pose/camera_model.h"
 #include "trel_pose/pose_kernel.h"
@@ -570,21 +571,6 @@ Pose_refine_result refine_on_inliers(const Problem<T>& p, const Model<T>& best, 
       [&](std::ostream& os) { os << "refining the pose on " << inliers.size() << " inliers"; });
 }
 
-// The covariance's centre rows and columns into world units (times scale).
-// A covariance that under- or overflows there is dropped, with the reason.
-void scale_covariance(Pose_summary& summary, double scale) {
-  std::vector<double>& covariance = summary.covariance;
-  if (covariance.size() != 36 || scale == 1.0) return;
-  for (std::size_t a = 0; a < 6; ++a)
-    for (std::size_t b = 0; b < 6; ++b) covariance[a * 6 + b] *= (a >= 3 ? scale : 1.0) * (b >= 3 ? scale : 1.0);
-  for (std::size_t a = 3; a < 6; ++a)
-    if (!(covariance[a * 7] > 0.0) || !std::isfinite(covariance[a * 7])) {
-      covariance.clear();
-      summary.covariance_reason = "the centre's covariance under- or overflows a double in the scene's units";
-      return;
-    }
-}
-
 // The result at the refined pose (the start when the refinement is not
 // finite), with the inlier mask there over every correspondence (a repeat has
 // its first copy's flag); refuses a pose with too few inliers.
@@ -620,7 +606,7 @@ Pose_estimate_result make_result(const Problem<T>& p, Pose_refine_result refined
   result.summary = std::move(refined.summary);
   result.summary.inliers = result.inliers;
   result.summary.undistort_failures = failures;
-  scale_covariance(result.summary, p.scale);
+  scale_pose_covariance(p.scale, result.summary);
   return result;
 }
 

@@ -315,19 +315,6 @@ void start_rotation(const std::vector<double>& start, int code, double R0[9]) {
                                        << orthogonality);
 }
 
-// The covariance of a scaled scene in the scene's units.
-void unscale_covariance(double scale, Pose_summary& summary) {
-  std::vector<double>& covariance = summary.covariance;
-  if (scale == 1.0 || covariance.size() != 36) return;
-  for (std::size_t a = 0; a < 6; ++a)
-    for (std::size_t b = 0; b < 6; ++b) covariance[a * 6 + b] *= (a >= 3 ? scale : 1.0) * (b >= 3 ? scale : 1.0);
-  for (std::size_t a = 3; a < 6; ++a)
-    if (!(covariance[a * 7] > 0.0) || !std::isfinite(covariance[a * 7])) {
-      covariance.clear();
-      summary.covariance_reason = "the centre's covariance under- or overflows a double in the scene's units";
-      return;
-    }
-}
 
 Pose_refine_result refine_by_kernel(const Pose_scene& scene, const std::vector<double>& start,
                                     const Pose_refine_options& options, const Layout& l, Pose_kernel<double>& kernel) {
@@ -364,7 +351,7 @@ Pose_refine_result refine_by_kernel(const Pose_scene& scene, const std::vector<d
   kernel_summary(outcome, weights.unit, l, result.summary);
   const Covariance_input covariance{&kernel.squared_errors(), &kernel, outcome.final_cost};
   finish_pose_scene_summary(work, outcome.R, outcome.centre, l, options, covariance, weights.points, result.summary);
-  unscale_covariance(scale, result.summary);
+  scale_pose_covariance(scale, result.summary);
   return result;
 }
 

@@ -269,4 +269,17 @@ void finish_pose_scene_summary(const Pose_scene& scene, const double* R, const d
   finish_summary_of(scene, R, t, l, options, in, point_weight, summary);
 }
 
+void scale_pose_covariance(double scale, Pose_summary& summary) {
+  std::vector<double>& covariance = summary.covariance;
+  if (scale == 1.0 || covariance.size() != 36) return;
+  for (std::size_t a = 0; a < 6; ++a)
+    for (std::size_t b = 0; b < 6; ++b) covariance[a * 6 + b] *= (a >= 3 ? scale : 1.0) * (b >= 3 ? scale : 1.0);
+  for (std::size_t a = 3; a < 6; ++a)
+    if (!(covariance[a * 7] > 0.0) || !std::isfinite(covariance[a * 7])) {
+      covariance.clear();
+      summary.covariance_reason = "the centre's covariance under- or overflows a double in the scene's units";
+      return;
+    }
+}
+
 }  // namespace trel

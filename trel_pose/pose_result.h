@@ -32,6 +32,11 @@ void finish_pose_scene_summary(const Pose_scene& scene, const double* R, const d
                                const Pose_refine_options& options, const Covariance_input& in,
                                const std::vector<double>& point_weight, Pose_summary& summary);
 
+// The covariance of a scene worked in units `scale` times larger, in the
+// scene's units (its centre rows and columns times scale); one that under- or
+// overflows there is dropped, with the reason.
+void scale_pose_covariance(double scale, Pose_summary& summary);
+
 }  // namespace trel
 
 #endif
