@@ -69,8 +69,13 @@ constexpr double kFisheyeSmallRadius = 1e-8;
 template <typename T>
 void radial_factor(const T* k, T r2, T& a, T& da) {
   const T num = T(1) + r2 * (k[0] + r2 * (k[1] + r2 * k[4]));
-  const T den = T(1) + r2 * (k[5] + r2 * (k[6] + r2 * k[7]));
   const T dnum = k[0] + r2 * (T(2) * k[1] + T(3) * r2 * k[4]);
+  if (k[5] == T(0) && k[6] == T(0) && k[7] == T(0)) {  // 4 or 5 coefficients: no denominator, no division
+    a = num;
+    da = dnum;
+    return;
+  }
+  const T den = T(1) + r2 * (k[5] + r2 * (k[6] + r2 * k[7]));
   const T dden = k[5] + r2 * (T(2) * k[6] + T(3) * r2 * k[7]);
   a = num / den;
   da = (dnum * den - num * dden) / (den * den);
