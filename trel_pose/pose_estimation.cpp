@@ -19,6 +19,7 @@
 #include "trel_tools/exception_l.h"
 #include "trel_tools/opengv_wrapper.h"
 #include "trel_pose/pose_refinement.h"
+#include "trel_pose/pose_sampling.h"
 #include "trel_pose/pose_result.h"
 #include "trel_tools/rotation.h"
 #include "trel_pose/camera_model.h"
@@ -165,15 +166,6 @@ bool in_front_of(const Model<T>& m, const Problem<T>& p, const int idx[3]) {
   for (int i = 0; i < 3; ++i)
     if (!(at.depth(p.points[static_cast<std::size_t>(idx[i])].data(), m.t.data()) > 0)) return false;
   return true;
-}
-
-// Samples still needed for the confidence with the given inlier share.
-int needed_iterations(double confidence, double inlier_share, int max_iterations) {
-  const double all_good = inlier_share * inlier_share * inlier_share;
-  if (all_good >= 1.0) return 0;
-  if (all_good <= 0.0) return max_iterations;
-  const double k = std::log(1.0 - confidence) / std::log1p(-all_good);
-  return k >= max_iterations ? max_iterations : static_cast<int>(std::ceil(k));
 }
 
 // UPnP on the given correspondences; the best valid candidate replaces m when
@@ -528,9 +520,7 @@ Search<T> random_search(const Problem<T>& p, const opengv::absolute_pose::Centra
       TREL_CHECK(!o.interrupted(), "estimate_pose was interrupted after " << s.iterations << " samples");
     ++s.iterations;
     int idx[3];
-    idx[0] = draw();
-    do idx[1] = draw(); while (idx[1] == idx[0]);
-    do idx[2] = draw(); while (idx[2] == idx[0] || idx[2] == idx[1]);
+    draw_three(draw, idx);
     if (is_degenerate_sample(p, idx)) continue;
     if (!try_sample<At>(p, adapter, idx, s)) continue;
     const std::vector<int> inliers = optimise_locally<At>(p, s);

@@ -14,6 +14,7 @@
 #include <opengv/absolute_pose/NoncentralAbsoluteAdapter.hpp>
 #include <opengv/absolute_pose/methods.hpp>
 
+#include "trel_pose/pose_sampling.h"
 #include "trel_pose/lens_projector.h"
 #include "trel_pose/rig_pose.h"
 #include "trel_tools/exception_l.h"
@@ -206,15 +207,6 @@ bool in_front_of(const Rig_problem<T>& p, const Rig_model<T>& m, const int idx[3
   return true;
 }
 
-// Samples still needed for the confidence with the given inlier share.
-int needed_iterations(double confidence, double inlier_share, int max_iterations) {
-  const double all_good = inlier_share * inlier_share * inlier_share;
-  if (all_good >= 1.0) return 0;
-  if (all_good <= 0.0) return max_iterations;
-  const double k = std::log(1.0 - confidence) / std::log1p(-all_good);
-  return k >= max_iterations ? max_iterations : static_cast<int>(std::ceil(k));
-}
-
 template <typename T>
 struct Search {
   Rig_model<T> best{Matrix3<T>::Identity(), Vector3<T>::Zero()};
@@ -267,9 +259,7 @@ Search<T> random_search(const Rig_problem<T>& p, const Pose_estimate_options& o)
       TREL_CHECK(!o.interrupted(), "estimate_rig_pose was interrupted after " << s.iterations << " samples");
     ++s.iterations;
     int idx[3];
-    idx[0] = pick(random);
-    do idx[1] = pick(random); while (idx[1] == idx[0]);
-    do idx[2] = pick(random); while (idx[2] == idx[0] || idx[2] == idx[1]);
+    draw_three([&] { return pick(random); }, idx);
     if (is_degenerate_sample(p, idx) || !try_sample(p, adapter, idx, s)) continue;
     const std::vector<int> inliers = optimise_locally(p, s);
     if (inliers.size() > s.best_inliers) {
