@@ -197,28 +197,42 @@ void fuzz_refine(Decoder& d, const Scene& s, const trel::Camera_model* camera) {
 }
 
 // Point i where the estimated pose sees it (pixels, or x/z, y/z for bearing
-// vectors); false when it lies at or behind the camera.
+// vectors); false when it lies at or behind the camera. error: a bound on the
+// rounding of `out`, which the coordinates' size over the depth amplifies.
+// Near the largest double, X and the centre are first scaled by a power of two
+// (exactly) so that X - centre does not overflow.
 bool seen_at(const Scene& s, const trel::Camera_model* camera, const trel::Pose_estimate_result& r, std::size_t i,
-             double out[2]) {
-  const double* X = &s.flat_points[3 * i];
-  const std::vector<double>& c = r.centre;
+             double out[2], double& error) {
+  double X[3], c[3];
+  double size = 0.0;
+  for (unsigned k = 0; k < 3; ++k) size = std::max({size, std::fabs(s.flat_points[3 * i + k]), std::fabs(r.centre[k])});
+  const int shift = size > 1e300 ? -8 : 0;
+  for (unsigned k = 0; k < 3; ++k) {
+    X[k] = std::ldexp(s.flat_points[3 * i + k], shift);
+    c[k] = std::ldexp(r.centre[k], shift);
+  }
+  size = std::ldexp(size, shift);
+  double depth = 0.0;
   if (camera) {
     double R_cam_to_world[9];
     for (unsigned k = 0; k < 9; ++k) R_cam_to_world[k] = r.R[k / 3][k % 3];
     const trel::Lens_camera_at_pose<double> at(*camera, R_cam_to_world);
-    if (!(at.depth(X, c.data()) > 0.0)) return false;
-    at.pixel(X, c.data(), out);
-    return true;
+    depth = at.depth(X, c);
+    if (!(depth > 0.0)) return false;
+    at.pixel(X, c, out);
+  } else {
+    double cam[3];
+    for (unsigned k = 0; k < 3; ++k)
+      cam[k] = r.R[0][k] * (X[0] - c[0]) + r.R[1][k] * (X[1] - c[1]) + r.R[2][k] * (X[2] - c[2]);
+    double h[3];
+    for (unsigned k = 0; k < 3; ++k)
+      h[k] = s.bearing() ? cam[k] : s.K[k][0] * cam[0] + s.K[k][1] * cam[1] + s.K[k][2] * cam[2];
+    depth = cam[2];
+    if (!(depth > 0.0) || h[2] == 0.0) return false;
+    out[0] = h[0] / h[2];
+    out[1] = h[1] / h[2];
   }
-  double cam[3];
-  for (unsigned k = 0; k < 3; ++k)
-    cam[k] = r.R[0][k] * (X[0] - c[0]) + r.R[1][k] * (X[1] - c[1]) + r.R[2][k] * (X[2] - c[2]);
-  double h[3];
-  for (unsigned k = 0; k < 3; ++k)
-    h[k] = s.bearing() ? cam[k] : s.K[k][0] * cam[0] + s.K[k][1] * cam[1] + s.K[k][2] * cam[2];
-  if (!(h[2] > 0.0)) return false;
-  out[0] = h[0] / h[2];
-  out[1] = h[1] / h[2];
+  error = 1e-12 * size / depth * std::max(std::fabs(out[0]), std::fabs(out[1]));
   return true;
 }
 
@@ -228,12 +242,12 @@ void check_estimate(const Scene& s, const trel::Camera_model* camera, const trel
   check_summary(r.summary, "estimate_pose");
   for (std::size_t i = 0; i < r.inliers.size() && i < s.points.size(); ++i) {
     if (!r.inliers[i]) continue;
-    double seen[2];
-    if (!seen_at(s, camera, r, i, seen)) finding("estimate_pose: an inlier behind the camera");
+    double seen[2], error = 0.0;
+    if (!seen_at(s, camera, r, i, seen, error)) finding("estimate_pose: an inlier behind the camera");
     const double* obs = &s.observations()[s.rows() * i];
     const double u = s.bearing() ? obs[0] / obs[2] : obs[0], v = s.bearing() ? obs[1] / obs[2] : obs[1];
     const double du = seen[0] - u, dv = seen[1] - v;
-    if (!(std::sqrt(du * du + dv * dv) <= o.threshold * (1.0 + 1e-6) + 1e-9 * std::fabs(u)))
+    if (!(std::sqrt(du * du + dv * dv) <= o.threshold * (1.0 + 1e-6) + 1e-9 * std::fabs(u) + error))
       finding("estimate_pose: an inlier beyond the threshold at the returned pose");
   }
 }

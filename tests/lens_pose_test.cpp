@@ -295,6 +295,20 @@ TEST(Lens_pose_refusals, bad_models_are_refused) {
          return c;
        },
        "distortion coefficient 4 is not finite"},
+      {"K with element (2,1)",
+       [&] {
+         matrix<double> L = K;
+         L[1][0] = 0.5;
+         return make_camera_model(L);
+       },
+       "K should have a pinhole's form [fx s cx; 0 fy cy; 0 0 1] (or a multiple of it), instead element (2,1) is 0.5"},
+      {"K with element (3,3) 0",
+       [&] {
+         matrix<double> L = K;
+         L[2][2] = 0.0;
+         return make_camera_model(L);
+       },
+       "K's element (3,3) should not be 0"},
       {"hand-made fx 0",
        [&] {
          Camera_model c = v.camera;

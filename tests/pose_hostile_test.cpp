@@ -94,6 +94,15 @@ TEST(HostileRefinePose, EachInputIsRefusedWithItsCauseOrAnsweredRight) {
        "point 4 lies at the start's camera centre", nullptr},
       {"K all zero", [](Refine_call& c) { c.K = matrix<double>(3, 3); }, "K is all zero", nullptr},
       {"K third row zero", [](Refine_call& c) { c.K[2][2] = 0.0; }, "K's third row is zero", nullptr},
+      {"K times 2 (the same camera)",
+       [](Refine_call& c) {
+         for (unsigned r = 0; r < 3; ++r)
+           for (unsigned k = 0; k < 3; ++k) c.K[r][k] *= 2.0;
+       },
+       nullptr, same_as_squared_fit},
+      {"K with element (3,1)", [](Refine_call& c) { c.K[2][0] = 1e-3; },
+       "K should have a pinhole's form [fx s cx; 0 fy cy; 0 0 1] (or a multiple of it), instead element (3,1) is 0.001",
+       nullptr},
       {"focal length 1e300", [huge](Refine_call& c) { c.K[0][0] = huge; }, "the cost at the start is not finite",
        nullptr},
       {"pixel 1e300", [huge](Refine_call& c) { c.observations[6] = huge; },
@@ -348,6 +357,15 @@ TEST(HostileEstimatePose, EachInputIsRefusedWithItsCauseOrAnsweredRight) {
          }
        },
        nullptr, 1.0},
+      {"K times 1e-9 (the same camera)",
+       [](Estimate_call& c) {
+         for (unsigned r = 0; r < 3; ++r)
+           for (unsigned k = 0; k < 3; ++k) c.K[r][k] *= 1e-9;
+       },
+       nullptr, 1.0},
+      {"K with element (2,1)", [](Estimate_call& c) { c.K[1][0] = 2.0; },
+       "K should have a pinhole's form [fx s cx; 0 fy cy; 0 0 1] (or a multiple of it), instead element (2,1) is 2",
+       1.0},
       {"loss scale 1e300", [](Estimate_call& c) { c.options.loss_scale = 1e300; }, nullptr, 1.0},
       {"threshold 1e300", [](Estimate_call& c) { c.options.threshold = 1e300; }, nullptr, 1.0},
       {"scene in units of 1e-300",

@@ -1,6 +1,9 @@
 #ifndef TREL_POSE_CAMERA_MODEL_H
 #define TREL_POSE_CAMERA_MODEL_H
 
+#include <algorithm>
+#include <cmath>
+
 #include "trel_tools/matrix.h"
 
 // The per-point projections and the pose jobs' per-point helpers are inlined
@@ -13,6 +16,21 @@
 #endif
 
 namespace trel {
+
+// A depth (the camera-frame z of X - centre) below this share of the
+// coordinates' size is rounding: the point is not known to be in front.
+constexpr double kDepthResolution = 1e-10;
+
+// Whether a point with this depth is in front of the camera: positive by more
+// than the rounding of X - centre can explain.
+template <typename T>
+TREL_POSE_INLINE bool in_front(T depth, const T* X, const T* centre_in_world) {
+  using std::fabs;
+  using std::max;
+  const T size = max(max(max(fabs(X[0]), fabs(X[1])), max(fabs(X[2]), fabs(centre_in_world[0]))),
+                     max(fabs(centre_in_world[1]), fabs(centre_in_world[2])));
+  return depth > T(kDepthResolution) * size;
+}
 
 // Where a world point lands in a camera, with its derivatives: the one place
 // where the pose jobs turn a world point into a camera-frame point or a pixel.
@@ -50,19 +68,26 @@ struct Pinhole_model {
   }
 };
 
-// The pinhole of a 3 x 3 K = [fx skew cx; 0 fy cy; 0 0 1] (row-major array
-// or matrix); the last row and the entries below the diagonal are not read.
+// The pinhole of a 3 x 3 K = [fx skew cx; 0 fy cy; 0 0 k] (row-major array
+// or matrix), read up to its scale k, which is not 0: a K and any non-zero
+// multiple of it project every point to the same pixel. The entries below the
+// diagonal are not read; check_camera_matrix_form refuses a K where they are
+// not 0.
 template <typename T>
 Pinhole_model<T> pinhole_from(const T* K) {
   Pinhole_model<T> lens;
-  lens.fx = K[0];
-  lens.skew = K[1];
-  lens.cx = K[2];
-  lens.fy = K[4];
-  lens.cy = K[5];
+  lens.fx = K[0] / K[8];
+  lens.skew = K[1] / K[8];
+  lens.cx = K[2] / K[8];
+  lens.fy = K[4] / K[8];
+  lens.cy = K[5] / K[8];
   return lens;
 }
 Pinhole_model<double> pinhole_from(const matrix<double>& K);
+
+// Throws exception_l unless K's entries below the diagonal are 0: the form of
+// a pinhole's K that pinhole_from reads.
+void check_camera_matrix_form(const matrix<double>& K);
 
 // The Jacobian row (a x v, -a) with respect to (delta, t).
 template <typename T>
@@ -93,10 +118,14 @@ struct Pinhole_at_pose {
     }
   }
 
-  // Depth along the optical axis (times fx's scale: only its sign matters).
+  // Depth along the optical axis: the camera-frame z.
   T depth(const T* X, const T* centre_in_world) const {
     return M[6] * (X[0] - centre_in_world[0]) + M[7] * (X[1] - centre_in_world[1]) +
            M[8] * (X[2] - centre_in_world[2]);
+  }
+  // Whether X is in front of the camera (in_front).
+  bool sees(const T* X, const T* centre_in_world) const {
+    return in_front(depth(X, centre_in_world), X, centre_in_world);
   }
 
   TREL_POSE_INLINE void rows(const T* X, const T* centre_in_world, T v[3], T pixel[2], T a[2][3]) const {

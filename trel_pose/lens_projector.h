@@ -37,6 +37,10 @@ struct Lens_camera_at_pose {
     return world_to_camera[6] * (X[0] - centre_in_world[0]) + world_to_camera[7] * (X[1] - centre_in_world[1]) +
            world_to_camera[8] * (X[2] - centre_in_world[2]);
   }
+  // Whether X is in front of the camera (in_front).
+  bool sees(const T* X, const T* centre_in_world) const {
+    return in_front(depth(X, centre_in_world), X, centre_in_world);
+  }
 
   TREL_POSE_INLINE void rows(const T* X, const T* centre_in_world, T v[3], T pixel[2], T a[2][3]) const {
     v[0] = X[0] - centre_in_world[0];

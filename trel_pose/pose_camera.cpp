@@ -13,14 +13,16 @@ Camera_model make_camera_model(const matrix<double>& K, const std::vector<double
     for (unsigned c = 0; c < 3; ++c)
       TREL_CHECK(std::isfinite(K[r][c]), "K should hold finite numbers only, instead element ("
                                              << r + 1 << "," << c + 1 << ") is " << K[r][c]);
+  check_camera_matrix_form(K);
+  TREL_CHECK(K[2][2] != 0.0, "K's element (3,3) should not be 0: it is the scale of the camera matrix");
   TREL_CHECK(K[0][0] != 0.0 && K[1][1] != 0.0,
              "K's focal lengths should not be 0, instead fx is " << K[0][0] << " and fy " << K[1][1]);
   Camera_model camera;
-  camera.pinhole.fx = K[0][0];
-  camera.pinhole.skew = K[0][1];
-  camera.pinhole.cx = K[0][2];
-  camera.pinhole.fy = K[1][1];
-  camera.pinhole.cy = K[1][2];
+  camera.pinhole = pinhole_from(K);
+  TREL_CHECK(std::isfinite(camera.pinhole.fx) && std::isfinite(camera.pinhole.fy) &&
+                 std::isfinite(camera.pinhole.cx) && std::isfinite(camera.pinhole.cy) &&
+                 std::isfinite(camera.pinhole.skew),
+             "K over its element (3,3), " << K[2][2] << ", is not finite");
   camera.lens = make_lens_distortion(distortion, fisheye);
   return camera;
 }

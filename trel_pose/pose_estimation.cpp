@@ -111,7 +111,7 @@ At projector_of(const Problem<T>& p, const Model<T>& m) {
 template <typename T, typename At>
 T squared_error(const Problem<T>& p, const At& at, const T* centre_in_world, std::size_t i) {
   const T* X = p.points[i].data();
-  if (!p.usable[i] || !(at.depth(X, centre_in_world) > 0)) return T(-1);
+  if (!p.usable[i] || !at.sees(X, centre_in_world)) return T(-1);
   T pixel[2];
   at.pixel(X, centre_in_world, pixel);
   const T du = pixel[0] - p.observed[i].x(), dv = pixel[1] - p.observed[i].y();
@@ -164,7 +164,7 @@ template <typename At, typename T>
 bool in_front_of(const Model<T>& m, const Problem<T>& p, const int idx[3]) {
   const At at = projector_of<At>(p, m);
   for (int i = 0; i < 3; ++i)
-    if (!(at.depth(p.points[static_cast<std::size_t>(idx[i])].data(), m.t.data()) > 0)) return false;
+    if (!at.sees(p.points[static_cast<std::size_t>(idx[i])].data(), m.t.data())) return false;
   return true;
 }
 
@@ -287,6 +287,7 @@ void check_input(const matrix<T>& K, const std::vector<std::vector<T>>& points,
       for (int c = 0; c < 3; ++c)
         TREL_CHECK(std::isfinite(K[r][c]), "K should hold finite numbers only, instead element (" << r << "," << c
                                                                                                << ") is " << K[r][c]);
+    check_camera_matrix_form(K);
   }
 }
 
@@ -539,17 +540,17 @@ Search<T> random_search(const Problem<T>& p, const opengv::absolute_pose::Centra
 }
 
 // The robust refinement (refine_pose with the camera model, rotation vector)
-// of the pose on the given inliers from the search's best; start receives its
-// start values.
+// of the pose on the given inliers from the search's best, for the given
+// iterations (0: the summary at the best); start receives its start values.
 template <typename T>
 Pose_refine_result refine_on_inliers(const Problem<T>& p, const Model<T>& best, const std::vector<int>& inliers,
-                                     const Pose_estimate_options& o, std::vector<double>& start) {
+                                     const Pose_estimate_options& o, int iterations, std::vector<double>& start) {
   std::vector<double> fit_points, fit_observations;
   flat_rows(p, inliers, fit_points, fit_observations);
   start = start_of(best);
   Pose_refine_options refine;
   refine.rotation_code = 0;
-  refine.max_iters = o.refine_iterations;
+  refine.max_iters = iterations;
   refine.min_x_step = 1e-9f;
   refine.loss = o.loss;
   refine.loss_scale = o.loss_scale > 0 ? o.loss_scale : o.threshold;
@@ -614,7 +615,12 @@ Pose_estimate_result search_and_refine(const Problem<T>& p, const std::vector<st
       (kernel_refit<At>(p, inliers, s.best, s.best_cost) || refit<At>(p, adapter, inliers, s.best, s.best_cost)))
     inliers = model_inliers<At>(p, s.best);
   std::vector<double> start;
-  Pose_refine_result refined = refine_on_inliers(p, s.best, inliers, o, start);
+  Pose_refine_result refined = refine_on_inliers(p, s.best, inliers, o, o.refine_iterations, start);
+  // A refinement that leaves the points behind the camera has failed: the
+  // search's pose, which faces its inliers, stands.
+  if (!refined.summary.faces_points) refined = refine_on_inliers(p, s.best, inliers, o, 0, start);
+  TREL_CHECK(refined.summary.faces_points, "no model faces its inliers: " << refined.summary.points_in_front << " of "
+                                               << inliers.size() << " lie in front of the camera at the best pose");
   return make_result<At>(p, std::move(refined), start, first_copy, s.iterations);
 }
 
@@ -647,7 +653,7 @@ Pose_estimate_result estimate_pose(const matrix<double>& K, const std::vector<st
   Camera_model camera;
   Eigen::Matrix3d K_full = Eigen::Matrix3d::Identity();
   if (!options.bearing) {
-    camera.pinhole = pinhole_from(K);
+    camera.pinhole = pinhole_from(K);  // a K(3,3) of 0 is refused in make_problem as singular
     for (int r = 0; r < 3; ++r)
       for (int c = 0; c < 3; ++c) K_full(r, c) = K[r][c];
   }

@@ -85,7 +85,8 @@ constexpr double kPoseEstimateMinInlierShare = 0.1;
 // Absolute pose of a calibrated camera from 2-D/3-D correspondences of which
 // any share may be wrong.
 //
-// K: 3 x 3 intrinsics, finite and invertible (ignored for bearing vectors).
+// K: 3 x 3 intrinsics [fx s cx; 0 fy cy; 0 0 1] or a non-zero multiple of it,
+// finite and invertible (ignored for bearing vectors).
 // points: N world points (X, Y, Z). observations: N pixels (u = column, v) or,
 // with options.bearing, N camera-frame bearing vectors (x, y, z).
 // Pose convention: a world point X lies at R^T (X - centre) in the camera.
@@ -110,9 +111,12 @@ constexpr double kPoseEstimateMinInlierShare = 0.1;
 // collinear points or coincident rays are skipped.
 //
 // Throws exception_l, naming the cause, on: fewer than 4 correspondences;
-// sizes that do not match; non-finite values; K not invertible; bad options;
+// sizes that do not match; non-finite values; K not invertible or with an
+// entry below the diagonal that is not 0; bad options;
 // world points all coincident or all on one line; observations all along one
-// ray; a bearing vector with z <= 0; no model with enough inliers.
+// ray; a bearing vector with z <= 0; no model with enough inliers, or none
+// that faces them (its refinement and the search's best both leave too many
+// behind the camera).
 //
 // Threads: estimate_pose may be called from several threads at once: the
 // random search draws from its own generator seeded by options.seed (never

@@ -62,6 +62,7 @@ void check_projection(const matrix<double>& K) {
     }
   TREL_CHECK(largest > 0.0, "K is all zero: it projects no point to a pixel");
   TREL_CHECK(third > 0.0, "K's third row is zero: it gives no point a depth");
+  check_camera_matrix_form(K);
   // Each row over its largest value: the same singularity, no under- or overflow.
   double k[9];
   for (unsigned r = 0; r < 3; ++r) {

@@ -78,8 +78,8 @@ constexpr double kCovarianceMaxCondition = 1e10;
 // threads may call them at once, also on the same (unmodified) inputs. A
 // Pose_kernel workspace belongs to one thread at a time.
 //
-// Refines a camera pose. K: 3 x 3 intrinsics (the identity for the
-// bearing-vector codes); points: N world points (X, Y, Z); observations: the
+// Refines a camera pose. K: 3 x 3 intrinsics [fx s cx; 0 fy cy; 0 0 1], or
+// any non-zero multiple of it (the identity for the bearing-vector codes); points: N world points (X, Y, Z); observations: the
 // target in the cost function's layout (N pixel pairs, or N camera-frame
 // points for the bearing-vector codes; the hybrid codes take the N pixel
 // pairs once); start: the search vector. Throws exception_l on bad input.
@@ -132,7 +132,8 @@ constexpr double kCovarianceMaxCondition = 1e10;
 // the pose does not face its points, or the covariance overflows (sigma 1e300).
 //
 // Refused (exception_l naming the cause) besides malformed input: a K that is
-// all zero, has a zero third row or is singular (pixel codes); a start that
+// all zero, has a zero third row, an entry below the diagonal that is not 0 or
+// is singular (pixel codes); a start that
 // names no rotation (a quaternion of length 0, an angle-axis of zero axis and
 // non-zero angle, an angle beyond 1e6 rad); all-zero camera-frame
 // observations; a start whose cost is not finite (a point at the camera

@@ -215,7 +215,7 @@ void fill_covariance(const Pose_scene& scene, const double* R, const double* t, 
 
 
 // Points of non-zero weight in front of their cameras at the rig pose (R, t):
-// positive depth.
+// a depth positive beyond rounding (in_front).
 int count_in_front(const Pose_scene& scene, const double* R, const double* t, const Layout& l,
                    const std::vector<double>& point_weight, std::vector<unsigned char>& in_front) {
   const std::vector<Posed_camera> posed = posed_cameras(scene, R, t);
@@ -228,7 +228,7 @@ int count_in_front(const Pose_scene& scene, const double* R, const double* t, co
     // The camera-frame depth: the optical axis (R's third column) along X - centre.
     const double depth = at.R_cam_to_world[2] * (X[0] - centre[0]) + at.R_cam_to_world[5] * (X[1] - centre[1]) +
                          at.R_cam_to_world[8] * (X[2] - centre[2]);
-    in_front[i] = depth > 0.0 ? 1 : 0;
+    in_front[i] = trel::in_front(depth, X, centre) ? 1 : 0;
     if (in_front[i] && point_weight[i] != 0.0) ++count;
   }
   return count;

@@ -36,8 +36,9 @@ struct Pose_summary : Solve_summary {
   double condition_number = std::numeric_limits<double>::quiet_NaN();
   // Why covariance is empty although it was asked for; empty when it is given.
   std::string covariance_reason;
-  // Points of non-zero weight in front of the camera at the result (positive
-  // depth), and whether that is enough for the pose to face its points: at
+  // Points of non-zero weight in front of the camera at the result (a depth
+  // above 1e-10 of their coordinates' size, kDepthResolution: below it the
+  // sign is rounding), and whether that is enough for the pose to face its points: at
   // least one and at least half of the points of non-zero weight. A pose that
   // does not face its points has no inliers and no covariance.
   int points_in_front = 0;

@@ -102,7 +102,7 @@ T squared_error(const Rig_problem<T>& p, const Rig_at_pose<T>& at, std::size_t i
   if (!p.has_ray[i]) return T(-1);
   const std::size_t c = static_cast<std::size_t>(p.camera[i]);
   const T* X = p.points[i].data();
-  if (!(at.views[c].depth(X, at.centres[c].data()) > 0)) return T(-1);
+  if (!at.views[c].sees(X, at.centres[c].data())) return T(-1);
   T pixel[2];
   at.views[c].pixel(X, at.centres[c].data(), pixel);
   const T du = pixel[0] - p.observed[i].x(), dv = pixel[1] - p.observed[i].y();
@@ -202,7 +202,7 @@ bool in_front_of(const Rig_problem<T>& p, const Rig_model<T>& m, const int idx[3
   for (int k = 0; k < 3; ++k) {
     const std::size_t i = p.usable[static_cast<std::size_t>(idx[k])];
     const std::size_t c = static_cast<std::size_t>(p.camera[i]);
-    if (!(at.views[c].depth(p.points[i].data(), at.centres[c].data()) > 0)) return false;
+    if (!at.views[c].sees(p.points[i].data(), at.centres[c].data())) return false;
   }
   return true;
 }
