@@ -420,10 +420,11 @@ std::vector<double> pose_vector(const Matrix3<double>& R, const Vector3<double>&
 }
 
 // The robust refinement (refine_rig_pose, rotation vector) on the given
-// inliers from the search's best; start receives its start values.
+// inliers from the search's best, for the given iterations (0: the summary at
+// the best); start receives its start values.
 template <typename T>
 Rig_refine_result refine_on_inliers(const Rig_problem<T>& p, const Rig_model<T>& best,
-                                    const std::vector<int>& inliers, const Pose_estimate_options& o,
+                                    const std::vector<int>& inliers, const Pose_estimate_options& o, int iterations,
                                     std::vector<double>& start) {
   std::vector<double> fit_points, fit_observations;
   std::vector<int> fit_cameras;
@@ -435,7 +436,7 @@ Rig_refine_result refine_on_inliers(const Rig_problem<T>& p, const Rig_model<T>&
   start = pose_vector(best.R, best.t);
   Pose_refine_options refine;
   refine.rotation_code = 0;
-  refine.max_iters = o.refine_iterations;
+  refine.max_iters = iterations;
   refine.min_x_step = 1e-9f;
   refine.loss = o.loss;
   refine.loss_scale = o.loss_scale > 0 ? o.loss_scale : o.threshold;
@@ -562,7 +563,12 @@ Rig_estimate_result estimate_rig_pose(const Rig& rig, const Points_view& points,
       refit(p, inliers, kFinalFitSteps, s.best, s.best_cost))
     inliers = model_inliers(p, s.best);
   std::vector<double> start;
-  Rig_refine_result refined = refine_on_inliers(p, s.best, inliers, options, start);
+  Rig_refine_result refined = refine_on_inliers(p, s.best, inliers, options, options.refine_iterations, start);
+  // A refinement that leaves the points behind the cameras has failed: the
+  // search's pose, which faces its inliers, stands.
+  if (!refined.summary.faces_points) refined = refine_on_inliers(p, s.best, inliers, options, 0, start);
+  TREL_CHECK(refined.summary.faces_points, "no model faces its inliers: " << refined.summary.points_in_front << " of "
+                                               << inliers.size() << " lie in front of their cameras at the best pose");
   return make_result(p, std::move(refined), start, cameras, first_copy, s.iterations);
 }
 
