@@ -280,6 +280,11 @@ TEST(Lens_pose_refusals, bad_models_are_refused) {
     std::function<Camera_model()> camera;
     const char* message;
   };
+  const auto K_with = [&](unsigned r, unsigned c, double value) {
+    matrix<double> L = K;
+    L[r][c] = value;
+    return make_camera_model(L);
+  };
   const Refusal refusals[] = {
       {"3 coefficients", [&] { return make_camera_model(K, {0.1, 0.0, 0.0}); }, "distortion takes 4, 5 or 8"},
       {"6 coefficients", [&] { return make_camera_model(K, std::vector<double>(6, 0.1)); }, "got 6"},
@@ -295,20 +300,9 @@ TEST(Lens_pose_refusals, bad_models_are_refused) {
          return c;
        },
        "distortion coefficient 4 is not finite"},
-      {"K with element (2,1)",
-       [&] {
-         matrix<double> L = K;
-         L[1][0] = 0.5;
-         return make_camera_model(L);
-       },
+      {"K with element (2,1)", [&] { return K_with(1, 0, 0.5); },
        "K should have a pinhole's form [fx s cx; 0 fy cy; 0 0 1] (or a multiple of it), instead element (2,1) is 0.5"},
-      {"K with element (3,3) 0",
-       [&] {
-         matrix<double> L = K;
-         L[2][2] = 0.0;
-         return make_camera_model(L);
-       },
-       "K's element (3,3) should not be 0"},
+      {"K with element (3,3) 0", [&] { return K_with(2, 2, 0.0); }, "K's element (3,3) should not be 0"},
       {"hand-made fx 0",
        [&] {
          Camera_model c = v.camera;
